@@ -1,0 +1,36 @@
+// Key numbers and the two ways the operator sees and types them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+using KeyCode = std::uint32_t;  // bits 0..23 are the number; 0 means no key
+
+// 0 iButton (hexadecimal), any other value EM-Marine "3+5" (decimal).
+constexpr int TypeFormatIButton = 0;
+constexpr int TypeFormatEmMarine = 1;
+
+// The display-format combo box entries, index = stored TypeFormat.
+const char* TypeFormatCaption(int typeFormat);
+
+// "XX XX XXXXXX %06X" or "%03d,%05d".
+std::string Format(int typeFormat, KeyCode code);
+
+// The number field of the key dialog.
+struct EntryMask {
+    std::string mask;         // in the field's own notation: "XX XX XXXXXX AAAAAA;0;_"
+    std::string initialText;  // "XX XX XXXXXX 000000"
+    std::string qtInputMask;  // the same literals/required/optional positions for QLineEdit
+    char blank = '_';
+};
+EntryMask GetEntryMask(int typeFormat);
+
+// The entered value is the input positions without literals (6 or 8 characters,
+// trailing unfilled ones dropped, earlier unfilled ones as spaces).
+bool Complete(int typeFormat, std::string_view entered);
+KeyCode Parse(int typeFormat, std::string_view entered);
+
+// The entered value of a displayed text ("XX XX XXXXXX 12ABCD" -> "12ABCD",
+// "018,43981" -> "01843981"); also accepts the bare value. For the command line.
+std::string EnteredValue(int typeFormat, std::string_view text);
