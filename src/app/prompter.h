@@ -1,0 +1,97 @@
+// Every message box and file dialog of the program goes through a Prompter, so the
+// texts the operator reads exist in one place and tests can answer them.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+enum class PromptIcon { Information, Warning, Error, Question };
+enum class PromptButtons { Ok, YesNo };
+enum class PromptAnswer { Ok, Yes, No, Cancel };
+
+// A save or open dialog as the windows describe it. `filter` is written as
+// "description|pattern" (e.g. "Файл базы ключей(*.vx2)|*.vx2").
+struct FileDialogSpec {
+    QString title;
+    QString filter;
+    QString defaultExt;  // "*.vx2" or "vx2"
+    QString fileName;
+    QString directory;
+    bool overwritePrompt = false;
+    bool pathMustExist = false;
+    bool fileMustExist = false;
+};
+
+class Prompter {
+  public:
+    virtual ~Prompter() = default;
+
+    // Texts may hold "\r" as line breaks; captions and texts are shown as given.
+    virtual PromptAnswer Message(QWidget* owner, const QString& caption, const QString& text,
+                                 PromptIcon icon, PromptButtons buttons) = 0;
+    // The chosen path, or an empty string when the operator cancelled.
+    virtual QString SaveFile(QWidget* owner, const FileDialogSpec& spec) = 0;
+    virtual QString OpenFile(QWidget* owner, const FileDialogSpec& spec) = 0;
+
+    // The kinds of box the program shows.
+    void Error(QWidget* owner, const QString& caption, const QString& text);
+    void Error(QWidget* owner, const QString& caption, const std::string& utf8Text);
+    void Info(QWidget* owner, const QString& caption, const QString& text);
+    void Warning(QWidget* owner, const QString& caption, const QString& text);
+    bool AskYesNo(QWidget* owner, const QString& caption, const QString& text,
+                  PromptIcon icon = PromptIcon::Question);
+};
+
+// "\r\n", "\n\r" and "\r" become "\n" for the screen.
+QString ScreenText(const QString& text);
+// "Файл базы ключей(*.vx2)|*.vx2" -> a QFileDialog name filter.
+QString QtNameFilter(const QString& filter);
+
+// The real one: QMessageBox and Qt's own (translated) file dialogs.
+class QtPrompter : public Prompter {
+  public:
+    PromptAnswer Message(QWidget* owner, const QString& caption, const QString& text,
+                         PromptIcon icon, PromptButtons buttons) override;
+    QString SaveFile(QWidget* owner, const FileDialogSpec& spec) override;
+    QString OpenFile(QWidget* owner, const FileDialogSpec& spec) override;
+};
+
+// For tests: records every prompt and answers from a queue. An unscripted question is
+// answered No, an unscripted file dialog is cancelled.
+class ScriptedPrompter : public Prompter {
+  public:
+    struct Record {
+        enum Kind { Box, Save, Open } kind = Box;
+        QString caption;  // the box caption or the dialog title
+        QString text;
+        PromptIcon icon = PromptIcon::Information;
+        PromptButtons buttons = PromptButtons::Ok;
+        FileDialogSpec spec;
+    };
+
+    void AnswerBox(PromptAnswer a) { answers_.push_back(a); }
+    void AnswerFile(const QString& path) { files_.push_back(path); }  // empty = cancel
+
+    PromptAnswer Message(QWidget* owner, const QString& caption, const QString& text,
+                         PromptIcon icon, PromptButtons buttons) override;
+    QString SaveFile(QWidget* owner, const FileDialogSpec& spec) override;
+    QString OpenFile(QWidget* owner, const FileDialogSpec& spec) override;
+
+    std::vector<Record> records;
+    // Runs inside each box before it is answered (e.g. to look at the window state).
+    std::function<void(const Record&)> onPrompt;
+
+  private:
+    std::deque<PromptAnswer> answers_;
+    std::deque<QString> files_;
+};
+
+// The process-wide prompter (a QtPrompter unless a test sets another one).
+Prompter& AppPrompter();
+void SetAppPrompter(Prompter* prompter);  // nullptr restores the QtPrompter
