@@ -9,7 +9,7 @@
 #include "line.h"
 
 class TCommands {
-public:
+  public:
     // Called on the worker thread once the worker is idle again (a Load made from inside
     // it, or right after it, is never lost). It gets copies of the reply buffers, so a
     // requester that has gone away meanwhile costs nothing: the callback must only post
@@ -18,7 +18,7 @@ public:
         std::function<void(int result, const FrameHeader& reply, const FrameData& replyData)>;
 
     explicit TCommands(TLine& link);  // starts the thread
-    ~TCommands();                     // stops and joins the thread
+    ~TCommands();  // stops and joins the thread; not to be called from a completion
 
     // Only while idle: at the start of a dialog or after the previous completion.
     void Load(const FrameHeader& request, const FrameData& requestData, Completion done);
@@ -26,7 +26,12 @@ public:
     // Up to three transactions on the loaded request; the last attempt's code.
     int RunAttempts();
 
-private:
+    // No request waiting or in flight.
+    bool Idle() const;
+
+  private:
+    void Execute();  // the thread body
+
     struct Impl;
     std::unique_ptr<Impl> d;
 };
