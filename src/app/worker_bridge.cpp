@@ -36,3 +36,35 @@ void PauseMs(int ms) {
     QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
 }
+
+namespace {
+
+// Stands in before the main window has created the worker: nothing reaches a
+// controller, so every request reports a write failure.
+class NoRunner : public CommandRunner {
+  public:
+    void Load(const FrameHeader&, const FrameData&, QObject* receiver, Done done) override {
+        QPointer<QObject> guard(receiver);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [guard, done]() {
+                if (guard) {
+                    done(WriteFailed, FrameHeader{}, FrameData{});
+                }
+            },
+            Qt::QueuedConnection);
+    }
+};
+
+CommandRunner* g_runner = nullptr;
+
+}  // namespace
+
+CommandRunner& AppRunner() {
+    static NoRunner none;
+    return g_runner ? *g_runner : none;
+}
+
+void SetAppRunner(CommandRunner* runner) {
+    g_runner = runner;
+}

@@ -37,6 +37,11 @@ class TCommandsRunner : public CommandRunner {
     TCommands& worker_;
 };
 
+// The process-wide runner every dialog uses (set by the main window when it creates the
+// worker; tests set a scripted one). Without one, requests fail as unsent.
+CommandRunner& AppRunner();
+void SetAppRunner(CommandRunner* runner);
+
 // The pause between two dialogs or two steps: the event loop keeps running, so the
 // windows stay alive; never a sleep on the user-interface thread.
 void PauseMs(int ms);
