@@ -16,6 +16,8 @@ const char* TypeFormatCaption(int typeFormat);
 
 // "XX XX XXXXXX %06X" or "%03d,%05d".
 std::string Format(int typeFormat, KeyCode code);
+// Appends the same text to `out`, for building long lists without temporaries.
+void AppendFormatted(std::string& out, int typeFormat, KeyCode code);
 
 // The number field of the key dialog.
 struct EntryMask {
