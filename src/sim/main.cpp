@@ -1,0 +1,484 @@
+// vardex2-sim: a virtual controller on a pseudo-terminal, for tests, training and
+// demos. The first line of its output is the device path to give the client.
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "sim/sim_controller.h"
+#include "sim/sim_pty.h"
+#include "sim/sim_state.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: vardex2-sim [options]\n"
+    "A virtual controller on a pseudo-terminal. Prints the device path on the first line.\n\n"
+    "  --state FILE        keep keys, vardex and times in FILE (JSON), saved on every change\n"
+    "  --keys CODE,...     start with these keys (decimal or 0x hexadecimal)\n"
+    "  --vardex CODE       start with this vardex\n"
+    "  --times OPEN,RETRY  start with these lock-open and repeat-read times\n"
+    "  --reply-delay MS    pause before each reply (default 2)\n"
+    "  --control PATH      also take control lines on this unix socket\n"
+    "  --log FILE          log requests here instead of standard error\n\n"
+    "Control lines (standard input or the socket), each answered by one line:\n"
+    "  present CODE        the next 0x43 reports this key, once\n"
+    "  fault NAME [ARG]    silence | answer-from-attempt K | bad-header-crc |\n"
+    "                      bad-payload-crc | truncated | status-nonzero-no-payload |\n"
+    "                      noise [N] | late [MS] | silent-from-slot K | silent-from-write K\n"
+    "  fault off           answer normally again\n"
+    "  reply-delay MS      change the pause before each reply\n"
+    "  state               the state as JSON\n"
+    "  quit                stop\n";
+
+bool ParseCode(const std::string& text, std::uint32_t& code) {
+    if (text.empty()) {
+        return false;
+    }
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long v = std::strtoull(text.c_str(), &end, hex ? 16 : 10);
+    if (*end != '\0' || errno != 0 || v > 0xFFFFFF || text[0] == '-') {
+        return false;
+    }
+    code = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+bool ParseInt(const std::string& text, int& value, int lo, int hi) {
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || v < lo || v > hi) {
+        return false;
+    }
+    value = static_cast<int>(v);
+    return true;
+}
+
+std::vector<std::string> Split(const std::string& text, char sep) {
+    std::vector<std::string> parts;
+    std::string cur;
+    for (char c : text) {
+        if (c == sep) {
+            parts.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    parts.push_back(cur);
+    return parts;
+}
+
+std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
+    std::string out;
+    char b[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(b, sizeof b, i ? " %02X" : "%02X", bytes[i]);
+        out += b;
+    }
+    return out;
+}
+
+struct PendingReply {
+    double dueMs;
+    std::vector<std::uint8_t> bytes;
+};
+
+class Sim {
+  public:
+    std::FILE* log = stderr;
+    std::string statePath;
+    SimController controller;
+    SimPty pty;
+    std::deque<PendingReply> replies;
+    double startMs = MonotonicMs();
+    bool quit = false;
+
+    void Log(const std::string& line) {
+        std::fprintf(log, "[%10.3f] %s\n", MonotonicMs() - startMs, line.c_str());
+        std::fflush(log);
+    }
+
+    void SaveIfChanged() {
+        if (!controller.TakeStateChanged() || statePath.empty()) {
+            return;
+        }
+        std::string error;
+        if (!SaveSimState(statePath, controller.State(), error)) {
+            Log("state not saved: " + error);
+        }
+    }
+
+    void OnLineInput() {
+        for (const SimChunk& chunk : pty.Read()) {
+            for (SimExchange& ex : controller.Receive(chunk)) {
+                Report(ex);
+            }
+        }
+        SaveIfChanged();
+    }
+
+    void Report(SimExchange& ex) {
+        std::string line = ex.valid ? "request " : "invalid ";
+        line += HexBytes(ex.request);
+        const double first = ex.chunks.empty() ? 0 : ex.chunks.front().atMs;
+        for (const SimChunk& c : ex.chunks) {
+            char at[32];
+            std::snprintf(at, sizeof at, "+%.3fms", c.atMs - first);
+            line += std::string(" | ") + at + " " + SimParityName(c.parity) +
+                    (c.uncertain ? "?" : "") + "{" + HexBytes(c.bytes) + "} [" + c.settings + "]";
+        }
+        line += " | " + ex.verdict;
+        if (ex.valid && !replies.empty()) {
+            // A new request cuts off a reply still waiting to go (a late one): a
+            // half-duplex controller cannot answer while it is being spoken to.
+            Log("dropped a pending reply of " + std::to_string(replies.size()) + " request(s)");
+            replies.clear();
+        }
+        if (ex.answered) {
+            line +=
+                " | reply " + HexBytes(ex.reply) + " after " + std::to_string(ex.delayMs) + " ms";
+            const double end = ex.chunks.empty() ? MonotonicMs() : ex.chunks.back().atMs;
+            replies.push_back({end + ex.delayMs, ex.reply});
+        }
+        Log(line);
+    }
+
+    void SendDueReplies() {
+        const double now = MonotonicMs();
+        while (!replies.empty() && replies.front().dueMs <= now) {
+            if (!pty.Write(replies.front().bytes)) {
+                Log(std::string("reply not written: ") + std::strerror(errno));
+            }
+            replies.pop_front();
+        }
+    }
+
+    int PollTimeout() const {
+        if (replies.empty()) {
+            return -1;
+        }
+        const double wait = replies.front().dueMs - MonotonicMs();
+        return wait <= 0 ? 0 : static_cast<int>(wait) + 1;
+    }
+
+    std::string Control(const std::string& raw) {
+        std::string line = raw;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
+            line.pop_back();
+        }
+        std::vector<std::string> w;
+        for (const std::string& part : Split(line, ' ')) {
+            if (!part.empty()) {
+                w.push_back(part);
+            }
+        }
+        if (w.empty()) {
+            return "error: empty command";
+        }
+        std::string answer = "ok";
+        if (w[0] == "present" && w.size() == 2) {
+            std::uint32_t code = 0;
+            if (!ParseCode(w[1], code)) {
+                return "error: bad key code " + w[1];
+            }
+            controller.Present(code);
+        } else if (w[0] == "fault" && (w.size() == 2 || w.size() == 3)) {
+            SimFault fault;
+            int arg = 0;
+            if (!ParseSimFault(w[1], fault)) {
+                return "error: unknown fault " + w[1];
+            }
+            if (w.size() == 3 && !ParseInt(w[2], arg, 0, 1000000)) {
+                return "error: bad fault argument " + w[2];
+            }
+            if (w.size() == 2 && fault == SimFault::AnswerFromAttempt) {
+                arg = 2;
+            }
+            if (w.size() == 2 && fault == SimFault::SilentFromWrite) {
+                arg = 1;
+            }
+            controller.SetFault(fault, arg);
+        } else if (w[0] == "reply-delay" && w.size() == 2) {
+            int ms = 0;
+            if (!ParseInt(w[1], ms, 0, 60000)) {
+                return "error: bad delay " + w[1];
+            }
+            controller.SetReplyDelay(ms);
+        } else if (w[0] == "state" && w.size() == 1) {
+            answer = SimStateToJson(controller.State());
+        } else if (w[0] == "quit" && w.size() == 1) {
+            quit = true;
+        } else {
+            return "error: unknown command: " + line;
+        }
+        Log("control: " + line);
+        return answer;
+    }
+};
+
+struct ControlClient {
+    int fd;
+    std::string buffer;
+};
+
+void WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+int OpenControlSocket(const std::string& path, std::string& error) {
+    sockaddr_un addr{};
+    if (path.size() >= sizeof addr.sun_path) {
+        error = "control socket path too long";
+        return -1;
+    }
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return -1;
+    }
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size());
+    ::unlink(path.c_str());
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0) {
+        error = path + ": " + std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Sim sim;
+    SimState state;
+    std::string controlPath, logPath, keysText, vardexText, timesText;
+    int replyDelay = 2;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "vardex2-sim: %s needs a value\n", a.c_str());
+                std::exit(2);
+            }
+            out = argv[++i];
+        };
+        std::string v;
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--state") {
+            value(sim.statePath);
+        } else if (a == "--keys") {
+            value(keysText);
+        } else if (a == "--vardex") {
+            value(vardexText);
+        } else if (a == "--times") {
+            value(timesText);
+        } else if (a == "--reply-delay") {
+            value(v);
+            if (!ParseInt(v, replyDelay, 0, 60000)) {
+                std::fprintf(stderr, "vardex2-sim: bad reply delay %s\n", v.c_str());
+                return 2;
+            }
+        } else if (a == "--control") {
+            value(controlPath);
+        } else if (a == "--log") {
+            value(logPath);
+        } else {
+            std::fprintf(stderr, "vardex2-sim: unknown option %s\n\n%s", a.c_str(), kUsage);
+            return 2;
+        }
+    }
+
+    if (!logPath.empty()) {
+        sim.log = std::fopen(logPath.c_str(), "a");
+        if (!sim.log) {
+            std::fprintf(stderr, "vardex2-sim: %s: %s\n", logPath.c_str(), std::strerror(errno));
+            return 1;
+        }
+    }
+    if (!sim.statePath.empty() && ::access(sim.statePath.c_str(), F_OK) == 0) {
+        std::string error;
+        if (!LoadSimState(sim.statePath, state, error)) {
+            std::fprintf(stderr, "vardex2-sim: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    if (!keysText.empty()) {
+        state.keys.clear();
+        for (const std::string& k : Split(keysText, ',')) {
+            std::uint32_t code = 0;
+            if (!ParseCode(k, code)) {
+                std::fprintf(stderr, "vardex2-sim: bad key code %s\n", k.c_str());
+                return 2;
+            }
+            if (std::find(state.keys.begin(), state.keys.end(), code) == state.keys.end()) {
+                state.keys.push_back(code);
+            }
+        }
+    }
+    if (!vardexText.empty() && !ParseCode(vardexText, state.vardex)) {
+        std::fprintf(stderr, "vardex2-sim: bad vardex %s\n", vardexText.c_str());
+        return 2;
+    }
+    if (!timesText.empty()) {
+        auto t = Split(timesText, ',');
+        if (t.size() != 2 || !ParseInt(t[0], state.timeOpen, 0, 255) ||
+            !ParseInt(t[1], state.retryRead, 0, 255)) {
+            std::fprintf(stderr, "vardex2-sim: bad times %s\n", timesText.c_str());
+            return 2;
+        }
+    }
+    sim.controller.SetState(state);
+    sim.controller.SetReplyDelay(replyDelay);
+    sim.SaveIfChanged();
+
+    std::string error;
+    if (!sim.pty.Open(error)) {
+        std::fprintf(stderr, "vardex2-sim: %s\n", error.c_str());
+        return 1;
+    }
+    int controlFd = -1;
+    if (!controlPath.empty() && (controlFd = OpenControlSocket(controlPath, error)) < 0) {
+        std::fprintf(stderr, "vardex2-sim: control socket: %s\n", error.c_str());
+        return 1;
+    }
+
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+    const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::printf("%s\n", sim.pty.SlavePath().c_str());
+    std::fflush(stdout);
+    sim.Log("listening on " + sim.pty.SlavePath() + " with " +
+            std::to_string(sim.controller.State().keys.size()) + " key(s)");
+
+    bool stdinOpen = true;
+    std::string stdinBuffer;
+    std::vector<ControlClient> clients;
+    while (!sim.quit) {
+        std::vector<pollfd> fds;
+        fds.push_back({sim.pty.MasterFd(), POLLIN | POLLPRI, 0});
+        fds.push_back({signalFd, POLLIN, 0});
+        fds.push_back({stdinOpen ? STDIN_FILENO : -1, POLLIN, 0});
+        fds.push_back({sim.pty.WatchFd(), POLLIN, 0});
+        fds.push_back({controlFd, POLLIN, 0});
+        for (const auto& c : clients) {
+            fds.push_back({c.fd, POLLIN, 0});
+        }
+        int n = ::poll(fds.data(), fds.size(), sim.PollTimeout());
+        if (n < 0 && errno != EINTR) {
+            sim.Log(std::string("poll: ") + std::strerror(errno));
+            break;
+        }
+        if (fds[0].revents & (POLLIN | POLLPRI)) {
+            sim.OnLineInput();
+        } else if (fds[0].revents & POLLHUP) {
+            usleep(10000);  // no slave open (cannot happen while we hold one); do not spin
+        }
+        sim.SendDueReplies();
+        if (fds[1].revents & POLLIN) {
+            signalfd_siginfo info;
+            if (::read(signalFd, &info, sizeof info) > 0) {
+                sim.Log("stopped by signal " + std::to_string(info.ssi_signo));
+                sim.quit = true;
+            }
+        }
+        if (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) {
+            char buf[1024];
+            ssize_t got = ::read(STDIN_FILENO, buf, sizeof buf);
+            if (got <= 0) {
+                stdinOpen = false;  // running in the background: the socket still works
+            } else {
+                stdinBuffer.append(buf, static_cast<size_t>(got));
+                size_t eol;
+                while ((eol = stdinBuffer.find('\n')) != std::string::npos) {
+                    std::string reply = sim.Control(stdinBuffer.substr(0, eol)) + "\n";
+                    stdinBuffer.erase(0, eol + 1);
+                    std::fputs(reply.c_str(), stdout);
+                    std::fflush(stdout);
+                }
+                if (stdinBuffer.size() > 65536) {
+                    stdinBuffer.clear();
+                }
+            }
+        }
+        if (fds[3].revents & POLLIN) {
+            sim.pty.OnWatchEvent();
+        }
+        if (fds[4].revents & POLLIN) {
+            int fd = ::accept4(controlFd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0) {
+                clients.push_back({fd, {}});
+            }
+        }
+        for (size_t i = 0; i < clients.size(); ++i) {
+            const short ev = fds[5 + i].revents;
+            if (!(ev & (POLLIN | POLLHUP | POLLERR))) {
+                continue;
+            }
+            char buf[1024];
+            ssize_t got = ::read(clients[i].fd, buf, sizeof buf);
+            if (got <= 0) {
+                ::close(clients[i].fd);
+                clients[i].fd = -1;
+                continue;
+            }
+            auto& b = clients[i].buffer;
+            b.append(buf, static_cast<size_t>(got));
+            size_t eol;
+            while ((eol = b.find('\n')) != std::string::npos) {
+                WriteAll(clients[i].fd, sim.Control(b.substr(0, eol)) + "\n");
+                b.erase(0, eol + 1);
+            }
+            if (b.size() > 65536) {
+                b.clear();
+            }
+        }
+        // Handled one round of client sockets; forget the closed ones (the poll set
+        // is rebuilt from `clients` on the next round).
+        clients.erase(std::remove_if(clients.begin(), clients.end(),
+                                     [](const ControlClient& c) { return c.fd < 0; }),
+                      clients.end());
+        sim.SaveIfChanged();
+    }
+    for (const auto& c : clients) {
+        ::close(c.fd);
+    }
+    if (controlFd >= 0) {
+        ::close(controlFd);
+        ::unlink(controlPath.c_str());
+    }
+    return 0;
+}
