@@ -1,0 +1,183 @@
+// The export into the controller: the request bytes per record, the displayed order, the
+// log, the progress bar, failures at a chosen key, cancel, and the controller afterwards.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "fake_controller.h"
+#include "jobs/export_job.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<std::uint8_t> Bytes(const RequestFrame& r) {
+    std::vector<std::uint8_t> bytes(r.header.begin(), r.header.begin() + 5);
+    for (int k = 0; k < r.data[0]; ++k)
+        bytes.push_back(r.data[1 + k]);
+    return bytes;
+}
+
+DbModel ThreeKeys() {
+    DbModel model;
+    model.TimeOpen = 300;  // only the low byte travels
+    model.RetryRead = 0;
+    model.Vardex = 0x0A1B2C;
+    // File order differs from the displayed order; descriptions are Windows-1251.
+    model.keys = {{0x12ABCD, "\xc4\xe2\xe5\xf0\xfc"},  // "Дверь"
+                  {0x01000005, "high bits"},
+                  {0x000002, ""}};
+    return model;
+}
+
+class ExportJobTest : public ::testing::Test {
+  protected:
+    ExportJobTest() : loop(clock), host(loop, controller) {}
+
+    void Run(const ExportSource& source) {
+        job = std::make_unique<TExportJob>(host, source);
+        host.Attach(*job);
+        ASSERT_TRUE(host.RunJob());
+    }
+
+    TVirtualJobClock clock;
+    TJobLoop loop;
+    FakeController controller;
+    TLoopJobHost host;
+    std::unique_ptr<TExportJob> job;
+};
+
+TEST_F(ExportJobTest, SourceIsTheListInDisplayedOrder) {
+    ExportSource source = ExportSourceOf(ThreeKeys(), 0);
+    ASSERT_EQ(source.keys.size(), 3u);
+    EXPECT_EQ(source.keys[0].code, 0x000002u);
+    EXPECT_EQ(source.keys[1].code, 0x01000005u);
+    EXPECT_EQ(source.keys[2].code, 0x12ABCDu);
+    EXPECT_EQ(source.keys[2].description, "Дверь");
+    EXPECT_EQ(source.VardexCaption, Format(0, 0x0A1B2C));
+    EXPECT_EQ(ExportSourceOf(DbModel{}, 1).VardexCaption, "Отсутствует");
+}
+
+TEST_F(ExportJobTest, WritesClearSettingsVardexAndKeysAndLogsEachStep) {
+    controller.keys = {99, 98};
+    ExportSource source = ExportSourceOf(ThreeKeys(), 0);
+    Run(source);
+
+    const std::vector<std::vector<std::uint8_t>> expected = {
+        {0x00, 0x01, 0x00, 0x00, 0x00},
+        {0x00, 0x23, 0x00, 0x00, 0x05, 0x2C, 0x00, 0x00, 0x00, 0x00},
+        {0x00, 0x22, 0x00, 0xFF, 0x0C, 0x0A, 0x1B, 0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+        {0x00, 0x22, 0x00, 0x00, 0x0C, 0x00, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+        {0x00, 0x22, 0x00, 0x00, 0x0C, 0x00, 0x00, 0x05, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+        {0x00, 0x22, 0x00, 0x00, 0x0C, 0x12, 0xAB, 0xCD, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    };
+    ASSERT_EQ(host.requests.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(Bytes(host.requests[i].frame), expected[i]) << "request " << i;
+        if (i > 0) {
+            EXPECT_EQ(host.requests[i].at - host.requests[i - 1].at, 100ms);
+        }
+    }
+    const std::vector<std::string> log = {
+        "Полная очистка контроллера ... OK!",
+        "",
+        "Запись настроек контроллера ... OK!",
+        "",
+        "Установка вардекса " + Format(0, 0x0A1B2C) + " ... OK!",
+        "",
+        "Запись базы карт(ключей) в контроллер ... ",
+        "Карта(ключ) " + Format(0, 2) + " -  ... OK!",
+        "Карта(ключ) " + Format(0, 0x01000005) + " - high bits ... OK!",
+        "Карта(ключ) " + Format(0, 0x12ABCD) + " - Дверь ... OK!",
+        "",
+        "Экспорт в контроллер выполнен успешно!",
+    };
+    EXPECT_EQ(host.log, log);
+    EXPECT_EQ(host.progressMax, 6);
+    EXPECT_EQ(host.progressPosition, 6);
+    ASSERT_TRUE(host.finished);
+    EXPECT_EQ(host.finished->text, "Экспорт в контроллер выполнен успешно!");
+    EXPECT_EQ(host.finished->caption, "");
+    EXPECT_EQ(host.portClosings, 1);
+    EXPECT_TRUE(job->CanClose);
+
+    // The controller now holds what the file holds.
+    EXPECT_EQ(controller.keys, (std::vector<std::uint32_t>{2, 5, 0x12ABCD}));
+    EXPECT_EQ(controller.vardex, 0x0A1B2Cu);
+    EXPECT_EQ(controller.timeOpen, 44);
+    EXPECT_EQ(controller.retryRead, 0);
+}
+
+TEST_F(ExportJobTest, EmptyListWithoutVardexFinishesAfterTheVardex) {
+    controller.keys = {7};
+    controller.vardex = 0x1234;
+    Run(ExportSourceOf(DbModel{}, 0));
+    ASSERT_EQ(host.requests.size(), 3u);
+    EXPECT_EQ(Bytes(host.requests[2].frame),
+              (std::vector<std::uint8_t>{0x00, 0x22, 0x00, 0xFF, 0x0C, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(host.log, (std::vector<std::string>{"Полная очистка контроллера ... OK!", "",
+                                                  "Запись настроек контроллера ... OK!", "",
+                                                  "Установка вардекса Отсутствует ... OK!", "",
+                                                  "Экспорт в контроллер выполнен успешно!"}));
+    EXPECT_EQ(host.progressMax, 3);
+    EXPECT_EQ(host.progressPosition, 3);
+    EXPECT_TRUE(controller.keys.empty());
+    EXPECT_EQ(controller.vardex, 0u);
+}
+
+TEST_F(ExportJobTest, FailureAtTheKthKeyKeepsWhatWasWritten) {
+    controller.failAt = 3 + 1;  // the key at position 1
+    controller.failResult = BadLink;
+    ExportSource source = ExportSourceOf(ThreeKeys(), 1);
+    Run(source);
+    EXPECT_EQ(host.requests.size(), 5u);
+    const size_t n = host.log.size();
+    ASSERT_GE(n, 3u);
+    EXPECT_EQ(host.log[n - 3], "Карта(ключ) " + source.keys[1].caption + " - " +
+                                   source.keys[1].description + " ... ");
+    EXPECT_EQ(host.log[n - 2], "Ошибка при экспорте");
+    EXPECT_EQ(host.log[n - 1], "Описание ошибки: " + ResultText(BadLink));
+    ASSERT_TRUE(host.failed);
+    EXPECT_EQ(host.failed->caption, "Ошибка при экспорте");
+    EXPECT_EQ(host.failed->text, "Описание ошибки: " + ResultText(BadLink));
+    EXPECT_EQ(host.failed->icon, BoxIcon::Error);
+    EXPECT_EQ(host.progressPosition, 1 + 3);
+    EXPECT_EQ(host.portClosings, 1);
+    EXPECT_TRUE(job->CanClose);
+    EXPECT_EQ(controller.keys, (std::vector<std::uint32_t>{source.keys[0].code}));
+}
+
+TEST_F(ExportJobTest, SilentControllerAtTheClear) {
+    controller.failAt = 0;
+    Run(ExportSourceOf(ThreeKeys(), 0));
+    EXPECT_EQ(host.log,
+              (std::vector<std::string>{"Полная очистка контроллера ... ", "Ошибка при экспорте",
+                                        "Описание ошибки: " + ResultText(TimedOut)}));
+    EXPECT_EQ(host.progressPosition, 0);
+}
+
+TEST_F(ExportJobTest, NotRunCountsAsSuccess) {
+    controller.resultOverride = NotRun;
+    Run(ExportSourceOf(ThreeKeys(), 0));
+    EXPECT_TRUE(host.finished);
+    EXPECT_EQ(host.requests.size(), 6u);
+}
+
+TEST_F(ExportJobTest, CancelInFlightStopsAfterThatRequest) {
+    job = std::make_unique<TExportJob>(host, ExportSourceOf(ThreeKeys(), 0));
+    host.Attach(*job);
+    controller.hold = true;
+    job->Start();
+    host.RunUntil([&] { return controller.Holding(); });
+    job->RequestCancel();
+    EXPECT_FALSE(host.TryClose(JobEnd::Cancel));
+    controller.Release();
+    host.RunUntil([&] { return host.Ended(); });
+    EXPECT_EQ(host.closed, JobEnd::Cancel);
+    EXPECT_EQ(host.requests.size(), 1u);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"Полная очистка контроллера ... "}));
+    EXPECT_EQ(host.portClosings, 0);
+}
+
+}  // namespace
