@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "key_code.h"
@@ -35,12 +36,17 @@ DbResult SaveVardex(const std::string& path, KeyCode code);
 DbResult SaveSettings(const std::string& path, int timeOpen, int retryRead, int typeFormat);
 DbResult SaveTypeFormat(const std::string& path, int typeFormat);
 DbResult SaveKey(const std::string& path, KeyCode code, const std::string& description);
+// Many SaveKey calls as one replacement of the file (the check for new keys).
+DbResult SaveKeys(const std::string& path, const std::vector<DbKey>& keys);
 DbResult RemoveKey(const std::string& path, KeyCode code);
 
 // Reads the file into `model` (descriptions cut to 128 characters). A bad entry name
 // stops the key list there: the result is still ok, with `error` set to the
 // conversion error for the box.
+// A file that cannot be read is an error and leaves `model` alone.
 DbResult LoadDbFile(const std::string& path, DbModel& model);
+// The conversion error of an entry name that is not an integer (UTF-8).
+std::string KeyNameError(std::string_view name);
 
 // Writes a whole database as one replacement, with the same bytes the entry-by-entry
 // writes would give (settings, then keys in model order). For loads and batches.

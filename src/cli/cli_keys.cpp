@@ -1,0 +1,103 @@
+// vardex2-cli list / show: a database file as the main window would show it.
+#include <cstdio>
+#include <string>
+
+#include "cli/cli_command.h"
+#include "keys/cp1251.h"
+#include "keys/database.h"
+#include "keys/display_list.h"
+
+namespace {
+
+// The display format: --format ibutton|em, else the file's own.
+bool ChooseFormat(const CliArgs& args, int fileFormat, int& typeFormat) {
+    if (args.format.empty()) {
+        typeFormat = fileFormat;
+    } else if (args.format == "ibutton") {
+        typeFormat = TypeFormatIButton;
+    } else if (args.format == "em") {
+        typeFormat = TypeFormatEmMarine;
+    } else {
+        std::fprintf(stderr, "Неизвестный формат: %s (ibutton или em)\n", args.format.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool TakeFile(CliArgs& args, const char* command, std::string& path) {
+    if (args.words.size() != 1 || args.words[0].empty() || args.words[0][0] == '-') {
+        std::fprintf(stderr, "Использование: vardex2-cli %s FILE\n", command);
+        return false;
+    }
+    path = args.words[0];
+    return true;
+}
+
+int RunList(CliArgs& args) {
+    std::string path;
+    if (!TakeFile(args, "list", path))
+        return CliUsage;
+    int typeFormat = 0;
+    if (!args.format.empty() && !ChooseFormat(args, 0, typeFormat))
+        return CliUsage;
+    DbModel model;
+    DbResult r = LoadDbFile(path, model);
+    if (!r) {
+        std::fprintf(stderr, "%s\n", r.error.c_str());
+        return CliFailed;
+    }
+    ChooseFormat(args, model.TypeFormat, typeFormat);
+    std::vector<DisplayRow> rows = SortedDisplayRows(typeFormat, model.keys);
+    std::string out;
+    out.reserve(rows.size() * 64);
+    for (const DisplayRow& row : rows) {
+        out.append(row.Text());
+        out.push_back('\t');
+        out.append(Cp1251ToUtf8(model.keys[row.key].description));
+        out.push_back('\n');
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+    if (!r.error.empty()) {
+        // A key name that is not a number ended the list, as it ends a load.
+        std::fprintf(stderr, "%s\n", r.error.c_str());
+        return CliFailed;
+    }
+    return CliOk;
+}
+
+int RunShow(CliArgs& args) {
+    std::string path;
+    if (!TakeFile(args, "show", path))
+        return CliUsage;
+    int typeFormat = 0;
+    if (!args.format.empty() && !ChooseFormat(args, 0, typeFormat))
+        return CliUsage;
+    DbModel model;
+    DbResult r = LoadDbFile(path, model);
+    if (!r) {
+        std::fprintf(stderr, "%s\n", r.error.c_str());
+        return CliFailed;
+    }
+    ChooseFormat(args, model.TypeFormat, typeFormat);
+    std::string vardex = model.Vardex == 0 ? "Отсутствует" : Format(typeFormat, model.Vardex);
+    std::printf("Время открывания замка: %d сек.\n", model.TimeOpen);
+    std::printf("Повторное считывание карты (ключа): %d сек.\n", model.RetryRead);
+    std::printf("Формат отображения: %d (%s)\n", model.TypeFormat,
+                TypeFormatCaption(model.TypeFormat));
+    std::printf("Вардекс: %s\n", vardex.c_str());
+    std::printf("Карт(ключей) в базе: %zu\n", model.keys.size());
+    std::fflush(stdout);
+    if (!r.error.empty()) {
+        std::fprintf(stderr, "%s\n", r.error.c_str());
+        return CliFailed;
+    }
+    return CliOk;
+}
+
+}  // namespace
+
+VX_CLI_COMMAND("list", "list FILE [--format ibutton|em]",
+               "list the keys of a database file: number, tab, description, by number", RunList);
+VX_CLI_COMMAND("show", "show FILE [--format ibutton|em]",
+               "show the settings and the vardex of a database file", RunShow);
