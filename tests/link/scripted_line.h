@@ -21,6 +21,8 @@ struct ScriptedReply {
     ByteVector bytes;      // arrive together...
     int delayMs = 0;       // ...this long after the request ended
     bool ioError = false;  // the next read fails with 2 instead
+    ByteVector tail;       // the rest of the reply, arriving...
+    int tailDelayMs = 0;   // ...this long after the request ended
 };
 
 // A reply frame with correct CRCs: header (status, length) and, if any, payload + CRC.
@@ -195,6 +197,9 @@ class ScriptedLine : public TLine {
         ioError_ = reply.ioError;
         for (std::uint8_t b : reply.bytes) {
             input_.push_back({b, nowMs_ + reply.delayMs});
+        }
+        for (std::uint8_t b : reply.tail) {
+            input_.push_back({b, nowMs_ + std::max(reply.delayMs, reply.tailDelayMs)});
         }
     }
 
