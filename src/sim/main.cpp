@@ -139,8 +139,8 @@ class Sim {
         for (const SimChunk& c : ex.chunks) {
             char at[32];
             std::snprintf(at, sizeof at, "+%.3fms", c.atMs - first);
-            line += std::string(" | ") + at + " " + SimParityName(c.parity) +
-                    (c.uncertain ? "?" : "") + "{" + HexBytes(c.bytes) + "} [" + c.settings + "]";
+            line += std::string(" | ") + at + " " + SimParityName(c.parity) + "{" +
+                    HexBytes(c.bytes) + "} [" + c.settings + "]";
         }
         line += " | " + ex.verdict;
         if (ex.valid && !replies.empty()) {

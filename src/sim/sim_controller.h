@@ -38,7 +38,8 @@ const char* SimFaultName(SimFault fault);
 struct SimChunk {
     double atMs = 0;  // when it arrived, on the caller's clock
     SimParity parity = SimParity::Other;
-    bool uncertain = false;  // the setting changed around this read; the parity is inferred
+    bool uncertain = false;  // the settings changed just before this read: some bytes may
+                             // have been queued under the earlier ones
     std::string settings;    // the line settings as text ("9600 8 mark 2stop"), for the log
     std::vector<std::uint8_t> bytes;
 };

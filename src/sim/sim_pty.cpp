@@ -166,23 +166,10 @@ void SimPty::ReadData(const std::uint8_t* bytes, size_t count, std::vector<SimCh
     chunk.atMs = at;
     chunk.parity = ParityOf(now);
     chunk.settings = SettingsText(now);
-    if (changePending_ && ParityOf(beforeChange_) != chunk.parity) {
-        // The settings changed while these bytes were queued: some may have been sent
-        // under the earlier ones. In this protocol only the address byte travels under
-        // mark parity, and alone, so a run that begins under mark and ends under space
-        // is taken as one mark byte and the rest.
-        chunk.uncertain = true;
-        if (ParityOf(beforeChange_) == SimParity::Mark && count >= 2) {
-            SimChunk first = chunk;
-            first.parity = SimParity::Mark;
-            first.settings = SettingsText(beforeChange_);
-            first.bytes.assign(bytes, bytes + 1);
-            out.push_back(std::move(first));
-            ++bytes;
-            --count;
-            chunk.atMs = at + 0.0005;  // a separate piece of the frame
-        }
-    }
+    // Bytes read right after a change of the settings may have been queued before
+    // it; the client waits after the address byte before it switches to space parity,
+    // so they are normally read in time, and are otherwise taken under the new ones.
+    chunk.uncertain = changePending_ && ParityOf(beforeChange_) != chunk.parity;
     chunk.bytes.assign(bytes, bytes + count);
     out.push_back(std::move(chunk));
     known_ = now;

@@ -1,0 +1,169 @@
+#include "cli/cli_support.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+
+CliLink::CliLink() : commands_(std::make_unique<TCommands>(port_)) {}
+
+CliLink::~CliLink() {
+    commands_.reset();
+    port_.Close();
+}
+
+bool CliLink::Open(const CliArgs& args) {
+    std::string error;
+    if (port_.Open(args.port, error)) {
+        return true;
+    }
+    std::string text = CliText(error);
+    if (!text.empty() && text.back() != '\n') {
+        text += '\n';
+    }
+    std::fprintf(stderr, "%s\n%s", TSerialPort::OpenErrorCaption(), text.c_str());
+    return false;
+}
+
+int CliLink::Run(const RequestFrame& request, FrameHeader* reply, FrameData* replyData) {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    int result = NotRun;
+    FrameHeader gotReply{};
+    FrameData gotData{};
+    commands_->Load(request.header, request.data,
+                    [&](int code, const FrameHeader& h, const FrameData& data) {
+                        std::lock_guard lock(mutex);
+                        result = code;
+                        gotReply = h;
+                        gotData = data;
+                        finished = true;
+                        done.notify_one();
+                    });
+    std::unique_lock lock(mutex);
+    done.wait(lock, [&] { return finished; });
+    if (reply) {
+        *reply = gotReply;
+    }
+    if (replyData) {
+        *replyData = gotData;
+    }
+    return result;
+}
+
+std::string CliText(const std::string& text) {
+    std::string out = text;
+    for (char& c : out) {
+        if (c == '\r') {
+            c = '\n';
+        }
+    }
+    return out;
+}
+
+int CliLinkFailure(int result) {
+    if (CliLinkSucceeded(result)) {
+        return CliOk;
+    }
+    std::fprintf(stderr, "%s\n", CliText(ResultText(result)).c_str());
+    return CliLinkBase + result;
+}
+
+namespace {
+
+// "да", "д", "yes", "y" are Yes; "нет", "н", "no", "n" are No; anything else asks again.
+int Classify(std::string answer) {
+    while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back()))) {
+        answer.pop_back();
+    }
+    size_t start = 0;
+    while (start < answer.size() && std::isspace(static_cast<unsigned char>(answer[start]))) {
+        ++start;
+    }
+    answer = answer.substr(start);
+    for (char& c : answer) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    for (const char* yes : {"да", "д", "Да", "ДА", "Д", "yes", "y"}) {
+        if (answer == yes) {
+            return 1;
+        }
+    }
+    for (const char* no : {"нет", "н", "Нет", "НЕТ", "Н", "no", "n"}) {
+        if (answer == no) {
+            return 0;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+CliAnswer CliAskYesNo(const std::string& caption, const std::string& question) {
+    std::FILE* in = nullptr;
+    std::FILE* out = nullptr;
+    bool own = false;
+    int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty >= 0) {
+        in = fdopen(tty, "r+");
+        out = in;
+        own = in != nullptr;
+        if (!in) {
+            ::close(tty);
+        }
+    }
+    if (!in && isatty(STDIN_FILENO)) {
+        in = stdin;
+        out = stderr;
+    }
+    if (!in) {
+        return CliAnswer::NoTerminal;
+    }
+    CliAnswer answer = CliAnswer::No;
+    std::fprintf(out, "%s\n%s\n", caption.c_str(), CliText(question).c_str());
+    for (;;) {
+        std::fprintf(out, "Да/Нет? ");
+        std::fflush(out);
+        char line[256];
+        if (!std::fgets(line, sizeof line, in)) {
+            answer = CliAnswer::No;  // end of input: nobody said yes
+            break;
+        }
+        const int kind = Classify(line);
+        if (kind >= 0) {
+            answer = kind ? CliAnswer::Yes : CliAnswer::No;
+            break;
+        }
+    }
+    if (own) {
+        std::fclose(in);
+    }
+    return answer;
+}
+
+int CliConfirm(const CliArgs& args, const std::string& caption,
+               const std::vector<std::string>& questions) {
+    if (args.yes) {
+        return CliOk;
+    }
+    for (const std::string& q : questions) {
+        switch (CliAskYesNo(caption, q)) {
+            case CliAnswer::Yes:
+                continue;
+            case CliAnswer::No:
+                std::fprintf(stderr, "Отменено.\n");
+                return CliRefused;
+            case CliAnswer::NoTerminal:
+                std::fprintf(stderr,
+                             "%s: нет терминала, чтобы задать вопрос. Чтобы выполнить команду "
+                             "без вопросов, укажите --yes.\n",
+                             caption.c_str());
+                return CliRefused;
+        }
+    }
+    return CliOk;
+}

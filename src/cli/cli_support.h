@@ -1,0 +1,65 @@
+// What every vardex2-cli command that talks to the controller shares: the port named
+// by --port with its worker, one request at a time run to its end, the exit status
+// of a link failure, and the Yes/No questions asked on the terminal.
+//
+//     CliLink link;
+//     if (!link.Open(args)) return CliPortNotOpened;       // the reason is on stderr
+//     const int result = link.Run(MakeCheckLink());          // up to three attempts
+//     if (result != Ok && result != NotRun) return CliLinkFailure(result);
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/cli_command.h"
+#include "link/command_set.h"
+#include "link/commands.h"
+#include "link/frame.h"
+#include "link/serial_port.h"
+
+class CliLink {
+  public:
+    CliLink();
+    ~CliLink();  // stops the worker, then closes the port
+
+    // Opens args.port. On failure prints the reason to standard error ("Ошибка
+    // подключения" and the port's text) and returns false: exit with CliPortNotOpened.
+    bool Open(const CliArgs& args);
+
+    // Loads one request into the worker and waits for its completion; the result of
+    // the last attempt. `reply` and `replyData` (optional) receive the reply.
+    int Run(const RequestFrame& request, FrameHeader* reply = nullptr,
+            FrameData* replyData = nullptr);
+
+    TSerialPort& Port() { return port_; }
+    TCommands& Commands() { return *commands_; }
+
+  private:
+    TSerialPort port_;
+    std::unique_ptr<TCommands> commands_;
+};
+
+// True for the results that count as success (0 and -1).
+inline bool CliLinkSucceeded(int result) {
+    return result == Ok || result == NotRun;
+}
+
+// For a failed result: prints its text (ResultText, "\r" as a line break) to standard
+// error and returns CliLinkBase + result. For a success returns CliOk, printing nothing.
+int CliLinkFailure(int result);
+
+// Turns the carriage returns that break the lines of the program's texts into newlines.
+std::string CliText(const std::string& text);
+
+enum class CliAnswer { Yes, No, NoTerminal };
+
+// Asks a Yes/No question on the controlling terminal (/dev/tty), or on standard input
+// when that is a terminal. NoTerminal when there is neither.
+CliAnswer CliAskYesNo(const std::string& caption, const std::string& question);
+
+// Asks each question in turn unless --yes was given. CliOk when every answer was Yes;
+// otherwise prints why to standard error and returns CliRefused (declined, or no
+// terminal to ask on).
+int CliConfirm(const CliArgs& args, const std::string& caption,
+               const std::vector<std::string>& questions);
