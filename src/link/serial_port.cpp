@@ -209,6 +209,7 @@ bool TSerialPort::Open(const std::string& devicePath, std::string& errorText) {
         // A half-configured port is not kept: it would hold the exclusive lock.
         if (fd >= 0) {
             tcflush(fd, TCIOFLUSH);
+            ioctl(fd, TIOCNXCL);
             ::close(fd);
         }
         errorText = reason + PortLinePrefix + devicePath;
@@ -280,6 +281,9 @@ bool TSerialPort::Close() {
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(d->wakeFd, &one, sizeof one);
     d->left.wait(lock, [this] { return d->inside == 0; });
+    // Exclusivity belongs to the device, not to the descriptor: it would outlive the
+    // close wherever another descriptor keeps the device (a pseudo-terminal's holder).
+    ioctl(d->fd, TIOCNXCL);
     const bool closed = ::close(d->fd) == 0;
     d->fd = -1;
     d->closing = false;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -63,6 +64,11 @@ class Pty {
         }
         return got;
     }
+    int Exclusive() const {
+        int exclusive = -1;
+        ioctl(slave_, TIOCGEXCL, &exclusive);
+        return exclusive;
+    }
     tcflag_t SlaveFlags() const {
         termios tio{};
         tcgetattr(master_, &tio);
@@ -97,7 +103,9 @@ TEST(TSerialPort, OpenFailures) {
         << error;
     // Open again on the same object closes the first descriptor and takes the port anew.
     EXPECT_TRUE(first.Open(pty.path(), error)) << error;
+    EXPECT_EQ(pty.Exclusive(), 1);
     EXPECT_TRUE(first.Close());
+    EXPECT_EQ(pty.Exclusive(), 0);  // or nobody but root could open it again
     EXPECT_TRUE(second.Open(pty.path(), error)) << error;
 }
 

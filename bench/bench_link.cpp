@@ -1,0 +1,197 @@
+// How much a link transaction costs beyond its prescribed waits, and how much CPU the
+// process burns while transactions run.
+//
+//   bench_link [--count N] [--reply-delay MS] [--sim PATH] [--port DEVICE]
+//
+// Without --port it starts the virtual controller (vardex2-sim beside this program, or
+// --sim PATH) with the given reply delay and talks to the pseudo-terminal it prints.
+// With --port it uses a controller that is already there; give its reply delay.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "link/command_set.h"
+#include "link/serial_port.h"
+#include "link/transact.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+std::string BesideThisProgram(const char* name) {
+    char self[4096] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string path = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
+    const std::size_t slash = path.rfind('/');
+    return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/" + name;
+}
+
+// The virtual controller as a child: its pseudo-terminal path is its first line.
+struct Sim {
+    pid_t pid = -1;
+    int toChild = -1;
+    std::string port;
+
+    bool Start(const std::string& program, int replyDelayMs) {
+        int in[2];
+        int out[2];
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
+            return false;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        const std::string delay = std::to_string(replyDelayMs);
+        std::vector<std::string> args = {program, "--reply-delay", delay, "--log", "/dev/null"};
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        const int spawned =
+            posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(in[0]);
+        close(out[1]);
+        toChild = in[1];
+        if (spawned != 0) {
+            close(out[0]);
+            pid = -1;
+            return false;
+        }
+        char c = 0;
+        while (read(out[0], &c, 1) == 1 && c != '\n') {
+            port += c;
+        }
+        close(out[0]);  // the rest of its output is not needed
+        return !port.empty();
+    }
+
+    ~Sim() {
+        if (pid > 0) {
+            const char quit[] = "quit\n";
+            [[maybe_unused]] const ssize_t n = write(toChild, quit, sizeof quit - 1);
+            close(toChild);
+            for (int i = 0; i < 100 && waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
+                usleep(10000);
+            }
+            if (waitpid(pid, nullptr, WNOHANG) == 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
+        }
+    }
+};
+
+double Percentile(std::vector<double> values, double p) {
+    std::sort(values.begin(), values.end());
+    const double rank = p / 100.0 * static_cast<double>(values.size() - 1);
+    const std::size_t lo = static_cast<std::size_t>(rank);
+    const std::size_t hi = std::min(lo + 1, values.size() - 1);
+    return values[lo] + (values[hi] - values[lo]) * (rank - static_cast<double>(lo));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int count = 200;
+    int replyDelayMs = 0;
+    std::string simPath = BesideThisProgram("vardex2-sim");
+    std::string port;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--count" && hasValue) {
+            count = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--reply-delay" && hasValue) {
+            replyDelayMs = std::max(0, std::atoi(argv[++i]));
+        } else if (arg == "--sim" && hasValue) {
+            simPath = argv[++i];
+        } else if (arg == "--port" && hasValue) {
+            port = argv[++i];
+        } else {
+            std::fprintf(stderr,
+                         "usage: bench_link [--count N] [--reply-delay MS] [--sim PATH] "
+                         "[--port DEVICE]\n");
+            return 2;
+        }
+    }
+
+    Sim sim;
+    if (port.empty()) {
+        if (!sim.Start(simPath, replyDelayMs)) {
+            std::fprintf(stderr, "cannot start %s\n", simPath.c_str());
+            return 1;
+        }
+        port = sim.port;
+    }
+
+    TSerialPort line;
+    std::string error;
+    if (!line.Open(port, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+
+    // The waits a CheckLink transaction must spend: DTR off, address, header, and the
+    // turnaround before the reply is read; the controller's own delay counts from the
+    // end of the request.
+    const int requestMs = 2 * WaitCharsMs(2) + WaitCharsMs(7);
+    const int scheduleMs = requestMs + WaitCharsMs(100) + replyDelayMs;
+
+    std::vector<double> overheadMs;
+    int failures = 0;
+    const double cpuStart = CpuSeconds();
+    const auto runStart = Clock::now();
+    for (int i = 0; i < count; ++i) {
+        RequestFrame request = MakeCheckLink();
+        FrameHeader reply{};
+        FrameData replyData{};
+        const auto start = Clock::now();
+        const int result = Transact(line, request.header, request.data, replyData, reply);
+        const std::chrono::duration<double, std::milli> took = Clock::now() - start;
+        if (result != Ok) {
+            ++failures;
+            continue;
+        }
+        overheadMs.push_back(took.count() - scheduleMs);
+    }
+    const std::chrono::duration<double> wall = Clock::now() - runStart;
+    const double cpuPercent = (CpuSeconds() - cpuStart) / wall.count() * 100.0;
+    line.Close();
+
+    std::printf("link transactions: %d CheckLink against %s (reply delay %d ms)\n", count,
+                port.c_str(), replyDelayMs);
+    std::printf("prescribed schedule: %d ms per transaction\n", scheduleMs);
+    if (overheadMs.empty()) {
+        std::printf("no transaction succeeded (%d failures)\n", failures);
+        return 1;
+    }
+    std::printf("overhead beyond schedule: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                Percentile(overheadMs, 50), Percentile(overheadMs, 99),
+                *std::max_element(overheadMs.begin(), overheadMs.end()));
+    std::printf("process CPU while transactions ran: %.2f %% of one core\n", cpuPercent);
+    std::printf("failed transactions: %d\n", failures);
+    return failures == 0 ? 0 : 1;
+}
