@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
@@ -148,20 +149,30 @@ struct TSerialPort::Impl {
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration);
         timespec span{static_cast<time_t>(seconds.count()),
                       static_cast<long>((duration - seconds).count() * 1000)};
+        // The waits time the line: the default timer slack would add to each of them.
+        thread_local const bool preciseTimers = prctl(PR_SET_TIMERSLACK, 1UL) == 0;
+        (void)preciseTimers;
         pollfd wake{wakeFd, POLLIN, 0};
         while (ppoll(&wake, 1, &span, nullptr) < 0 && errno == EINTR) {
         }
     }
 
-    // Lets the bytes written so far leave the line before its settings change.
-    void DrainIfNeeded(int device) {
+    // Waits until the driver has sent the bytes written so far; true if there were any.
+    bool Drain(int device) {
         if (!unsent) {
-            return;
+            return false;
         }
         while (tcdrain(device) != 0 && errno == EINTR) {
         }
         unsent = false;
-        Sleep(AfterDrain);
+        return true;
+    }
+
+    // Lets the bytes written so far leave the line before its settings change.
+    void DrainIfNeeded(int device) {
+        if (Drain(device)) {
+            Sleep(AfterDrain);
+        }
     }
 
     // Scope of one operation on the device.
@@ -380,15 +391,17 @@ int TSerialPort::ReadBytes(std::uint8_t* buffer, int count, int timeoutMs, int& 
 void TSerialPort::WaitChars(int n) {
     const auto start = Clock::now();
     const Micros total = std::chrono::milliseconds(WaitCharsMs(n));
+    bool drained = false;
     {
         Impl::DeviceUse use(*d);
         if (use.fd() < 0) {
             return;  // closed: nothing to wait for
         }
-        d->DrainIfNeeded(use.fd());
+        drained = d->Drain(use.fd());
     }
     const auto elapsed = std::chrono::duration_cast<Micros>(Clock::now() - start);
-    d->Sleep(total - elapsed);
+    // The rest of the wait, and never less than the margin after a drain.
+    d->Sleep(drained ? std::max(total - elapsed, AfterDrain) : total - elapsed);
 }
 
 bool TSerialPort::Purge(bool receive, bool transmit) {
