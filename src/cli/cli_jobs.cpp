@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/cli_command.h"
+#include "cli/cli_support.h"
 #include "jobs/check_job.h"
 #include "jobs/export_job.h"
 #include "jobs/job_host.h"
@@ -25,48 +26,22 @@
 
 namespace {
 
-// Message texts carry "\r" as their line break.
-std::string Lines(std::string text) {
-    for (char& c : text) {
-        if (c == '\r')
-            c = '\n';
+// Questions need someone to answer them: the controlling terminal, or a terminal on
+// standard input (the same places CliAskYesNo asks on).
+bool HasTerminal() {
+    int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return true;
     }
-    return text;
+    return ::isatty(STDIN_FILENO) == 1;
 }
-
-// The controlling terminal, for questions; -1 when there is none (scripts, cron).
-class TTerminal {
-  public:
-    TTerminal() { fd_ = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC); }
-    ~TTerminal() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    bool Present() const { return fd_ >= 0; }
-
-    bool Ask(const JobBox& question) {
-        if (fd_ < 0)
-            return false;
-        std::string text = "\n" + question.caption + ": " + Lines(question.text) + " [д/н, y/n] ";
-        if (::write(fd_, text.data(), text.size()) < 0)
-            return false;
-        std::string answer;
-        char c;
-        while (::read(fd_, &c, 1) == 1 && c != '\n')
-            answer += c;
-        return answer == "y" || answer == "Y" || answer == "yes" || answer == "д" ||
-               answer == "Д" || answer == "да" || answer == "Да";
-    }
-
-  private:
-    int fd_ = -1;
-};
 
 // What the operator would see in the dialog, on a terminal and in pipes.
 class TCliHost : public TLoopJobHost {
   public:
-    TCliHost(TJobLoop& loop, TJobWorker& worker, TSerialPort& port, TTerminal& terminal, bool yes)
-        : TLoopJobHost(loop, worker), port_(port), terminal_(terminal), yes_(yes) {
+    TCliHost(TJobLoop& loop, TJobWorker& worker, TSerialPort& port, bool yes)
+        : TLoopJobHost(loop, worker), port_(port), yes_(yes) {
         bar_ = ::isatty(STDERR_FILENO) == 1;
         started_ = std::chrono::steady_clock::now();
     }
@@ -109,18 +84,23 @@ class TCliHost : public TLoopJobHost {
     void Failed(const JobBox& box) override {
         TLoopJobHost::Failed(box);
         EndLog();
-        std::fprintf(stderr, "%s: %s\n", box.caption.c_str(), Lines(box.text).c_str());
+        std::fprintf(stderr, "%s: %s\n", box.caption.c_str(), CliText(box.text).c_str());
     }
     bool AskYesNo(const JobBox& question) override {
         boxes.push_back(question);
         if (yes_)
             return true;
-        if (!terminal_.Present()) {
-            refused = true;
-            return false;
-        }
         ClearBar();
-        return terminal_.Ask(question);
+        switch (CliAskYesNo(question.caption, question.text)) {
+            case CliAnswer::Yes:
+                return true;
+            case CliAnswer::No:
+                return false;
+            case CliAnswer::NoTerminal:
+                break;
+        }
+        refused = true;
+        return false;
     }
     void OfferMissingKey(KeyCode code, const std::string& text) override {
         TLoopJobHost::OfferMissingKey(code, text);
@@ -129,7 +109,7 @@ class TCliHost : public TLoopJobHost {
     bool AddMissingKey(KeyCode code, const std::string& text) override {
         DbResult r = SaveKey(databasePath, code, text);
         if (!r) {
-            std::fprintf(stderr, "Ошибка: %s\n", Lines(r.error).c_str());
+            std::fprintf(stderr, "Ошибка: %s\n", CliText(r.error).c_str());
             addFailed = true;
             return false;
         }
@@ -158,7 +138,7 @@ class TCliHost : public TLoopJobHost {
         if (!hasPending_)
             return;
         ClearBar();
-        std::fprintf(stdout, "%s\n", Lines(pending_).c_str());
+        std::fprintf(stdout, "%s\n", CliText(pending_).c_str());
         std::fflush(stdout);
         hasPending_ = false;
         pending_.clear();
@@ -194,7 +174,6 @@ class TCliHost : public TLoopJobHost {
     }
 
     TSerialPort& port_;
-    TTerminal& terminal_;
     bool yes_;
     bool bar_ = false;
     bool barShown_ = false;
@@ -230,29 +209,15 @@ bool TypeFormatOf(const CliArgs& args, int fileFormat, int& typeFormat) {
 
 int RefuseWithoutTerminal() {
     std::fprintf(stderr,
-                 "Нет терминала, чтобы задать вопрос; ничего не сделано. "
-                 "Подтвердите заранее ключом --yes.\n");
+                 "Нет терминала, чтобы задать вопрос; ничего не сделано. Чтобы выполнить "
+                 "команду без вопросов, укажите --yes.\n");
     return CliRefused;
 }
 
-// The questions that guard a command which clears or overwrites something.
-int AskAll(const std::vector<JobBox>& questions, bool yes, TTerminal& terminal) {
-    if (yes)
-        return CliOk;
-    if (!terminal.Present())
-        return RefuseWithoutTerminal();
-    for (const auto& q : questions) {
-        if (!terminal.Ask(q)) {
-            std::fprintf(stderr, "Отменено.\n");
-            return CliRefused;
-        }
-    }
-    return CliOk;
-}
-
 // A new file goes where the save dialog would let it: into an existing folder, and over
-// an existing file only when the operator agrees.
-int CheckNewFile(const std::string& file, bool yes, TTerminal& terminal) {
+// an existing file only when the operator agrees. Checked before any traffic, so that a
+// cleared or read controller never ends without its file.
+int CheckNewFile(const CliArgs& args, const std::string& file) {
     namespace fs = std::filesystem;
     std::error_code ec;
     fs::path path(file);
@@ -262,115 +227,86 @@ int CheckNewFile(const std::string& file, bool yes, TTerminal& terminal) {
         return CliRefused;
     }
     if (fs::is_directory(path, ec)) {
-        std::fprintf(stderr, "Ошибка: %s — папка\n", file.c_str());
+        std::fprintf(stderr, "Ошибка: %s — это папка\n", file.c_str());
         return CliRefused;
     }
-    if (fs::exists(path, ec) && !yes) {
-        if (!terminal.Present())
-            return RefuseWithoutTerminal();
-        if (!terminal.Ask(
-                {"Сохранение", "Файл " + file + " уже существует.\rЗаменить?", BoxIcon::Warning})) {
-            std::fprintf(stderr, "Отменено.\n");
-            return CliRefused;
-        }
-    }
+    if (fs::exists(path, ec))
+        return CliConfirm(args, "Сохранение", {"Файл " + file + " уже существует.\rЗаменить?"});
     return CliOk;
 }
 
-// The link for one command: the port, the worker on it, the loop and the host.
-struct TCliLink {
-    TSerialPort port;
-    std::optional<TCommands> commands;
-    std::optional<TCommandsWorker> worker;
+// The port, the worker on it, and the loop that runs one job. Declared before the host so
+// that the host (which waits for a request still in flight) goes first.
+struct TCliJobLink {
+    CliLink link;
+    std::optional<TCommandsWorker> commands;
+    // Keeps the result of the last completion, for the exit status.
+    struct Tap : TJobWorker {
+        TJobWorker* inner = nullptr;
+        int last = Ok;
+        void Load(const FrameHeader& request, const FrameData& requestData,
+                  TCommands::Completion done) override {
+            inner->Load(request, requestData,
+                        [this, done = std::move(done)](int result, const FrameHeader& reply,
+                                                       const FrameData& replyData) {
+                            last = result;  // read on the loop thread after the completion
+                            done(result, reply, replyData);
+                        });
+        }
+    } worker;
     TJobLoop loop;
 
-    ~TCliLink() {
-        worker.reset();
-        commands.reset();
-        port.Close();
+    bool Open(const CliArgs& args) {
+        if (!link.Open(args))
+            return false;
+        commands.emplace(link.Commands());
+        worker.inner = &*commands;
+        return true;
     }
-
-    int Open(const CliArgs& args) {
-        if (args.port.empty()) {
-            std::fprintf(stderr, "Ошибка: Не выбран порт подключения! (--port DEVICE)\n");
-            return CliUsage;
-        }
-        std::string error;
-        if (!port.Open(args.port, error)) {
-            std::fprintf(stderr, "%s: %s\n", TSerialPort::OpenErrorCaption(), Lines(error).c_str());
-            return CliPortNotOpened;
-        }
-        commands.emplace(port);
-        worker.emplace(*commands);
-        return CliOk;
+    // The exit status of a job that did not succeed: the failing request's code.
+    int FailureStatus() const {
+        if (worker.last >= WriteFailed && worker.last <= TimedOut)
+            return CliLinkBase + worker.last;
+        return CliFailed;
     }
 };
-
-// ---------------------------------------------------------------------------------------
 
 const char* const NewSynopsis = "--port DEVICE new FILE [--yes]";
 const char* const LoadSynopsis = "--port DEVICE load FILE [--yes]";
 const char* const ExportSynopsis = "--port DEVICE export FILE [--yes]";
 const char* const CheckSynopsis = "--port DEVICE check FILE [--add] [--yes]";
 
-// The result code of the failing request, for the exit status.
-struct TResultTap : TJobWorker {
-    TJobWorker& inner;
-    int last = Ok;
-    explicit TResultTap(TJobWorker& w) : inner(w) {}
-    void Load(const FrameHeader& request, const FrameData& requestData,
-              TCommands::Completion done) override {
-        inner.Load(request, requestData,
-                   [this, done = std::move(done)](int result, const FrameHeader& reply,
-                                                  const FrameData& replyData) {
-                       last = result;  // read on the loop thread after the completion
-                       done(result, reply, replyData);
-                   });
-    }
-};
-
-int FailureStatus(int result) {
-    if (result >= WriteFailed && result <= TimedOut)
-        return CliLinkBase + result;
-    return CliFailed;
-}
-
 int RunNew(CliArgs& args) {
     std::string file;
     if (!TakeFile(args, file))
         return Usage(NewSynopsis);
-    TTerminal terminal;
-    int status = AskAll(
-        {{"Создание нового файла",
-          "Для создания нового файла необходимо очистить контроллер!\rДля продолжения нажмите на "
-          "кнопку \"Да\"\rДля отмены нажмите на кнопку \"Нет\"",
-          BoxIcon::Question},
-         {"Создание нового файла", "Внимание! Все данные в контроллере будут удалены!\rПродолжить?",
-          BoxIcon::Warning}},
-        args.yes, terminal);
+    int status = CliConfirm(
+        args, "Создание нового файла",
+        {"Для создания нового файла необходимо очистить контроллер!\rДля продолжения нажмите на "
+         "кнопку \"Да\"\rДля отмены нажмите на кнопку \"Нет\"",
+         "Внимание! Все данные в контроллере будут удалены!\rПродолжить?"});
     if (status != CliOk)
         return status;
-    if ((status = CheckNewFile(file, args.yes, terminal)) != CliOk)
+    if ((status = CheckNewFile(args, file)) != CliOk)
         return status;
 
-    TCliLink link;
-    if ((status = link.Open(args)) != CliOk)
-        return status;
-    TResultTap tap(*link.worker);
-    TCliHost host(link.loop, tap, link.port, terminal, args.yes);
+    TCliJobLink link;
+    if (!link.Open(args))
+        return CliPortNotOpened;
+    TCliHost host(link.loop, link.worker, link.link.Port(), args.yes);
     TNewFileJob job(host);
     host.Attach(job);
     host.RunJob();
     host.EndLog();
     if (!job.Complete())
-        return FailureStatus(tap.last);
-    link.port.Close();
+        return link.FailureStatus();
+    link.link.Port().Close();
 
     DbModel model;
     model.Vardex = job.VardexCode;
     DbResult r = WriteDbFile(file, model);
     if (!r) {
-        std::fprintf(stderr, "Ошибка: %s\n", Lines(r.error).c_str());
+        std::fprintf(stderr, "Ошибка: %s\n", CliText(r.error).c_str());
         return CliFailed;
     }
     return CliOk;
@@ -380,27 +316,25 @@ int RunLoad(CliArgs& args) {
     std::string file;
     if (!TakeFile(args, file))
         return Usage(LoadSynopsis);
-    TTerminal terminal;
-    int status = CheckNewFile(file, args.yes, terminal);
+    int status = CheckNewFile(args, file);
     if (status != CliOk)
         return status;
 
-    TCliLink link;
-    if ((status = link.Open(args)) != CliOk)
-        return status;
-    TResultTap tap(*link.worker);
-    TCliHost host(link.loop, tap, link.port, terminal, args.yes);
+    TCliJobLink link;
+    if (!link.Open(args))
+        return CliPortNotOpened;
+    TCliHost host(link.loop, link.worker, link.link.Port(), args.yes);
     TLoadJob job(host);
     host.Attach(job);
     host.RunJob();
     host.EndLog();
     if (!job.ReadComplete())
-        return FailureStatus(tap.last);
+        return link.FailureStatus();
 
     DbModel loaded;
     DbResult r = job.SaveTo(file, loaded);
     if (!r) {
-        std::fprintf(stderr, "Ошибка: %s\n", Lines(r.error).c_str());
+        std::fprintf(stderr, "Ошибка: %s\n", CliText(r.error).c_str());
         return CliFailed;
     }
     return CliOk;
@@ -414,33 +348,28 @@ int RunExport(CliArgs& args) {
     DbResult r = LoadDbFile(file, model);
     if (!r || !r.error.empty()) {
         // A file that reads only in part would wipe the keys it lost from the controller.
-        std::fprintf(stderr, "Ошибка: %s\n", Lines(r.error).c_str());
+        std::fprintf(stderr, "Ошибка: %s\n", CliText(r.error).c_str());
         return CliFailed;
     }
     int typeFormat = 0;
     if (!TypeFormatOf(args, model.TypeFormat, typeFormat))
         return Usage(ExportSynopsis);
-
-    TTerminal terminal;
-    int status = AskAll(
-        {{"Экспорт в контроллер", "Вы действительно хотите выполнить экспорт в контроллер?",
-          BoxIcon::Question},
-         {"Экспорт в контроллер",
-          "Внимание! Все данные в контроллере будут перезаписаны!\rПродолжить?", BoxIcon::Warning}},
-        args.yes, terminal);
+    int status =
+        CliConfirm(args, "Экспорт в контроллер",
+                   {"Вы действительно хотите выполнить экспорт в контроллер?",
+                    "Внимание! Все данные в контроллере будут перезаписаны!\rПродолжить?"});
     if (status != CliOk)
         return status;
 
-    TCliLink link;
-    if ((status = link.Open(args)) != CliOk)
-        return status;
-    TResultTap tap(*link.worker);
-    TCliHost host(link.loop, tap, link.port, terminal, args.yes);
+    TCliJobLink link;
+    if (!link.Open(args))
+        return CliPortNotOpened;
+    TCliHost host(link.loop, link.worker, link.link.Port(), args.yes);
     TExportJob job(host, ExportSourceOf(model, typeFormat));
     host.Attach(job);
     host.RunJob();
     host.EndLog();
-    return host.finished ? CliOk : FailureStatus(tap.last);
+    return host.finished ? CliOk : link.FailureStatus();
 }
 
 int RunCheck(CliArgs& args) {
@@ -451,16 +380,15 @@ int RunCheck(CliArgs& args) {
     DbModel model;
     DbResult r = LoadDbFile(file, model);
     if (!r) {
-        std::fprintf(stderr, "Ошибка: %s\n", Lines(r.error).c_str());
+        std::fprintf(stderr, "Ошибка: %s\n", CliText(r.error).c_str());
         return CliFailed;
     }
     if (!r.error.empty())
-        std::fprintf(stderr, "Ошибка: %s\n", Lines(r.error).c_str());
+        std::fprintf(stderr, "Ошибка: %s\n", CliText(r.error).c_str());
     int typeFormat = 0;
     if (!TypeFormatOf(args, model.TypeFormat, typeFormat))
         return Usage(CheckSynopsis);
-    TTerminal terminal;
-    if (add && !args.yes && !terminal.Present())
+    if (add && !args.yes && !HasTerminal())
         return RefuseWithoutTerminal();
 
     std::vector<KeyCode> known;
@@ -468,22 +396,20 @@ int RunCheck(CliArgs& args) {
     for (const auto& key : model.keys)
         known.push_back(key.code);
 
-    TCliLink link;
-    int status = link.Open(args);
-    if (status != CliOk)
-        return status;
-    TResultTap tap(*link.worker);
-    TCliHost host(link.loop, tap, link.port, terminal, args.yes);
+    TCliJobLink link;
+    if (!link.Open(args))
+        return CliPortNotOpened;
+    TCliHost host(link.loop, link.worker, link.link.Port(), args.yes);
     host.databasePath = file;
     TCheckJob job(host, typeFormat, known);
     host.Attach(job);
     host.RunJob();
     host.EndLog();
     if (host.failed)
-        return FailureStatus(tap.last);
-    link.port.Close();
+        return link.FailureStatus();
+    link.link.Port().Close();
     if (host.finished)
-        host.Print(Lines(host.finished->text));
+        host.Print(CliText(host.finished->text));
     if (!add || job.Missing().empty())
         return CliOk;
 
@@ -492,7 +418,10 @@ int RunCheck(CliArgs& args) {
         return RefuseWithoutTerminal();
     if (!host.closed) {
         // A key could not be written (reported already), or the answer was No.
-        return host.addFailed ? CliFailed : CliRefused;
+        if (host.addFailed)
+            return CliFailed;
+        std::fprintf(stderr, "Отменено.\n");
+        return CliRefused;
     }
     host.Print("Добавлено карт(ключей): " + std::to_string(added));
     return CliOk;
