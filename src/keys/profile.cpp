@@ -214,7 +214,10 @@ void ProfileFile::BuildIndex(const Section& s) {
 }
 
 std::optional<std::size_t> ProfileFile::FindEntry(const Section& s, std::string_view name) {
-    name = StripProfileQuotes(TrimProfileBlanks(name));
+    // One lookup scans; repeated lookups in a big section (a batch of writes) pay for an
+    // index once instead of a scan each.
+    if (!s.indexed && s.lines.size() > 64 && ++s.scans > 2)
+        BuildIndex(s);
     if (s.indexed) {
         auto it = s.index.find(name);
         if (it == s.index.end())
@@ -287,7 +290,6 @@ std::vector<std::pair<std::string_view, std::string_view>> ProfileFile::ReadSect
 void ProfileFile::WriteString(std::string_view section, std::string_view name,
                               std::string_view value) {
     section = TrimProfileBlanks(section);
-    name = TrimProfileBlanks(name);
     std::string encoded = EncodeProfileValue(value);
     if (sections_.empty())
         sections_.emplace_back();
@@ -337,7 +339,6 @@ void ProfileFile::DeleteEntry(std::string_view section, std::string_view name, b
     Section* s = FindSection(section);
     if (!s)
         return;
-    name = StripProfileQuotes(TrimProfileBlanks(name));
     std::size_t kept = 0;
     bool removed = false;
     for (std::size_t i = 0; i < s->lines.size(); ++i) {

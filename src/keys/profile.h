@@ -76,6 +76,7 @@ class ProfileFile {
         std::vector<Line> lines;  // the header line first, when there is one
         mutable NameIndex index;  // first entry of each name, built on demand
         mutable bool indexed = false;
+        mutable int scans = 0;
     };
 
     static Line ParseLine(std::string_view text);
