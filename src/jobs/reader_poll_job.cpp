@@ -35,6 +35,7 @@ void TReaderPollJob::OnCompletion(int result, const FrameHeader& reply,
                                   const FrameData& replyData) {
     if (!waiting_)
         return;  // the dialog stopped waiting: a late completion
+    Result = result;
     if (!IsSuccess(result)) {
         waiting_ = false;
         host_.Failed(JobBox{ReaderPollErrorCaption, ResultText(result), BoxIcon::Error});

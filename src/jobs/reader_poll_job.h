@@ -41,6 +41,8 @@ class TReaderPollJob : public TJob {
     FrameData ReplyData{};
     // Requests sent so far (for the record; the poll has no limit of its own).
     int Polls = 0;
+    // The result of the last completion acted on (the failing one after a failure).
+    int Result = NotRun;
 
   private:
     void Poll();

@@ -1,0 +1,585 @@
+// vardex2-cli: reading a key at the reader and editing the key list of a database
+// file. Every change goes to the controller first and to the file second, in the
+// same order as the program's dialogs; everything that can be refused without the
+// controller is refused before the port is opened.
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "cli/cli_command.h"
+#include "cli/cli_support.h"
+#include "jobs/job_host.h"
+#include "jobs/reader_poll_job.h"
+#include "keys/cp1251.h"
+#include "keys/database.h"
+#include "keys/key_code.h"
+#include "link/command_set.h"
+
+namespace {
+
+constexpr int CliInterrupted = 128 + SIGINT;
+
+// Blocks Ctrl+C and its kin in the calling thread before any other thread is made, so
+// that the worker never sees them and only the session's waiter takes them.
+struct BlockedSignals {
+    BlockedSignals() {
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGUSR2);  // the command is over
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    }
+    sigset_t set{};
+};
+
+// Reading a presented key: the link check, the pause and the reader poll run on one
+// event loop of the calling thread, so that Ctrl+C ends the wait at once wherever it
+// is: the poll stops, the port closes (the worker's wait wakes and its request fails),
+// and that late completion is drained into nothing before the worker is stopped.
+class ReaderSession {
+  public:
+    ReaderSession() {
+        waiter_ = std::thread([this] { WaitForSignal(); });
+    }
+
+    ~ReaderSession() {
+        pthread_kill(waiter_.native_handle(), SIGUSR2);
+        waiter_.join();
+        link_.Port().Close();
+        loop_.Drain();
+    }
+
+    bool Open(const CliArgs& args) { return link_.Open(args); }
+
+    int ReadPresentedKey(KeyCode& code) {
+        int status = Run(MakeCheckLink());
+        if (status != CliOk)
+            return status;
+        bool paused = false;
+        loop_.PostAfter(JobPauseMs, [&paused] { paused = true; });
+        loop_.Run([&] { return paused || interrupted_; });
+        if (interrupted_)
+            return Interrupt();
+
+        TCommandsWorker worker(link_.Commands());
+        bool read = false;
+        bool failed = false;
+        int result = NotRun;
+        {
+            PollHost host(loop_, worker);
+            TReaderPollJob job(host);
+            host.Attach(job);
+            job.KeyRead = [&](KeyCode key) {
+                code = key;
+                read = true;
+            };
+            job_ = &job;
+            job.Start();
+            loop_.Run([&] { return read || host.failed || interrupted_; });
+            job.Stop();
+            job_ = nullptr;
+            if (interrupted_)
+                link_.Port().Close();
+            failed = host.failed.has_value();
+            result = job.Result;
+        }  // a completion still in flight is drained here, into nothing
+        if (interrupted_)
+            return Interrupt();
+        if (read)
+            return CliOk;
+        return failed ? CliLinkBase + result : CliFailed;
+    }
+
+  private:
+    // The poll's failure box goes to standard error.
+    class PollHost : public TLoopJobHost {
+      public:
+        using TLoopJobHost::TLoopJobHost;
+        void Failed(const JobBox& box) override {
+            TLoopJobHost::Failed(box);
+            std::fprintf(stderr, "%s\n%s\n", box.caption.c_str(), CliText(box.text).c_str());
+        }
+    };
+
+    int Run(const RequestFrame& frame) {
+        bool done = false;
+        int result = NotRun;
+        loop_.Expect();
+        link_.Commands().Load(frame.header, frame.data,
+                              [this, &done, &result](int r, const FrameHeader&, const FrameData&) {
+                                  loop_.Fulfil([&done, &result, r] {
+                                      done = true;
+                                      result = r;
+                                  });
+                              });
+        loop_.Run([&] { return done; });
+        if (interrupted_)
+            return Interrupt();
+        return CliLinkFailure(result);
+    }
+
+    int Interrupt() {
+        std::fprintf(stderr, "Прервано\n");
+        return CliInterrupted;
+    }
+
+    void WaitForSignal() {
+        int signal = 0;
+        sigwait(&blocked_.set, &signal);
+        if (signal == SIGUSR2)
+            return;
+        // Announced and handed in at once: it wakes the loop wherever it waits.
+        loop_.Expect();
+        loop_.Fulfil([this] {
+            interrupted_ = true;
+            if (job_)
+                job_->Stop();
+            link_.Port().Close();  // wakes the worker; its request fails into nothing
+        });
+    }
+
+    BlockedSignals blocked_;  // before the link: its worker thread inherits the mask
+    CliLink link_;
+    TJobLoop loop_;
+    TReaderPollJob* job_ = nullptr;
+    std::thread waiter_;
+    bool interrupted_ = false;
+};
+
+const char* const DuplicateText =
+    "Карта(ключ) с номером %s уже зарегистрирована в базе карт(ключей)";
+const char* const MissingText = "Карта(ключ) с номером %s отсутсвует в базе данных!";
+const char* const BadNumberText = "Проверьте правильность ввода номера карты(ключа)";
+
+std::string Printf1(const char* pattern, const std::string& value) {
+    std::string text(pattern);
+    auto at = text.find("%s");
+    if (at != std::string::npos)
+        text.replace(at, 2, value);
+    return text;
+}
+
+void Fail(const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+// --format ibutton|em overrides the file's own display format for KEY and output.
+bool FormatOption(const CliArgs& args, int fallback, int& typeFormat) {
+    if (args.format.empty()) {
+        typeFormat = fallback;
+        return true;
+    }
+    if (args.format == "ibutton" || args.format == "0") {
+        typeFormat = TypeFormatIButton;
+        return true;
+    }
+    if (args.format == "em" || args.format == "1") {
+        typeFormat = TypeFormatEmMarine;
+        return true;
+    }
+    Fail("Неизвестный формат: " + args.format + " (ibutton или em)");
+    return false;
+}
+
+// KEY as the display format shows it ("XX XX XXXXXX 12ABCD", "12ABCD", "018,43981").
+// The same rule as the number field: complete and not all zeros.
+bool ParseKeyArgument(int typeFormat, const std::string& text, KeyCode& code) {
+    std::string entered = EnteredValue(typeFormat, text);
+    if (!Complete(typeFormat, entered)) {
+        Fail(std::string(BadNumberText) + ": \"" + text + "\"");
+        return false;
+    }
+    code = Parse(typeFormat, entered);
+    return true;
+}
+
+// The description as the file holds it: Windows-1251, at most 128 characters.
+bool DescriptionArgument(const std::string& utf8, std::string& cp1251) {
+    std::string bad;
+    if (!Utf8ToCp1251(utf8, cp1251, &bad)) {
+        Fail("Символ \"" + bad +
+             "\" нельзя сохранить в описании карты(ключа): файл базы хранит текст в кодировке "
+             "Windows-1251");
+        return false;
+    }
+    if (static_cast<int>(cp1251.size()) > MaxDescriptionLength) {
+        Fail("Описание карты(ключа) длиннее " + std::to_string(MaxDescriptionLength) + " символов");
+        return false;
+    }
+    return true;
+}
+
+int FindKey(const DbModel& model, KeyCode code) {
+    for (size_t i = 0; i < model.keys.size(); ++i) {
+        if (model.keys[i].code == code)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool LoadFile(const std::string& path, DbModel& model) {
+    DbResult loaded = LoadDbFile(path, model);
+    if (!loaded) {
+        Fail(loaded.error);
+        return false;
+    }
+    if (!loaded.error.empty())  // a bad entry name ended the key list early
+        Fail(loaded.error);
+    return true;
+}
+
+bool FileStep(const DbResult& result) {
+    if (!result)
+        Fail(result.error);
+    return result.ok;
+}
+
+// The database file is the one positional argument every file command starts with.
+bool TakeFile(CliArgs& args, std::string& path) {
+    if (args.words.empty() || args.words[0].rfind("--", 0) == 0) {
+        Fail("Не указан файл базы");
+        return false;
+    }
+    path = args.words[0];
+    args.words.erase(args.words.begin());
+    return true;
+}
+
+bool NoMoreWords(const CliArgs& args) {
+    if (args.words.empty())
+        return true;
+    Fail("Лишний аргумент: " + args.words[0]);
+    return false;
+}
+
+// One key record through the controller, as the key-save wait dialog sends it.
+int WriteKeyRecord(CliLink& link, const std::string& text, KeyCode code, bool store, bool vardex) {
+    std::printf("%s ... ", text.c_str());
+    std::fflush(stdout);
+    RequestFrame frame = MakeWriteKey(code, store, vardex, KeyFiller::KeyDialog);
+    const int result = link.Run(frame);
+    std::printf(CliLinkSucceeded(result) ? "OK!\n" : "\n");
+    std::fflush(stdout);
+    return CliLinkFailure(result);
+}
+
+std::string AddingText(int typeFormat, KeyCode code) {
+    return Printf1("Добавление карты(ключа) %s", Format(typeFormat, code));
+}
+
+std::string RemovingText(int typeFormat, KeyCode code) {
+    return Printf1("Удаление карты(ключа) %s", Format(typeFormat, code));
+}
+
+// ---- read-key ------------------------------------------------------------------
+
+int RunReadKey(CliArgs& args) {
+    int typeFormat = TypeFormatIButton;
+    if (!FormatOption(args, TypeFormatIButton, typeFormat))
+        return CliUsage;
+    if (!NoMoreWords(args))
+        return CliUsage;
+    KeyCode code = 0;
+    {
+        ReaderSession session;
+        if (!session.Open(args))
+            return CliPortNotOpened;
+        std::fprintf(stderr, "ПОДНЕСИТЕ КАРТУ(КЛЮЧ) К СЧИТЫВАТЕЛЮ\n");
+        int status = session.ReadPresentedKey(code);
+        if (status != CliOk)
+            return status;
+    }
+    std::printf("%s\n", Format(typeFormat, code).c_str());
+    return CliOk;
+}
+
+// ---- find ----------------------------------------------------------------------
+
+int RunFind(CliArgs& args) {
+    std::string path;
+    if (!TakeFile(args, path) || !NoMoreWords(args))
+        return CliUsage;
+    DbModel model;
+    if (!LoadFile(path, model))
+        return CliFailed;
+    int typeFormat = 0;
+    if (!FormatOption(args, model.TypeFormat, typeFormat))
+        return CliUsage;
+    KeyCode code = 0;
+    {
+        ReaderSession session;
+        if (!session.Open(args))
+            return CliPortNotOpened;
+        std::fprintf(stderr, "ПОДНЕСИТЕ КАРТУ(КЛЮЧ) К СЧИТЫВАТЕЛЮ\n");
+        int status = session.ReadPresentedKey(code);
+        if (status != CliOk)
+            return status;
+    }
+    int row = FindKey(model, code);
+    if (row < 0) {
+        Fail(Printf1(MissingText, Format(typeFormat, code)));
+        return CliFailed;
+    }
+    std::printf("%s\t%s\n", Format(typeFormat, code).c_str(),
+                Cp1251ToUtf8(model.keys[row].description).c_str());
+    return CliOk;
+}
+
+// ---- add -----------------------------------------------------------------------
+
+int RunAdd(CliArgs& args) {
+    std::string path;
+    if (!TakeFile(args, path))
+        return CliUsage;
+    if (args.words.empty() || args.words.size() > 2) {
+        Fail("Использование: add FILE KEY [DESCRIPTION]");
+        return CliUsage;
+    }
+    DbModel model;
+    if (!LoadFile(path, model))
+        return CliFailed;
+    int typeFormat = 0;
+    if (!FormatOption(args, model.TypeFormat, typeFormat))
+        return CliUsage;
+    KeyCode code = 0;
+    std::string description;
+    if (!ParseKeyArgument(typeFormat, args.words[0], code))
+        return CliRefused;
+    if (args.words.size() > 1 && !DescriptionArgument(args.words[1], description))
+        return CliRefused;
+    if (FindKey(model, code) >= 0) {
+        Fail(Printf1(DuplicateText, Format(typeFormat, code)));
+        return CliRefused;
+    }
+    CliLink link;
+    if (!link.Open(args))
+        return CliPortNotOpened;
+    int status = WriteKeyRecord(link, AddingText(typeFormat, code), code, true, false);
+    link.Port().Close();
+    if (status != CliOk)
+        return status;
+    if (!FileStep(SaveKey(path, code, description))) {
+        Fail("Карта(ключ) записана в контроллер, но не в файл базы");
+        return CliFailed;
+    }
+    return CliOk;
+}
+
+// ---- edit ----------------------------------------------------------------------
+
+int RunEdit(CliArgs& args) {
+    std::string path;
+    if (!TakeFile(args, path))
+        return CliUsage;
+    std::string newNumberText, descriptionText;
+    bool haveNumber = args.TakeOption("--number", newNumberText);
+    bool haveDescription = args.TakeOption("--description", descriptionText);
+    if (args.words.size() != 1 || (!haveNumber && !haveDescription)) {
+        Fail("Использование: edit FILE KEY [--number NEWKEY] [--description TEXT]");
+        return CliUsage;
+    }
+    DbModel model;
+    if (!LoadFile(path, model))
+        return CliFailed;
+    int typeFormat = 0;
+    if (!FormatOption(args, model.TypeFormat, typeFormat))
+        return CliUsage;
+    KeyCode oldCode = 0;
+    if (!ParseKeyArgument(typeFormat, args.words[0], oldCode))
+        return CliRefused;
+    int row = FindKey(model, oldCode);
+    if (row < 0) {
+        Fail(Printf1(MissingText, Format(typeFormat, oldCode)));
+        return CliRefused;
+    }
+    KeyCode newCode = oldCode;
+    if (haveNumber && !ParseKeyArgument(typeFormat, newNumberText, newCode))
+        return CliRefused;
+    std::string description = model.keys[row].description;
+    if (haveDescription && !DescriptionArgument(descriptionText, description))
+        return CliRefused;
+
+    // The number unchanged: the description lives only in the file.
+    if (newCode == oldCode)
+        return FileStep(SaveKey(path, oldCode, description)) ? CliOk : CliFailed;
+
+    if (FindKey(model, newCode) >= 0) {
+        Fail(Printf1(DuplicateText, Format(typeFormat, newCode)));
+        return CliRefused;
+    }
+    CliLink link;
+    if (!link.Open(args))
+        return CliPortNotOpened;
+    int status = WriteKeyRecord(link, RemovingText(typeFormat, oldCode), oldCode, false, false);
+    if (status != CliOk) {
+        link.Port().Close();
+        return status;
+    }
+    if (!FileStep(RemoveKey(path, oldCode))) {
+        link.Port().Close();
+        Fail(Printf1("Карта(ключ) %s удалена из контроллера, но осталась в файле базы",
+                     Format(typeFormat, oldCode)));
+        return CliFailed;
+    }
+    // The old key is now neither in the controller nor in the file; say so when the
+    // new one cannot be stored, so the operator knows where things stand.
+    status = WriteKeyRecord(link, AddingText(typeFormat, newCode), newCode, true, false);
+    link.Port().Close();
+    if (status != CliOk) {
+        Fail(Printf1("Карта(ключ) %s удалена из контроллера и из файла базы",
+                     Format(typeFormat, oldCode)));
+        return status;
+    }
+    if (!FileStep(SaveKey(path, newCode, description))) {
+        Fail(Printf1("Карта(ключ) %s записана в контроллер, но не в файл базы",
+                     Format(typeFormat, newCode)));
+        return CliFailed;
+    }
+    return CliOk;
+}
+
+// ---- remove --------------------------------------------------------------------
+
+int RunRemove(CliArgs& args) {
+    std::string path;
+    if (!TakeFile(args, path))
+        return CliUsage;
+    if (args.words.size() != 1) {
+        Fail("Использование: remove FILE KEY");
+        return CliUsage;
+    }
+    DbModel model;
+    if (!LoadFile(path, model))
+        return CliFailed;
+    int typeFormat = 0;
+    if (!FormatOption(args, model.TypeFormat, typeFormat))
+        return CliUsage;
+    KeyCode code = 0;
+    if (!ParseKeyArgument(typeFormat, args.words[0], code))
+        return CliRefused;
+    if (FindKey(model, code) < 0) {
+        Fail(Printf1(MissingText, Format(typeFormat, code)));
+        return CliRefused;
+    }
+    CliLink link;
+    if (!link.Open(args))
+        return CliPortNotOpened;
+    int status = WriteKeyRecord(link, RemovingText(typeFormat, code), code, false, false);
+    link.Port().Close();
+    if (status != CliOk)
+        return status;
+    return FileStep(RemoveKey(path, code)) ? CliOk : CliFailed;
+}
+
+// ---- set-vardex ----------------------------------------------------------------
+
+int RunSetVardex(CliArgs& args) {
+    std::string path;
+    if (!TakeFile(args, path))
+        return CliUsage;
+    if (args.words.size() != 1) {
+        Fail("Использование: set-vardex FILE KEY|none");
+        return CliUsage;
+    }
+    DbModel model;
+    if (!LoadFile(path, model))
+        return CliFailed;
+    int typeFormat = 0;
+    if (!FormatOption(args, model.TypeFormat, typeFormat))
+        return CliUsage;
+    KeyCode newVardex = 0;
+    const std::string& word = args.words[0];
+    if (word != "none" && word != "Отсутствует" && !ParseKeyArgument(typeFormat, word, newVardex))
+        return CliRefused;
+    // The vardex opens the door as a key of its own, so it may not also be in the list.
+    if (FindKey(model, newVardex) >= 0) {
+        Fail(Printf1(DuplicateText, Format(typeFormat, newVardex)));
+        return CliRefused;
+    }
+    CliLink link;
+    if (!link.Open(args))
+        return CliPortNotOpened;
+    int status;
+    if (newVardex != 0)
+        status = WriteKeyRecord(link, "Установка вардекса", newVardex, true, true);
+    else
+        status = WriteKeyRecord(link, "Сброс вардекса", model.Vardex, false, true);
+    link.Port().Close();
+    if (status != CliOk)
+        return status;
+    return FileStep(SaveVardex(path, newVardex)) ? CliOk : CliFailed;
+}
+
+// ---- set-times -----------------------------------------------------------------
+
+bool TimeArgument(const std::string& text, int low, int& value) {
+    if (text.empty() || text.size() > 3 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    value = std::stoi(text);
+    return value >= low && value <= 255;
+}
+
+int RunSetTimes(CliArgs& args) {
+    std::string path;
+    if (!TakeFile(args, path))
+        return CliUsage;
+    std::string openText, retryText;
+    bool haveOpen = args.TakeOption("--open", openText);
+    bool haveRetry = args.TakeOption("--retry", retryText);
+    if (!NoMoreWords(args) || (!haveOpen && !haveRetry)) {
+        Fail("Использование: set-times FILE [--open SECONDS] [--retry SECONDS]");
+        return CliUsage;
+    }
+    DbModel model;
+    if (!LoadFile(path, model))
+        return CliFailed;
+    int timeOpen = model.TimeOpen, retryRead = model.RetryRead;
+    if (haveOpen && !TimeArgument(openText, 1, timeOpen)) {
+        Fail("Время открывания замка: от 1 до 255 сек., задано \"" + openText + "\"");
+        return CliRefused;
+    }
+    if (haveRetry && !TimeArgument(retryText, 0, retryRead)) {
+        Fail("Повторное считывание карты (ключа): от 0 до 255 сек., задано \"" + retryText + "\"");
+        return CliRefused;
+    }
+    CliLink link;
+    if (!link.Open(args))
+        return CliPortNotOpened;
+    std::printf("%s ... ", haveOpen ? "Сохранение времени открывания замка"
+                                    : "Сохранение времени повторного считывания карты(ключа)");
+    std::fflush(stdout);
+    const int result = link.Run(MakeWriteSettings(timeOpen, retryRead));
+    std::printf(CliLinkSucceeded(result) ? "OK!\n" : "\n");
+    std::fflush(stdout);
+    const int status = CliLinkFailure(result);
+    link.Port().Close();
+    if (status != CliOk)
+        return status;
+    return FileStep(SaveSettings(path, timeOpen, retryRead, model.TypeFormat)) ? CliOk : CliFailed;
+}
+
+}  // namespace
+
+VX_CLI_COMMAND("read-key", "--port DEVICE read-key [--format ibutton|em]",
+               "wait for a key at the reader and print its number", RunReadKey);
+VX_CLI_COMMAND("find", "--port DEVICE find FILE",
+               "wait for a key at the reader and print its row of the file", RunFind);
+VX_CLI_COMMAND("add", "--port DEVICE add FILE KEY [DESCRIPTION]",
+               "store a key in the controller, then in the file", RunAdd);
+VX_CLI_COMMAND("edit", "--port DEVICE edit FILE KEY [--number NEWKEY] [--description TEXT]",
+               "change a key's number (controller, then file) or description (file)", RunEdit);
+VX_CLI_COMMAND("remove", "--port DEVICE remove FILE KEY",
+               "remove a key from the controller, then from the file", RunRemove);
+VX_CLI_COMMAND("set-vardex", "--port DEVICE set-vardex FILE KEY|none",
+               "set or reset the vardex in the controller, then in the file", RunSetVardex);
+VX_CLI_COMMAND("set-times", "--port DEVICE set-times FILE [--open SECONDS] [--retry SECONDS]",
+               "write the lock-open and repeat-read times to the controller and the file",
+               RunSetTimes);
