@@ -19,10 +19,14 @@
 #include <QVBoxLayout>
 
 #include "about_box.h"
+#include "editkey.h"
 #include "help/help.h"
 #include "icons.h"
 #include "jobs/clearbuffer.h"
 #include "jobs/contrsettings.h"
+#include "jobs/findkey.h"
+#include "jobs/getvardex.h"
+#include "jobs/keysave.h"
 #include "jobs/readvardex.h"
 #include "keys/cp1251.h"
 #include "link/commands.h"
@@ -758,24 +762,89 @@ void TFMain::bbVardexClick() {
         }
     }
     PauseMs(100);
-    // TFGetVardex is shown here with TypeFormat and Vardex; on success:
-    //   if (SaveVardex(newCode)) SetVardex(newCode);
+    TFGetVardex dialog(
+        this, TypeFormat, Vardex, [this](KeyCode code) { return FindRow(code) >= 0; }, Runner());
+    if (!dialog.Run()) {
+        return;
+    }
+    // The controller already holds it.
+    if (SaveVardex(dialog.NewVardex)) {
+        SetVardex(dialog.NewVardex);
+    }
 }
 
 void TFMain::tbAddClick() {
-    // TFEditKey for a new key.
+    if (!FileOpen) {
+        return;
+    }
+    TFEditKey dialog(*this, TypeFormat, -1);
+    dialog.Run();
 }
 
 void TFMain::tbEditClick() {
-    // TFEditKey for the selected row.
+    const int row = SelectedRow();
+    if (!FileOpen || row < 0) {
+        return;
+    }
+    TFEditKey dialog(*this, TypeFormat, row);
+    dialog.Run();
 }
 
 void TFMain::tbDelClick() {
-    // Asks once, then TFKeySave removes the selected key; RemoveKey and RemoveKeyRow follow.
+    const int row = SelectedRow();
+    if (!FileOpen || row < 0) {
+        return;
+    }
+    const KeyRow key = keys_->Row(row);
+    if (!Prompt().AskYesNo(
+            this, QStringLiteral("Удаление карты(ключа)"),
+            QStringLiteral("Вы действительно хотите удалить карту(ключ) %1?").arg(key.caption),
+            PromptIcon::Question)) {
+        return;
+    }
+    LinkHold link(*this);
+    if (!link) {
+        return;
+    }
+    TFKeySave remove(this, QStringLiteral("Удаление карты(ключа) %1").arg(key.caption), key.code,
+                     false, false, Runner());
+    if (remove.Run() && RemoveKey(key.code)) {
+        RemoveKeyRow(row);
+    }
 }
 
 void TFMain::tbFindKeyClick() {
-    // Link check, then TFFindKey; a found row is selected and edited.
+    if (!FileOpen) {
+        return;
+    }
+    KeyCode found = 0;
+    {
+        LinkHold link(*this);
+        if (!link) {
+            return;
+        }
+        {
+            TFClearBuffer check(this, TFClearBuffer::Mode::Check, Runner());
+            if (!check.Run()) {
+                return;
+            }
+        }
+        PauseMs(100);
+        TFFindKey find(this, TypeFormat, Runner());
+        if (!find.Run()) {
+            return;
+        }
+        found = find.ReadCode;
+    }
+    const int row = FindRow(found);
+    if (row >= 0) {
+        SelectRow(row);
+        tbEditClick();
+        return;
+    }
+    Prompt().Warning(this, QStringLiteral("Результат поиска"),
+                     QStringLiteral("Карта(ключ) с номером %1 отсутсвует в базе данных!")
+                         .arg(QString::fromStdString(Format(TypeFormat, found))));
 }
 
 void TFMain::lvDBDblClick() {

@@ -73,9 +73,9 @@ class TFMain : public QMainWindow {
         bool loadFromContr = false;
         bool exportToContr = false;
         bool syncContr = false;
-        bool vardex = false;
-        bool keyEditing = false;
-        bool findKey = false;
+        bool vardex = true;
+        bool keyEditing = true;
+        bool findKey = true;
     };
     static ReadyFlags Ready;
 
