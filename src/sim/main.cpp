@@ -31,7 +31,9 @@ const char kUsage[] =
     "  --times OPEN,RETRY  start with these lock-open and repeat-read times\n"
     "  --reply-delay MS    pause before each reply (default 2)\n"
     "  --control PATH      also take control lines on this unix socket\n"
-    "  --log FILE          log requests here instead of standard error\n\n"
+    "  --log FILE          log requests here instead of standard error\n"
+    "  --control PATH --send LINE\n"
+    "                      give a running vardex2-sim one control line, print its answer\n\n"
     "Control lines (standard input or the socket), each answered by one line:\n"
     "  present CODE        the next 0x43 reports this key, once\n"
     "  fault NAME [ARG]    silence | answer-from-attempt K | bad-header-crc |\n"
@@ -250,6 +252,31 @@ void WriteAll(int fd, const std::string& text) {
     }
 }
 
+// Client side of --control: sends one line to a running sim and prints its answer.
+int SendControlLine(const std::string& path, const std::string& line) {
+    sockaddr_un addr{};
+    if (path.size() >= sizeof addr.sun_path) {
+        std::fprintf(stderr, "vardex2-sim: control socket path too long\n");
+        return 1;
+    }
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size());
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        std::fprintf(stderr, "vardex2-sim: %s: %s\n", path.c_str(), std::strerror(errno));
+        return 1;
+    }
+    WriteAll(fd, line + "\n");
+    std::string answer;
+    char c;
+    while (::read(fd, &c, 1) == 1 && c != '\n') {
+        answer += c;
+    }
+    ::close(fd);
+    std::printf("%s\n", answer.c_str());
+    return answer.rfind("error", 0) == 0 ? 1 : 0;
+}
+
 int OpenControlSocket(const std::string& path, std::string& error) {
     sockaddr_un addr{};
     if (path.size() >= sizeof addr.sun_path) {
@@ -277,7 +304,8 @@ int OpenControlSocket(const std::string& path, std::string& error) {
 int main(int argc, char** argv) {
     Sim sim;
     SimState state;
-    std::string controlPath, logPath, keysText, vardexText, timesText;
+    std::string controlPath, logPath, keysText, vardexText, timesText, sendLine;
+    bool send = false;
     int replyDelay = 2;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -310,12 +338,22 @@ int main(int argc, char** argv) {
             value(controlPath);
         } else if (a == "--log") {
             value(logPath);
+        } else if (a == "--send") {
+            value(sendLine);
+            send = true;
         } else {
             std::fprintf(stderr, "vardex2-sim: unknown option %s\n\n%s", a.c_str(), kUsage);
             return 2;
         }
     }
 
+    if (send) {
+        if (controlPath.empty()) {
+            std::fprintf(stderr, "vardex2-sim: --send needs --control PATH\n");
+            return 2;
+        }
+        return SendControlLine(controlPath, sendLine);
+    }
     if (!logPath.empty()) {
         sim.log = std::fopen(logPath.c_str(), "a");
         if (!sim.log) {
