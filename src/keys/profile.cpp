@@ -113,22 +113,31 @@ std::string EncodeProfileValue(std::string_view value) {
     return out;
 }
 
-std::size_t ProfileFile::CaseHash::operator()(std::string_view s) const {
+namespace {
+
+std::size_t HashNoCase(std::string_view s) {
     std::size_t h = 1469598103934665603ull;
     for (char c : s) {
         h ^= static_cast<unsigned char>(Lower(c));
         h *= 1099511628211ull;
     }
-    return h;
+    return h ^ (h >> 29);
 }
 
-bool ProfileFile::CaseEqual::operator()(std::string_view a, std::string_view b) const {
-    return EqualNoCase(a, b);
+std::uint32_t Offset(std::string_view whole, std::string_view part) {
+    return static_cast<std::uint32_t>(part.data() - whole.data());
 }
+
+}  // namespace
 
 ProfileFile::Line ProfileFile::ParseLine(std::string_view text) {
     Line line;
-    line.text = text;
+    line.text = text.data();
+    line.textLength = static_cast<std::uint32_t>(text.size());
+    auto setName = [&](std::string_view name) {
+        line.nameOffset = Offset(text, name);
+        line.nameLength = static_cast<std::uint32_t>(name.size());
+    };
     std::string_view t = TrimProfileBlanks(text);
     if (t.empty()) {
         line.kind = Kind::Blank;
@@ -143,19 +152,21 @@ ProfileFile::Line ProfileFile::ParseLine(std::string_view text) {
         std::size_t close = t.rfind(']');
         if (close != std::string_view::npos) {
             line.kind = Kind::Header;
-            line.name = TrimProfileBlanks(t.substr(1, close - 1));
+            setName(TrimProfileBlanks(t.substr(1, close - 1)));
             return line;
         }
     }
     std::size_t eq = t.find('=');
     if (eq == std::string_view::npos) {
         line.kind = Kind::NoValue;
-        line.name = StripProfileQuotes(t);
+        setName(StripProfileQuotes(t));
         return line;
     }
     line.kind = Kind::Entry;
-    line.name = StripProfileQuotes(TrimProfileBlanks(t.substr(0, eq)));
-    line.value = TrimProfileBlanks(t.substr(eq + 1));
+    setName(StripProfileQuotes(TrimProfileBlanks(t.substr(0, eq))));
+    std::string_view value = TrimProfileBlanks(t.substr(eq + 1));
+    line.valueOffset = Offset(text, value);
+    line.valueLength = static_cast<std::uint32_t>(value.size());
     return line;
 }
 
@@ -166,22 +177,50 @@ ProfileFile::ProfileFile(std::string bytes) {
         bom_ = true;
         rest.remove_prefix(kBom.size());
     }
-    sections_.emplace_back();
-    std::size_t pos = 0;
-    while (pos < rest.size()) {
-        std::size_t end = pos;
-        while (end < rest.size() && rest[end] != '\n' && rest[end] != '\r')
-            ++end;
-        Line line = ParseLine(rest.substr(pos, end - pos));
-        if (line.kind == Kind::Header) {
-            Section& s = sections_.emplace_back();
-            s.name = line.name;
+    // All lines first into one vector of the right size, then each section but the last
+    // gets a copy of its share: no vector grows line by line through a big file.
+    std::size_t lineCount = 1;
+    for (const char *q = rest.data(), *e = q + rest.size();
+         (q = static_cast<const char*>(std::memchr(q, '\n', static_cast<std::size_t>(e - q)))); ++q)
+        ++lineCount;
+    std::vector<Line> all;
+    all.reserve(lineCount + lineCount / 16 + 4);
+    std::vector<std::size_t> headers;
+    const char* p = rest.data();
+    const char* end = p + rest.size();
+    while (p < end) {
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', end - p));
+        const char* lineEnd = nl ? nl : end;
+        const char* cr = static_cast<const char*>(std::memchr(p, '\r', lineEnd - p));
+        const char* next;
+        if (cr) {
+            next = cr + 1 < end && cr[1] == '\n' ? cr + 2 : cr + 1;
+            lineEnd = cr;
+        } else {
+            next = nl ? nl + 1 : end;
         }
-        sections_.back().lines.push_back(line);
-        if (end < rest.size() && rest[end] == '\r' && end + 1 < rest.size() &&
-            rest[end + 1] == '\n')
-            ++end;
-        pos = end + 1;
+        all.push_back(ParseLine(std::string_view(p, static_cast<std::size_t>(lineEnd - p))));
+        if (all.back().kind == Kind::Header)
+            headers.push_back(all.size() - 1);
+        p = next;
+    }
+    sections_.reserve(headers.size() + 1);
+    std::size_t from = 0;
+    for (std::size_t h = 0; h <= headers.size(); ++h) {
+        std::size_t to = h < headers.size() ? headers[h] : all.size();
+        Section& s = sections_.emplace_back();
+        if (h > 0)
+            s.name = all[from].Name();
+        if (to == all.size()) {
+            // The last section (the keys, as a rule) keeps the vector itself.
+            all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(from));
+            s.lines = std::move(all);
+            break;
+        }
+        s.lines.reserve(to - from + (to - from) / 16 + 4);
+        s.lines.assign(all.begin() + static_cast<std::ptrdiff_t>(from),
+                       all.begin() + static_cast<std::ptrdiff_t>(to));
+        from = to;
     }
 }
 
@@ -202,31 +241,62 @@ ProfileFile::Section* ProfileFile::FindSection(std::string_view name) {
     return const_cast<Section*>(std::as_const(*this).FindSection(name));
 }
 
-void ProfileFile::BuildIndex(const Section& s) {
-    s.index.clear();
-    s.index.reserve(s.lines.size());
+void ProfileFile::BuildIndex(const Section& s, std::size_t slots) {
+    std::size_t size = 64;
+    while (size < slots)
+        size *= 2;
+    s.index.assign(size, 0);
+    s.indexUsed = 0;
     for (std::size_t i = 0; i < s.lines.size(); ++i) {
-        const Line& l = s.lines[i];
-        if (l.kind == Kind::Entry || l.kind == Kind::NoValue)
-            s.index.emplace(l.name, i);
+        if (s.lines[i].IsEntry())
+            IndexAdd(s, i);
     }
-    s.indexed = true;
+}
+
+// Adds line `line` unless an earlier entry of its name is there (the first one wins).
+void ProfileFile::IndexAdd(const Section& s, std::size_t line) {
+    if ((s.indexUsed + 1) * 2 > s.index.size()) {
+        BuildIndex(s, s.index.size() * 2);  // takes `line` too, as it is in the section
+        return;
+    }
+    std::string_view name = s.lines[line].Name();
+    std::size_t mask = s.index.size() - 1;
+    for (std::size_t i = HashNoCase(name) & mask;; i = (i + 1) & mask) {
+        std::uint32_t slot = s.index[i];
+        if (slot == 0) {
+            s.index[i] = static_cast<std::uint32_t>(line + 1);
+            ++s.indexUsed;
+            return;
+        }
+        if (EqualNoCase(s.lines[slot - 1].Name(), name))
+            return;
+    }
+}
+
+void ProfileFile::DropIndex(const Section& s) {
+    s.index.clear();
+    s.index.shrink_to_fit();
+    s.indexUsed = 0;
 }
 
 std::optional<std::size_t> ProfileFile::FindEntry(const Section& s, std::string_view name) {
-    // One lookup scans; repeated lookups in a big section (a batch of writes) pay for an
-    // index once instead of a scan each.
-    if (!s.indexed && s.lines.size() > 64 && ++s.scans > 2)
-        BuildIndex(s);
-    if (s.indexed) {
-        auto it = s.index.find(name);
-        if (it == s.index.end())
-            return std::nullopt;
-        return it->second;
+    // One lookup scans; repeated lookups in a big section (a batch of writes, a load)
+    // pay for an index once instead of a scan each.
+    if (s.index.empty() && s.lines.size() > 64 && ++s.scans > 2)
+        BuildIndex(s, s.lines.size() * 2);
+    if (!s.index.empty()) {
+        std::size_t mask = s.index.size() - 1;
+        for (std::size_t i = HashNoCase(name) & mask;; i = (i + 1) & mask) {
+            std::uint32_t slot = s.index[i];
+            if (slot == 0)
+                return std::nullopt;
+            if (EqualNoCase(s.lines[slot - 1].Name(), name))
+                return slot - 1;
+        }
     }
     for (std::size_t i = 0; i < s.lines.size(); ++i) {
         const Line& l = s.lines[i];
-        if ((l.kind == Kind::Entry || l.kind == Kind::NoValue) && EqualNoCase(l.name, name))
+        if (l.IsEntry() && l.nameLength == name.size() && EqualNoCase(l.Name(), name))
             return i;
     }
     return std::nullopt;
@@ -244,7 +314,7 @@ std::optional<std::string_view> ProfileFile::Read(std::string_view section,
     auto i = FindEntry(*s, name);
     if (!i || s->lines[*i].kind != Kind::Entry)
         return std::nullopt;
-    return StripProfileQuotes(s->lines[*i].value);
+    return StripProfileQuotes(s->lines[*i].Value());
 }
 
 std::string ProfileFile::ReadString(std::string_view section, std::string_view name,
@@ -269,20 +339,16 @@ std::vector<std::pair<std::string_view, std::string_view>> ProfileFile::ReadSect
         return out;
     out.reserve(s->lines.size());
     // A repeated name reads the first entry's value: big sections look names up through
-    // an index, small ones by a scan.
-    bool useIndex = s->lines.size() > 32;
-    if (useIndex && !s->indexed)
-        BuildIndex(*s);
-    for (std::size_t i = 0; i < s->lines.size(); ++i) {
-        const Line& l = s->lines[i];
+    // the index, small ones by a scan.
+    if (s->index.empty() && s->lines.size() > 32)
+        BuildIndex(*s, s->lines.size() * 2);
+    for (const Line& l : s->lines) {
         if (l.kind != Kind::Entry)
             continue;
-        std::optional<std::size_t> first =
-            useIndex ? std::optional<std::size_t>(s->index.find(l.name)->second)
-                     : FindEntry(*s, l.name);
-        const Line& f = s->lines[*first];
-        std::string_view value = f.kind == Kind::Entry ? StripProfileQuotes(f.value) : "";
-        out.emplace_back(l.name, value);
+        const Line& first = s->lines[*FindEntry(*s, l.Name())];
+        std::string_view value =
+            first.kind == Kind::Entry ? StripProfileQuotes(first.Value()) : std::string_view();
+        out.emplace_back(l.Name(), value);
     }
     return out;
 }
@@ -300,18 +366,17 @@ void ProfileFile::WriteString(std::string_view section, std::string_view name,
         header.reserve(section.size() + 2);
         header.append("[").append(section).append("]");
         added.lines.push_back(ParseLine(Keep(std::move(header))));
-        added.name = added.lines.back().name;
+        added.name = added.lines.back().Name();
         s = &added;
     }
     if (auto i = FindEntry(*s, name)) {
-        // In place, under the name as the file spells it.
+        // In place, under the name as the file spells it; the index stays right.
         Line& old = s->lines[*i];
-        std::string_view t = TrimProfileBlanks(old.text);
+        std::string_view t = TrimProfileBlanks(old.Text());
         std::string_view rawName = TrimProfileBlanks(t.substr(0, t.find('=')));
         std::string text;
         text.reserve(rawName.size() + 1 + encoded.size());
         text.append(rawName).append("=").append(encoded);
-        // The name is unchanged, so an index of the section stays right.
         old = ParseLine(Keep(std::move(text)));
         return;
     }
@@ -320,14 +385,13 @@ void ProfileFile::WriteString(std::string_view section, std::string_view name,
     text.append(name).append("=").append(encoded);
     Line line = ParseLine(Keep(std::move(text)));
     // After the section's last line that is not blank, so blank separators stay between
-    // sections.
+    // sections. Only blank lines move, so the index stays right.
     std::size_t at = s->lines.size();
     while (at > 1 && s->lines[at - 1].kind == Kind::Blank)
         --at;
-    // Only blank lines move, so an index of the section stays right.
     s->lines.insert(s->lines.begin() + static_cast<std::ptrdiff_t>(at), line);
-    if (s->indexed)
-        s->index.emplace(line.name, at);
+    if (!s->index.empty())
+        IndexAdd(*s, at);
 }
 
 void ProfileFile::WriteInteger(std::string_view section, std::string_view name,
@@ -343,8 +407,7 @@ void ProfileFile::DeleteEntry(std::string_view section, std::string_view name, b
     bool removed = false;
     for (std::size_t i = 0; i < s->lines.size(); ++i) {
         const Line& l = s->lines[i];
-        bool match = (l.kind == Kind::Entry || l.kind == Kind::NoValue) && (all || !removed) &&
-                     EqualNoCase(l.name, name);
+        bool match = l.IsEntry() && (all || !removed) && EqualNoCase(l.Name(), name);
         if (match) {
             removed = true;
             continue;
@@ -353,8 +416,7 @@ void ProfileFile::DeleteEntry(std::string_view section, std::string_view name, b
     }
     if (removed) {
         s->lines.resize(kept);
-        s->indexed = false;
-        s->index.clear();
+        DropIndex(*s);
     }
 }
 
@@ -362,7 +424,7 @@ std::string ProfileFile::Bytes() const {
     std::size_t size = bom_ ? kBom.size() : 0;
     for (const Section& s : sections_) {
         for (const Line& l : s.lines)
-            size += l.text.size() + 2;
+            size += l.textLength + 2;
     }
     std::string out;
     out.reserve(size);
@@ -370,7 +432,7 @@ std::string ProfileFile::Bytes() const {
         out.append(kBom);
     for (const Section& s : sections_) {
         for (const Line& l : s.lines) {
-            out.append(l.text);
+            out.append(l.text, l.textLength);
             out.append("\r\n");
         }
     }

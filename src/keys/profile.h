@@ -19,7 +19,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -58,24 +57,28 @@ class ProfileFile {
 
   private:
     enum class Kind : std::uint8_t { Blank, Comment, Header, Entry, NoValue };
+    // 32 bytes a line: a big file's lines are most of the memory a read takes.
     struct Line {
-        std::string_view text;   // as in the file, without its line end
-        std::string_view name;   // entries: trimmed, quotes stripped; headers: the section
-        std::string_view value;  // entries: trimmed, quotes still on
+        const char* text = nullptr;  // as in the file, without its line end
+        std::uint32_t textLength = 0;
+        std::uint32_t nameOffset = 0;  // entries: trimmed, quotes stripped; headers: section
+        std::uint32_t nameLength = 0;
+        std::uint32_t valueOffset = 0;  // entries: trimmed, quotes still on
+        std::uint32_t valueLength = 0;
         Kind kind = Kind::Blank;
+
+        std::string_view Text() const { return {text, textLength}; }
+        std::string_view Name() const { return {text + nameOffset, nameLength}; }
+        std::string_view Value() const { return {text + valueOffset, valueLength}; }
+        bool IsEntry() const { return kind == Kind::Entry || kind == Kind::NoValue; }
     };
-    struct CaseHash {
-        std::size_t operator()(std::string_view s) const;
-    };
-    struct CaseEqual {
-        bool operator()(std::string_view a, std::string_view b) const;
-    };
-    using NameIndex = std::unordered_map<std::string_view, std::size_t, CaseHash, CaseEqual>;
     struct Section {
         std::string_view name;    // empty for the lines before the first header
         std::vector<Line> lines;  // the header line first, when there is one
-        mutable NameIndex index;  // first entry of each name, built on demand
-        mutable bool indexed = false;
+        // First entry of each name: an open-addressing table of line index + 1 (0 is a
+        // free slot), built when a section is looked up often; empty when not built.
+        mutable std::vector<std::uint32_t> index;
+        mutable std::size_t indexUsed = 0;
         mutable int scans = 0;
     };
 
@@ -84,7 +87,9 @@ class ProfileFile {
     const Section* FindSection(std::string_view name) const;
     Section* FindSection(std::string_view name);
     static std::optional<std::size_t> FindEntry(const Section& s, std::string_view name);
-    static void BuildIndex(const Section& s);
+    static void BuildIndex(const Section& s, std::size_t slots);
+    static void IndexAdd(const Section& s, std::size_t line);
+    static void DropIndex(const Section& s);
 
     std::deque<std::string> store_;  // the file's bytes and every line written since
     std::vector<Section> sections_;

@@ -1,0 +1,209 @@
+// Figures of the key database at its largest: 65,535 keys with 40-character Cyrillic
+// descriptions. Usage: bench_keys [FOLDER]  (a temporary folder by default)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "keys/cp1251.h"
+#include "keys/database.h"
+#include "keys/display_list.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kKeys = 65535;
+
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// Median of `runs` timings of `f`.
+double Median(int runs, const std::function<void()>& f) {
+    std::vector<double> t;
+    for (int i = 0; i < runs; ++i) {
+        auto start = Clock::now();
+        f();
+        t.push_back(Ms(Clock::now() - start));
+    }
+    std::sort(t.begin(), t.end());
+    return t[t.size() / 2];
+}
+
+void Check(const DbResult& r, const char* what) {
+    if (!r) {
+        std::fprintf(stderr, "%s: %s\n", what, r.error.c_str());
+        std::exit(1);
+    }
+}
+
+DbModel MakeModel() {
+    const char* words[] = {"Входная",     "дверь",  "приёмная", "склад", "офис",    "охрана",
+                           "бухгалтерия", "Иванов", "Петрова",  "этаж",  "кабинет", "гараж"};
+    DbModel m;
+    m.TimeOpen = 5;
+    m.TypeFormat = 0;
+    m.Vardex = 0x12ABCD;
+    std::unordered_set<KeyCode> used;
+    std::uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    while (m.keys.size() < kKeys) {
+        KeyCode code = (next() >> 8) & 0xFFFFFF;
+        if (code == 0 || !used.insert(code).second)
+            continue;
+        std::string utf8;
+        while (true) {
+            std::string word = words[next() % std::size(words)];
+            std::string candidate = utf8.empty() ? word : utf8 + " " + word;
+            // 40 characters: two bytes each in UTF-8, one in Windows-1251.
+            std::string cp;
+            Utf8ToCp1251(candidate, cp);
+            if (cp.size() > 40)
+                break;
+            utf8 = candidate;
+        }
+        std::string cp;
+        Utf8ToCp1251(utf8, cp);
+        cp.resize(40, '.');
+        m.keys.push_back({code, cp});
+    }
+    return m;
+}
+
+// Runs `vardex2-cli list FILE` into /dev/null and prints its wall time (ms) and peak
+// resident memory (KB). A child keeps the peak memory of the process it was forked
+// from, so this runs in a fresh, small instance of the benchmark (see main).
+int RunCliChild(const char* cli, const char* file) {
+    auto start = Clock::now();
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (!std::freopen("/dev/null", "w", stdout))
+            std::_Exit(126);
+        ::execl(cli, cli, "list", file, static_cast<char*>(nullptr));
+        std::_Exit(127);
+    }
+    int status = 0;
+    struct rusage ru {};
+    ::wait4(pid, &status, 0, &ru);
+    double wallMs = Ms(Clock::now() - start);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "vardex2-cli list failed (status %d)\n", status);
+        return 1;
+    }
+    std::printf("%.3f %ld\n", wallMs, ru.ru_maxrss);
+    return 0;
+}
+
+void RunCli(const std::string& self, const std::string& cli, const std::string& file,
+            double& wallMs, long& peakKb) {
+    std::string command = "'" + self + "' --run-cli '" + cli + "' '" + file + "'";
+    std::fflush(stdout);
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p || std::fscanf(p, "%lf %ld", &wallMs, &peakKb) != 2) {
+        std::fprintf(stderr, "could not run %s\n", command.c_str());
+        std::exit(1);
+    }
+    ::pclose(p);
+}
+
+void Print(const char* what, double value, const char* unit, double limit) {
+    std::printf("%-52s %9.2f %s  (at most %.0f %s) %s\n", what, value, unit, limit, unit,
+                value <= limit ? "ok" : "OVER");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--run-cli")
+        return RunCliChild(argv[2], argv[3]);
+    std::string dir;
+    bool ownDir = argc < 2;
+    if (ownDir) {
+        char tmpl[] = "/tmp/bench_keys.XXXXXX";
+        if (!::mkdtemp(tmpl))
+            return 1;
+        dir = tmpl;
+    } else {
+        dir = argv[1];
+    }
+    const std::string file = dir + "/big.vx2";
+    const std::string cli = (fs::path(argv[0]).parent_path() / "vardex2-cli").string();
+
+    DbModel model = MakeModel();
+    std::printf("%d keys, 40-character Cyrillic descriptions\n", kKeys);
+    std::fflush(stdout);
+
+    double batch = Median(5, [&] { Check(WriteDbFile(file, model), "WriteDbFile"); });
+    std::printf("file size: %ju bytes\n", static_cast<std::uintmax_t>(fs::file_size(file)));
+
+    DbModel loaded;
+    std::vector<DisplayRow> rows;
+    double load = Median(9, [&] {
+        Check(LoadDbFile(file, loaded), "LoadDbFile");
+        rows = SortedDisplayRows(loaded.TypeFormat, loaded.keys);
+    });
+    if (loaded.keys.size() != model.keys.size()) {
+        std::fprintf(stderr, "loaded %zu keys\n", loaded.keys.size());
+        return 1;
+    }
+    double loadOnly = Median(9, [&] { Check(LoadDbFile(file, loaded), "LoadDbFile"); });
+
+    int tf = 0;
+    double reformat = Median(9, [&] {
+        tf = 1 - tf;
+        ReformatDisplayRows(tf, rows);
+    });
+
+    const KeyCode existing = model.keys[kKeys / 2].code;
+    std::string cp;
+    Utf8ToCp1251("Изменённое описание ключа", cp);
+    double saveExisting = Median(9, [&] { Check(SaveKey(file, existing, cp), "SaveKey"); });
+    KeyCode fresh = 0x1000000;  // above every generated code, so always new
+    double saveNew = Median(9, [&] {
+        Check(SaveKey(file, fresh, cp), "SaveKey");
+        Check(RemoveKey(file, fresh), "RemoveKey");
+    });
+    // The two pairs above and below include both operations; each gets its half.
+    double remove = Median(9, [&] {
+        Check(RemoveKey(file, existing), "RemoveKey");
+        Check(SaveKey(file, existing, cp), "SaveKey");
+    });
+    double saveTypeFormat = Median(9, [&] { Check(SaveTypeFormat(file, 0), "SaveTypeFormat"); });
+
+    double cliMs = 0;
+    long peakKb = 0;
+    std::vector<double> cliRuns;
+    long cliPeak = 0;
+    for (int i = 0; i < 5; ++i) {
+        RunCli(argv[0], cli, file, cliMs, peakKb);
+        cliRuns.push_back(cliMs);
+        cliPeak = std::max(cliPeak, peakKb);
+    }
+    std::sort(cliRuns.begin(), cliRuns.end());
+
+    std::printf("\n");
+    Print("LoadDbFile + format + sort for display", load, "ms", 150);
+    std::printf("%-52s %9.2f ms\n", "  of which LoadDbFile alone", loadOnly);
+    Print("vardex2-cli list, whole process (median of 5)", cliRuns[2], "ms", 300);
+    Print("vardex2-cli list, peak resident memory", cliPeak / 1024.0, "MB", 40);
+    Print("SaveKey, existing key (in place)", saveExisting, "ms", 30);
+    Print("SaveKey, new key (SaveKey + RemoveKey / 2)", saveNew / 2, "ms", 30);
+    Print("RemoveKey (RemoveKey + SaveKey / 2)", remove / 2, "ms", 30);
+    Print("SaveTypeFormat", saveTypeFormat, "ms", 30);
+    Print("WriteDbFile, all keys as one batch", batch, "ms", 500);
+    Print("format switch (re-format + re-sort)", reformat, "ms", 100);
+
+    if (ownDir)
+        fs::remove_all(dir);
+    return 0;
+}
