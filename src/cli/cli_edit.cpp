@@ -468,6 +468,14 @@ int RunRemove(CliArgs& args) {
         Fail(Printf1(MissingText, Format(typeFormat, code)));
         return CliRefused;
     }
+    // Deleting asks once, as the program does; without a terminal (a script) the
+    // command line itself is the operator's decision.
+    if (!args.yes && CliAskYesNo("Удаление карты(ключа)",
+                                 Printf1("Вы действительно хотите удалить карту(ключ) %s?",
+                                         Format(typeFormat, code))) == CliAnswer::No) {
+        Fail("Карта(ключ) не удалена");
+        return CliRefused;
+    }
     CliLink link;
     if (!link.Open(args))
         return CliPortNotOpened;
@@ -576,7 +584,7 @@ VX_CLI_COMMAND("add", "--port DEVICE add FILE KEY [DESCRIPTION]",
                "store a key in the controller, then in the file", RunAdd);
 VX_CLI_COMMAND("edit", "--port DEVICE edit FILE KEY [--number NEWKEY] [--description TEXT]",
                "change a key's number (controller, then file) or description (file)", RunEdit);
-VX_CLI_COMMAND("remove", "--port DEVICE remove FILE KEY",
+VX_CLI_COMMAND("remove", "--port DEVICE remove FILE KEY [--yes]",
                "remove a key from the controller, then from the file", RunRemove);
 VX_CLI_COMMAND("set-vardex", "--port DEVICE set-vardex FILE KEY|none",
                "set or reset the vardex in the controller, then in the file", RunSetVardex);
