@@ -107,6 +107,10 @@ DbResult LoadDbFile(const std::string& path, DbModel& model) {
     std::string bytes;
     if (int err = ReadWholeFile(path, bytes))
         return ReadFailed(path, err);
+    return LoadDbBytes(std::move(bytes), model);
+}
+
+DbResult LoadDbBytes(std::string bytes, DbModel& model) {
     ProfileFile file(std::move(bytes));
     DbModel loaded;
     loaded.TimeOpen = file.ReadInteger(kSettings, "TimeOpen", 1);

@@ -45,6 +45,8 @@ DbResult RemoveKey(const std::string& path, KeyCode code);
 // conversion error for the box.
 // A file that cannot be read is an error and leaves `model` alone.
 DbResult LoadDbFile(const std::string& path, DbModel& model);
+// The same over the file's bytes already read.
+DbResult LoadDbBytes(std::string bytes, DbModel& model);
 // The conversion error of an entry name that is not an integer (UTF-8).
 std::string KeyNameError(std::string_view name);
 

@@ -1,6 +1,5 @@
 // Arbitrary bytes as an INI file and as a key database: every read and a write of
 // each entry must finish without a crash, and what is written must read back.
-#include <unistd.h>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,20 +8,6 @@
 #include "keys/database.h"
 #include "keys/display_list.h"
 #include "keys/profile.h"
-
-namespace {
-
-std::string TempPath() {
-    static std::string path = [] {
-        char tmpl[] = "/tmp/vx_fuzz_profile.XXXXXX";
-        if (!::mkdtemp(tmpl))
-            std::abort();
-        return std::string(tmpl) + "/base.vx2";
-    }();
-    return path;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string bytes(reinterpret_cast<const char*>(data), size);
@@ -49,15 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!owned.empty())
         back.DeleteEntry("VardexDB2", owned.front().first, true);
 
-    // The database load through the file system, and its key list.
-    const std::string path = TempPath();
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        std::abort();
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
+    // The database load and its key list.
     DbModel model;
-    if (!LoadDbFile(path, model))
+    if (!LoadDbBytes(bytes, model))
         std::abort();
     for (const DbKey& k : model.keys) {
         if (k.description.size() > static_cast<std::size_t>(MaxDescriptionLength))
