@@ -216,11 +216,14 @@ bool TSerialPort::Open(const std::string& devicePath, std::string& errorText) {
     }
     Close();
 
+    bool exclusive = false;  // set by us, so ours to give up on failure
     auto fail = [&](int fd, const std::string& reason, int error) {
-        // A half-configured port is not kept: it would hold the exclusive lock.
+        // A half-configured port is not kept: it would hold the port against others.
         if (fd >= 0) {
             tcflush(fd, TCIOFLUSH);
-            ioctl(fd, TIOCNXCL);
+            if (exclusive) {
+                ioctl(fd, TIOCNXCL);
+            }
             ::close(fd);
         }
         errorText = reason + PortLinePrefix + devicePath;
@@ -236,14 +239,18 @@ bool TSerialPort::Open(const std::string& devicePath, std::string& errorText) {
         const int error = errno;
         return fail(-1, SystemText(error), error);
     }
+    // Another program may hold the port by either means; a privileged user gets past
+    // the exclusive mode at open, so it is asked for explicitly.
+    int alreadyExclusive = 0;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+        (ioctl(fd, TIOCGEXCL, &alreadyExclusive) == 0 && alreadyExclusive != 0)) {
+        return fail(fd, SystemText(EBUSY), EBUSY);
+    }
     if (ioctl(fd, TIOCEXCL) != 0) {
         const int error = errno;
         return fail(fd, SystemText(error), error);
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
-        return fail(fd, SystemText(error), error);
-    }
+    exclusive = true;
 
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {

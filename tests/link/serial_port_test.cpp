@@ -101,6 +101,7 @@ TEST(TSerialPort, OpenFailures) {
     EXPECT_NE(error.find("\nПорт подключения: " + pty.path() + "\nПорт занят другой программой."),
               std::string::npos)
         << error;
+    EXPECT_EQ(pty.Exclusive(), 1);  // the holder keeps its port
     // Open again on the same object closes the first descriptor and takes the port anew.
     EXPECT_TRUE(first.Open(pty.path(), error)) << error;
     EXPECT_EQ(pty.Exclusive(), 1);
