@@ -1,0 +1,98 @@
+// vardex2-cli list and show: a database file as the main window shows it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "support/sim_process.h"
+
+namespace {
+
+class CliKeys : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vx_cli_keys.XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::string File(const std::string& bytes) {
+        std::string path = dir + "/base.vx2";
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    ProcessResult Cli(std::vector<std::string> args) {
+        args.insert(args.begin(), CliPath());
+        return RunProgram(args);
+    }
+    std::string dir;
+};
+
+const char kExample[] =
+    "[ControllerSettings]\r\nTimeOpen=5\r\nRetryRead=1\r\nTypeFormat=1\r\nVardex=65538\r\n"
+    "[VardexDB2]\r\n1223629=Front door, reception\r\n131073=\r\n"
+    // Windows-1251: "Склад", and a description kept whole by its quotes.
+    "16777215=\xD1\xEA\xEB\xE0\xE4\r\n2=\"  \"Boss\"  \"\r\n";
+
+TEST_F(CliKeys, ListInTheFilesFormatOrTheChosenOne) {
+    std::string path = File(kExample);
+    ProcessResult r = Cli({"list", path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "000,00002\t  \"Boss\"  \n"
+              "002,00001\t\n"
+              "018,43981\tFront door, reception\n"
+              "255,65535\tСклад\n");
+    EXPECT_EQ(r.err, "");
+    r = Cli({"--format", "ibutton", "list", path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "XX XX XXXXXX 000002\t  \"Boss\"  \n"
+              "XX XX XXXXXX 020001\t\n"
+              "XX XX XXXXXX 12ABCD\tFront door, reception\n"
+              "XX XX XXXXXX FFFFFF\tСклад\n");
+    EXPECT_EQ(Cli({"list", path, "--format", "em"}).out.substr(0, 10), "000,00002\t");
+    EXPECT_EQ(Cli({"list", path, "--format", "hex"}).status, 2);
+    EXPECT_EQ(Cli({"list"}).status, 2);
+}
+
+TEST_F(CliKeys, ShowSettingsAndVardex) {
+    std::string path = File(kExample);
+    ProcessResult r = Cli({"show", path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "Время открывания замка: 5 сек.\n"
+              "Повторное считывание карты (ключа): 1 сек.\n"
+              "Формат отображения: 1 (Карты Proxy (EMMarin 3+5))\n"
+              "Вардекс: 001,00002\n"
+              "Карт(ключей) в базе: 4\n");
+    // Defaults for what is missing; no vardex shows as absent.
+    path = File("[VardexDB2]\n1=a\n");
+    r = Cli({"show", path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "Время открывания замка: 1 сек.\n"
+              "Повторное считывание карты (ключа): 1 сек.\n"
+              "Формат отображения: 0 (Ключи iButton (TouchMemory))\n"
+              "Вардекс: Отсутствует\n"
+              "Карт(ключей) в базе: 1\n");
+}
+
+TEST_F(CliKeys, UnreadableFileAndBadKeyName) {
+    ProcessResult r = Cli({"list", dir + "/missing.vx2"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Не удалось прочитать файл «" + dir +
+                         "/missing.vx2»: Нет такого файла или каталога\n");
+    EXPECT_EQ(Cli({"show", dir}).status, 1);
+
+    // The list stops at the bad name, as a load does; what came before is listed.
+    std::string path = File("[VardexDB2]\n9=nine\n1=one\nkey=x\n2=two\n");
+    r = Cli({"list", "--format", "ibutton", path});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "XX XX XXXXXX 000001\tone\nXX XX XXXXXX 000009\tnine\n");
+    EXPECT_EQ(r.err, "«key» не является допустимым целым числом\n");
+}
+
+}  // namespace
