@@ -132,10 +132,11 @@ EntryMask GetEntryMask(int typeFormat) {
 }
 
 bool Complete(int typeFormat, std::string_view entered) {
+    // A value that reads as 0 ("ZZZZZZ", "00 000") would store "no key" as a key.
     if (typeFormat == TypeFormatIButton) {
-        return entered.size() == 6 && entered != "000000";
+        return entered.size() == 6 && entered != "000000" && Parse(typeFormat, entered) != 0;
     }
-    if (entered.size() != 8 || entered == "00000000")
+    if (entered.size() != 8 || entered == "00000000" || Parse(typeFormat, entered) == 0)
         return false;
     // A facility above 255 or a number above 65535 would overlap the other field and
     // store a number the operator never typed.

@@ -70,7 +70,7 @@ class ProfileFile {
         std::string_view Text() const { return {text, textLength}; }
         std::string_view Name() const { return {text + nameOffset, nameLength}; }
         std::string_view Value() const { return {text + valueOffset, valueLength}; }
-        bool IsEntry() const { return kind == Kind::Entry || kind == Kind::NoValue; }
+        bool IsEntry() const { return kind == Kind::Entry; }
     };
     struct Section {
         std::string_view name;    // empty for the lines before the first header

@@ -55,10 +55,14 @@ TEST(KeyCodeEntry, CompleteNeedsFullLengthNotZeroAndInRange) {
     EXPECT_FALSE(Complete(0, ""));
     EXPECT_FALSE(Complete(0, "000000"));
     EXPECT_FALSE(Complete(0, "12ABCDE"));
+    EXPECT_TRUE(Complete(0, "12ZZZZ"));   // reads as 0x12
+    EXPECT_FALSE(Complete(0, "ZZZZZZ"));  // reads as 0: no key
+    EXPECT_FALSE(Complete(0, "00 000"));
     EXPECT_TRUE(Complete(1, "01843981"));
     EXPECT_TRUE(Complete(1, "00000001"));
     EXPECT_FALSE(Complete(1, "0184398"));
     EXPECT_FALSE(Complete(1, "00000000"));
+    EXPECT_FALSE(Complete(1, "000 0000"));
     EXPECT_TRUE(Complete(1, "25565535"));
     // Out of range: the fields would overlap and store a number nobody typed.
     EXPECT_FALSE(Complete(1, "99999999"));

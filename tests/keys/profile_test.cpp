@@ -57,8 +57,8 @@ TEST(ProfileRead, FirstSectionAndFirstEntryWin) {
     EXPECT_EQ(f.ReadString("S", "b", "none"), "none");
     // Both entries are listed, each with what reading its name gives.
     EXPECT_EQ(f.ReadSectionEntries("S"), (Entries{{"a", "1"}, {"A", "1"}}));
-    // A line without "=" hides a later entry of its name.
-    EXPECT_EQ(f.ReadString("T", "x", "def"), "def");
+    // A line without "=" is no entry, not even for a later one of its name.
+    EXPECT_EQ(f.ReadString("T", "x", "def"), "4");
 }
 
 TEST(ProfileRead, LineEndsAndByteOrderMark) {
