@@ -27,7 +27,10 @@
 #include "jobs/findkey.h"
 #include "jobs/getvardex.h"
 #include "jobs/keysave.h"
+#include "jobs/readcontr.h"
 #include "jobs/readvardex.h"
+#include "jobs/synccontr.h"
+#include "jobs/writecontr.h"
 #include "keys/cp1251.h"
 #include "link/commands.h"
 #include "link/serial_port.h"
@@ -688,7 +691,19 @@ void TFMain::actNewFromContrExecute() {
     if (!link) {
         return;
     }
-    // TFReadContr (load from controller) is shown here.
+    // The new file becomes current only once it is written whole and loaded.
+    TFReadContr dialog(
+        this, Runner(), [this] { CloseLink(); },
+        [this](const QString& path, const DbModel& model) {
+            if (!WriteDbFile(path, model) || !LoadDbFile(path)) {
+                return false;
+            }
+            SetCurrentFile(path);
+            EnableEditing(true);
+            FileOpen = true;
+            return true;
+        });
+    dialog.Run();
 }
 
 void TFMain::actOpenExecute() {
@@ -733,7 +748,20 @@ void TFMain::actSaveExecute() {
     if (!link) {
         return;
     }
-    // TFWriteContr (export to controller) is shown here.
+    // What the export writes is what the window shows: its times, its vardex button and
+    // its rows in list order.
+    ExportSource source;
+    source.TimeOpen = TimeOpen;
+    source.RetryRead = RetryRead;
+    source.Vardex = Vardex;
+    source.VardexCaption = bbVardex->text().toStdString();
+    source.keys.reserve(keys_->Rows().size());
+    for (const KeyRow& row : keys_->Rows()) {
+        source.keys.push_back({row.code, row.caption.toStdString(), row.description.toStdString()});
+    }
+    TFWriteContr dialog(
+        this, Runner(), [this] { CloseLink(); }, std::move(source));
+    dialog.Run();
 }
 
 void TFMain::actSyncExecute() {
@@ -744,7 +772,20 @@ void TFMain::actSyncExecute() {
     if (!link) {
         return;
     }
-    // TFSyncContr (check for new keys) is shown here.
+    std::vector<KeyCode> known;
+    known.reserve(keys_->Rows().size());
+    for (const KeyRow& row : keys_->Rows()) {
+        known.push_back(row.code);
+    }
+    TFSyncContr dialog(this, Runner(), TypeFormat, known,
+                       [this](KeyCode code, const QString& caption) {
+                           if (!SaveKey(code, caption)) {
+                               return false;
+                           }
+                           AddKeyRow(code, caption);
+                           return true;
+                       });
+    dialog.Run();
 }
 
 void TFMain::bbVardexClick() {

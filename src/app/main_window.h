@@ -70,9 +70,9 @@ class TFMain : public QMainWindow {
 
     // Which of the later dialogs are wired in; their controls stay disabled until then.
     struct ReadyFlags {
-        bool loadFromContr = false;
-        bool exportToContr = false;
-        bool syncContr = false;
+        bool loadFromContr = true;
+        bool exportToContr = true;
+        bool syncContr = true;
         bool vardex = true;
         bool keyEditing = true;
         bool findKey = true;
