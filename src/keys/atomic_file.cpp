@@ -150,6 +150,10 @@ int ReplaceFile(const std::string& requested, const std::string& bytes) {
     // Keep the old file's permissions; a new file gets the usual ones (umask applies).
     struct stat old {};
     bool hadOld = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    // A file the operator made read-only stays as it is, as it would if it were written
+    // in place (the rename alone would not ask).
+    if (hadOld && (::access(path.c_str(), W_OK) != 0 || (old.st_mode & 0222) == 0))
+        return errno == EROFS ? EROFS : EACCES;
 
     static std::atomic<unsigned> counter{0};
     std::string temp;

@@ -321,6 +321,17 @@ TEST_F(Database, FullDisk) {
     ExpectOnlyFile();
 }
 
+TEST_F(Database, ReadOnlyFileStaysAsItIs) {
+    ASSERT_TRUE(NewDbFile(path));
+    const std::string before = ReadAll(path);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    DbResult r = SaveKey(path, 1, "a");
+    EXPECT_FALSE(r);
+    EXPECT_EQ(r.error, "Не удалось записать файл «" + path + "»: Отказано в доступе");
+    EXPECT_EQ(ReadAll(path), before);
+    ExpectOnlyFile();
+}
+
 TEST_F(Database, PermissionsOfTheOldFileStay) {
     ASSERT_TRUE(NewDbFile(path));
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
