@@ -167,9 +167,33 @@ void SimPty::ReadData(const std::uint8_t* bytes, size_t count, std::vector<SimCh
     chunk.parity = ParityOf(now);
     chunk.settings = SettingsText(now);
     // Bytes read right after a change of the settings may have been queued before
-    // it; the client waits after the address byte before it switches to space parity,
-    // so they are normally read in time, and are otherwise taken under the new ones.
+    // it. The client waits after the address byte before it switches to space parity,
+    // so normally the address byte is read on its own under mark parity. When this side
+    // was too slow for that (a busy machine), the switch to mark and the one back to
+    // space have both happened before the read: the kernel reported a change, space
+    // parity is in force, and no address byte has been read for the bytes queued. Then
+    // the first of them is the one that was sent under mark parity.
     chunk.uncertain = changePending_ && ParityOf(beforeChange_) != chunk.parity;
+    if (changePending_ && chunk.parity == SimParity::Space && !lastWasAddress_) {
+        termios mark = now;
+        mark.c_cflag |= CMSPAR | PARODD;
+        SimChunk first = chunk;
+        first.parity = SimParity::Mark;
+        first.uncertain = true;
+        first.settings = SettingsText(mark) + ", inferred";
+        first.bytes.assign(bytes, bytes + 1);
+        out.push_back(std::move(first));
+        ++bytes;
+        --count;
+        chunk.atMs = at + 0.001;  // a piece of its own
+        chunk.uncertain = true;
+        if (count == 0) {
+            lastWasAddress_ = true;
+            known_ = now;
+            return;
+        }
+    }
+    lastWasAddress_ = chunk.parity == SimParity::Mark && count == 1;
     chunk.bytes.assign(bytes, bytes + count);
     out.push_back(std::move(chunk));
     known_ = now;

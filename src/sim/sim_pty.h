@@ -51,6 +51,7 @@ class SimPty {
     termios known_{};         // settings at the last read
     termios beforeChange_{};  // settings before the last reported change
     bool changePending_ = false;
+    bool lastWasAddress_ = false;  // the last bytes read were a lone byte under mark parity
 
     void ReadData(const std::uint8_t* bytes, size_t count, std::vector<SimChunk>& out);
 };

@@ -142,7 +142,7 @@ TEST(CliLink, SilentControllerTimesOutAfterThreeAttempts) {
     // Three attempts of about 1.13 s each.
     EXPECT_GT(r.seconds, 3.3);
     EXPECT_LT(r.seconds, 4.5);
-    EXPECT_EQ(CountRequests(sim.Log(), "00 02 00 00 00 07"), 3);
+    EXPECT_EQ(CountRequests(sim.Log(), "00 02 00 00 00 07"), 3) << sim.Log();
 }
 
 TEST(CliLink, LateReplyIsATimeOut) {
@@ -150,7 +150,7 @@ TEST(CliLink, LateReplyIsATimeOut) {
     sim.Fault("late");
     const ProcessResult r = RunProgram({CliPath(), "--port", sim.Port(), "link-check"});
     EXPECT_EQ(r.status, 14) << r.err;
-    EXPECT_EQ(CountRequests(sim.Log(), "00 02 00 00 00 07"), 3);
+    EXPECT_EQ(CountRequests(sim.Log(), "00 02 00 00 00 07"), 3) << sim.Log();
 }
 
 TEST(CliLink, DamagedRepliesAreReadFailures) {
