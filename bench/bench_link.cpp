@@ -203,6 +203,7 @@ int main(int argc, char** argv) {
         const std::chrono::duration<double, std::milli> took = Clock::now() - start;
         if (result != Ok) {
             ++failures;
+            std::fprintf(stderr, "transaction %d: result %d\n", i + 1, result);
             continue;
         }
         overheadMs.push_back(took.count() - scheduleMs);
