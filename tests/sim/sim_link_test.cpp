@@ -4,12 +4,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <random>
 #include <regex>
 #include <sstream>
 
@@ -187,6 +189,34 @@ TEST_F(SimLinkTest, ReplyFaultsAsTheWorkerReportsThem) {
 
     sim->FaultOff();
     EXPECT_EQ(Run(MakeCheckLink()).result, Ok);
+}
+
+TEST_F(SimLinkTest, GarbageOnTheLineAndOnTheControlInputDoesNotStopIt) {
+    Start({"--keys", "1"});
+    const int fd = ::open(sim->Port().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ASSERT_EQ(tcgetattr(fd, &t), 0);
+    cfmakeraw(&t);
+    std::mt19937 random(7);
+    for (int i = 0; i < 300; ++i) {
+        t.c_cflag &= ~(PARODD | CMSPAR);
+        t.c_cflag |= (random() % 2 ? CMSPAR : 0) | (random() % 2 ? PARODD : 0);
+        tcsetattr(fd, TCSANOW, &t);
+        std::uint8_t bytes[64];
+        const int n = static_cast<int>(random() % sizeof bytes);
+        for (int k = 0; k < n; ++k) {
+            bytes[k] = static_cast<std::uint8_t>(random() % 3 ? random() % 4 : random());
+        }
+        ASSERT_EQ(::write(fd, bytes, static_cast<size_t>(n)), n);
+    }
+    ::close(fd);
+    for (const char* line : {"", "fault", "fault late x", "present -1", "present 0x1000000",
+                             "\x01\xff\xfe", "state extra", "reply-delay 99999999"}) {
+        EXPECT_EQ(sim->Control(line).rfind("error", 0), 0u) << line;
+    }
+    EXPECT_EQ(Run(MakeCheckLink()).result, Ok);
+    EXPECT_EQ(sim->State().keys, std::vector<std::uint32_t>{1});
 }
 
 TEST(SimProcessTest, ExclusiveUseEndsWhenTheClientCloses) {
