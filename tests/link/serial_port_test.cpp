@@ -193,59 +193,74 @@ TEST(TSerialPort, WaitCharsSleepsTheCharacterTimes) {
     }
 }
 
+// Watches the port from the far end at the moment of each write: the settings the
+// far end sees (a pseudo-terminal's master shows the slave's) and when it happened.
+class FarEndSpy : public TLine {
+  public:
+    struct Write {
+        ByteVector bytes;
+        bool mark;
+        Clock::time_point start;
+        Clock::time_point end;
+    };
+    FarEndSpy(TLine& line, const Pty& pty) : line_(line), pty_(pty) {}
+    std::vector<Write> writes;
+
+    int WriteBytes(const std::uint8_t* bytes, int count, int& written) override {
+        const bool mark = (pty_.SlaveFlags() & PARODD) != 0;
+        const auto start = Clock::now();
+        const int result = line_.WriteBytes(bytes, count, written);
+        writes.push_back({ByteVector(bytes, bytes + count), mark, start, Clock::now()});
+        return result;
+    }
+    int ReadBytes(std::uint8_t* buffer, int count, int timeoutMs, int& read) override {
+        return line_.ReadBytes(buffer, count, timeoutMs, read);
+    }
+    void WaitChars(int n) override { line_.WaitChars(n); }
+    bool Purge(bool receive, bool transmit) override { return line_.Purge(receive, transmit); }
+    bool SetParity(bool mark) override { return line_.SetParity(mark); }
+    bool SetDtr(bool on) override { return line_.SetDtr(on); }
+
+  private:
+    TLine& line_;
+    const Pty& pty_;
+};
+
 // The whole transaction over the line: the address byte alone under mark parity, the
-// rest under space parity, the reply read after the turnaround.
+// rest under space parity at least 4 ms later, the reply read after the turnaround.
 TEST(TSerialPort, TransactionOverPseudoTerminal) {
     Pty pty;
     TSerialPort port;
     std::string error;
     ASSERT_TRUE(port.Open(pty.path(), error)) << error;
 
-    struct Chunk {
-        ByteVector bytes;
-        bool mark;
-        Clock::time_point at;
-    };
-    std::vector<Chunk> chunks;
+    ByteVector received;
     std::thread controller([&] {
-        std::size_t total = 0;
-        const auto deadline = Clock::now() + std::chrono::seconds(2);
-        while (total < 9 && Clock::now() < deadline) {
-            pollfd p{pty.master(), POLLIN, 0};
-            if (poll(&p, 1, 5) <= 0) {
-                continue;
-            }
-            std::uint8_t buffer[32];
-            const ssize_t n = read(pty.master(), buffer, sizeof buffer);
-            if (n <= 0) {
-                continue;
-            }
-            const bool mark = (pty.SlaveFlags() & PARODD) != 0;
-            chunks.push_back({ByteVector(buffer, buffer + n), mark, Clock::now()});
-            total += static_cast<std::size_t>(n);
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (received.size() < 9 && Clock::now() < deadline) {
+            const ByteVector got = pty.Receive(5);
+            received.insert(received.end(), got.begin(), got.end());
         }
         pty.Send(ReplyFrame(0x61, {0x12, 0x34, 0x56}));
     });
 
+    FarEndSpy spy(port, pty);
     RequestFrame request = MakeReadKey(VardexSlot);
     FrameHeader reply{};
     FrameData replyData{};
     const auto start = Clock::now();
-    EXPECT_EQ(Transact(port, request.header, request.data, replyData, reply), Ok);
+    EXPECT_EQ(Transact(spy, request.header, request.data, replyData, reply), Ok);
     const auto took = MsSince(start);
     controller.join();
 
-    ASSERT_GE(chunks.size(), 2u);
-    EXPECT_EQ(chunks[0].bytes, ByteVector{0x00});
-    EXPECT_TRUE(chunks[0].mark);
-    ByteVector rest;
-    for (std::size_t i = 1; i < chunks.size(); ++i) {
-        EXPECT_FALSE(chunks[i].mark) << i;
-        rest.insert(rest.end(), chunks[i].bytes.begin(), chunks[i].bytes.end());
-    }
-    EXPECT_EQ(rest, (ByteVector{0x61, 0x00, 0x00, 0x02, 0xA3, 0xFF, 0xFF, 0xB4}));
-    const auto gap = chunks[1].at - chunks[0].at;
-    EXPECT_GE(gap, std::chrono::milliseconds(4));
+    EXPECT_EQ(received, (ByteVector{0x00, 0x61, 0x00, 0x00, 0x02, 0xA3, 0xFF, 0xFF, 0xB4}));
+    ASSERT_EQ(spy.writes.size(), 3u);
+    EXPECT_EQ(spy.writes[0].bytes, ByteVector{0x00});
+    EXPECT_TRUE(spy.writes[0].mark);
+    EXPECT_FALSE(spy.writes[1].mark);
+    EXPECT_FALSE(spy.writes[2].mark);
+    EXPECT_GE(spy.writes[1].start - spy.writes[0].end, std::chrono::milliseconds(4));
+    EXPECT_GE(spy.writes[2].start - spy.writes[1].end, std::chrono::milliseconds(10));
     EXPECT_EQ(DecodeKey(replyData), 0x123456u);
     // 4 + 4 + 10 + 5 + 116 ms of prescribed waits.
     EXPECT_GE(took, 139);
