@@ -42,7 +42,12 @@ const char kUsage[] =
     "  fault off           answer normally again\n"
     "  reply-delay MS      change the pause before each reply\n"
     "  state               the state as JSON\n"
-    "  quit                stop\n";
+    "  quit                stop\n\n"
+    "The log has one line per request: its bytes; each piece of them as it arrived, with\n"
+    "its time after the first, the parity it came under and the line settings, e.g.\n"
+    "  +0.000ms mark{00} [9600 8 mark 2stop] | +4.1ms space{02 00 00 00 07} [...]\n"
+    "(\"inferred\" when the address byte was read too late to see its own setting);\n"
+    "what the controller did; and the reply with its delay.\n";
 
 bool ParseCode(const std::string& text, std::uint32_t& code) {
     if (text.empty()) {

@@ -174,7 +174,8 @@ void SimPty::ReadData(const std::uint8_t* bytes, size_t count, std::vector<SimCh
     // parity is in force, and no address byte has been read for the bytes queued. Then
     // the first of them is the one that was sent under mark parity.
     chunk.uncertain = changePending_ && ParityOf(beforeChange_) != chunk.parity;
-    if (changePending_ && chunk.parity == SimParity::Space && !lastWasAddress_) {
+    if (changePending_ && chunk.parity == SimParity::Space && !lastWasAddress_ &&
+        ParityOf(beforeChange_) != SimParity::Other) {
         termios mark = now;
         mark.c_cflag |= CMSPAR | PARODD;
         SimChunk first = chunk;
