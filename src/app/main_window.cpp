@@ -263,7 +263,7 @@ void TFMain::CreateControls() {
     grid->addWidget(bbVardex, 5, 0, 1, 2);
     grid->setRowStretch(6, 1);
     grid->setColumnStretch(1, 1);
-    gbSettings->setFixedWidth(200);
+    gbSettings->setFixedWidth(196);
     row->addWidget(gbSettings);
 
     // The key database.
@@ -331,15 +331,19 @@ void TFMain::CreateControls() {
         }
     });
 
-    auto* typeRow = new QHBoxLayout();
+    // The label sits above its combo box, so the longest format name fits at the
+    // window's initial width.
+    auto* typeRow = new QVBoxLayout();
+    typeRow->setSpacing(2);
     typeRow->addWidget(new QLabel(QStringLiteral("Формат отображения"), gbKeys));
     cboxType = new QComboBox(gbKeys);
     cboxType->setObjectName(QStringLiteral("cboxType"));
     cboxType->addItem(QString::fromUtf8(TypeFormatCaption(0)));
     cboxType->addItem(QString::fromUtf8(TypeFormatCaption(1)));
     cboxType->setCurrentIndex(0);
+    cboxType->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     connect(cboxType, &QComboBox::activated, this, &TFMain::cboxTypeChange);
-    typeRow->addWidget(cboxType, 1);
+    typeRow->addWidget(cboxType);
     keysCol->addLayout(typeRow);
     row->addWidget(gbKeys, 1);
     setCentralWidget(central);
