@@ -1,0 +1,335 @@
+// The controller jobs' timing: a load and an export of N keys against the virtual
+// controller (wall time against the prescribed schedule of their N + 3 transactions and
+// pauses, and the process's CPU use meanwhile), and the save of a loaded 65,535-key
+// controller (from the last reply to the file written, as the command line does it).
+//
+//   bench_jobs [--count N] [--reply-delay MS] [--sim PATH] [--skip-link]
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "jobs/export_job.h"
+#include "jobs/job_host.h"
+#include "jobs/load_job.h"
+#include "keys/database.h"
+#include "link/commands.h"
+#include "link/serial_port.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+std::string BesideThisProgram(const char* name) {
+    char self[4096] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string path = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
+    const std::size_t slash = path.rfind('/');
+    return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/" + name;
+}
+
+// The virtual controller as a child: its pseudo-terminal path is its first line.
+struct Sim {
+    pid_t pid = -1;
+    int toChild = -1;
+    std::string port;
+
+    bool Start(const std::string& program, std::vector<std::string> options) {
+        int in[2];
+        int out[2];
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+            return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        std::vector<std::string> args = {program, "--log", "/dev/null"};
+        args.insert(args.end(), options.begin(), options.end());
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int spawned =
+            posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(in[0]);
+        close(out[1]);
+        toChild = in[1];
+        if (spawned != 0) {
+            close(out[0]);
+            pid = -1;
+            return false;
+        }
+        char c = 0;
+        while (read(out[0], &c, 1) == 1 && c != '\n')
+            port += c;
+        close(out[0]);
+        return !port.empty();
+    }
+
+    ~Sim() {
+        if (pid <= 0)
+            return;
+        const char quit[] = "quit\n";
+        [[maybe_unused]] const ssize_t n = write(toChild, quit, sizeof quit - 1);
+        close(toChild);
+        for (int i = 0; i < 100 && waitpid(pid, nullptr, WNOHANG) == 0; ++i)
+            usleep(10000);
+        if (waitpid(pid, nullptr, WNOHANG) == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+// The waits one transaction must spend (as the transaction prescribes them): DTR off,
+// the address, the header, the payload with its CRC, the turnaround before the reply,
+// and the controller's own delay.
+double ScheduleMs(const RequestFrame& request, int replyDelayMs) {
+    const int n = request.header[4];
+    double ms = 2 * WaitCharsMs(2) + WaitCharsMs(7) + WaitCharsMs(100) + replyDelayMs;
+    if (n > 0)
+        ms += WaitCharsMs(n + 1);
+    return ms;
+}
+
+struct JobFigures {
+    bool ok = false;
+    int transactions = 0;
+    double wallMs = 0;
+    double prescribedMs = 0;
+    double cpuPercent = 0;
+    double transactOverMs = 0;  // inside the transactions, beyond their schedule
+    double pauseOverMs = 0;     // from a completion to the next request, beyond the pause
+};
+
+// Notes when each request is loaded and when its completion leaves the worker.
+class TimingWorker : public TJobWorker {
+  public:
+    explicit TimingWorker(TJobWorker& inner) : inner_(inner) {}
+    std::vector<Clock::time_point> loaded, completed;
+
+    void Load(const FrameHeader& request, const FrameData& requestData,
+              TCommands::Completion done) override {
+        loaded.push_back(Clock::now());
+        inner_.Load(request, requestData,
+                    [this, done = std::move(done)](int result, const FrameHeader& reply,
+                                                   const FrameData& replyData) {
+                        completed.push_back(Clock::now());
+                        done(result, reply, replyData);
+                    });
+    }
+
+  private:
+    TJobWorker& inner_;
+};
+
+// Runs one job on the real port and worker with the steady clock, as the command line
+// does, from its start to its end.
+template <class MakeJob>
+JobFigures RunOnLink(const std::string& port, int replyDelayMs, MakeJob make) {
+    JobFigures f;
+    TSerialPort line;
+    std::string error;
+    if (!line.Open(port, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return f;
+    }
+    TCommands commands(line);
+    TCommandsWorker commandsWorker(commands);
+    TimingWorker worker(commandsWorker);
+    TJobLoop loop;
+    TLoopJobHost host(loop, worker);
+    auto job = make(host);
+    host.Attach(*job);
+    const double cpu = CpuSeconds();
+    const auto start = Clock::now();
+    host.RunJob();
+    f.wallMs = Ms(Clock::now() - start);
+    f.cpuPercent = (CpuSeconds() - cpu) / (f.wallMs / 1000.0) * 100.0;
+    f.ok = static_cast<bool>(host.finished);
+    f.transactions = static_cast<int>(host.requests.size());
+    for (size_t i = 0; i < host.requests.size(); ++i) {
+        const double schedule = ScheduleMs(host.requests[i].frame, replyDelayMs);
+        f.prescribedMs += schedule + JobPauseMs;
+        if (i < worker.completed.size())
+            f.transactOverMs += Ms(worker.completed[i] - worker.loaded[i]) - schedule;
+        if (i + 1 < worker.loaded.size())
+            f.pauseOverMs += Ms(worker.loaded[i + 1] - worker.completed[i]) - JobPauseMs;
+    }
+    line.Close();
+    return f;
+}
+
+void Print(const char* what, int count, const JobFigures& f) {
+    std::printf("%s of %d keys: %s, %d transactions\n", what, count, f.ok ? "ok" : "FAILED",
+                f.transactions);
+    std::printf(
+        "  wall %.1f ms; prescribed (N + 3) x (schedule + %d ms) = %.1f ms; over by "
+        "%.2f %% (limit 1 %%)\n",
+        f.wallMs, JobPauseMs, f.prescribedMs, (f.wallMs - f.prescribedMs) / f.prescribedMs * 100.0);
+    std::printf(
+        "  beyond the schedule per transaction: %.2f ms in the transaction (link), %.2f "
+        "ms in the pause and the job\n",
+        f.transactOverMs / f.transactions, f.pauseOverMs / std::max(1, f.transactions - 1));
+    std::printf("  process CPU during the job: %.2f %% of one core (limit 2 %%)\n", f.cpuPercent);
+}
+
+// Answers every request at once from a controller of `keys` keys, on the loop's thread.
+class InstantController : public TJobWorker {
+  public:
+    explicit InstantController(int keys) : keys_(keys) {}
+    Clock::time_point lastReply;
+
+    void Load(const FrameHeader& request, const FrameData& requestData,
+              TCommands::Completion done) override {
+        FrameHeader reply{};
+        FrameData data{};
+        reply[1] = request[1];
+        auto put = [&](std::initializer_list<std::uint32_t> bytes) {
+            int i = 1;
+            for (auto b : bytes)
+                data[i++] = static_cast<std::uint8_t>(b);
+            data[0] = reply[4] = static_cast<std::uint8_t>(bytes.size());
+        };
+        if (request[1] == ReadKeyCount) {
+            put({static_cast<std::uint32_t>(keys_) & 0xFF, static_cast<std::uint32_t>(keys_) >> 8});
+        } else if (request[1] == ReadSettings) {
+            put({5, 3});
+        } else if (request[1] == ReadKey) {
+            const std::uint32_t slot = requestData[1] | requestData[2] << 8;
+            // Distinct 24-bit codes, spread over the range like real cards.
+            const std::uint32_t code = slot == 0xFFFF ? 0x0A1B2C : (slot * 2654435761u) >> 8;
+            put({code >> 16 & 0xFF, code >> 8 & 0xFF, code & 0xFF});
+        }
+        lastReply = Clock::now();
+        done(Ok, reply, data);
+    }
+
+  private:
+    int keys_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int count = 200;
+    int replyDelayMs = 2;
+    bool link = true;
+    std::string simPath = BesideThisProgram("vardex2-sim");
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--count" && hasValue) {
+            count = std::max(0, std::atoi(argv[++i]));
+        } else if (arg == "--reply-delay" && hasValue) {
+            replyDelayMs = std::max(0, std::atoi(argv[++i]));
+        } else if (arg == "--sim" && hasValue) {
+            simPath = argv[++i];
+        } else if (arg == "--skip-link") {
+            link = false;
+        } else {
+            std::fprintf(stderr,
+                         "usage: bench_jobs [--count N] [--reply-delay MS] [--sim PATH] "
+                         "[--skip-link]\n");
+            return 2;
+        }
+    }
+    int status = 0;
+
+    if (link) {
+        std::string keys;
+        DbModel model;
+        model.TimeOpen = 5;
+        model.RetryRead = 3;
+        model.Vardex = 0x0A1B2C;
+        for (int i = 0; i < count; ++i) {
+            const KeyCode code = 0x100000u + static_cast<KeyCode>(i) * 7;
+            keys += (i ? "," : "") + std::to_string(code);
+            model.keys.push_back({code, "key " + std::to_string(i)});
+        }
+        Sim sim;
+        std::vector<std::string> options = {"--reply-delay", std::to_string(replyDelayMs),
+                                            "--vardex", "0x0A1B2C"};
+        if (count > 0) {
+            options.push_back("--keys");
+            options.push_back(keys);
+        }
+        if (!sim.Start(simPath, options)) {
+            std::fprintf(stderr, "cannot start %s\n", simPath.c_str());
+            return 1;
+        }
+        std::printf("virtual controller on %s, reply delay %d ms\n", sim.port.c_str(),
+                    replyDelayMs);
+        JobFigures load = RunOnLink(sim.port, replyDelayMs, [](TJobHost& host) {
+            return std::make_unique<TLoadJob>(host);
+        });
+        Print("load", count, load);
+        JobFigures exported = RunOnLink(sim.port, replyDelayMs, [&](TJobHost& host) {
+            return std::make_unique<TExportJob>(host, ExportSourceOf(model, 0));
+        });
+        Print("export", count, exported);
+        for (const JobFigures* f : {&load, &exported}) {
+            if (!f->ok || f->wallMs > f->prescribedMs * 1.01 || f->cpuPercent > 2.0)
+                status = 1;
+        }
+    }
+
+    // The save of the largest controller: the read runs against an instant controller on
+    // a virtual clock; what counts is the real time from the last reply to the file written.
+    {
+        const int keys = 65535;
+        InstantController controller(keys);
+        TVirtualJobClock clock;
+        TJobLoop loop(clock);
+        TLoopJobHost host(loop, controller);
+        TLoadJob job(host);
+        host.Attach(job);
+        const auto readStart = Clock::now();
+        host.RunJob();
+        const double readMs = Ms(Clock::now() - readStart);
+        const auto saveStart = Clock::now();
+        const std::string path =
+            (std::filesystem::temp_directory_path() / "bench_jobs_65535.vx2").string();
+        DbModel loaded;
+        DbResult r = job.SaveTo(path, loaded);
+        const auto written = Clock::now();
+        const double afterReplyMs = Ms(written - controller.lastReply);
+        std::printf("save of a loaded %d-key controller: %s, %zu keys in the file, %ju bytes\n",
+                    keys, r.ok ? "ok" : r.error.c_str(), loaded.keys.size(),
+                    static_cast<std::uintmax_t>(std::filesystem::file_size(path)));
+        std::printf("  the read itself (machine and log, pauses on a virtual clock): %.1f ms\n",
+                    readMs);
+        std::printf("  write the file whole and read it back: %.1f ms\n", Ms(written - saveStart));
+        std::printf(
+            "  last reply -> file written: %.1f ms + the %d ms pause = %.1f ms "
+            "(limit 500 ms)\n",
+            afterReplyMs, JobPauseMs, afterReplyMs + JobPauseMs);
+        std::filesystem::remove(path);
+        if (!r.ok || afterReplyMs + JobPauseMs > 500)
+            status = 1;
+    }
+    return status;
+}
