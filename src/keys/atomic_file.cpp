@@ -145,15 +145,21 @@ int ReadWholeFile(const std::string& path, std::string& bytes) {
 int ReplaceFile(const std::string& requested, const std::string& bytes) {
     const std::string path = ResolveTarget(requested);
     const std::string dir = DirectoryOf(path);
-    std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+    // The temporary name stays short enough for any file name the folder can hold.
+    std::string base =
+        path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1).substr(0, 64);
 
     // Keep the old file's permissions; a new file gets the usual ones (umask applies).
     struct stat old {};
     bool hadOld = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     // A file the operator made read-only stays as it is, as it would if it were written
     // in place (the rename alone would not ask).
-    if (hadOld && (::access(path.c_str(), W_OK) != 0 || (old.st_mode & 0222) == 0))
-        return errno == EROFS ? EROFS : EACCES;
+    if (hadOld) {
+        if (::access(path.c_str(), W_OK) != 0)
+            return errno == EROFS ? EROFS : EACCES;
+        if ((old.st_mode & 0222) == 0)
+            return EACCES;
+    }
 
     static std::atomic<unsigned> counter{0};
     std::string temp;
