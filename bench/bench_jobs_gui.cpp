@@ -1,0 +1,253 @@
+// The job dialogs in the program: an export of N keys from the main window against the
+// virtual controller (wall time and the process's CPU use while the dialog runs), and the
+// save of a loaded 65,535-key controller into a new file that the main window then shows.
+//
+//   bench_jobs_gui [--count N] [--sim PATH]      (QT_QPA_PLATFORM=offscreen works)
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+
+#include "app/main_window.h"
+#include "app/prompter.h"
+#include "app/ui_platform.h"
+#include "jobs/load_job.h"
+#include "jobs/writecontr.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double Ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+std::string BesideThisProgram(const char* name) {
+    char self[4096] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string path = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
+    const std::size_t slash = path.rfind('/');
+    return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/" + name;
+}
+
+struct Sim {
+    pid_t pid = -1;
+    int toChild = -1;
+    std::string port;
+
+    bool Start(const std::string& program) {
+        int in[2];
+        int out[2];
+        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+            return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        std::vector<std::string> args = {program, "--log", "/dev/null"};
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int spawned =
+            posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(in[0]);
+        close(out[1]);
+        toChild = in[1];
+        if (spawned != 0) {
+            close(out[0]);
+            pid = -1;
+            return false;
+        }
+        char c = 0;
+        while (read(out[0], &c, 1) == 1 && c != '\n')
+            port += c;
+        close(out[0]);
+        return !port.empty();
+    }
+    ~Sim() {
+        if (pid <= 0)
+            return;
+        const char quit[] = "quit\n";
+        [[maybe_unused]] const ssize_t n = write(toChild, quit, sizeof quit - 1);
+        close(toChild);
+        for (int i = 0; i < 100 && waitpid(pid, nullptr, WNOHANG) == 0; ++i)
+            usleep(10000);
+        if (waitpid(pid, nullptr, WNOHANG) == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+// Answers every request at once from a controller of `keys` keys.
+class InstantController : public TJobWorker {
+  public:
+    explicit InstantController(int keys) : keys_(keys) {}
+    void Load(const FrameHeader& request, const FrameData& requestData,
+              TCommands::Completion done) override {
+        FrameHeader reply{};
+        FrameData data{};
+        auto put = [&](std::initializer_list<std::uint32_t> bytes) {
+            int i = 1;
+            for (auto b : bytes)
+                data[i++] = static_cast<std::uint8_t>(b);
+            data[0] = reply[4] = static_cast<std::uint8_t>(bytes.size());
+        };
+        if (request[1] == ReadKeyCount) {
+            put({static_cast<std::uint32_t>(keys_) & 0xFF, static_cast<std::uint32_t>(keys_) >> 8});
+        } else if (request[1] == ReadSettings) {
+            put({5, 3});
+        } else if (request[1] == ReadKey) {
+            const std::uint32_t slot = requestData[1] | requestData[2] << 8;
+            const std::uint32_t code = slot == 0xFFFF ? 0x0A1B2C : (slot * 2654435761u) >> 8;
+            put({code >> 16 & 0xFF, code >> 8 & 0xFF, code & 0xFF});
+        }
+        done(Ok, reply, data);
+    }
+
+  private:
+    int keys_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    int count = 200;
+    std::string simPath = BesideThisProgram("vardex2-sim");
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--count") && i + 1 < args.size())
+            count = std::max(0, args[++i].toInt());
+        else if (args[i] == QLatin1String("--sim") && i + 1 < args.size())
+            simPath = args[++i].toStdString();
+    }
+    int status = 0;
+    QTemporaryDir dir;
+    ScriptedPrompter prompter;
+    SetAppPrompter(&prompter);
+    MemorySettingsStore settings;
+
+    // An export of `count` keys from the main window over the real port and worker.
+    {
+        Sim sim;
+        if (!sim.Start(simPath)) {
+            std::fprintf(stderr, "cannot start %s\n", simPath.c_str());
+            return 1;
+        }
+        FixedPortDirectory ports({});
+        MainDeps deps;
+        deps.settings = &settings;
+        deps.ports = &ports;
+        deps.portArg = QString::fromStdString(sim.port);
+        TFMain w(deps);
+        w.show();
+        QApplication::processEvents();
+        DbModel model;
+        model.TimeOpen = 5;
+        model.Vardex = 0x0A1B2C;
+        for (int i = 0; i < count; ++i)
+            model.keys.push_back({0x100000u + static_cast<KeyCode>(i) * 7, "key"});
+        const QString file = dir.filePath(QStringLiteral("export.vx2"));
+        WriteDbFile(file.toStdString(), model);
+        prompter.AnswerFile(file);
+        w.actOpenExecute();
+        prompter.AnswerBox(PromptAnswer::Yes);
+        prompter.AnswerBox(PromptAnswer::Yes);
+
+        double cpu = 0;
+        Clock::time_point start;
+        double wallMs = 0;
+        bool ended = false;
+        QTimer poll;
+        poll.setInterval(50);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                auto* d = qobject_cast<TFWriteContr*>(top);
+                if (!d || !d->isVisible())
+                    continue;
+                if (start == Clock::time_point()) {
+                    start = Clock::now();
+                    cpu = CpuSeconds();
+                }
+                if (d->bbCancel->text() == QStringLiteral("Закрыть")) {
+                    wallMs = Ms(Clock::now() - start);
+                    cpu = CpuSeconds() - cpu;
+                    ended = static_cast<bool>(d->Export().CanClose);
+                    poll.stop();
+                    d->bbCancel->click();
+                }
+            }
+        });
+        poll.start();
+        w.actSaveExecute();
+        const bool ok = ended && prompter.records.back().text ==
+                                     QStringLiteral("Экспорт в контроллер выполнен успешно!");
+        const double cpuPercent = cpu / (wallMs / 1000.0) * 100.0;
+        std::printf(
+            "export of %d keys from the main window: %s, %.1f ms (from the dialog on "
+            "screen to the end, within 50 ms)\n",
+            count, ok ? "ok" : "FAILED", wallMs);
+        std::printf("  process CPU while the dialog ran: %.2f %% of one core (limit 2 %%)\n",
+                    cpuPercent);
+        if (!ok || cpuPercent > 2.0)
+            status = 1;
+    }
+
+    // Save of a loaded 65,535-key controller: the main window writes the new file whole,
+    // loads it and shows it.
+    {
+        FixedPortDirectory ports({QStringLiteral("/dev/null")});
+        MainDeps deps;
+        deps.settings = &settings;
+        deps.ports = &ports;
+        TFMain w(deps);
+        w.show();
+        QApplication::processEvents();
+        InstantController controller(65535);
+        TVirtualJobClock clock;
+        TJobLoop loop(clock);
+        TLoopJobHost host(loop, controller);
+        TLoadJob job(host);
+        host.Attach(job);
+        host.RunJob();
+        const QString path = dir.filePath(QStringLiteral("new_contr.vx2"));
+        const auto start = Clock::now();
+        bool ok = w.WriteDbFile(path, job.NewFileModel()) && w.LoadDbFile(path);
+        if (ok) {
+            w.SetCurrentFile(path);
+            w.EnableEditing(true);
+            w.FileOpen = true;
+        }
+        QApplication::processEvents();  // the list painted
+        const double ms = Ms(Clock::now() - start);
+        std::printf(
+            "save of a loaded 65535-key controller into a new file, shown: %s, %d rows, "
+            "%.1f ms (limit 1000 ms)\n",
+            ok ? "ok" : "FAILED", w.Keys()->Count(), ms);
+        if (!ok || ms > 1000)
+            status = 1;
+    }
+    SetAppPrompter(nullptr);
+    return status;
+}
