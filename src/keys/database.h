@@ -35,9 +35,12 @@ DbResult NewDbFile(const std::string& path);
 DbResult SaveVardex(const std::string& path, KeyCode code);
 DbResult SaveSettings(const std::string& path, int timeOpen, int retryRead, int typeFormat);
 DbResult SaveTypeFormat(const std::string& path, int typeFormat);
+// A description with blanks at an edge or inside quotation marks is written inside one
+// more pair of quotation marks, so that it reads back exactly as typed.
 DbResult SaveKey(const std::string& path, KeyCode code, const std::string& description);
 // Many SaveKey calls as one replacement of the file (the check for new keys).
 DbResult SaveKeys(const std::string& path, const std::vector<DbKey>& keys);
+// Removes every entry of the key (a file edited by hand may hold two).
 DbResult RemoveKey(const std::string& path, KeyCode code);
 
 // Reads the file into `model` (descriptions cut to 128 characters). A bad entry name
