@@ -113,8 +113,9 @@ void TJobDialog::AppendToLastLine(const std::string& text) {
 }
 
 void TJobDialog::SetProgressMax(int maximum) {
+    // A maximum of 0 would turn the bar into a busy indicator; an empty bar is meant.
     if (ProgressBar)
-        ProgressBar->setMaximum(maximum);
+        ProgressBar->setMaximum(maximum > 0 ? maximum : 1);
 }
 
 void TJobDialog::SetProgressPosition(int position) {

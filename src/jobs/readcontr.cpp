@@ -20,8 +20,9 @@ TFReadContr::TFReadContr(QWidget* owner, CommandRunner& runner, std::function<vo
 
     ProgressBar = new QProgressBar(this);
     ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
-    ProgressBar->setRange(0, 0);
-    ProgressBar->setMaximum(0);
+    // Empty until the key count is known (a range of 0 would be Qt's busy indicator).
+    ProgressBar->setRange(0, 1);
+    ProgressBar->setValue(0);
     ProgressBar->setTextVisible(false);
     layout->addWidget(ProgressBar);
 
