@@ -429,11 +429,16 @@ int RunCheck(CliArgs& args) {
 
 }  // namespace
 
-VX_CLI_COMMAND("new", NewSynopsis, "очистить контроллер и создать пустой файл базы с его вардексом",
+VX_CLI_COMMAND("new", NewSynopsis,
+               "clear the controller and create an empty database file with its vardex; asks "
+               "twice without --yes",
                RunNew);
-VX_CLI_COMMAND("load", LoadSynopsis, "загрузить всё из контроллера в новый файл базы", RunLoad);
-VX_CLI_COMMAND("export", ExportSynopsis, "записать файл базы в контроллер (с полной очисткой)",
+VX_CLI_COMMAND("load", LoadSynopsis,
+               "read the controller's settings, vardex and keys into a new database file", RunLoad);
+VX_CLI_COMMAND("export", ExportSynopsis,
+               "clear the controller and write the database file into it; asks twice without "
+               "--yes",
                RunExport);
 VX_CLI_COMMAND("check", CheckSynopsis,
-               "найти в контроллере карты(ключи), которых нет в файле; --add добавляет их",
+               "list the controller's keys that the file lacks; --add adds them to the file",
                RunCheck);
