@@ -181,3 +181,32 @@ TEST_F(ExportJobTest, CancelInFlightStopsAfterThatRequest) {
 }
 
 }  // namespace
+
+namespace {
+
+// A silent controller at each step: the export stops there with the progress at the
+// number of steps done, the failed step's line without "OK!".
+TEST(ExportJobSilence, EveryStepFailsCleanly) {
+    DbModel model;
+    model.keys = {{1, "a"}, {2, "b"}};
+    for (int at = 0; at < 5; ++at) {
+        TVirtualJobClock clock;
+        TJobLoop loop(clock);
+        FakeController controller;
+        controller.failAt = at;
+        TLoopJobHost host(loop, controller);
+        TExportJob job(host, ExportSourceOf(model, 0));
+        host.Attach(job);
+        ASSERT_TRUE(host.RunJob()) << at;
+        EXPECT_TRUE(host.failed) << at;
+        EXPECT_EQ(host.requests.size(), static_cast<size_t>(at + 1)) << at;
+        EXPECT_EQ(host.progressPosition, at) << at;
+        ASSERT_GE(host.log.size(), 3u);
+        EXPECT_EQ(host.log[host.log.size() - 3].substr(host.log[host.log.size() - 3].size() - 5),
+                  " ... ")
+            << at;
+        EXPECT_EQ(host.portClosings, 1) << at;
+    }
+}
+
+}  // namespace

@@ -241,3 +241,28 @@ TEST_F(LoadJobTest, FailedSaveLeavesNoFileAndAnExistingFileUntouched) {
 }
 
 }  // namespace
+
+namespace {
+
+// A silent controller at each step: the read stops there, with nothing sent after; the
+// link check does not move the progress bar.
+TEST(LoadJobSilence, EveryStepFailsCleanly) {
+    for (int at = 0; at < 6; ++at) {
+        TVirtualJobClock clock;
+        TJobLoop loop(clock);
+        FakeController controller;
+        controller.keys = {1, 2, 3};
+        controller.failAt = at;
+        TLoopJobHost host(loop, controller);
+        TLoadJob job(host);
+        host.Attach(job);
+        ASSERT_TRUE(host.RunJob()) << at;
+        EXPECT_TRUE(host.failed) << at;
+        EXPECT_EQ(host.requests.size(), static_cast<size_t>(at + 1)) << at;
+        EXPECT_EQ(host.log.back(), "Описание ошибки: " + ResultText(TimedOut)) << at;
+        EXPECT_FALSE(job.ReadComplete());
+        EXPECT_EQ(host.progressPosition, std::max(0, at - 1)) << at;
+    }
+}
+
+}  // namespace
