@@ -99,7 +99,8 @@ TFMain::TFMain(MainDeps deps, QWidget* parent) : QMainWindow(parent), deps_(std:
     CreateActions();
     CreateControls();
     setMinimumSize(565, 349);
-    resize(563, 432 + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+    // 563 x 432 below the menu bar: toolbar, panels and status bar.
+    resize(563, 432 + menuBar()->sizeHint().height());
     SetVardex(0);
     EnableEditing(false);
 }

@@ -187,7 +187,6 @@ class TFMain : public QMainWindow {
     void CreateActions();
     void CreateControls();
     void UpdateKeyButtons();
-    void AddTypedPort();
     QString PathOr(const QString& path) const;
 
     MainDeps deps_;

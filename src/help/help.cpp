@@ -112,10 +112,23 @@ void SetContext(QWidget* window, int context) {
 }
 
 int ContextOf(const QWidget* widget) {
+    // The topics of the windows that always have the same one; a window that sets its
+    // own (the key dialog: new or edit) or borrows its caller's does so by property.
+    static const struct {
+        const char* className;
+        int context;
+    } kTopics[] = {{"TFMain", 1}, {"TFSyncContr", 15}, {"TFFindKey", 22}, {"TFGetVardex", 23}};
     for (const QWidget* w = widget; w; w = w->parentWidget()) {
-        const QVariant v = w->property(kContextProperty);
-        if (v.isValid()) {
-            return v.toInt();
+        for (const char* name : {kContextProperty, "HelpContext", "helpContext"}) {
+            const QVariant v = w->property(name);
+            if (v.isValid() && v.toInt() > 0) {
+                return v.toInt();
+            }
+        }
+        for (const auto& topic : kTopics) {
+            if (w->inherits(topic.className)) {
+                return topic.context;
+            }
         }
     }
     return 0;

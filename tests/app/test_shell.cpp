@@ -185,6 +185,14 @@ class TestShell : public QObject {
         QVERIFY(QTest::qWaitForWindowActive(&other));
         QTest::keyClick(&other, Qt::Key_F1);
         QCOMPARE(launched.value(2), QStringLiteral("19"));
+        other.close();
+
+        // A dialog that borrows its caller's topic by the property its caller sets.
+        QDialog borrowed(&w);
+        borrowed.setProperty("HelpContext", 20);
+        QDialog inner(&borrowed);
+        QCOMPARE(help::ContextOf(&inner), 20);
+        QCOMPARE(help::ContextOf(&w), 1);
 
         // No viewer: said so.
         help::SetFinder([](const QString&) { return QString(); });
