@@ -170,6 +170,7 @@ class TestShell : public QObject {
         FakeLink link;
         TFMain w(MainDeps{&settings, &ports, &runner, &link, {}});
         w.show();
+        w.activateWindow();  // no window manager under a bare X server
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QTest::keyClick(&w, Qt::Key_F1);
         QCOMPARE(launched, (QStringList{QStringLiteral("/usr/bin/xchm"), QStringLiteral("-c"),
@@ -182,6 +183,7 @@ class TestShell : public QObject {
         help::SetContext(&other, 19);
         other.setModal(true);  // as every window opened from the main one
         other.show();
+        other.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&other));
         QTest::keyClick(&other, Qt::Key_F1);
         QCOMPARE(launched.value(2), QStringLiteral("19"));
