@@ -156,6 +156,10 @@ int main(int argc, char* argv[]) {
     std::printf(
         "delete a key after the reply (file + row): median %.1f ms, max %.1f ms (limit 50)\n",
         del.Median(), del.Max());
+    std::printf(
+        "  of which the file write: add median %.1f ms, delete median %.1f ms; the row: "
+        "add median %.2f ms, delete median %.2f ms\n",
+        addFile.Median(), delFile.Median(), addRow.Median(), delRow.Median());
 
     // --- a capture dialog polling the virtual controller --------------------------------
     SimProcess sim;
