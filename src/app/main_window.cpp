@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -367,9 +368,10 @@ void TFMain::CreateControls() {
     cboxPort->setToolTip(QStringLiteral("Порт подключения"));
     connect(cboxPort, &QComboBox::activated, this, [this]() { cboxPortChange(); });
     bar->addWidget(cboxPort);
-    auto* empty = new QLabel(bar);
-    empty->setMinimumWidth(50);
-    bar->addWidget(empty, 1);
+    lHint = new QLabel(bar);
+    lHint->setObjectName(QStringLiteral("lHint"));
+    lHint->setMinimumWidth(50);
+    bar->addWidget(lHint, 1);
 }
 
 // ---- Start-up and the port ---------------------------------------------------------------
@@ -972,6 +974,15 @@ void TFMain::actHelpProgramExecute() {
 void TFMain::actAboutExecute() {
     TAboutBox box(this);
     box.exec();
+}
+
+bool TFMain::event(QEvent* event) {
+    // Hints go to the last panel, so the port choice never disappears behind them.
+    if (event->type() == QEvent::StatusTip) {
+        lHint->setText(static_cast<QStatusTipEvent*>(event)->tip());
+        return true;
+    }
+    return QMainWindow::event(event);
 }
 
 void TFMain::closeEvent(QCloseEvent* event) {

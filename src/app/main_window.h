@@ -154,6 +154,7 @@ class TFMain : public QMainWindow {
     QComboBox* cboxType;
     QLabel* lPortCaption;
     QComboBox* cboxPort;
+    QLabel* lHint;  // the status bar's last panel: the hint of the control under the mouse
 
     // ---- Handlers -------------------------------------------------------------------------
     void actNewExecute();
@@ -181,6 +182,7 @@ class TFMain : public QMainWindow {
   protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
 
   private:
     void FormShow();
