@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QValidator>
 
@@ -132,10 +133,15 @@ bool TFEditKey::eventFilter(QObject* watched, QEvent* event) {
         // Only the operator moving on within the dialog counts as leaving the field; the
         // dialog closing or a box of its own taking the focus does not.
         auto reason = static_cast<QFocusEvent*>(event)->reason();
+        // The box comes once the focus change is over, so that it never interrupts a
+        // click half-way; the field then takes the focus back.
         if ((reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
              reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason) &&
-            isVisible())
-            RefuseIncompleteNumber();
+            isVisible() && !edKeyNumber->hasAcceptableInput())
+            QTimer::singleShot(0, this, [this] {
+                if (isVisible())
+                    RefuseIncompleteNumber();
+            });
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -204,7 +204,7 @@ class TestEditKey : public QObject {
         d.edKeyNumber->setFocus();
         d.edKeyNumber->setText(QStringLiteral("XX XX XXXXXX 12"));
         QTest::keyClick(d.edKeyNumber, Qt::Key_Tab);
-        QVERIFY2(prompter->records.size() == 1, qPrintable(Boxes()));
+        QTRY_VERIFY2(prompter->records.size() == 1, qPrintable(Boxes()));
         QCOMPARE(prompter->records[0].caption, QStringLiteral("Ошибка ввода"));
         QCOMPARE(prompter->records[0].text,
                  QStringLiteral("Проверьте правильность ввода номера карты(ключа)\rДля отмены "
