@@ -53,11 +53,11 @@ void TJobLoop::Expect() {
 }
 
 void TJobLoop::Fulfil(std::function<void()> call) {
-    {
-        std::lock_guard lock(mutex_);
-        queue_.push_back(std::move(call));
-        --expected_;
-    }
+    // Notified under the lock: once the loop sees the call it may finish and destroy
+    // itself, and the notification must not reach a condition variable that is gone.
+    std::lock_guard lock(mutex_);
+    queue_.push_back(std::move(call));
+    --expected_;
     wake_.notify_all();
 }
 
