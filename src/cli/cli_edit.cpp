@@ -3,12 +3,9 @@
 // same order as the program's dialogs; everything that can be refused without the
 // controller is refused before the port is opened.
 #include <pthread.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <thread>
