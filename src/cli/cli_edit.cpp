@@ -221,6 +221,22 @@ int FindKey(const DbModel& model, KeyCode code) {
     return -1;
 }
 
+// The key's row in the file; -1, said on standard error, when the file lacks it.
+int ListedRow(const DbModel& model, int typeFormat, KeyCode code) {
+    int row = FindKey(model, code);
+    if (row < 0)
+        Fail(Printf1(MissingText, Format(typeFormat, code)));
+    return row;
+}
+
+// True when the file does not hold the key yet; otherwise says so on standard error.
+bool NotListed(const DbModel& model, int typeFormat, KeyCode code) {
+    if (FindKey(model, code) < 0)
+        return true;
+    Fail(Printf1(DuplicateText, Format(typeFormat, code)));
+    return false;
+}
+
 bool LoadFile(const std::string& path, DbModel& model) {
     DbResult loaded = LoadDbFile(path, model);
     if (!loaded) {
@@ -230,6 +246,16 @@ bool LoadFile(const std::string& path, DbModel& model) {
     if (!loaded.error.empty())  // a bad entry name ended the key list early
         Fail(loaded.error);
     return true;
+}
+
+// The file and the display format its keys are read and shown in: CliOk, or the
+// command's exit status.
+int LoadWithFormat(const CliArgs& args, const std::string& path, DbModel& model, int& typeFormat) {
+    if (!LoadFile(path, model))
+        return CliFailed;
+    if (!FormatOption(args, model.TypeFormat, typeFormat))
+        return CliUsage;
+    return CliOk;
 }
 
 bool FileStep(const DbResult& result) {
@@ -256,15 +282,44 @@ bool NoMoreWords(const CliArgs& args) {
     return false;
 }
 
-// One key record through the controller, as the key-save wait dialog sends it.
-int WriteKeyRecord(CliLink& link, const std::string& text, KeyCode code, bool store, bool vardex) {
+// One request through the controller, announced on standard output as the wait
+// dialog shows it.
+int RunAnnounced(CliLink& link, const std::string& text, const RequestFrame& frame) {
     std::printf("%s ... ", text.c_str());
     std::fflush(stdout);
-    RequestFrame frame = MakeWriteKey(code, store, vardex, KeyFiller::KeyDialog);
     const int result = link.Run(frame);
     std::printf(CliLinkSucceeded(result) ? "OK!\n" : "\n");
     std::fflush(stdout);
     return CliLinkFailure(result);
+}
+
+// One key record, as the key-save wait dialog sends it.
+int WriteKeyRecord(CliLink& link, const std::string& text, KeyCode code, bool store, bool vardex) {
+    return RunAnnounced(link, text, MakeWriteKey(code, store, vardex, KeyFiller::KeyDialog));
+}
+
+// The port opened for one announced request and closed again.
+int RunOnce(const CliArgs& args, const std::string& text, const RequestFrame& frame) {
+    CliLink link;
+    if (!link.Open(args))
+        return CliPortNotOpened;
+    const int status = RunAnnounced(link, text, frame);
+    link.Port().Close();
+    return status;
+}
+
+int WriteKeyOnce(const CliArgs& args, const std::string& text, KeyCode code, bool store,
+                 bool vardex) {
+    return RunOnce(args, text, MakeWriteKey(code, store, vardex, KeyFiller::KeyDialog));
+}
+
+// The number of the key presented at the reader.
+int ReadAtReader(const CliArgs& args, KeyCode& code) {
+    ReaderSession session;
+    if (!session.Open(args))
+        return CliPortNotOpened;
+    std::fprintf(stderr, "ПОДНЕСИТЕ КАРТУ(КЛЮЧ) К СЧИТЫВАТЕЛЮ\n");
+    return session.ReadPresentedKey(code);
 }
 
 std::string AddingText(int typeFormat, KeyCode code) {
@@ -284,15 +339,8 @@ int RunReadKey(CliArgs& args) {
     if (!NoMoreWords(args))
         return CliUsage;
     KeyCode code = 0;
-    {
-        ReaderSession session;
-        if (!session.Open(args))
-            return CliPortNotOpened;
-        std::fprintf(stderr, "ПОДНЕСИТЕ КАРТУ(КЛЮЧ) К СЧИТЫВАТЕЛЮ\n");
-        int status = session.ReadPresentedKey(code);
-        if (status != CliOk)
-            return status;
-    }
+    if (int status = ReadAtReader(args, code); status != CliOk)
+        return status;
     std::printf("%s\n", Format(typeFormat, code).c_str());
     return CliOk;
 }
@@ -304,26 +352,15 @@ int RunFind(CliArgs& args) {
     if (!TakeFile(args, path) || !NoMoreWords(args))
         return CliUsage;
     DbModel model;
-    if (!LoadFile(path, model))
-        return CliFailed;
     int typeFormat = 0;
-    if (!FormatOption(args, model.TypeFormat, typeFormat))
-        return CliUsage;
+    if (int status = LoadWithFormat(args, path, model, typeFormat); status != CliOk)
+        return status;
     KeyCode code = 0;
-    {
-        ReaderSession session;
-        if (!session.Open(args))
-            return CliPortNotOpened;
-        std::fprintf(stderr, "ПОДНЕСИТЕ КАРТУ(КЛЮЧ) К СЧИТЫВАТЕЛЮ\n");
-        int status = session.ReadPresentedKey(code);
-        if (status != CliOk)
-            return status;
-    }
-    int row = FindKey(model, code);
-    if (row < 0) {
-        Fail(Printf1(MissingText, Format(typeFormat, code)));
+    if (int status = ReadAtReader(args, code); status != CliOk)
+        return status;
+    int row = ListedRow(model, typeFormat, code);
+    if (row < 0)
         return CliFailed;
-    }
     std::printf("%s\t%s\n", Format(typeFormat, code).c_str(),
                 Cp1251ToUtf8(model.keys[row].description).c_str());
     return CliOk;
@@ -340,27 +377,19 @@ int RunAdd(CliArgs& args) {
         return CliUsage;
     }
     DbModel model;
-    if (!LoadFile(path, model))
-        return CliFailed;
     int typeFormat = 0;
-    if (!FormatOption(args, model.TypeFormat, typeFormat))
-        return CliUsage;
+    if (int status = LoadWithFormat(args, path, model, typeFormat); status != CliOk)
+        return status;
     KeyCode code = 0;
     std::string description;
     if (!ParseKeyArgument(typeFormat, args.words[0], code))
         return CliRefused;
     if (args.words.size() > 1 && !DescriptionArgument(args.words[1], description))
         return CliRefused;
-    if (FindKey(model, code) >= 0) {
-        Fail(Printf1(DuplicateText, Format(typeFormat, code)));
+    if (!NotListed(model, typeFormat, code))
         return CliRefused;
-    }
-    CliLink link;
-    if (!link.Open(args))
-        return CliPortNotOpened;
-    int status = WriteKeyRecord(link, AddingText(typeFormat, code), code, true, false);
-    link.Port().Close();
-    if (status != CliOk)
+    if (int status = WriteKeyOnce(args, AddingText(typeFormat, code), code, true, false);
+        status != CliOk)
         return status;
     if (!FileStep(SaveKey(path, code, description))) {
         Fail("Карта(ключ) записана в контроллер, но не в файл базы");
@@ -383,19 +412,15 @@ int RunEdit(CliArgs& args) {
         return CliUsage;
     }
     DbModel model;
-    if (!LoadFile(path, model))
-        return CliFailed;
     int typeFormat = 0;
-    if (!FormatOption(args, model.TypeFormat, typeFormat))
-        return CliUsage;
+    if (int status = LoadWithFormat(args, path, model, typeFormat); status != CliOk)
+        return status;
     KeyCode oldCode = 0;
     if (!ParseKeyArgument(typeFormat, args.words[0], oldCode))
         return CliRefused;
-    int row = FindKey(model, oldCode);
-    if (row < 0) {
-        Fail(Printf1(MissingText, Format(typeFormat, oldCode)));
+    int row = ListedRow(model, typeFormat, oldCode);
+    if (row < 0)
         return CliRefused;
-    }
     KeyCode newCode = oldCode;
     if (haveNumber && !ParseKeyArgument(typeFormat, newNumberText, newCode))
         return CliRefused;
@@ -407,10 +432,8 @@ int RunEdit(CliArgs& args) {
     if (newCode == oldCode)
         return FileStep(SaveKey(path, oldCode, description)) ? CliOk : CliFailed;
 
-    if (FindKey(model, newCode) >= 0) {
-        Fail(Printf1(DuplicateText, Format(typeFormat, newCode)));
+    if (!NotListed(model, typeFormat, newCode))
         return CliRefused;
-    }
     CliLink link;
     if (!link.Open(args))
         return CliPortNotOpened;
@@ -453,18 +476,14 @@ int RunRemove(CliArgs& args) {
         return CliUsage;
     }
     DbModel model;
-    if (!LoadFile(path, model))
-        return CliFailed;
     int typeFormat = 0;
-    if (!FormatOption(args, model.TypeFormat, typeFormat))
-        return CliUsage;
+    if (int status = LoadWithFormat(args, path, model, typeFormat); status != CliOk)
+        return status;
     KeyCode code = 0;
     if (!ParseKeyArgument(typeFormat, args.words[0], code))
         return CliRefused;
-    if (FindKey(model, code) < 0) {
-        Fail(Printf1(MissingText, Format(typeFormat, code)));
+    if (ListedRow(model, typeFormat, code) < 0)
         return CliRefused;
-    }
     // Deleting asks once, as the program does; without a terminal (a script) the
     // command line itself is the operator's decision.
     if (!args.yes && CliAskYesNo("Удаление карты(ключа)",
@@ -473,12 +492,8 @@ int RunRemove(CliArgs& args) {
         Fail("Карта(ключ) не удалена");
         return CliRefused;
     }
-    CliLink link;
-    if (!link.Open(args))
-        return CliPortNotOpened;
-    int status = WriteKeyRecord(link, RemovingText(typeFormat, code), code, false, false);
-    link.Port().Close();
-    if (status != CliOk)
+    if (int status = WriteKeyOnce(args, RemovingText(typeFormat, code), code, false, false);
+        status != CliOk)
         return status;
     return FileStep(RemoveKey(path, code)) ? CliOk : CliFailed;
 }
@@ -494,29 +509,19 @@ int RunSetVardex(CliArgs& args) {
         return CliUsage;
     }
     DbModel model;
-    if (!LoadFile(path, model))
-        return CliFailed;
     int typeFormat = 0;
-    if (!FormatOption(args, model.TypeFormat, typeFormat))
-        return CliUsage;
+    if (int status = LoadWithFormat(args, path, model, typeFormat); status != CliOk)
+        return status;
     KeyCode newVardex = 0;
     const std::string& word = args.words[0];
     if (word != "none" && word != "Отсутствует" && !ParseKeyArgument(typeFormat, word, newVardex))
         return CliRefused;
     // The vardex opens the door as a key of its own, so it may not also be in the list.
-    if (FindKey(model, newVardex) >= 0) {
-        Fail(Printf1(DuplicateText, Format(typeFormat, newVardex)));
+    if (!NotListed(model, typeFormat, newVardex))
         return CliRefused;
-    }
-    CliLink link;
-    if (!link.Open(args))
-        return CliPortNotOpened;
-    int status;
-    if (newVardex != 0)
-        status = WriteKeyRecord(link, "Установка вардекса", newVardex, true, true);
-    else
-        status = WriteKeyRecord(link, "Сброс вардекса", model.Vardex, false, true);
-    link.Port().Close();
+    const int status = newVardex != 0
+                           ? WriteKeyOnce(args, "Установка вардекса", newVardex, true, true)
+                           : WriteKeyOnce(args, "Сброс вардекса", model.Vardex, false, true);
     if (status != CliOk)
         return status;
     return FileStep(SaveVardex(path, newVardex)) ? CliOk : CliFailed;
@@ -555,17 +560,10 @@ int RunSetTimes(CliArgs& args) {
         Fail("Повторное считывание карты (ключа): от 0 до 255 сек., задано \"" + retryText + "\"");
         return CliRefused;
     }
-    CliLink link;
-    if (!link.Open(args))
-        return CliPortNotOpened;
-    std::printf("%s ... ", haveOpen ? "Сохранение времени открывания замка"
-                                    : "Сохранение времени повторного считывания карты(ключа)");
-    std::fflush(stdout);
-    const int result = link.Run(MakeWriteSettings(timeOpen, retryRead));
-    std::printf(CliLinkSucceeded(result) ? "OK!\n" : "\n");
-    std::fflush(stdout);
-    const int status = CliLinkFailure(result);
-    link.Port().Close();
+    const int status = RunOnce(args,
+                               haveOpen ? "Сохранение времени открывания замка"
+                                        : "Сохранение времени повторного считывания карты(ключа)",
+                               MakeWriteSettings(timeOpen, retryRead));
     if (status != CliOk)
         return status;
     return FileStep(SaveSettings(path, timeOpen, retryRead, model.TypeFormat)) ? CliOk : CliFailed;

@@ -235,8 +235,9 @@ int CheckNewFile(const CliArgs& args, const std::string& file) {
     return CliOk;
 }
 
-// The port, the worker on it, and the loop that runs one job. Declared before the host so
-// that the host (which waits for a request still in flight) goes first.
+// The port, the worker on it, the loop that runs one job and the host that shows it. The
+// host is the last member, so that it (which waits for a request still in flight) goes
+// first.
 struct TCliJobLink {
     CliLink link;
     std::optional<TCommandsWorker> commands;
@@ -261,7 +262,14 @@ struct TCliJobLink {
             return false;
         commands.emplace(link.Commands());
         worker.inner = &*commands;
+        host.emplace(loop, worker, link.Port(), args.yes);
         return true;
+    }
+    // Runs the job to its end and closes its log.
+    void Run(TJob& job) {
+        host->Attach(job);
+        host->RunJob();
+        host->EndLog();
     }
     // The exit status of a job that did not succeed: the failing request's code.
     int FailureStatus() const {
@@ -269,6 +277,8 @@ struct TCliJobLink {
             return CliLinkBase + worker.last;
         return CliFailed;
     }
+
+    std::optional<TCliHost> host;
 };
 
 const char* const NewSynopsis = "--port DEVICE new FILE [--yes]";
@@ -293,11 +303,8 @@ int RunNew(CliArgs& args) {
     TCliJobLink link;
     if (!link.Open(args))
         return CliPortNotOpened;
-    TCliHost host(link.loop, link.worker, link.link.Port(), args.yes);
-    TNewFileJob job(host);
-    host.Attach(job);
-    host.RunJob();
-    host.EndLog();
+    TNewFileJob job(*link.host);
+    link.Run(job);
     if (!job.Complete())
         return link.FailureStatus();
     link.link.Port().Close();
@@ -323,11 +330,8 @@ int RunLoad(CliArgs& args) {
     TCliJobLink link;
     if (!link.Open(args))
         return CliPortNotOpened;
-    TCliHost host(link.loop, link.worker, link.link.Port(), args.yes);
-    TLoadJob job(host);
-    host.Attach(job);
-    host.RunJob();
-    host.EndLog();
+    TLoadJob job(*link.host);
+    link.Run(job);
     if (!job.ReadComplete())
         return link.FailureStatus();
 
@@ -364,12 +368,9 @@ int RunExport(CliArgs& args) {
     TCliJobLink link;
     if (!link.Open(args))
         return CliPortNotOpened;
-    TCliHost host(link.loop, link.worker, link.link.Port(), args.yes);
-    TExportJob job(host, ExportSourceOf(model, typeFormat));
-    host.Attach(job);
-    host.RunJob();
-    host.EndLog();
-    return host.finished ? CliOk : link.FailureStatus();
+    TExportJob job(*link.host, ExportSourceOf(model, typeFormat));
+    link.Run(job);
+    return link.host->finished ? CliOk : link.FailureStatus();
 }
 
 int RunCheck(CliArgs& args) {
@@ -399,12 +400,10 @@ int RunCheck(CliArgs& args) {
     TCliJobLink link;
     if (!link.Open(args))
         return CliPortNotOpened;
-    TCliHost host(link.loop, link.worker, link.link.Port(), args.yes);
+    TCliHost& host = *link.host;
     host.databasePath = file;
     TCheckJob job(host, typeFormat, known);
-    host.Attach(job);
-    host.RunJob();
-    host.EndLog();
+    link.Run(job);
     if (host.failed)
         return link.FailureStatus();
     link.link.Port().Close();

@@ -33,20 +33,31 @@ bool TakeFile(CliArgs& args, const char* command, std::string& path) {
     return true;
 }
 
-int RunList(CliArgs& args) {
+// The file named by the command's one argument, and the format to show it in: CliOk,
+// or the exit status. `r` keeps the load's result: a key list ended early is told
+// after the output.
+int LoadForDisplay(CliArgs& args, const char* command, DbModel& model, DbResult& r,
+                   int& typeFormat) {
     std::string path;
-    if (!TakeFile(args, "list", path))
+    if (!TakeFile(args, command, path))
         return CliUsage;
-    int typeFormat = 0;
     if (!args.format.empty() && !ChooseFormat(args, 0, typeFormat))
         return CliUsage;
-    DbModel model;
-    DbResult r = LoadDbFile(path, model);
+    r = LoadDbFile(path, model);
     if (!r) {
         std::fprintf(stderr, "%s\n", r.error.c_str());
         return CliFailed;
     }
     ChooseFormat(args, model.TypeFormat, typeFormat);
+    return CliOk;
+}
+
+int RunList(CliArgs& args) {
+    DbModel model;
+    DbResult r;
+    int typeFormat = 0;
+    if (int status = LoadForDisplay(args, "list", model, r, typeFormat); status != CliOk)
+        return status;
     std::vector<DisplayRow> rows = SortedDisplayRows(typeFormat, model.keys);
     std::string out;
     out.reserve(rows.size() * 64);
@@ -67,19 +78,11 @@ int RunList(CliArgs& args) {
 }
 
 int RunShow(CliArgs& args) {
-    std::string path;
-    if (!TakeFile(args, "show", path))
-        return CliUsage;
-    int typeFormat = 0;
-    if (!args.format.empty() && !ChooseFormat(args, 0, typeFormat))
-        return CliUsage;
     DbModel model;
-    DbResult r = LoadDbFile(path, model);
-    if (!r) {
-        std::fprintf(stderr, "%s\n", r.error.c_str());
-        return CliFailed;
-    }
-    ChooseFormat(args, model.TypeFormat, typeFormat);
+    DbResult r;
+    int typeFormat = 0;
+    if (int status = LoadForDisplay(args, "show", model, r, typeFormat); status != CliOk)
+        return status;
     std::string vardex = model.Vardex == 0 ? "Отсутствует" : Format(typeFormat, model.Vardex);
     std::printf("Время открывания замка: %d сек.\n", model.TimeOpen);
     std::printf("Повторное считывание карты (ключа): %d сек.\n", model.RetryRead);
