@@ -1,6 +1,7 @@
 #include "jobs/jobdialog.h"
 
 #include <QCloseEvent>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -58,6 +59,39 @@ QPlainTextEdit* TJobDialog::MakeLog() {
     mInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     mInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     return mInfo;
+}
+
+QProgressBar* TJobDialog::MakeProgressBar(int maximum) {
+    ProgressBar = new QProgressBar(this);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    // A range of 0 to 0 would be Qt's busy indicator.
+    ProgressBar->setRange(0, maximum);
+    ProgressBar->setValue(0);
+    ProgressBar->setTextVisible(false);
+    return ProgressBar;
+}
+
+QWidget* TJobDialog::MakeButtons(const QString& okCaption) {
+    pButtons = new QWidget(this);
+    pButtons->setObjectName(QStringLiteral("pButtons"));
+    auto* buttons = new QHBoxLayout(pButtons);
+    buttons->setContentsMargins(0, 0, 0, 0);
+    if (!okCaption.isEmpty()) {
+        bbOK = new QPushButton(okCaption, pButtons);
+        bbOK->setObjectName(QStringLiteral("bbOK"));
+        bbOK->setEnabled(false);
+        bbOK->setAutoDefault(false);
+        buttons->addWidget(bbOK);
+    }
+    bbCancel = new QPushButton(QStringLiteral("Отмена"), pButtons);
+    bbCancel->setObjectName(QStringLiteral("bbCancel"));
+    bbCancel->setDefault(true);
+    buttons->addStretch(1);
+    buttons->addWidget(bbCancel);
+    if (okCaption.isEmpty())
+        buttons->addStretch(1);
+    connect(bbCancel, &QPushButton::clicked, this, &TJobDialog::bbCancelClick);
+    return pButtons;
 }
 
 void TJobDialog::showEvent(QShowEvent* event) {

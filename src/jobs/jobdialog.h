@@ -58,6 +58,12 @@ class TJobDialog : public QDialog, public TJobHost {
 
     // The log pane of the load and the export.
     QPlainTextEdit* MakeLog();
+    // The empty progress bar, from 0 to `maximum` until the job sets its range.
+    QProgressBar* MakeProgressBar(int maximum);
+    // The button row: bbOK with `okCaption` (disabled until the job allows it) at the
+    // left and Cancel at the right; with no caption, Cancel alone in the middle.
+    // Cancel is wired to bbCancelClick; bbOK is the subclass's to wire.
+    QWidget* MakeButtons(const QString& okCaption = QString());
     // Shows a box of the job through the Prompter.
     void ShowBox(const JobBox& box);
 

@@ -1,6 +1,5 @@
 #include "jobs/readcontr.h"
 
-#include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -18,32 +17,9 @@ TFReadContr::TFReadContr(QWidget* owner, CommandRunner& runner, std::function<vo
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(MakeLog(), 1);
 
-    ProgressBar = new QProgressBar(this);
-    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
-    // Empty until the key count is known (a range of 0 would be Qt's busy indicator).
-    ProgressBar->setRange(0, 1);
-    ProgressBar->setValue(0);
-    ProgressBar->setTextVisible(false);
-    layout->addWidget(ProgressBar);
-
-    pButtons = new QWidget(this);
-    pButtons->setObjectName(QStringLiteral("pButtons"));
-    auto* buttons = new QHBoxLayout(pButtons);
-    buttons->setContentsMargins(0, 0, 0, 0);
-    bbOK = new QPushButton(QStringLiteral("Сохранить"), pButtons);
-    bbOK->setObjectName(QStringLiteral("bbOK"));
-    bbOK->setEnabled(false);
-    bbOK->setAutoDefault(false);
-    bbCancel = new QPushButton(QStringLiteral("Отмена"), pButtons);
-    bbCancel->setObjectName(QStringLiteral("bbCancel"));
-    bbCancel->setDefault(true);
-    buttons->addWidget(bbOK);
-    buttons->addStretch(1);
-    buttons->addWidget(bbCancel);
-    layout->addWidget(pButtons);
-
+    layout->addWidget(MakeProgressBar(1));  // empty until the key count is known
+    layout->addWidget(MakeButtons(QStringLiteral("Сохранить")));
     connect(bbOK, &QPushButton::clicked, this, &TFReadContr::bbOKClick);
-    connect(bbCancel, &QPushButton::clicked, this, &TJobDialog::bbCancelClick);
 
     SetJob(std::make_unique<TLoadJob>(*this));
 }

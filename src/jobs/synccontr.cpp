@@ -1,6 +1,5 @@
 #include "jobs/synccontr.h"
 
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
@@ -48,28 +47,8 @@ TFSyncContr::TFSyncContr(QWidget* owner, CommandRunner& runner, int typeFormat,
     lInfo->setFont(bold);
     layout->addWidget(lInfo);
 
-    ProgressBar = new QProgressBar(this);
-    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
-    ProgressBar->setMaximum(1);
-    ProgressBar->setValue(0);
-    ProgressBar->setTextVisible(false);
-    layout->addWidget(ProgressBar);
-
-    pButtons = new QWidget(this);
-    pButtons->setObjectName(QStringLiteral("pButtons"));
-    auto* buttons = new QHBoxLayout(pButtons);
-    buttons->setContentsMargins(0, 0, 0, 0);
-    bbOK = new QPushButton(QStringLiteral("Добавить"), pButtons);
-    bbOK->setObjectName(QStringLiteral("bbOK"));
-    bbOK->setEnabled(false);
-    bbOK->setAutoDefault(false);
-    bbCancel = new QPushButton(QStringLiteral("Отмена"), pButtons);
-    bbCancel->setObjectName(QStringLiteral("bbCancel"));
-    bbCancel->setDefault(true);
-    buttons->addWidget(bbOK);
-    buttons->addStretch(1);
-    buttons->addWidget(bbCancel);
-    layout->addWidget(pButtons);
+    layout->addWidget(MakeProgressBar(1));
+    layout->addWidget(MakeButtons(QStringLiteral("Добавить")));
 
     tBlink = new QTimer(this);
     tBlink->setObjectName(QStringLiteral("tBlink"));
@@ -78,7 +57,6 @@ TFSyncContr::TFSyncContr(QWidget* owner, CommandRunner& runner, int typeFormat,
     tBlink->start();
 
     connect(bbOK, &QPushButton::clicked, this, &TFSyncContr::bbOKClick);
-    connect(bbCancel, &QPushButton::clicked, this, &TJobDialog::bbCancelClick);
     connect(lvList, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int) {
         Check().SetTicked(item->data(0, KeyCodeRole).toUInt(), item->checkState(0) == Qt::Checked);
         lvListChange();
