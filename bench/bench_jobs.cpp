@@ -3,18 +3,14 @@
 // pauses, and the process's CPU use meanwhile), and the save of a loaded 65,535-key
 // controller (from the last reply to the file written, as the command line does it).
 //
-//   bench_jobs [--count N] [--reply-delay MS] [--sim PATH] [--skip-link]
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
+//   bench_jobs [--count N] [--reply-delay MS] [--skip-link]
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,12 +20,23 @@
 #include "keys/database.h"
 #include "link/commands.h"
 #include "link/serial_port.h"
-
-extern char** environ;
+#include "support/sim_process.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The virtual controller with `options` (its request log goes nowhere), or null when it
+// cannot be started.
+std::unique_ptr<SimProcess> StartSim(std::vector<std::string> options) {
+    options.insert(options.end(), {"--log", "/dev/null"});
+    try {
+        return std::make_unique<SimProcess>(std::move(options));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "cannot start %s: %s\n", SimPath().c_str(), e.what());
+        return nullptr;
+    }
+}
 
 double CpuSeconds() {
     rusage usage{};
@@ -41,68 +48,6 @@ double CpuSeconds() {
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
-
-std::string BesideThisProgram(const char* name) {
-    char self[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string path = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
-    const std::size_t slash = path.rfind('/');
-    return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/" + name;
-}
-
-// The virtual controller as a child: its pseudo-terminal path is its first line.
-struct Sim {
-    pid_t pid = -1;
-    int toChild = -1;
-    std::string port;
-
-    bool Start(const std::string& program, std::vector<std::string> options) {
-        int in[2];
-        int out[2];
-        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
-            return false;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        std::vector<std::string> args = {program, "--log", "/dev/null"};
-        args.insert(args.end(), options.begin(), options.end());
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int spawned =
-            posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(in[0]);
-        close(out[1]);
-        toChild = in[1];
-        if (spawned != 0) {
-            close(out[0]);
-            pid = -1;
-            return false;
-        }
-        char c = 0;
-        while (read(out[0], &c, 1) == 1 && c != '\n')
-            port += c;
-        close(out[0]);
-        return !port.empty();
-    }
-
-    ~Sim() {
-        if (pid <= 0)
-            return;
-        const char quit[] = "quit\n";
-        [[maybe_unused]] const ssize_t n = write(toChild, quit, sizeof quit - 1);
-        close(toChild);
-        for (int i = 0; i < 100 && waitpid(pid, nullptr, WNOHANG) == 0; ++i)
-            usleep(10000);
-        if (waitpid(pid, nullptr, WNOHANG) == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
 
 // The waits one transaction must spend (as the transaction prescribes them): DTR off,
 // the address, the header, the payload with its CRC, the turnaround before the reply,
@@ -238,7 +183,6 @@ int main(int argc, char** argv) {
     int count = 200;
     int replyDelayMs = 2;
     bool link = true;
-    std::string simPath = BesideThisProgram("vardex2-sim");
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -246,13 +190,11 @@ int main(int argc, char** argv) {
             count = std::max(0, std::atoi(argv[++i]));
         } else if (arg == "--reply-delay" && hasValue) {
             replyDelayMs = std::max(0, std::atoi(argv[++i]));
-        } else if (arg == "--sim" && hasValue) {
-            simPath = argv[++i];
         } else if (arg == "--skip-link") {
             link = false;
         } else {
             std::fprintf(stderr,
-                         "usage: bench_jobs [--count N] [--reply-delay MS] [--sim PATH] "
+                         "usage: bench_jobs [--count N] [--reply-delay MS] "
                          "[--skip-link]\n");
             return 2;
         }
@@ -270,24 +212,22 @@ int main(int argc, char** argv) {
             keys += (i ? "," : "") + std::to_string(code);
             model.keys.push_back({code, "key " + std::to_string(i)});
         }
-        Sim sim;
         std::vector<std::string> options = {"--reply-delay", std::to_string(replyDelayMs),
                                             "--vardex", "0x0A1B2C"};
         if (count > 0) {
             options.push_back("--keys");
             options.push_back(keys);
         }
-        if (!sim.Start(simPath, options)) {
-            std::fprintf(stderr, "cannot start %s\n", simPath.c_str());
+        std::unique_ptr<SimProcess> sim = StartSim(std::move(options));
+        if (!sim)
             return 1;
-        }
-        std::printf("virtual controller on %s, reply delay %d ms\n", sim.port.c_str(),
+        std::printf("virtual controller on %s, reply delay %d ms\n", sim->Port().c_str(),
                     replyDelayMs);
-        JobFigures load = RunOnLink(sim.port, replyDelayMs, [](TJobHost& host) {
+        JobFigures load = RunOnLink(sim->Port(), replyDelayMs, [](TJobHost& host) {
             return std::make_unique<TLoadJob>(host);
         });
         Print("load", count, load);
-        JobFigures exported = RunOnLink(sim.port, replyDelayMs, [&](TJobHost& host) {
+        JobFigures exported = RunOnLink(sim->Port(), replyDelayMs, [&](TJobHost& host) {
             return std::make_unique<TExportJob>(host, ExportSourceOf(model, 0));
         });
         Print("export", count, exported);

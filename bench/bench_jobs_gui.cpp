@@ -2,13 +2,8 @@
 // virtual controller (wall time and the process's CPU use while the dialog runs), and the
 // save of a loaded 65,535-key controller into a new file that the main window then shows.
 //
-//   bench_jobs_gui [--count N] [--sim PATH]      (QT_QPA_PLATFORM=offscreen works)
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
+//   bench_jobs_gui [--count N]      (QT_QPA_PLATFORM=offscreen works)
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QPushButton>
@@ -16,18 +11,30 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
 #include "app/main_window.h"
 #include "app/prompter.h"
 #include "app/ui_platform.h"
 #include "jobs/load_job.h"
 #include "jobs/writecontr.h"
-
-extern char** environ;
+#include "support/sim_process.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The virtual controller with `options` (its request log goes nowhere), or null when it
+// cannot be started.
+std::unique_ptr<SimProcess> StartSim(std::vector<std::string> options) {
+    options.insert(options.end(), {"--log", "/dev/null"});
+    try {
+        return std::make_unique<SimProcess>(std::move(options));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "cannot start %s: %s\n", SimPath().c_str(), e.what());
+        return nullptr;
+    }
+}
 
 double CpuSeconds() {
     rusage usage{};
@@ -39,65 +46,6 @@ double CpuSeconds() {
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
-
-std::string BesideThisProgram(const char* name) {
-    char self[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string path = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
-    const std::size_t slash = path.rfind('/');
-    return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/" + name;
-}
-
-struct Sim {
-    pid_t pid = -1;
-    int toChild = -1;
-    std::string port;
-
-    bool Start(const std::string& program) {
-        int in[2];
-        int out[2];
-        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
-            return false;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        std::vector<std::string> args = {program, "--log", "/dev/null"};
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int spawned =
-            posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(in[0]);
-        close(out[1]);
-        toChild = in[1];
-        if (spawned != 0) {
-            close(out[0]);
-            pid = -1;
-            return false;
-        }
-        char c = 0;
-        while (read(out[0], &c, 1) == 1 && c != '\n')
-            port += c;
-        close(out[0]);
-        return !port.empty();
-    }
-    ~Sim() {
-        if (pid <= 0)
-            return;
-        const char quit[] = "quit\n";
-        [[maybe_unused]] const ssize_t n = write(toChild, quit, sizeof quit - 1);
-        close(toChild);
-        for (int i = 0; i < 100 && waitpid(pid, nullptr, WNOHANG) == 0; ++i)
-            usleep(10000);
-        if (waitpid(pid, nullptr, WNOHANG) == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
 
 // Answers every request at once from a controller of `keys` keys.
 class InstantController : public TJobWorker {
@@ -134,13 +82,10 @@ class InstantController : public TJobWorker {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     int count = 200;
-    std::string simPath = BesideThisProgram("vardex2-sim");
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--count") && i + 1 < args.size())
             count = std::max(0, args[++i].toInt());
-        else if (args[i] == QLatin1String("--sim") && i + 1 < args.size())
-            simPath = args[++i].toStdString();
     }
     int status = 0;
     QTemporaryDir dir;
@@ -150,16 +95,14 @@ int main(int argc, char** argv) {
 
     // An export of `count` keys from the main window over the real port and worker.
     {
-        Sim sim;
-        if (!sim.Start(simPath)) {
-            std::fprintf(stderr, "cannot start %s\n", simPath.c_str());
+        std::unique_ptr<SimProcess> sim = StartSim({});
+        if (!sim)
             return 1;
-        }
         FixedPortDirectory ports({});
         MainDeps deps;
         deps.settings = &settings;
         deps.ports = &ports;
-        deps.portArg = QString::fromStdString(sim.port);
+        deps.portArg = QString::fromStdString(sim->Port());
         TFMain w(deps);
         w.show();
         QApplication::processEvents();

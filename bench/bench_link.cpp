@@ -1,35 +1,42 @@
 // How much a link transaction costs beyond its prescribed waits, and how much CPU the
 // process burns while transactions run.
 //
-//   bench_link [--count N] [--reply-delay MS] [--sim PATH] [--port DEVICE]
+//   bench_link [--count N] [--reply-delay MS] [--port DEVICE]
 //
-// Without --port it starts the virtual controller (vardex2-sim beside this program, or
-// --sim PATH) with the given reply delay and talks to the pseudo-terminal it prints.
+// Without --port it starts the virtual controller (the build's vardex2-sim) with the
+// given reply delay and talks to the pseudo-terminal it prints.
 // With --port it uses a controller that is already there; give its reply delay.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "link/command_set.h"
 #include "link/serial_port.h"
 #include "link/transact.h"
-
-extern char** environ;
+#include "support/sim_process.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The virtual controller with `options` (its request log goes nowhere), or null when it
+// cannot be started.
+std::unique_ptr<SimProcess> StartSim(std::vector<std::string> options) {
+    options.insert(options.end(), {"--log", "/dev/null"});
+    try {
+        return std::make_unique<SimProcess>(std::move(options));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "cannot start %s: %s\n", SimPath().c_str(), e.what());
+        return nullptr;
+    }
+}
 
 double CpuSeconds() {
     rusage usage{};
@@ -37,72 +44,6 @@ double CpuSeconds() {
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
-
-std::string BesideThisProgram(const char* name) {
-    char self[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string path = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
-    const std::size_t slash = path.rfind('/');
-    return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/" + name;
-}
-
-// The virtual controller as a child: its pseudo-terminal path is its first line.
-struct Sim {
-    pid_t pid = -1;
-    int toChild = -1;
-    std::string port;
-
-    bool Start(const std::string& program, int replyDelayMs) {
-        int in[2];
-        int out[2];
-        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
-            return false;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        const std::string delay = std::to_string(replyDelayMs);
-        std::vector<std::string> args = {program, "--reply-delay", delay, "--log", "/dev/null"};
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        const int spawned =
-            posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(in[0]);
-        close(out[1]);
-        toChild = in[1];
-        if (spawned != 0) {
-            close(out[0]);
-            pid = -1;
-            return false;
-        }
-        char c = 0;
-        while (read(out[0], &c, 1) == 1 && c != '\n') {
-            port += c;
-        }
-        close(out[0]);  // the rest of its output is not needed
-        return !port.empty();
-    }
-
-    ~Sim() {
-        if (pid > 0) {
-            const char quit[] = "quit\n";
-            [[maybe_unused]] const ssize_t n = write(toChild, quit, sizeof quit - 1);
-            close(toChild);
-            for (int i = 0; i < 100 && waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
-                usleep(10000);
-            }
-            if (waitpid(pid, nullptr, WNOHANG) == 0) {
-                kill(pid, SIGKILL);
-                waitpid(pid, nullptr, 0);
-            }
-        }
-    }
-};
 
 // Passes every operation through and tells how long the transaction spent in the
 // character waits beyond their nominal length (the scheduler's lateness in waking the
@@ -145,7 +86,6 @@ double Percentile(std::vector<double> values, double p) {
 int main(int argc, char** argv) {
     int count = 200;
     int replyDelayMs = 0;
-    std::string simPath = BesideThisProgram("vardex2-sim");
     std::string port;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -154,25 +94,22 @@ int main(int argc, char** argv) {
             count = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "--reply-delay" && hasValue) {
             replyDelayMs = std::max(0, std::atoi(argv[++i]));
-        } else if (arg == "--sim" && hasValue) {
-            simPath = argv[++i];
         } else if (arg == "--port" && hasValue) {
             port = argv[++i];
         } else {
             std::fprintf(stderr,
-                         "usage: bench_link [--count N] [--reply-delay MS] [--sim PATH] "
+                         "usage: bench_link [--count N] [--reply-delay MS] "
                          "[--port DEVICE]\n");
             return 2;
         }
     }
 
-    Sim sim;
+    std::unique_ptr<SimProcess> sim;
     if (port.empty()) {
-        if (!sim.Start(simPath, replyDelayMs)) {
-            std::fprintf(stderr, "cannot start %s\n", simPath.c_str());
+        sim = StartSim({"--reply-delay", std::to_string(replyDelayMs)});
+        if (!sim)
             return 1;
-        }
-        port = sim.port;
+        port = sim->Port();
     }
 
     TSerialPort line;
