@@ -13,46 +13,36 @@ void TCheckJob::Start() {
     host_.PostStep(0);
 }
 
-void TCheckJob::Send(const RequestFrame& frame) {
-    Request = frame.header;
-    RequestData = frame.data;
-    Reply = {};
-    ReplyData = {};
-    host_.SendRequest(frame);
-}
-
 void TCheckJob::OnStep(int step) {
     if (TakeCancel())
         return;
     if (step == 0) {
         Step = 0;
-        Send(MakeReadKeyCount());
+        host_.SendRequest(MakeReadKeyCount());
     } else if (step == 1) {
         if (KeyIndex >= KeyCount) {
             Finish();
             return;
         }
         Step = 1;
-        Send(MakeReadKey(static_cast<std::uint16_t>(KeyIndex)));
+        host_.SendRequest(MakeReadKey(static_cast<std::uint16_t>(KeyIndex)));
         ++KeyIndex;
     }
 }
 
-void TCheckJob::OnCompletion(int result, const FrameHeader& reply, const FrameData& replyData) {
+void TCheckJob::OnCompletion(int result, const FrameHeader&, const FrameData& replyData) {
     if (TakeCancel())
         return;
     if (!IsSuccess(result)) {
         Fail(result);
         return;
     }
-    Reply = reply;
-    ReplyData = replyData;
     if (Step == 0) {
-        KeyCount = DecodeKeyCount(ReplyData);
+        KeyCount = DecodeKeyCount(replyData);
         host_.SetProgressMax(KeyCount);
     } else {
         host_.SetProgressPosition(++position_);
-        KeyCode code = DecodeKey(ReplyData);
+        KeyCode code = DecodeKey(replyData);
         // Each missing code is listed once, however many slots hold it.
         if (known_.insert(code).second) {
             missing_.push_back({code, Format(typeFormat_, code)});

@@ -34,16 +34,11 @@ class TCheckJob : public TJob {
     // Returns the number of keys added.
     int Add();
 
-    FrameHeader Request{};
-    FrameData RequestData{};
-    FrameHeader Reply{};
-    FrameData ReplyData{};
     int Step = 0;  // 0 counting, 1 scanning
     int KeyIndex = 0;
     int KeyCount = 0;
 
   private:
-    void Send(const RequestFrame& frame);
     void Finish();
     void Fail(int result);
 

@@ -39,12 +39,6 @@ void TExportJob::Start() {
     host_.PostStep(0);
 }
 
-void TExportJob::Send(const RequestFrame& frame) {
-    Request = frame.header;
-    RequestData = frame.data;
-    host_.SendRequest(frame);
-}
-
 void TExportJob::OnStep(int step) {
     if (TakeCancel())
         return;
@@ -53,20 +47,21 @@ void TExportJob::OnStep(int step) {
         case 0:
             Step = 0;
             host_.AddLine("Полная очистка контроллера ... ");
-            Send(MakeClearAll());
+            host_.SendRequest(MakeClearAll());
             break;
         case 1:
             Step = 1;
             host_.AddLine("");
             host_.AddLine("Запись настроек контроллера ... ");
-            Send(MakeWriteSettings(source_.TimeOpen & 0xFF, source_.RetryRead & 0xFF));
+            host_.SendRequest(MakeWriteSettings(source_.TimeOpen & 0xFF, source_.RetryRead & 0xFF));
             break;
         case 2:
             Step = 2;
             host_.AddLine("");
             host_.AddLine("Установка вардекса " + source_.VardexCaption + " ... ");
             // No vardex is sent as the all-ones record.
-            Send(MakeWriteKey(source_.Vardex, source_.Vardex != 0, true, KeyFiller::Export));
+            host_.SendRequest(
+                MakeWriteKey(source_.Vardex, source_.Vardex != 0, true, KeyFiller::Export));
             break;
         case 3: {
             if (count == 0 || KeyIndex >= count) {
@@ -81,7 +76,7 @@ void TExportJob::OnStep(int step) {
             Step = 3;
             const ExportKey& key = source_.keys[static_cast<size_t>(KeyIndex)];
             host_.AddLine("Карта(ключ) " + key.caption + " - " + key.description + " ... ");
-            Send(MakeWriteKey(key.code, true, false, KeyFiller::Export));
+            host_.SendRequest(MakeWriteKey(key.code, true, false, KeyFiller::Export));
             ++KeyIndex;
             break;
         }
@@ -90,9 +85,7 @@ void TExportJob::OnStep(int step) {
     }
 }
 
-void TExportJob::OnCompletion(int result, const FrameHeader& reply, const FrameData& replyData) {
-    (void)reply;
-    (void)replyData;
+void TExportJob::OnCompletion(int result, const FrameHeader&, const FrameData&) {
     if (TakeCancel())
         return;
     if (!IsSuccess(result)) {

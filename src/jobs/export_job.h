@@ -40,13 +40,10 @@ class TExportJob : public TJob {
 
     const ExportSource& Source() const { return source_; }
 
-    FrameHeader Request{};
-    FrameData RequestData{};
     int Step = 0;  // 0 clear, 1 settings, 2 vardex, 3 keys
     int KeyIndex = 0;
 
   private:
-    void Send(const RequestFrame& frame);
     void Finish();
     void Fail(int result);
 

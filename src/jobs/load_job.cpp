@@ -15,14 +15,6 @@ void TLoadJob::Start() {
     host_.PostStep(-1);
 }
 
-void TLoadJob::Send(const RequestFrame& frame) {
-    Request = frame.header;
-    RequestData = frame.data;
-    Reply = {};
-    ReplyData = {};
-    host_.SendRequest(frame);
-}
-
 void TLoadJob::OnStep(int step) {
     if (TakeCancel())
         return;
@@ -30,19 +22,19 @@ void TLoadJob::OnStep(int step) {
         case -1:
             Step = -1;
             host_.AddLine("Проверка связи с контроллером ... ");
-            Send(MakeReadKeyCount());
+            host_.SendRequest(MakeReadKeyCount());
             break;
         case 0:
             Step = 0;
             host_.AddLine("");
             host_.AddLine("Чтение настроек контроллера ... ");
-            Send(MakeReadSettings());
+            host_.SendRequest(MakeReadSettings());
             break;
         case 1:
             Step = 1;
             host_.AddLine("");
             host_.AddLine("Чтение вардекса:");
-            Send(MakeReadKey(VardexSlot));
+            host_.SendRequest(MakeReadKey(VardexSlot));
             break;
         case 2:
             if (Step < 2) {
@@ -54,7 +46,7 @@ void TLoadJob::OnStep(int step) {
                 Finish();
                 return;
             }
-            Send(MakeReadKey(static_cast<std::uint16_t>(KeyIndex)));
+            host_.SendRequest(MakeReadKey(static_cast<std::uint16_t>(KeyIndex)));
             ++KeyIndex;
             break;
         default:
@@ -66,25 +58,23 @@ void TLoadJob::Advance() {
     host_.SetProgressPosition(++position_);
 }
 
-void TLoadJob::OnCompletion(int result, const FrameHeader& reply, const FrameData& replyData) {
+void TLoadJob::OnCompletion(int result, const FrameHeader&, const FrameData& replyData) {
     if (TakeCancel())
         return;
     if (!IsSuccess(result)) {
         Fail(result);
         return;
     }
-    Reply = reply;
-    ReplyData = replyData;
     switch (Step) {
         case -1:
-            KeyCount = DecodeKeyCount(ReplyData);
+            KeyCount = DecodeKeyCount(replyData);
             host_.SetProgressMax(KeyCount + 2);
             host_.AppendToLastLine("OK!");
             host_.AddLine("Кол-во карт(ключей) в контроллере: " + std::to_string(KeyCount));
             host_.ContinueAfterPause(0);
             break;
         case 0:
-            DecodeSettings(ReplyData, TimeOpen, RetryRead);
+            DecodeSettings(replyData, TimeOpen, RetryRead);
             Advance();
             host_.AppendToLastLine("OK!");
             host_.AddLine("Время открывания замка " + std::to_string(TimeOpen) + " сек.");
@@ -93,7 +83,7 @@ void TLoadJob::OnCompletion(int result, const FrameHeader& reply, const FrameDat
             host_.ContinueAfterPause(1);
             break;
         case 1:
-            VardexCode = DecodeKey(ReplyData);
+            VardexCode = DecodeKey(replyData);
             Advance();
             host_.AppendToLastLine("OK!");
             host_.AddLine(VardexCode == 0 ? std::string("Вардекс: отсутствует")
@@ -101,7 +91,7 @@ void TLoadJob::OnCompletion(int result, const FrameHeader& reply, const FrameDat
             host_.ContinueAfterPause(2);
             break;
         case 2: {
-            KeyCode code = DecodeKey(ReplyData);
+            KeyCode code = DecodeKey(replyData);
             KeyList.push_back(std::to_string(code));
             Advance();
             host_.AddLine("Карта(ключ) №" + std::to_string(KeyIndex) + ": " +

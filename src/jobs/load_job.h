@@ -30,10 +30,6 @@ class TLoadJob : public TJob {
     DbResult SaveTo(const std::string& path, DbModel& loaded) const;
 
     // The state of the read.
-    FrameHeader Request{};
-    FrameData RequestData{};
-    FrameHeader Reply{};
-    FrameData ReplyData{};
     int Step = 0;  // -1 link check, 0 settings, 1 vardex, 2 keys
     int KeyIndex = 0;
     int KeyCount = 0;
@@ -43,7 +39,6 @@ class TLoadJob : public TJob {
     std::vector<std::string> KeyList;  // one decimal text per slot read, in slot order
 
   private:
-    void Send(const RequestFrame& frame);
     void Advance();
     void Finish();
     void Fail(int result);
