@@ -52,6 +52,15 @@ ScriptedReply BadHeaderCrc() {
     return {frame};
 }
 
+// One request through a fresh worker on `line`, run to its completion.
+Results::Entry RunOne(ScriptedLine& line, const RequestFrame& request) {
+    Results results;
+    TCommands worker(line);
+    worker.Load(request.header, request.data, results.Sink());
+    const std::vector<Results::Entry> got = results.WaitFor(1);
+    return got.empty() ? Results::Entry{NotRun, {}, {}} : got[0];
+}
+
 int Attempts(const ScriptedLine& line) {
     const auto names = line.OpNames();
     return static_cast<int>(std::count(names.begin(), names.end(), "purge rx tx"));
@@ -61,13 +70,9 @@ TEST(TCommands, SecondAttemptSucceeds) {
     ScriptedLine line;
     line.QueueSilence();
     line.QueueReply({ReplyFrame(0x61, {0x12, 0x34, 0x56})});
-    Results results;
-    TCommands worker(line);
-    const RequestFrame f = MakeReadKey(3);
-    worker.Load(f.header, f.data, results.Sink());
-    const auto got = results.WaitFor(1);
-    EXPECT_EQ(got[0].result, Ok);
-    EXPECT_EQ(DecodeKey(got[0].replyData), 0x123456u);
+    const Results::Entry got = RunOne(line, MakeReadKey(3));
+    EXPECT_EQ(got.result, Ok);
+    EXPECT_EQ(DecodeKey(got.replyData), 0x123456u);
     EXPECT_EQ(Attempts(line), 2);
 }
 
@@ -76,21 +81,13 @@ TEST(TCommands, LastAttemptDecides) {
     line.QueueReply(BadHeaderCrc());
     line.QueueSilence();
     line.QueueReply(BadHeaderCrc());
-    Results results;
-    TCommands worker(line);
-    const RequestFrame f = MakeCheckLink();
-    worker.Load(f.header, f.data, results.Sink());
-    EXPECT_EQ(results.WaitFor(1)[0].result, ReadFailed);
+    EXPECT_EQ(RunOne(line, MakeCheckLink()).result, ReadFailed);
     EXPECT_EQ(Attempts(line), 3);
 }
 
 TEST(TCommands, SilenceTimesOutAfterThreeAttempts) {
     ScriptedLine line;
-    Results results;
-    TCommands worker(line);
-    const RequestFrame f = MakeCheckLink();
-    worker.Load(f.header, f.data, results.Sink());
-    EXPECT_EQ(results.WaitFor(1)[0].result, TimedOut);
+    EXPECT_EQ(RunOne(line, MakeCheckLink()).result, TimedOut);
     EXPECT_EQ(Attempts(line), 3);
     EXPECT_EQ(line.NowMs(), 3 * (18 + 116 + 1000));  // about 3.4 s of line time
 }
@@ -100,11 +97,7 @@ TEST(TCommands, UnexpectedFailuresBecomeTimeOut) {
     line.responder = [](const ByteVector&) -> ScriptedReply {
         throw std::runtime_error("line went away");
     };
-    Results results;
-    TCommands worker(line);
-    const RequestFrame f = MakeCheckLink();
-    worker.Load(f.header, f.data, results.Sink());
-    EXPECT_EQ(results.WaitFor(1)[0].result, TimedOut);
+    EXPECT_EQ(RunOne(line, MakeCheckLink()).result, TimedOut);
     EXPECT_EQ(Attempts(line), 3);
 }
 
