@@ -4,8 +4,6 @@
 // controller (from the last reply to the file written, as the command line does it).
 //
 //   bench_jobs [--count N] [--reply-delay MS] [--skip-link]
-#include <sys/resource.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,40 +12,20 @@
 #include <string>
 #include <vector>
 
+#include "bench_link_common.h"
 #include "jobs/export_job.h"
 #include "jobs/job_host.h"
 #include "jobs/load_job.h"
 #include "keys/database.h"
 #include "link/commands.h"
 #include "link/serial_port.h"
-#include "support/sim_process.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// The virtual controller with `options` (its request log goes nowhere), or null when it
-// cannot be started.
-std::unique_ptr<SimProcess> StartSim(std::vector<std::string> options) {
-    options.insert(options.end(), {"--log", "/dev/null"});
-    try {
-        return std::make_unique<SimProcess>(std::move(options));
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "cannot start %s: %s\n", SimPath().c_str(), e.what());
-        return nullptr;
-    }
-}
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
+using bench::Clock;
+using bench::CpuSeconds;
+using bench::Ms;
+using bench::StartSim;
 
 // The waits one transaction must spend (as the transaction prescribes them): DTR off,
 // the address, the header, the payload with its CRC, the turnaround before the reply,

@@ -3,8 +3,6 @@
 // save of a loaded 65,535-key controller into a new file that the main window then shows.
 //
 //   bench_jobs_gui [--count N]      (QT_QPA_PLATFORM=offscreen works)
-#include <sys/resource.h>
-
 #include <QApplication>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -16,36 +14,16 @@
 #include "app/main_window.h"
 #include "app/prompter.h"
 #include "app/ui_platform.h"
+#include "bench_link_common.h"
 #include "jobs/load_job.h"
 #include "jobs/writecontr.h"
-#include "support/sim_process.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// The virtual controller with `options` (its request log goes nowhere), or null when it
-// cannot be started.
-std::unique_ptr<SimProcess> StartSim(std::vector<std::string> options) {
-    options.insert(options.end(), {"--log", "/dev/null"});
-    try {
-        return std::make_unique<SimProcess>(std::move(options));
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "cannot start %s: %s\n", SimPath().c_str(), e.what());
-        return nullptr;
-    }
-}
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
+using bench::Clock;
+using bench::CpuSeconds;
+using bench::Ms;
+using bench::StartSim;
 
 // Answers every request at once from a controller of `keys` keys.
 class InstantController : public TJobWorker {

@@ -6,8 +6,6 @@
 // Without --port it starts the virtual controller (the build's vardex2-sim) with the
 // given reply delay and talks to the pseudo-terminal it prints.
 // With --port it uses a controller that is already there; give its reply delay.
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -17,33 +15,16 @@
 #include <string>
 #include <vector>
 
+#include "bench_link_common.h"
 #include "link/command_set.h"
 #include "link/serial_port.h"
 #include "link/transact.h"
-#include "support/sim_process.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// The virtual controller with `options` (its request log goes nowhere), or null when it
-// cannot be started.
-std::unique_ptr<SimProcess> StartSim(std::vector<std::string> options) {
-    options.insert(options.end(), {"--log", "/dev/null"});
-    try {
-        return std::make_unique<SimProcess>(std::move(options));
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "cannot start %s: %s\n", SimPath().c_str(), e.what());
-        return nullptr;
-    }
-}
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+using bench::Clock;
+using bench::CpuSeconds;
+using bench::StartSim;
 
 // Passes every operation through and tells how long the transaction spent in the
 // character waits beyond their nominal length (the scheduler's lateness in waking the
