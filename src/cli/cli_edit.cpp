@@ -282,6 +282,25 @@ bool NoMoreWords(const CliArgs& args) {
     return false;
 }
 
+// The file a key command works on, as loaded, and the display format of its keys.
+struct KeyFile {
+    std::string path;
+    DbModel model;
+    int typeFormat = 0;
+};
+
+// FILE, then `least` to `most` more words (otherwise the `usage` line), and the file
+// loaded with its format: CliOk, or the command's exit status.
+int OpenKeyFile(CliArgs& args, size_t least, size_t most, const char* usage, KeyFile& file) {
+    if (!TakeFile(args, file.path))
+        return CliUsage;
+    if (args.words.size() < least || args.words.size() > most) {
+        Fail(usage);
+        return CliUsage;
+    }
+    return LoadWithFormat(args, file.path, file.model, file.typeFormat);
+}
+
 // One request through the controller, announced on standard output as the wait
 // dialog shows it.
 int RunAnnounced(CliLink& link, const std::string& text, const RequestFrame& frame) {
@@ -369,17 +388,11 @@ int RunFind(CliArgs& args) {
 // ---- add -----------------------------------------------------------------------
 
 int RunAdd(CliArgs& args) {
-    std::string path;
-    if (!TakeFile(args, path))
-        return CliUsage;
-    if (args.words.empty() || args.words.size() > 2) {
-        Fail("Использование: add FILE KEY [DESCRIPTION]");
-        return CliUsage;
-    }
-    DbModel model;
-    int typeFormat = 0;
-    if (int status = LoadWithFormat(args, path, model, typeFormat); status != CliOk)
+    KeyFile file;
+    if (int status = OpenKeyFile(args, 1, 2, "Использование: add FILE KEY [DESCRIPTION]", file);
+        status != CliOk)
         return status;
+    auto& [path, model, typeFormat] = file;
     KeyCode code = 0;
     std::string description;
     if (!ParseKeyArgument(typeFormat, args.words[0], code))
@@ -468,17 +481,11 @@ int RunEdit(CliArgs& args) {
 // ---- remove --------------------------------------------------------------------
 
 int RunRemove(CliArgs& args) {
-    std::string path;
-    if (!TakeFile(args, path))
-        return CliUsage;
-    if (args.words.size() != 1) {
-        Fail("Использование: remove FILE KEY");
-        return CliUsage;
-    }
-    DbModel model;
-    int typeFormat = 0;
-    if (int status = LoadWithFormat(args, path, model, typeFormat); status != CliOk)
+    KeyFile file;
+    if (int status = OpenKeyFile(args, 1, 1, "Использование: remove FILE KEY", file);
+        status != CliOk)
         return status;
+    auto& [path, model, typeFormat] = file;
     KeyCode code = 0;
     if (!ParseKeyArgument(typeFormat, args.words[0], code))
         return CliRefused;
@@ -501,17 +508,11 @@ int RunRemove(CliArgs& args) {
 // ---- set-vardex ----------------------------------------------------------------
 
 int RunSetVardex(CliArgs& args) {
-    std::string path;
-    if (!TakeFile(args, path))
-        return CliUsage;
-    if (args.words.size() != 1) {
-        Fail("Использование: set-vardex FILE KEY|none");
-        return CliUsage;
-    }
-    DbModel model;
-    int typeFormat = 0;
-    if (int status = LoadWithFormat(args, path, model, typeFormat); status != CliOk)
+    KeyFile file;
+    if (int status = OpenKeyFile(args, 1, 1, "Использование: set-vardex FILE KEY|none", file);
+        status != CliOk)
         return status;
+    auto& [path, model, typeFormat] = file;
     KeyCode newVardex = 0;
     const std::string& word = args.words[0];
     if (word != "none" && word != "Отсутствует" && !ParseKeyArgument(typeFormat, word, newVardex))
