@@ -37,6 +37,11 @@ bool HasTerminal() {
     return ::isatty(STDIN_FILENO) == 1;
 }
 
+// A database file that could not be read or written: its error on standard error.
+void FileError(const DbResult& r) {
+    std::fprintf(stderr, "Ошибка: %s\n", CliText(r.error).c_str());
+}
+
 // What the operator would see in the dialog, on a terminal and in pipes.
 class TCliHost : public TLoopJobHost {
   public:
@@ -109,7 +114,7 @@ class TCliHost : public TLoopJobHost {
     bool AddMissingKey(KeyCode code, const std::string& text) override {
         DbResult r = SaveKey(databasePath, code, text);
         if (!r) {
-            std::fprintf(stderr, "Ошибка: %s\n", CliText(r.error).c_str());
+            FileError(r);
             addFailed = true;
             return false;
         }
@@ -313,7 +318,7 @@ int RunNew(CliArgs& args) {
     model.Vardex = job.VardexCode;
     DbResult r = WriteDbFile(file, model);
     if (!r) {
-        std::fprintf(stderr, "Ошибка: %s\n", CliText(r.error).c_str());
+        FileError(r);
         return CliFailed;
     }
     return CliOk;
@@ -338,7 +343,7 @@ int RunLoad(CliArgs& args) {
     DbModel loaded;
     DbResult r = job.SaveTo(file, loaded);
     if (!r) {
-        std::fprintf(stderr, "Ошибка: %s\n", CliText(r.error).c_str());
+        FileError(r);
         return CliFailed;
     }
     return CliOk;
@@ -352,7 +357,7 @@ int RunExport(CliArgs& args) {
     DbResult r = LoadDbFile(file, model);
     if (!r || !r.error.empty()) {
         // A file that reads only in part would wipe the keys it lost from the controller.
-        std::fprintf(stderr, "Ошибка: %s\n", CliText(r.error).c_str());
+        FileError(r);
         return CliFailed;
     }
     int typeFormat = 0;
@@ -381,11 +386,11 @@ int RunCheck(CliArgs& args) {
     DbModel model;
     DbResult r = LoadDbFile(file, model);
     if (!r) {
-        std::fprintf(stderr, "Ошибка: %s\n", CliText(r.error).c_str());
+        FileError(r);
         return CliFailed;
     }
     if (!r.error.empty())
-        std::fprintf(stderr, "Ошибка: %s\n", CliText(r.error).c_str());
+        FileError(r);
     int typeFormat = 0;
     if (!TypeFormatOf(args, model.TypeFormat, typeFormat))
         return Usage(CheckSynopsis);
