@@ -41,7 +41,7 @@ void TCheckJob::OnCompletion(int result, const FrameHeader&, const FrameData& re
         KeyCount = DecodeKeyCount(replyData);
         host_.SetProgressMax(KeyCount);
     } else {
-        host_.SetProgressPosition(++position_);
+        host_.SetProgressPosition(KeyIndex);  // the key just read is the KeyIndex-th
         KeyCode code = DecodeKey(replyData);
         // Each missing code is listed once, however many slots hold it.
         if (known_.insert(code).second) {

@@ -45,5 +45,4 @@ class TCheckJob : public TJob {
     int typeFormat_;
     std::unordered_set<KeyCode> known_;  // in the database, or listed already
     std::vector<MissingKey> missing_;
-    int position_ = 0;
 };
