@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_jobs_instant.h"
 #include "bench_link_common.h"
 #include "jobs/export_job.h"
 #include "jobs/job_host.h"
@@ -24,6 +25,7 @@ namespace {
 
 using bench::Clock;
 using bench::CpuSeconds;
+using bench::InstantController;
 using bench::Ms;
 using bench::StartSim;
 
@@ -119,41 +121,6 @@ void Print(const char* what, int count, const JobFigures& f) {
         f.transactOverMs / f.transactions, f.pauseOverMs / std::max(1, f.transactions - 1));
     std::printf("  process CPU during the job: %.2f %% of one core (limit 2 %%)\n", f.cpuPercent);
 }
-
-// Answers every request at once from a controller of `keys` keys, on the loop's thread.
-class InstantController : public TJobWorker {
-  public:
-    explicit InstantController(int keys) : keys_(keys) {}
-    Clock::time_point lastReply;
-
-    void Load(const FrameHeader& request, const FrameData& requestData,
-              TCommands::Completion done) override {
-        FrameHeader reply{};
-        FrameData data{};
-        reply[1] = request[1];
-        auto put = [&](std::initializer_list<std::uint32_t> bytes) {
-            int i = 1;
-            for (auto b : bytes)
-                data[i++] = static_cast<std::uint8_t>(b);
-            data[0] = reply[4] = static_cast<std::uint8_t>(bytes.size());
-        };
-        if (request[1] == ReadKeyCount) {
-            put({static_cast<std::uint32_t>(keys_) & 0xFF, static_cast<std::uint32_t>(keys_) >> 8});
-        } else if (request[1] == ReadSettings) {
-            put({5, 3});
-        } else if (request[1] == ReadKey) {
-            const std::uint32_t slot = requestData[1] | requestData[2] << 8;
-            // Distinct 24-bit codes, spread over the range like real cards.
-            const std::uint32_t code = slot == 0xFFFF ? 0x0A1B2C : (slot * 2654435761u) >> 8;
-            put({code >> 16 & 0xFF, code >> 8 & 0xFF, code & 0xFF});
-        }
-        lastReply = Clock::now();
-        done(Ok, reply, data);
-    }
-
-  private:
-    int keys_;
-};
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 #include "app/main_window.h"
 #include "app/prompter.h"
 #include "app/ui_platform.h"
+#include "bench_jobs_instant.h"
 #include "bench_link_common.h"
 #include "jobs/load_job.h"
 #include "jobs/writecontr.h"
@@ -22,38 +23,9 @@ namespace {
 
 using bench::Clock;
 using bench::CpuSeconds;
+using bench::InstantController;
 using bench::Ms;
 using bench::StartSim;
-
-// Answers every request at once from a controller of `keys` keys.
-class InstantController : public TJobWorker {
-  public:
-    explicit InstantController(int keys) : keys_(keys) {}
-    void Load(const FrameHeader& request, const FrameData& requestData,
-              TCommands::Completion done) override {
-        FrameHeader reply{};
-        FrameData data{};
-        auto put = [&](std::initializer_list<std::uint32_t> bytes) {
-            int i = 1;
-            for (auto b : bytes)
-                data[i++] = static_cast<std::uint8_t>(b);
-            data[0] = reply[4] = static_cast<std::uint8_t>(bytes.size());
-        };
-        if (request[1] == ReadKeyCount) {
-            put({static_cast<std::uint32_t>(keys_) & 0xFF, static_cast<std::uint32_t>(keys_) >> 8});
-        } else if (request[1] == ReadSettings) {
-            put({5, 3});
-        } else if (request[1] == ReadKey) {
-            const std::uint32_t slot = requestData[1] | requestData[2] << 8;
-            const std::uint32_t code = slot == 0xFFFF ? 0x0A1B2C : (slot * 2654435761u) >> 8;
-            put({code >> 16 & 0xFF, code >> 8 & 0xFF, code & 0xFF});
-        }
-        done(Ok, reply, data);
-    }
-
-  private:
-    int keys_;
-};
 
 }  // namespace
 
