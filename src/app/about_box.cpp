@@ -45,6 +45,7 @@ TAboutBox::TAboutBox(QWidget* owner) : QDialog(owner) {
     Comments = new QLabel(QStringLiteral("Программа управления ключами"), lowered);
     Comments->setObjectName(QStringLiteral("Comments"));
     Comments->setWordWrap(true);
+    Comments->setMinimumWidth(240);
     for (QLabel* l : {ProductName, Version, Comments}) {
         l->setAlignment(Qt::AlignCenter);
         lines->addWidget(l);

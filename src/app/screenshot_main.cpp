@@ -1,5 +1,6 @@
 // vardex2-screenshot OUT.png [DB.vx2]: draws the main window with a database open and
-// saves it as a picture (for the README; runs on the offscreen platform or under Xvfb).
+// saves it as a picture, with the about box and a wait dialog as OUT-about.png and
+// OUT-wait.png (for the README; runs on the offscreen platform or under Xvfb).
 #include <QApplication>
 #include <QFile>
 #include <QPixmap>
@@ -7,7 +8,9 @@
 
 #include <QTemporaryDir>
 
+#include "about_box.h"
 #include "app_start.h"
+#include "jobs/clearbuffer.h"
 #include "keys/cp1251.h"
 #include "keys/database.h"
 #include "main_window.h"
@@ -63,6 +66,21 @@ int main(int argc, char* argv[]) {
     int rc = 1;
     QTimer::singleShot(300, &app, [&]() {
         rc = window.grab().save(args.at(1)) ? 0 : 1;
+        // The about box and a wait dialog beside it, for a look at the smaller windows.
+        const QString base = args.at(1).chopped(4);
+        {
+            TAboutBox about(&window);
+            about.show();
+            about.grab().save(base + QStringLiteral("-about.png"));
+            struct Silent : CommandRunner {
+                void Load(const FrameHeader&, const FrameData&, QObject*, Done) override {}
+            } silent;
+            TFClearBuffer wait(&window, TFClearBuffer::Mode::Clear, silent);
+            wait.show();
+            wait.grab().save(base + QStringLiteral("-wait.png"));
+        }
+        // A wait dialog refuses to close while its request is out, and quit() asks every
+        // window first: the dialogs above are gone by now.
         app.quit();
     });
     app.exec();
