@@ -158,6 +158,15 @@ class TestMainWindow : public QObject {
         QCOMPARE(w->SelectedPortPath(), QStringLiteral("/dev/ttyS2"));
         QCOMPARE(settings->value, QStringLiteral("/dev/ttyS2"));
 
+        // A typed path (a pseudo-terminal is never listed) joins the list in its place.
+        w->cboxPort->setFocus();
+        w->cboxPort->lineEdit()->selectAll();
+        QTest::keyClicks(w->cboxPort->lineEdit(), QStringLiteral("/dev/pts/3"));
+        QTest::keyClick(w->cboxPort->lineEdit(), Qt::Key_Return);
+        QCOMPARE(w->cboxPort->itemText(0), QStringLiteral("/dev/pts/3"));
+        QCOMPARE(w->SelectedPortPath(), QStringLiteral("/dev/pts/3"));
+        QCOMPARE(settings->value, QStringLiteral("/dev/pts/3"));
+
         // --port adds its device and selects it.
         Make({QStringLiteral("/dev/ttyS2")}, QStringLiteral("/dev/pts/7"));
         QCOMPARE(w->cboxPort->count(), 2);
