@@ -23,11 +23,7 @@
 
 namespace {
 
-using bench::Clock;
-using bench::CpuSeconds;
-using bench::InstantController;
-using bench::Ms;
-using bench::StartSim;
+using namespace bench;
 
 // The waits one transaction must spend (as the transaction prescribes them): DTR off,
 // the address, the header, the payload with its CRC, the turnaround before the reply,

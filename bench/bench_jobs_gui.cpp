@@ -21,11 +21,7 @@
 
 namespace {
 
-using bench::Clock;
-using bench::CpuSeconds;
-using bench::InstantController;
-using bench::Ms;
-using bench::StartSim;
+using namespace bench;
 
 }  // namespace
 

@@ -22,9 +22,7 @@
 
 namespace {
 
-using bench::Clock;
-using bench::CpuSeconds;
-using bench::StartSim;
+using namespace bench;
 
 // Passes every operation through and tells how long the transaction spent in the
 // character waits beyond their nominal length (the scheduler's lateness in waking the
