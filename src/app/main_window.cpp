@@ -665,7 +665,7 @@ void TFMain::actNewExecute() {
         }
         vardex = read.Vardex;
     }
-    FileDialogSpec sdNew;
+    FileDialogOptions sdNew;
     sdNew.title = QStringLiteral("Укажите имя нового файла");
     sdNew.filter = QStringLiteral("Файл базы ключей(*.vx2)|*.vx2");
     sdNew.defaultExt = QStringLiteral("*.vx2");
@@ -714,7 +714,7 @@ void TFMain::actNewFromContrExecute() {
 }
 
 void TFMain::actOpenExecute() {
-    FileDialogSpec odOpen;
+    FileDialogOptions odOpen;
     odOpen.title = QStringLiteral("Открыть файл базы ключей");
     odOpen.filter = QStringLiteral("Файл базы ключей (*.vx2)|*.vx2");
     odOpen.defaultExt = QStringLiteral("*.vx2");

@@ -85,43 +85,44 @@ PromptAnswer QtPrompter::Message(QWidget* owner, const QString& caption, const Q
 
 namespace {
 
-void Prepare(QFileDialog& dialog, const FileDialogSpec& spec) {
+void Prepare(QFileDialog& dialog, const FileDialogOptions& dialogOptions) {
     // Qt's own dialog, so that it speaks the program's language on every desktop.
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setWindowTitle(spec.title);
-    dialog.setNameFilter(QtNameFilter(spec.filter));
-    QString ext = spec.defaultExt;
+    dialog.setWindowTitle(dialogOptions.title);
+    dialog.setNameFilter(QtNameFilter(dialogOptions.filter));
+    QString ext = dialogOptions.defaultExt;
     if (ext.startsWith(QLatin1String("*."))) {
         ext = ext.mid(2);
     }
     dialog.setDefaultSuffix(ext);
-    if (!spec.directory.isEmpty()) {
-        dialog.setDirectory(spec.directory);
+    if (!dialogOptions.directory.isEmpty()) {
+        dialog.setDirectory(dialogOptions.directory);
     }
-    if (!spec.fileName.isEmpty()) {
-        dialog.selectFile(spec.fileName);
+    if (!dialogOptions.fileName.isEmpty()) {
+        dialog.selectFile(dialogOptions.fileName);
     }
 }
 
 }  // namespace
 
-QString QtPrompter::SaveFile(QWidget* owner, const FileDialogSpec& spec) {
+QString QtPrompter::SaveFile(QWidget* owner, const FileDialogOptions& dialogOptions) {
     QFileDialog dialog(owner);
-    Prepare(dialog, spec);
+    Prepare(dialog, dialogOptions);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, !spec.overwritePrompt);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, !dialogOptions.overwritePrompt);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
     }
     return dialog.selectedFiles().constFirst();
 }
 
-QString QtPrompter::OpenFile(QWidget* owner, const FileDialogSpec& spec) {
+QString QtPrompter::OpenFile(QWidget* owner, const FileDialogOptions& dialogOptions) {
     QFileDialog dialog(owner);
-    Prepare(dialog, spec);
+    Prepare(dialog, dialogOptions);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(spec.fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setFileMode(dialogOptions.fileMustExist ? QFileDialog::ExistingFile
+                                                   : QFileDialog::AnyFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
     }
@@ -151,11 +152,11 @@ PromptAnswer ScriptedPrompter::Message(QWidget*, const QString& caption, const Q
     return a;
 }
 
-QString ScriptedPrompter::SaveFile(QWidget*, const FileDialogSpec& spec) {
+QString ScriptedPrompter::SaveFile(QWidget*, const FileDialogOptions& dialogOptions) {
     Record r;
     r.kind = Record::Save;
-    r.caption = spec.title;
-    r.spec = spec;
+    r.caption = dialogOptions.title;
+    r.dialogOptions = dialogOptions;
     records.push_back(r);
     if (onPrompt) {
         onPrompt(r);
@@ -168,11 +169,11 @@ QString ScriptedPrompter::SaveFile(QWidget*, const FileDialogSpec& spec) {
     return f;
 }
 
-QString ScriptedPrompter::OpenFile(QWidget*, const FileDialogSpec& spec) {
+QString ScriptedPrompter::OpenFile(QWidget*, const FileDialogOptions& dialogOptions) {
     Record r;
     r.kind = Record::Open;
-    r.caption = spec.title;
-    r.spec = spec;
+    r.caption = dialogOptions.title;
+    r.dialogOptions = dialogOptions;
     records.push_back(r);
     if (onPrompt) {
         onPrompt(r);

@@ -17,7 +17,7 @@ enum class PromptAnswer { Ok, Yes, No, Cancel };
 
 // A save or open dialog as the windows describe it. `filter` is written as
 // "description|pattern" (e.g. "Файл базы ключей(*.vx2)|*.vx2").
-struct FileDialogSpec {
+struct FileDialogOptions {
     QString title;
     QString filter;
     QString defaultExt;  // "*.vx2" or "vx2"
@@ -36,8 +36,8 @@ class Prompter {
     virtual PromptAnswer Message(QWidget* owner, const QString& caption, const QString& text,
                                  PromptIcon icon, PromptButtons buttons) = 0;
     // The chosen path, or an empty string when the operator cancelled.
-    virtual QString SaveFile(QWidget* owner, const FileDialogSpec& spec) = 0;
-    virtual QString OpenFile(QWidget* owner, const FileDialogSpec& spec) = 0;
+    virtual QString SaveFile(QWidget* owner, const FileDialogOptions& dialogOptions) = 0;
+    virtual QString OpenFile(QWidget* owner, const FileDialogOptions& dialogOptions) = 0;
 
     // The kinds of box the program shows.
     void Error(QWidget* owner, const QString& caption, const QString& text);
@@ -58,8 +58,8 @@ class QtPrompter : public Prompter {
   public:
     PromptAnswer Message(QWidget* owner, const QString& caption, const QString& text,
                          PromptIcon icon, PromptButtons buttons) override;
-    QString SaveFile(QWidget* owner, const FileDialogSpec& spec) override;
-    QString OpenFile(QWidget* owner, const FileDialogSpec& spec) override;
+    QString SaveFile(QWidget* owner, const FileDialogOptions& dialogOptions) override;
+    QString OpenFile(QWidget* owner, const FileDialogOptions& dialogOptions) override;
 };
 
 // For tests: records every prompt and answers from a queue. An unscripted question is
@@ -72,7 +72,7 @@ class ScriptedPrompter : public Prompter {
         QString text;
         PromptIcon icon = PromptIcon::Information;
         PromptButtons buttons = PromptButtons::Ok;
-        FileDialogSpec spec;
+        FileDialogOptions dialogOptions;
     };
 
     void AnswerBox(PromptAnswer a) { answers_.push_back(a); }
@@ -80,8 +80,8 @@ class ScriptedPrompter : public Prompter {
 
     PromptAnswer Message(QWidget* owner, const QString& caption, const QString& text,
                          PromptIcon icon, PromptButtons buttons) override;
-    QString SaveFile(QWidget* owner, const FileDialogSpec& spec) override;
-    QString OpenFile(QWidget* owner, const FileDialogSpec& spec) override;
+    QString SaveFile(QWidget* owner, const FileDialogOptions& dialogOptions) override;
+    QString OpenFile(QWidget* owner, const FileDialogOptions& dialogOptions) override;
 
     std::vector<Record> records;
     // Runs inside each box before it is answered (e.g. to look at the window state).

@@ -32,7 +32,7 @@ void TFReadContr::Finished(const JobBox& box) {
 void TFReadContr::bbOKClick() {
     if (!Load().ReadComplete())
         return;
-    FileDialogSpec sdNew;
+    FileDialogOptions sdNew;
     sdNew.title = QStringLiteral("Укажите имя нового файла");
     sdNew.filter = QStringLiteral("Файл базы ключей(*.vx2)|*.vx2");
     sdNew.defaultExt = QStringLiteral("*.vx2");

@@ -192,7 +192,7 @@ class TestJobsDialogs : public QObject {
                 QCOMPARE(w->CurrentFile, old);
                 QCOMPARE(w->Keys()->Count(), 3);
                 QCOMPARE(prompter->records.back().caption, QStringLiteral("Ошибка"));
-                QCOMPARE(prompter->records[prompter->records.size() - 2].spec.fileName,
+                QCOMPARE(prompter->records[prompter->records.size() - 2].dialogOptions.fileName,
                          QStringLiteral("new_contr.vx2"));
                 checked = true;
             }();

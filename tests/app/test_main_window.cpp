@@ -195,11 +195,11 @@ class TestMainWindow : public QObject {
         Open(path);
 
         QCOMPARE(prompter->records.back().kind, ScriptedPrompter::Record::Open);
-        const FileDialogSpec& spec = prompter->records.back().spec;
-        QCOMPARE(spec.title, QStringLiteral("Открыть файл базы ключей"));
-        QCOMPARE(spec.filter, QStringLiteral("Файл базы ключей (*.vx2)|*.vx2"));
-        QVERIFY(spec.fileMustExist);
-        QVERIFY(spec.fileName.isEmpty());
+        const FileDialogOptions& dialogOptions = prompter->records.back().dialogOptions;
+        QCOMPARE(dialogOptions.title, QStringLiteral("Открыть файл базы ключей"));
+        QCOMPARE(dialogOptions.filter, QStringLiteral("Файл базы ключей (*.vx2)|*.vx2"));
+        QVERIFY(dialogOptions.fileMustExist);
+        QVERIFY(dialogOptions.fileName.isEmpty());
 
         QCOMPARE(w->windowTitle(), QStringLiteral("Vardex 2 - ") + path);
         QVERIFY(w->FileOpen);
@@ -357,12 +357,12 @@ class TestMainWindow : public QObject {
         QCOMPARE(r[first + 1].text,
                  QStringLiteral("Внимание! Все данные в контроллере будут удалены!\rПродолжить?"));
         QCOMPARE(r[first + 1].icon, PromptIcon::Warning);
-        const FileDialogSpec& spec = r[first + 2].spec;
+        const FileDialogOptions& dialogOptions = r[first + 2].dialogOptions;
         QCOMPARE(r[first + 2].kind, ScriptedPrompter::Record::Save);
-        QCOMPARE(spec.title, QStringLiteral("Укажите имя нового файла"));
-        QCOMPARE(spec.filter, QStringLiteral("Файл базы ключей(*.vx2)|*.vx2"));
-        QCOMPARE(spec.fileName, QStringLiteral("new_db2.vx2"));
-        QVERIFY(spec.overwritePrompt);
+        QCOMPARE(dialogOptions.title, QStringLiteral("Укажите имя нового файла"));
+        QCOMPARE(dialogOptions.filter, QStringLiteral("Файл базы ключей(*.vx2)|*.vx2"));
+        QCOMPARE(dialogOptions.fileName, QStringLiteral("new_db2.vx2"));
+        QVERIFY(dialogOptions.overwritePrompt);
 
         QCOMPARE(runner->sent.size(), size_t(3));
         QCOMPARE(Command(runner->sent[0]), 0x02);

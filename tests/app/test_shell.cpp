@@ -86,13 +86,13 @@ class TestShell : public QObject {
 
     void saveDialogIsRussianWithTheGivenNameAndFilter() {
         QtPrompter prompter;
-        FileDialogSpec spec;
-        spec.title = QStringLiteral("Укажите имя нового файла");
-        spec.filter = QStringLiteral("Файл базы ключей(*.vx2)|*.vx2");
-        spec.defaultExt = QStringLiteral("*.vx2");
-        spec.fileName = QStringLiteral("new_db2.vx2");
-        spec.directory = dir.path();
-        spec.overwritePrompt = true;
+        FileDialogOptions dialogOptions;
+        dialogOptions.title = QStringLiteral("Укажите имя нового файла");
+        dialogOptions.filter = QStringLiteral("Файл базы ключей(*.vx2)|*.vx2");
+        dialogOptions.defaultExt = QStringLiteral("*.vx2");
+        dialogOptions.fileName = QStringLiteral("new_db2.vx2");
+        dialogOptions.directory = dir.path();
+        dialogOptions.overwritePrompt = true;
         QString title, suffix, accept;
         QStringList filters, selected;
         QTimer::singleShot(100, [&]() {
@@ -109,8 +109,8 @@ class TestShell : public QObject {
             }
             d->reject();
         });
-        QVERIFY(prompter.SaveFile(nullptr, spec).isEmpty());
-        QCOMPARE(title, spec.title);
+        QVERIFY(prompter.SaveFile(nullptr, dialogOptions).isEmpty());
+        QCOMPARE(title, dialogOptions.title);
         QCOMPARE(suffix, QStringLiteral("vx2"));
         QCOMPARE(filters, QStringList{QStringLiteral("Файл базы ключей(*.vx2)")});
         QVERIFY(!selected.isEmpty() && selected[0].endsWith(QStringLiteral("/new_db2.vx2")));
