@@ -21,12 +21,12 @@ struct CliArgs {
 // Exit statuses shared by every command.
 enum CliStatus {
     CliOk = 0,
-    CliFailed = 1,        // an operation failed; its text is on standard error
-    CliUsage = 2,         // wrong arguments
-    CliPortNotOpened = 3, // the port could not be opened
+    CliFailed = 1,         // an operation failed; its text is on standard error
+    CliUsage = 2,          // wrong arguments
+    CliPortNotOpened = 3,  // the port could not be opened
     // 10 + a link result code (11 write failed, 12 read failed, 13 bad link, 14 time-out)
     CliLinkBase = 10,
-    CliRefused = 5,       // refused before any traffic (duplicate, bad number, no terminal to ask)
+    CliRefused = 5,  // refused before any traffic (duplicate, bad number, no terminal to ask)
 };
 
 struct CliCommand {
@@ -41,5 +41,6 @@ const std::vector<CliCommand>& CliCommands();
 
 #define VX_CLI_CONCAT2(a, b) a##b
 #define VX_CLI_CONCAT(a, b) VX_CLI_CONCAT2(a, b)
-#define VX_CLI_COMMAND(...) \
-    static const bool VX_CLI_CONCAT(vxCliRegistered_, __LINE__) = RegisterCliCommand(CliCommand{__VA_ARGS__})
+#define VX_CLI_COMMAND(...)                                       \
+    static const bool VX_CLI_CONCAT(vxCliRegistered_, __LINE__) = \
+        RegisterCliCommand(CliCommand{__VA_ARGS__})

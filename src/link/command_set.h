@@ -41,8 +41,8 @@ RequestFrame MakeReadKey(std::uint16_t slot);
 RequestFrame MakeReadSettings();
 
 // Reply decoding. Payload bytes the controller did not send read as 0.
-int DecodeKeyCount(const FrameData& replyData);                          // 0x42
+int DecodeKeyCount(const FrameData& replyData);  // 0x42
 bool DecodePresentedKey(const FrameHeader& reply, const FrameData& replyData,
-                        KeyCodeValue& code);                             // 0x43: false = no key yet
-KeyCodeValue DecodeKey(const FrameData& replyData);                      // 0x61
+                        KeyCodeValue& code);         // 0x43: false = no key yet
+KeyCodeValue DecodeKey(const FrameData& replyData);  // 0x61
 void DecodeSettings(const FrameData& replyData, int& timeOpen, int& retryRead);  // 0x63

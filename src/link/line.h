@@ -5,7 +5,7 @@
 #include <cstdint>
 
 class TLine {
-public:
+  public:
     virtual ~TLine() = default;
     // 0 all written, 1 failure. `written` receives the count actually written.
     virtual int WriteBytes(const std::uint8_t* bytes, int count, int& written) = 0;

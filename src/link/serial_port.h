@@ -8,7 +8,7 @@
 #include "line.h"
 
 class TSerialPort : public TLine {
-public:
+  public:
     TSerialPort();
     ~TSerialPort() override;  // closes what is still open
     TSerialPort(const TSerialPort&) = delete;
@@ -33,7 +33,7 @@ public:
 
     static const char* OpenErrorCaption();  // "Ошибка подключения"
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
