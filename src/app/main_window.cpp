@@ -626,17 +626,12 @@ TFMain::LinkHold::~LinkHold() {
 
 void TFMain::actNewExecute() {
     const QString caption = QStringLiteral("Создание нового файла");
-    if (!Prompt().AskYesNo(this, caption,
-                           QStringLiteral("Для создания нового файла необходимо очистить "
-                                          "контроллер!\rДля продолжения нажмите на кнопку "
-                                          "\"Да\"\rДля отмены нажмите на кнопку \"Нет\""),
-                           PromptIcon::Question)) {
-        return;
-    }
-    if (!Prompt().AskYesNo(this, caption,
-                           QStringLiteral("Внимание! Все данные в контроллере будут "
-                                          "удалены!\rПродолжить?"),
-                           PromptIcon::Warning)) {
+    if (!Prompt().ConfirmTwice(this, caption,
+                               QStringLiteral("Для создания нового файла необходимо очистить "
+                                              "контроллер!\rДля продолжения нажмите на кнопку "
+                                              "\"Да\"\rДля отмены нажмите на кнопку \"Нет\""),
+                               QStringLiteral("Внимание! Все данные в контроллере будут "
+                                              "удалены!\rПродолжить?"))) {
         return;
     }
     LinkHold link(*this);
@@ -739,16 +734,11 @@ void TFMain::actSaveExecute() {
         return;
     }
     const QString caption = QStringLiteral("Экспорт в контроллер");
-    if (!Prompt().AskYesNo(this, caption,
-                           QStringLiteral("Вы действительно хотите выполнить экспорт в "
-                                          "контроллер?"),
-                           PromptIcon::Question)) {
-        return;
-    }
-    if (!Prompt().AskYesNo(this, caption,
-                           QStringLiteral("Внимание! Все данные в контроллере будут "
-                                          "перезаписаны!\rПродолжить?"),
-                           PromptIcon::Warning)) {
+    if (!Prompt().ConfirmTwice(this, caption,
+                               QStringLiteral("Вы действительно хотите выполнить экспорт в "
+                                              "контроллер?"),
+                               QStringLiteral("Внимание! Все данные в контроллере будут "
+                                              "перезаписаны!\rПродолжить?"))) {
         return;
     }
     LinkHold link(*this);

@@ -25,6 +25,12 @@ bool Prompter::AskYesNo(QWidget* owner, const QString& caption, const QString& t
     return Message(owner, caption, text, icon, PromptButtons::YesNo) == PromptAnswer::Yes;
 }
 
+bool Prompter::ConfirmTwice(QWidget* owner, const QString& caption, const QString& question,
+                            const QString& warning) {
+    return AskYesNo(owner, caption, question, PromptIcon::Question) &&
+           AskYesNo(owner, caption, warning, PromptIcon::Warning);
+}
+
 QString ScreenText(const QString& text) {
     QString s = text;
     s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
@@ -152,9 +158,10 @@ PromptAnswer ScriptedPrompter::Message(QWidget*, const QString& caption, const Q
     return a;
 }
 
-QString ScriptedPrompter::SaveFile(QWidget*, const FileDialogOptions& dialogOptions) {
+QString ScriptedPrompter::RecordFileDialog(Record::Kind kind,
+                                           const FileDialogOptions& dialogOptions) {
     Record r;
-    r.kind = Record::Save;
+    r.kind = kind;
     r.caption = dialogOptions.title;
     r.dialogOptions = dialogOptions;
     records.push_back(r);
@@ -169,21 +176,12 @@ QString ScriptedPrompter::SaveFile(QWidget*, const FileDialogOptions& dialogOpti
     return f;
 }
 
+QString ScriptedPrompter::SaveFile(QWidget*, const FileDialogOptions& dialogOptions) {
+    return RecordFileDialog(Record::Save, dialogOptions);
+}
+
 QString ScriptedPrompter::OpenFile(QWidget*, const FileDialogOptions& dialogOptions) {
-    Record r;
-    r.kind = Record::Open;
-    r.caption = dialogOptions.title;
-    r.dialogOptions = dialogOptions;
-    records.push_back(r);
-    if (onPrompt) {
-        onPrompt(r);
-    }
-    if (files_.empty()) {
-        return {};
-    }
-    QString f = files_.front();
-    files_.pop_front();
-    return f;
+    return RecordFileDialog(Record::Open, dialogOptions);
 }
 
 namespace {

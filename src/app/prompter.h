@@ -46,6 +46,9 @@ class Prompter {
     void Warning(QWidget* owner, const QString& caption, const QString& text);
     bool AskYesNo(QWidget* owner, const QString& caption, const QString& text,
                   PromptIcon icon = PromptIcon::Question);
+    // Clearing or overwriting the controller asks twice: the question, then a warning.
+    bool ConfirmTwice(QWidget* owner, const QString& caption, const QString& question,
+                      const QString& warning);
 };
 
 // "\r\n", "\n\r" and "\r" become "\n" for the screen.
@@ -88,6 +91,8 @@ class ScriptedPrompter : public Prompter {
     std::function<void(const Record&)> onPrompt;
 
   private:
+    QString RecordFileDialog(Record::Kind kind, const FileDialogOptions& dialogOptions);
+
     std::deque<PromptAnswer> answers_;
     std::deque<QString> files_;
 };
