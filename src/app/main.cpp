@@ -9,7 +9,8 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vardex 2"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Vardex 2"));
+    // No display name: the window system would append it to every window's and message
+    // box's caption ("Ошибка — Vardex 2"), while each caption must read exactly as set.
     QApplication::setOrganizationName(QStringLiteral("Vardex2"));
     QApplication::setDesktopFileName(QStringLiteral("vardex2"));
     QApplication::setApplicationVersion(FileVersionForCli());

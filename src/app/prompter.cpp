@@ -60,6 +60,8 @@ PromptAnswer QtPrompter::Message(QWidget* owner, const QString& caption, const Q
                                  PromptIcon icon, PromptButtons buttons) {
     QMessageBox box(owner ? owner : QApplication::activeWindow());
     box.setWindowTitle(caption);
+    // Texts are shown as written, never read as markup (a path may hold "<").
+    box.setTextFormat(Qt::PlainText);
     box.setText(ScreenText(text));
     switch (icon) {
         case PromptIcon::Information:
