@@ -99,6 +99,9 @@ TFMain::TFMain(MainDeps deps, QWidget* parent) : QMainWindow(parent), deps_(std:
 
     CreateActions();
     CreateControls();
+    // No menu of toolbars on a right click in the menu or tool bar: the window's bars
+    // are fixed.
+    setContextMenuPolicy(Qt::NoContextMenu);
     setMinimumSize(565, 349);
     // 563 x 432 below the menu bar: toolbar, panels and status bar.
     resize(563, 432 + menuBar()->sizeHint().height());
