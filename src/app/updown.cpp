@@ -1,6 +1,7 @@
 #include "updown.h"
 
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QTimer>
 
 TUpDown::TUpDown(const QString& fieldName, QWidget* parent) : QSpinBox(parent) {
@@ -31,10 +32,20 @@ void TUpDown::stepBy(int steps) {
 }
 
 void TUpDown::Offer(int proposed) {
+    // The arrow is held no longer: the modal dialog that the handler opens takes the
+    // mouse, so the release would never reach the spin box and its auto-repeat would go
+    // on stepping, one controller command after another. Each click is one step.
+    EndPress();
     const bool allowed = OnChanging(proposed);
     busy_ = false;
     if (allowed) {
         SetPosition(proposed);
     }
     emit ChangeSettled();
+}
+
+void TUpDown::EndPress() {
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(), QPointF(), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QSpinBox::mouseReleaseEvent(&release);
 }

@@ -26,5 +26,6 @@ class TUpDown : public QSpinBox {
 
   private:
     void Offer(int proposed);
+    void EndPress();  // stops the auto-repeat of a held arrow
     bool busy_ = false;
 };
