@@ -1,6 +1,9 @@
 #include "app/editkey.h"
 
+#include <algorithm>
+
 #include <QFocusEvent>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -102,6 +105,12 @@ TFEditKey::TFEditKey(TFMain& owner, int typeFormat, int row)
         edDescription->setText(r.description);
     }
     setProperty("HelpContext", row < 0 ? 19 : 20);
+    // "Редактирование - " and a long iButton number make a caption wider than the
+    // fields: the dialog grows so that the title bar shows it whole.
+    QFont titleFont = font();
+    titleFont.setBold(true);
+    const int titleWidth = QFontMetrics(titleFont).horizontalAdvance(windowTitle());
+    edDescription->setMinimumWidth(std::max(320, titleWidth + 100));
 
     connect(edKeyNumber, &QLineEdit::textChanged, this, &TFEditKey::edKeyNumberChange);
     connect(bbGetKey, &QPushButton::clicked, this, &TFEditKey::bbGetKeyClick);
