@@ -16,6 +16,7 @@
 #include "app/main_window.h"
 #include "app/prompter.h"
 #include "app/ui_platform.h"
+#include "app/updown.h"
 #include "app/version.h"
 #include "fakes.h"
 #include "help/help.h"
@@ -205,6 +206,29 @@ class TestShell : public QObject {
         help::SetFinder(nullptr);
         help::SetLauncher(nullptr);
         SetAppPrompter(nullptr);
+    }
+
+    // A held arrow is one step: each step of a time goes to the controller behind a
+    // modal wait dialog, which takes the mouse, so the release never comes back to the
+    // arrow and its auto-repeat would run the time up to its limit.
+    void heldTimeArrowMakesOneStep() {
+        TUpDown ud(QStringLiteral("edTimeOpen"));
+        ud.setRange(1, 255);
+        ud.SetPosition(5);
+        ud.resize(64, 24);
+        int offered = 0;
+        ud.OnChanging = [&offered](int) {
+            ++offered;
+            return true;
+        };
+        ud.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&ud));
+        const QPoint upArrow(ud.width() - 6, ud.height() / 4);
+        QTest::mousePress(&ud, Qt::LeftButton, {}, upArrow);
+        QTest::qWait(1200);  // well past the auto-repeat threshold
+        QTest::mouseRelease(&ud, Qt::LeftButton, {}, upArrow);
+        QCOMPARE(offered, 1);
+        QCOMPARE(ud.value(), 6);
     }
 };
 
