@@ -58,7 +58,9 @@ TFEditKey::TFEditKey(TFMain& owner, int typeFormat, int row)
     edKeyNumber->setInputMask(QString::fromStdString(mask.qtInputMask));
     bbGetKey = new QPushButton(QStringLiteral("Вычитать"), this);
     bbGetKey->setObjectName(QStringLiteral("bbGetKey"));
-    bbGetKey->setAutoDefault(false);
+    // Enter on the focused button reads the key, as a focused button takes Enter; it
+    // does not fall through to OK.
+    bbGetKey->setAutoDefault(true);
 
     lDescription = new QLabel(QStringLiteral("Описание карты(ключа):"), this);
     edDescription = new QLineEdit(this);

@@ -52,18 +52,20 @@ TFReaderPoll::TFReaderPoll(QWidget* owner, int typeFormat, const Look& look, Com
     if (look.clearButton) {
         bbClear = new QPushButton(QStringLiteral("Сбросить"), pButtons);
         bbClear->setObjectName(QStringLiteral("bbClear"));
-        bbClear->setAutoDefault(false);
         buttons->addWidget(bbClear);
     }
     buttons->addStretch();
     bbCancel = new QPushButton(QStringLiteral("Отмена"), pButtons);
     bbCancel->setObjectName(QStringLiteral("bbCancel"));
-    bbCancel->setAutoDefault(false);
     buttons->addWidget(bbCancel);
     if (!look.okButton)
         buttons->addStretch();  // Cancel alone sits in the middle
     layout->addWidget(pButtons);
     connect(bbCancel, &QPushButton::clicked, this, &QDialog::reject);
+    // Enter on a focused button clicks that button (Сбросить, Отмена); it never falls
+    // through to OK, which would write the key shown.
+    for (QPushButton* b : pButtons->findChildren<QPushButton*>())
+        b->setAutoDefault(true);
 
     tBlink = new QTimer(this);
     tBlink->setObjectName(QStringLiteral("tBlink"));

@@ -80,7 +80,9 @@ QWidget* TJobDialog::MakeButtons(const QString& okCaption) {
         bbOK = new QPushButton(okCaption, pButtons);
         bbOK->setObjectName(QStringLiteral("bbOK"));
         bbOK->setEnabled(false);
-        bbOK->setAutoDefault(false);
+        // Enter on the focused button clicks it, not the default Cancel, which would
+        // throw away what the job has read.
+        bbOK->setAutoDefault(true);
         buttons->addWidget(bbOK);
     }
     bbCancel = new QPushButton(QStringLiteral("Отмена"), pButtons);
