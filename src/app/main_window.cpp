@@ -997,7 +997,9 @@ void TFMain::actAboutExecute() {
 bool TFMain::event(QEvent* event) {
     // Hints go to the last panel, so the port choice never disappears behind them.
     if (event->type() == QEvent::StatusTip) {
-        lHint->setText(static_cast<QStatusTipEvent*>(event)->tip());
+        // A long hint is cut with an ellipsis at the window's edge, never mid-letter.
+        const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+        lHint->setText(lHint->fontMetrics().elidedText(tip, Qt::ElideRight, lHint->width()));
         return true;
     }
     return QMainWindow::event(event);
