@@ -197,6 +197,28 @@ class TestEditKey : public QObject {
         QVERIFY(d.bbOK->isEnabled());
     }
 
+    // Enter on the focused "Вычитать" reads a key; only from the fields does it mean OK.
+    void enterOnTheFocusedButtonClicksIt() {
+        w->SelectRow(w->FindRow(0x12ABCD));
+        TFEditKey d(*w, 0, w->SelectedRow());
+        int getKey = 0;
+        int ok = 0;
+        QObject::disconnect(d.bbGetKey, &QPushButton::clicked, nullptr, nullptr);
+        QObject::disconnect(d.bbOK, &QPushButton::clicked, nullptr, nullptr);
+        QObject::connect(d.bbGetKey, &QPushButton::clicked, [&getKey] { ++getKey; });
+        QObject::connect(d.bbOK, &QPushButton::clicked, [&ok] { ++ok; });
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        d.bbGetKey->setFocus();
+        QTest::keyClick(d.bbGetKey, Qt::Key_Return);
+        QCOMPARE(getKey, 1);
+        QCOMPARE(ok, 0);
+        d.edDescription->setFocus();
+        QTest::keyClick(d.edDescription, Qt::Key_Return);
+        QCOMPARE(getKey, 1);
+        QCOMPARE(ok, 1);
+    }
+
     void leavingAnIncompleteNumberIsRefused() {
         TFEditKey d(*w, 0, -1);
         d.show();
