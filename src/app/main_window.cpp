@@ -630,7 +630,30 @@ void TFMain::lvDBSelectItem() {
 
 // ---- The link ----------------------------------------------------------------------------------
 
+namespace {
+// A path typed into the port box and not yet confirmed with Enter is the port the
+// operator sees and means: it joins the list in its sorted place and is selected.
+bool TakeTypedPort(QComboBox* box) {
+    const QString typed = box->currentText().trimmed();
+    if (typed.isEmpty() ||
+        (box->currentIndex() >= 0 && box->itemText(box->currentIndex()) == typed))
+        return false;
+    int i = box->findText(typed, Qt::MatchExactly);
+    if (i < 0) {
+        i = 0;
+        while (i < box->count() && box->itemText(i) < typed)
+            ++i;
+        box->insertItem(i, typed);
+    }
+    box->setCurrentIndex(i);
+    return true;
+}
+}  // namespace
+
 bool TFMain::OpenLink() {
+    if (TakeTypedPort(cboxPort)) {
+        cboxPortChange();
+    }
     std::string error;
     if (!link_->Open(Local(SelectedPortPath()), error)) {
         Prompt().Error(this, QString::fromUtf8(TSerialPort::OpenErrorCaption()),
@@ -709,6 +732,9 @@ void TFMain::actNewExecute() {
 }
 
 void TFMain::actNewFromContrExecute() {
+    if (TakeTypedPort(cboxPort)) {
+        cboxPortChange();
+    }
     if (SelectedPortPath().isEmpty()) {
         Prompt().Error(this, QStringLiteral("Ошибка"),
                        QStringLiteral("Не выбран порт подключения!"));

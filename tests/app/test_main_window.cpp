@@ -167,6 +167,16 @@ class TestMainWindow : public QObject {
         QCOMPARE(w->SelectedPortPath(), QStringLiteral("/dev/pts/3"));
         QCOMPARE(settings->value, QStringLiteral("/dev/pts/3"));
 
+        // A path typed without Enter is still the one the action opens.
+        w->cboxPort->lineEdit()->selectAll();
+        QTest::keyClicks(w->cboxPort->lineEdit(), QStringLiteral("/dev/pts/4"));
+        QVERIFY(w->OpenLink());
+        w->CloseLink();
+        QCOMPARE(link->lastPath, std::string("/dev/pts/4"));
+        QCOMPARE(w->SelectedPortPath(), QStringLiteral("/dev/pts/4"));
+        QCOMPARE(w->cboxPort->itemText(1), QStringLiteral("/dev/pts/4"));
+        QCOMPARE(settings->value, QStringLiteral("/dev/pts/4"));
+
         // --port adds its device and selects it.
         Make({QStringLiteral("/dev/ttyS2")}, QStringLiteral("/dev/pts/7"));
         QCOMPARE(w->cboxPort->count(), 2);
