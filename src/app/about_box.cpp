@@ -8,7 +8,10 @@
 #include "icons.h"
 #include "version.h"
 
-TAboutBox::TAboutBox(QWidget* owner) : QDialog(owner) {
+// A title and a close box only: a modal box cannot be minimised out of sight.
+TAboutBox::TAboutBox(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("TAboutBox"));
     setWindowTitle(QStringLiteral("О программе ..."));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);

@@ -45,7 +45,14 @@ QString KeyText(int typeFormat, KeyCode code) {
 }  // namespace
 
 TFEditKey::TFEditKey(TFMain& owner, int typeFormat, int row)
-    : QDialog(&owner), TypeFormat(typeFormat), Row(row), OldNumber(0), owner_(owner) {
+    // A title and a close box only: a modal dialog minimised out of sight would leave
+    // the main window blocked with nothing to click.
+    : QDialog(&owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
+      TypeFormat(typeFormat),
+      Row(row),
+      OldNumber(0),
+      owner_(owner) {
     setObjectName(QStringLiteral("TFEditKey"));
     setModal(true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);

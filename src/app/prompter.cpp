@@ -59,6 +59,9 @@ QString QtNameFilter(const QString& filter) {
 PromptAnswer QtPrompter::Message(QWidget* owner, const QString& caption, const QString& text,
                                  PromptIcon icon, PromptButtons buttons) {
     QMessageBox box(owner ? owner : QApplication::activeWindow());
+    // A title and a close box only, as a message box has: it cannot be minimised.
+    box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                       Qt::WindowCloseButtonHint);
     box.setWindowTitle(caption);
     // Texts are shown as written, never read as markup (a path may hold "<").
     box.setTextFormat(Qt::PlainText);

@@ -10,7 +10,12 @@
 #include "app/prompter.h"
 
 TFReaderPoll::TFReaderPoll(QWidget* owner, int typeFormat, const Look& look, CommandRunner& runner)
-    : QDialog(owner), TypeFormat(typeFormat), runner_(runner), job_(*this) {
+    // A title and a close box only: a modal dialog cannot be minimised out of sight.
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint),
+      TypeFormat(typeFormat),
+      runner_(runner),
+      job_(*this) {
     setObjectName(QString::fromUtf8(look.objectName));
     setWindowTitle(QString::fromUtf8(look.caption));
     setModal(true);

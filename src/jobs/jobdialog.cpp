@@ -35,7 +35,11 @@ PromptIcon IconOf(BoxIcon icon) {
 }  // namespace
 
 TJobDialog::TJobDialog(QWidget* owner, CommandRunner& runner, std::function<void()> closeLink)
-    : QDialog(owner), runner_(runner), closeLink_(std::move(closeLink)) {
+    // A title and a close box only: a modal job cannot be minimised out of sight.
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint),
+      runner_(runner),
+      closeLink_(std::move(closeLink)) {
     setModal(true);
     // No "?" button; the close box stays, but the close query decides.
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
