@@ -170,13 +170,8 @@ void TFEditKey::bbGetKeyClick() {
     TFMain::LinkHold link(owner_);
     if (!link)
         return;
-    {
-        TFClearBuffer check(this, TFClearBuffer::Mode::Check, owner_.Runner());
-        check.setProperty("HelpContext", property("HelpContext"));
-        if (!check.Run())
-            return;
-    }
-    PauseMs(JobPauseMs);
+    if (!TFClearBuffer::CheckLink(this, owner_.Runner(), property("HelpContext")))
+        return;
     TFGetKey getKey(this, TypeFormat, OldNumber, owner_.Runner());
     getKey.setProperty("HelpContext", property("HelpContext"));
     if (getKey.Run())

@@ -689,13 +689,9 @@ void TFMain::actNewExecute() {
     if (!link) {
         return;
     }
-    {
-        TFClearBuffer check(this, TFClearBuffer::Mode::Check);
-        if (!check.Run()) {
-            return;
-        }
+    if (!TFClearBuffer::CheckLink(this, Runner())) {
+        return;
     }
-    PauseMs(100);
     {
         TFClearBuffer clear(this, TFClearBuffer::Mode::Clear);
         if (!clear.Run()) {
@@ -847,13 +843,9 @@ void TFMain::bbVardexClick() {
     if (!link) {
         return;
     }
-    {
-        TFClearBuffer check(this, TFClearBuffer::Mode::Check);
-        if (!check.Run()) {
-            return;
-        }
+    if (!TFClearBuffer::CheckLink(this, Runner())) {
+        return;
     }
-    PauseMs(100);
     TFGetVardex dialog(
         this, TypeFormat, Vardex, [this](KeyCode code) { return FindRow(code) >= 0; }, Runner());
     if (!dialog.Run()) {
@@ -915,13 +907,9 @@ void TFMain::tbFindKeyClick() {
         if (!link) {
             return;
         }
-        {
-            TFClearBuffer check(this, TFClearBuffer::Mode::Check, Runner());
-            if (!check.Run()) {
-                return;
-            }
+        if (!TFClearBuffer::CheckLink(this, Runner())) {
+            return;
         }
-        PauseMs(100);
         TFFindKey find(this, TypeFormat, Runner());
         if (!find.Run()) {
             return;

@@ -2,6 +2,7 @@
 
 #include <QLabel>
 
+#include "jobs/job_host.h"
 #include "link/command_set.h"
 
 TFClearBuffer::TFClearBuffer(QWidget* owner, Mode mode, CommandRunner& runner)
@@ -15,4 +16,18 @@ TFClearBuffer::TFClearBuffer(QWidget* owner, Mode mode, CommandRunner& runner)
         const RequestFrame f = MakeCheckLink();
         SetRequest(f.header, f.data);
     }
+}
+
+bool TFClearBuffer::CheckLink(QWidget* owner, CommandRunner& runner, const QVariant& helpContext) {
+    {
+        TFClearBuffer check(owner, Mode::Check, runner);
+        if (helpContext.isValid()) {
+            check.setProperty("HelpContext", helpContext);
+        }
+        if (!check.Run()) {
+            return false;
+        }
+    }
+    PauseMs(JobPauseMs);
+    return true;
 }

@@ -1,9 +1,11 @@
 // Stand-ins for the worker and the line, for tests of the windows.
 #pragma once
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <deque>
 #include <functional>
 #include <vector>
@@ -49,6 +51,15 @@ class FakeRunner : public CommandRunner {
             Qt::QueuedConnection);
     }
 
+    // Back to answering every request at once with Ok, nothing sent yet.
+    void Reset() {
+        sent.clear();
+        results.clear();
+        makeReply = nullptr;
+        hold = false;
+        held = nullptr;
+    }
+
     void Release() {
         auto f = std::move(held);
         held = nullptr;
@@ -87,3 +98,18 @@ class FakeLink : public LinkControl {
     bool fail = false;
     std::string lastPath;
 };
+
+// Runs `act` on the next modal dialog of type T as soon as it is on screen.
+template <class T>
+void OnModal(std::function<void(T*)> act) {
+    auto* timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (auto* d = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            act(d);
+        }
+    });
+    timer->start();
+}

@@ -41,21 +41,6 @@ std::vector<int> Payload(const FakeRunner::Sent& s) {
     return std::vector<int>(s.data.begin() + 1, s.data.begin() + 1 + s.data[0]);
 }
 
-// Runs `act` on the next modal dialog of type T as soon as it is on screen.
-template <class T>
-void OnModal(std::function<void(T*)> act) {
-    auto* timer = new QTimer;
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        if (auto* d = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            act(d);
-        }
-    });
-    timer->start();
-}
-
 }  // namespace
 
 class TestCapture : public QObject {
@@ -67,11 +52,7 @@ class TestCapture : public QObject {
     void init() {
         prompter = ScriptedPrompter();
         SetAppPrompter(&prompter);
-        runner.sent.clear();
-        runner.results.clear();
-        runner.hold = false;
-        runner.held = nullptr;
-        runner.makeReply = nullptr;
+        runner.Reset();
     }
     void cleanup() { SetAppPrompter(nullptr); }
 

@@ -41,21 +41,6 @@ std::function<void(const FrameHeader&, FrameHeader&, FrameData&)> Presents(KeyCo
     };
 }
 
-// Runs `act` on the next modal dialog of type T as soon as it is on screen.
-template <class T>
-void OnModal(std::function<void(T*)> act) {
-    auto* timer = new QTimer;
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        if (auto* d = qobject_cast<T*>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            act(d);
-        }
-    });
-    timer->start();
-}
-
 // Types text as the keyboard would, character by character (any alphabet).
 void TypeText(QWidget* widget, const QString& text) {
     for (QChar c : text) {

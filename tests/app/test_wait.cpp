@@ -35,10 +35,7 @@ class TestWait : public QObject {
     void init() {
         prompter = ScriptedPrompter();
         SetAppPrompter(&prompter);
-        runner.sent.clear();
-        runner.results.clear();
-        runner.hold = false;
-        runner.makeReply = nullptr;
+        runner.Reset();
     }
     void cleanup() { SetAppPrompter(nullptr); }
 
