@@ -19,12 +19,12 @@
 #include <random>
 
 #include "app/app_start.h"
-#include "app/main_window.h"
-#include "app/prompter.h"
-#include "app/ui_platform.h"
-#include "jobs/clearbuffer.h"
-#include "keys/cp1251.h"
-#include "keys/database.h"
+#include "ui/main/main_window.h"
+#include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
+#include "ui/dialogs/clearbuffer.h"
+#include "core/keys/cp1251.h"
+#include "core/keys/database.h"
 #include "support/sim_process.h"
 
 namespace {

@@ -18,14 +18,14 @@
 #include <random>
 #include <vector>
 
-#include "app/main_window.h"
-#include "app/prompter.h"
-#include "app/ui_platform.h"
-#include "app/worker_bridge.h"
-#include "jobs/getkey.h"
-#include "keys/cp1251.h"
-#include "keys/database.h"
-#include "link/serial_port.h"
+#include "ui/main/main_window.h"
+#include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
+#include "ui/seams/worker_bridge.h"
+#include "ui/dialogs/getkey.h"
+#include "core/keys/cp1251.h"
+#include "core/keys/database.h"
+#include "core/link/serial_port.h"
 #include "support/sim_process.h"
 
 namespace {

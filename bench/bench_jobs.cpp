@@ -14,12 +14,12 @@
 
 #include "bench_jobs_instant.h"
 #include "bench_link_common.h"
-#include "jobs/export_job.h"
-#include "jobs/job_host.h"
-#include "jobs/load_job.h"
-#include "keys/database.h"
-#include "link/commands.h"
-#include "link/serial_port.h"
+#include "core/jobs/export_job.h"
+#include "core/jobs/job_host.h"
+#include "core/jobs/load_job.h"
+#include "core/keys/database.h"
+#include "core/link/commands.h"
+#include "core/link/serial_port.h"
 
 namespace {
 

@@ -11,13 +11,13 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/main_window.h"
-#include "app/prompter.h"
-#include "app/ui_platform.h"
+#include "ui/main/main_window.h"
+#include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
 #include "bench_jobs_instant.h"
 #include "bench_link_common.h"
-#include "jobs/load_job.h"
-#include "jobs/writecontr.h"
+#include "core/jobs/load_job.h"
+#include "ui/dialogs/writecontr.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "jobs/job_host.h"
-#include "link/command_set.h"
+#include "core/jobs/job_host.h"
+#include "core/link/command_set.h"
 
 namespace bench {
 

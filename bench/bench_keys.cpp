@@ -13,9 +13,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "keys/cp1251.h"
-#include "keys/database.h"
-#include "keys/display_list.h"
+#include "core/keys/cp1251.h"
+#include "core/keys/database.h"
+#include "core/keys/display_list.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "bench_link_common.h"
-#include "link/command_set.h"
-#include "link/serial_port.h"
-#include "link/transact.h"
+#include "core/link/command_set.h"
+#include "core/link/serial_port.h"
+#include "core/link/transact.h"
 
 namespace {
 

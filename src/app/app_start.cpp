@@ -5,7 +5,7 @@
 #include <QLocale>
 #include <QTranslator>
 
-#include "version.h"
+#include "ui/main/version.h"
 
 bool LoadRussianTranslations(QCoreApplication& app) {
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));

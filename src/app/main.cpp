@@ -3,8 +3,8 @@
 #include <QCommandLineParser>
 
 #include "app_start.h"
-#include "help/help.h"
-#include "main_window.h"
+#include "ui/help/help.h"
+#include "ui/main/main_window.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);

@@ -8,13 +8,13 @@
 
 #include <QTemporaryDir>
 
-#include "about_box.h"
+#include "ui/main/about_box.h"
 #include "app_start.h"
-#include "jobs/clearbuffer.h"
-#include "keys/cp1251.h"
-#include "keys/database.h"
-#include "main_window.h"
-#include "ui_platform.h"
+#include "ui/dialogs/clearbuffer.h"
+#include "core/keys/cp1251.h"
+#include "core/keys/database.h"
+#include "ui/main/main_window.h"
+#include "ui/seams/ui_platform.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);

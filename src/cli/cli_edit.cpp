@@ -12,12 +12,12 @@
 
 #include "cli/cli_command.h"
 #include "cli/cli_support.h"
-#include "jobs/job_host.h"
-#include "jobs/reader_poll_job.h"
-#include "keys/cp1251.h"
-#include "keys/database.h"
-#include "keys/key_code.h"
-#include "link/command_set.h"
+#include "core/jobs/job_host.h"
+#include "core/jobs/reader_poll_job.h"
+#include "core/keys/cp1251.h"
+#include "core/keys/database.h"
+#include "core/keys/key_code.h"
+#include "core/link/command_set.h"
 
 namespace {
 

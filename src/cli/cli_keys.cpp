@@ -3,9 +3,9 @@
 #include <string>
 
 #include "cli/cli_command.h"
-#include "keys/cp1251.h"
-#include "keys/database.h"
-#include "keys/display_list.h"
+#include "core/keys/cp1251.h"
+#include "core/keys/database.h"
+#include "core/keys/display_list.h"
 
 namespace {
 

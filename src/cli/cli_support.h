@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "cli/cli_command.h"
-#include "link/command_set.h"
-#include "link/commands.h"
-#include "link/frame.h"
-#include "link/serial_port.h"
+#include "core/link/command_set.h"
+#include "core/link/commands.h"
+#include "core/link/frame.h"
+#include "core/link/serial_port.h"
 
 class CliLink {
   public:

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "link/frame.h"
+#include "core/link/frame.h"
 
 namespace {
 

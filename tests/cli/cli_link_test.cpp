@@ -8,7 +8,7 @@
 #include <chrono>
 #include <regex>
 
-#include "link/frame.h"
+#include "core/link/frame.h"
 #include "support/sim_process.h"
 
 namespace {

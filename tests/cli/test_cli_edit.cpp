@@ -11,7 +11,7 @@
 #include <regex>
 #include <thread>
 
-#include "keys/database.h"
+#include "core/keys/database.h"
 #include "support/sim_process.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "keys/database.h"
-#include "keys/display_list.h"
-#include "keys/profile.h"
+#include "core/keys/database.h"
+#include "core/keys/display_list.h"
+#include "core/keys/profile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string bytes(reinterpret_cast<const char*>(data), size);

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "link/transact.h"
+#include "core/link/transact.h"
 #include "scripted_line.h"
 
 namespace {

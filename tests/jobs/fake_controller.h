@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "jobs/job_host.h"
+#include "core/jobs/job_host.h"
 
 class FakeController : public TJobWorker {
   public:

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_controller.h"
-#include "jobs/check_job.h"
+#include "core/jobs/check_job.h"
 
 namespace {
 

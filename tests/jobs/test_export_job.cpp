@@ -5,7 +5,7 @@
 #include <chrono>
 
 #include "fake_controller.h"
-#include "jobs/export_job.h"
+#include "core/jobs/export_job.h"
 
 namespace {
 

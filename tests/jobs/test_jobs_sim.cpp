@@ -8,10 +8,10 @@
 #include <regex>
 #include <sstream>
 
-#include "jobs/load_job.h"
-#include "keys/database.h"
-#include "link/commands.h"
-#include "link/serial_port.h"
+#include "core/jobs/load_job.h"
+#include "core/keys/database.h"
+#include "core/link/commands.h"
+#include "core/link/serial_port.h"
 #include "support/sim_process.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "fake_controller.h"
-#include "jobs/load_job.h"
+#include "core/jobs/load_job.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <deque>
 
-#include "jobs/reader_poll_job.h"
+#include "core/jobs/reader_poll_job.h"
 
 namespace {
 

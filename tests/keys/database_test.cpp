@@ -1,6 +1,6 @@
 // The key database file: the bytes each operation leaves, loading, and atomic
 // replacement when writing fails.
-#include "keys/database.h"
+#include "core/keys/database.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "keys/atomic_file.h"
-#include "keys/cp1251.h"
-#include "keys/display_list.h"
+#include "core/keys/atomic_file.h"
+#include "core/keys/cp1251.h"
+#include "core/keys/display_list.h"
 
 namespace fs = std::filesystem;
 

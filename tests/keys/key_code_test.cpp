@@ -1,9 +1,9 @@
 // Key numbers: text forms, entry masks, completeness and parsing of typed values.
-#include "keys/key_code.h"
+#include "core/keys/key_code.h"
 
 #include <gtest/gtest.h>
 
-#include "keys/cp1251.h"
+#include "core/keys/cp1251.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The INI file layer: how files read, and what writes leave in them.
-#include "keys/profile.h"
+#include "core/keys/profile.h"
 
 #include <gtest/gtest.h>
 

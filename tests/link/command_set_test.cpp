@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "link/command_set.h"
+#include "core/link/command_set.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "link/command_set.h"
-#include "link/commands.h"
+#include "core/link/command_set.h"
+#include "core/link/commands.h"
 #include "scripted_line.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "link/frame.h"
-#include "link/line.h"
+#include "core/link/frame.h"
+#include "core/link/line.h"
 
 namespace {
 

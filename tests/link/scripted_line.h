@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "link/frame.h"
-#include "link/line.h"
+#include "core/link/frame.h"
+#include "core/link/line.h"
 
 using ByteVector = std::vector<std::uint8_t>;
 

@@ -12,10 +12,10 @@
 #include <future>
 #include <thread>
 
-#include "link/command_set.h"
-#include "link/commands.h"
-#include "link/serial_port.h"
-#include "link/transact.h"
+#include "core/link/command_set.h"
+#include "core/link/commands.h"
+#include "core/link/serial_port.h"
+#include "core/link/transact.h"
 #include "scripted_line.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "link/command_set.h"
-#include "link/transact.h"
+#include "core/link/command_set.h"
+#include "core/link/transact.h"
 #include "scripted_line.h"
 
 namespace {

@@ -3,8 +3,8 @@
 
 #include <random>
 
-#include "link/command_set.h"
-#include "link/frame.h"
+#include "core/link/command_set.h"
+#include "core/link/frame.h"
 #include "sim/sim_controller.h"
 #include "sim/sim_state.h"
 

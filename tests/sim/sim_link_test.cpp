@@ -15,9 +15,9 @@
 #include <regex>
 #include <sstream>
 
-#include "link/command_set.h"
-#include "link/commands.h"
-#include "link/serial_port.h"
+#include "core/link/command_set.h"
+#include "core/link/commands.h"
+#include "core/link/serial_port.h"
 #include "support/sim_process.h"
 
 namespace {

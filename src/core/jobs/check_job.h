@@ -1,0 +1,48 @@
+// Checking the controller for keys that the open database lacks: read the key count and
+// every slot, list each missing code once (ticked), and add the ticked ones on request.
+#pragma once
+
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "core/jobs/job_host.h"
+
+class TCheckJob : public TJob {
+  public:
+    // `known`: the codes of the main window's key list; `typeFormat`: the open database's.
+    TCheckJob(TJobHost& host, int typeFormat, const std::vector<KeyCode>& known);
+
+    void Start() override;  // posts step 0
+    void OnStep(int step) override;
+    void OnCompletion(int result, const FrameHeader& reply, const FrameData& replyData) override;
+
+    struct MissingKey {
+        KeyCode code = 0;
+        std::string text;  // display text, also the description it gets
+        bool ticked = true;
+        bool added = false;  // already written to the database
+    };
+    // In the order found; the list shows them sorted by text.
+    const std::vector<MissingKey>& Missing() const { return missing_; }
+    void SetTicked(KeyCode code, bool ticked);
+    // Whether "Добавить" has anything to do: a ticked row not added yet.
+    bool AnyToAdd() const;
+
+    // "Добавить": asks, then adds every ticked row not added before, sorted by text, and
+    // asks the host to close with OK. Stops at the first key the host fails to add.
+    // Returns the number of keys added.
+    int Add();
+
+    int Step = 0;  // 0 counting, 1 scanning
+    int KeyIndex = 0;
+    int KeyCount = 0;
+
+  private:
+    void Finish();
+    void Fail(int result);
+
+    int typeFormat_;
+    std::unordered_set<KeyCode> known_;  // in the database, or listed already
+    std::vector<MissingKey> missing_;
+};

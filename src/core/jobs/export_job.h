@@ -1,0 +1,52 @@
+// Exporting the open database into the controller: a full clear, the two times, the
+// vardex, then every key in the list's displayed order.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/jobs/job_host.h"
+#include "core/keys/database.h"
+
+// What the export writes, as the main window shows it.
+struct ExportKey {
+    KeyCode code = 0;
+    std::string caption;      // the key's display text
+    std::string description;  // UTF-8
+};
+
+struct ExportSource {
+    int TimeOpen = 1;
+    int RetryRead = 1;
+    KeyCode Vardex = 0;
+    std::string VardexCaption = "Отсутствует";  // the vardex button's caption
+    std::vector<ExportKey> keys;                // in displayed (sorted) order
+};
+
+// The main window's view of a database in the display format `typeFormat`: keys sorted by
+// their display text (ties keep the file order), descriptions converted to UTF-8.
+ExportSource ExportSourceOf(const DbModel& model, int typeFormat);
+// The vardex button's caption: the formatted vardex, or "Отсутствует" for none.
+std::string VardexCaption(int typeFormat, KeyCode vardex);
+
+class TExportJob : public TJob {
+  public:
+    // Sets the progress maximum to the number of keys + 3.
+    TExportJob(TJobHost& host, ExportSource source);
+
+    void Start() override;  // posts step 0
+    void OnStep(int step) override;
+    void OnCompletion(int result, const FrameHeader& reply, const FrameData& replyData) override;
+
+    const ExportSource& Source() const { return source_; }
+
+    int Step = 0;  // 0 clear, 1 settings, 2 vardex, 3 keys
+    int KeyIndex = 0;
+
+  private:
+    void Finish();
+    void Fail(int result);
+
+    ExportSource source_;
+    int position_ = 0;
+};

@@ -1,0 +1,60 @@
+#include "core/jobs/reader_poll_job.h"
+
+const char* const ReaderPollErrorCaption = "Ошибка связи с контроллером";
+
+namespace {
+constexpr int PollStep = 0;
+}
+
+TReaderPollJob::TReaderPollJob(TJobHost& host) : TJob(host) {
+    RequestFrame frame = MakeReadPresentedKey();
+    Request = frame.header;
+    RequestData = frame.data;
+    // Cancel closes a capture dialog at once, even with a request in flight.
+    CanClose = true;
+}
+
+void TReaderPollJob::Start() {
+    Poll();
+}
+
+void TReaderPollJob::OnStep(int /*step*/) {
+    if (waiting_)
+        Poll();
+}
+
+void TReaderPollJob::Poll() {
+    RequestFrame frame;
+    frame.header = Request;
+    frame.data = RequestData;
+    ++Polls;
+    host_.SendRequest(frame);
+}
+
+void TReaderPollJob::OnCompletion(int result, const FrameHeader& reply,
+                                  const FrameData& replyData) {
+    if (!waiting_)
+        return;  // the dialog stopped waiting: a late completion
+    Result = result;
+    if (!IsSuccess(result)) {
+        waiting_ = false;
+        host_.Failed(JobBox{ReaderPollErrorCaption, ResultText(result), BoxIcon::Error});
+        host_.CloseJob(JobEnd::Cancel);
+        return;
+    }
+    Reply = reply;
+    ReplyData = replyData;
+    KeyCodeValue code = 0;
+    if (!DecodePresentedKey(Reply, ReplyData, code)) {
+        host_.ContinueAfterPause(PollStep);  // nobody at the reader yet
+        return;
+    }
+    waiting_ = false;
+    if (KeyRead)
+        KeyRead(code);
+}
+
+void TReaderPollJob::Stop() {
+    waiting_ = false;
+    CancelRequested = true;
+}

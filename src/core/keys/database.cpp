@@ -1,0 +1,136 @@
+// The key database file: settings and keys in an INI file, every write an atomic
+// replacement of the whole file.
+#include "core/keys/database.h"
+
+#include <cerrno>
+
+#include "core/keys/atomic_file.h"
+#include "core/keys/cp1251.h"
+#include "core/keys/profile.h"
+
+namespace {
+
+constexpr std::string_view kSettings = "ControllerSettings";
+constexpr std::string_view kKeys = "VardexDB2";
+
+DbResult Failed(std::string text) {
+    return DbResult{false, std::move(text)};
+}
+
+DbResult ReadFailed(const std::string& path, int err) {
+    return Failed("Не удалось прочитать файл «" + path + "»: " + ErrorText(err));
+}
+
+DbResult WriteFailed(const std::string& path, int err) {
+    return Failed("Не удалось записать файл «" + path + "»: " + ErrorText(err));
+}
+
+DbResult Replace(const std::string& path, const ProfileFile& file) {
+    if (int err = ReplaceFile(path, file.Bytes()))
+        return WriteFailed(path, err);
+    return {};
+}
+
+// Reads the file, applies `change` and replaces the file. A missing file starts empty,
+// as the profile functions create the file on the first write.
+template <typename Change>
+DbResult Edit(const std::string& path, Change change) {
+    std::string bytes;
+    int err = ReadWholeFile(path, bytes);
+    if (err != 0 && err != ENOENT)
+        return ReadFailed(path, err);
+    ProfileFile file(std::move(bytes));
+    change(file);
+    return Replace(path, file);
+}
+
+void WriteSettings(ProfileFile& f, int timeOpen, int retryRead, int typeFormat) {
+    f.WriteInteger(kSettings, "TimeOpen", timeOpen);
+    f.WriteInteger(kSettings, "RetryRead", retryRead);
+    f.WriteInteger(kSettings, "TypeFormat", typeFormat);
+}
+
+}  // namespace
+
+DbResult NewDbFile(const std::string& path) {
+    ProfileFile file;
+    WriteSettings(file, 1, 1, 0);
+    file.WriteInteger(kSettings, "Vardex", 0);
+    return Replace(path, file);
+}
+
+DbResult SaveVardex(const std::string& path, KeyCode code) {
+    return Edit(path, [&](ProfileFile& f) { f.WriteInteger(kSettings, "Vardex", code); });
+}
+
+DbResult SaveSettings(const std::string& path, int timeOpen, int retryRead, int typeFormat) {
+    return Edit(path, [&](ProfileFile& f) { WriteSettings(f, timeOpen, retryRead, typeFormat); });
+}
+
+DbResult SaveTypeFormat(const std::string& path, int typeFormat) {
+    return Edit(path, [&](ProfileFile& f) { f.WriteInteger(kSettings, "TypeFormat", typeFormat); });
+}
+
+DbResult SaveKey(const std::string& path, KeyCode code, const std::string& description) {
+    return Edit(path,
+                [&](ProfileFile& f) { f.WriteString(kKeys, std::to_string(code), description); });
+}
+
+DbResult SaveKeys(const std::string& path, const std::vector<DbKey>& keys) {
+    if (keys.empty())
+        return {};
+    return Edit(path, [&](ProfileFile& f) {
+        for (const DbKey& k : keys)
+            f.WriteString(kKeys, std::to_string(k.code), k.description);
+    });
+}
+
+DbResult RemoveKey(const std::string& path, KeyCode code) {
+    // Every entry of the key goes: a second one left behind would bring the key back.
+    return Edit(path, [&](ProfileFile& f) { f.DeleteEntry(kKeys, std::to_string(code), true); });
+}
+
+DbResult WriteDbFile(const std::string& path, const DbModel& model) {
+    ProfileFile file;
+    WriteSettings(file, model.TimeOpen, model.RetryRead, model.TypeFormat);
+    file.WriteInteger(kSettings, "Vardex", model.Vardex);
+    for (const DbKey& k : model.keys)
+        file.WriteString(kKeys, std::to_string(k.code), k.description);
+    return Replace(path, file);
+}
+
+std::string KeyNameError(std::string_view name) {
+    return "«" + Cp1251ToUtf8(name) + "» не является допустимым целым числом";
+}
+
+DbResult LoadDbFile(const std::string& path, DbModel& model) {
+    std::string bytes;
+    if (int err = ReadWholeFile(path, bytes))
+        return ReadFailed(path, err);
+    return LoadDbBytes(std::move(bytes), model);
+}
+
+DbResult LoadDbBytes(std::string bytes, DbModel& model) {
+    ProfileFile file(std::move(bytes));
+    DbModel loaded;
+    loaded.TimeOpen = file.ReadInteger(kSettings, "TimeOpen", 1);
+    loaded.RetryRead = file.ReadInteger(kSettings, "RetryRead", 1);
+    loaded.TypeFormat = file.ReadInteger(kSettings, "TypeFormat", 0);
+    loaded.Vardex = static_cast<KeyCode>(file.ReadInteger(kSettings, "Vardex", 0));
+    DbResult result;
+    auto entries = file.ReadSectionEntries(kKeys);
+    loaded.keys.reserve(entries.size());
+    for (const auto& [name, value] : entries) {
+        auto code = ParseProfileInteger(name);
+        if (!code) {
+            // The rows before it stay; the load still counts as done.
+            result.error = KeyNameError(name);
+            break;
+        }
+        DbKey& k = loaded.keys.emplace_back();
+        k.code = static_cast<KeyCode>(*code);
+        k.description.assign(value.substr(0, MaxDescriptionLength));
+    }
+    model = std::move(loaded);
+    return result;
+}

@@ -1,0 +1,58 @@
+// The key database file (".vx2"): the controller's settings and its keys with
+// descriptions. Every write replaces the file atomically.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/keys/key_code.h"
+
+struct DbKey {
+    KeyCode code = 0;
+    std::string description;  // Windows-1251 bytes, as in the file
+};
+
+// The open database as the program holds it in memory.
+struct DbModel {
+    int TimeOpen = 1;
+    int RetryRead = 1;
+    int TypeFormat = 0;
+    KeyCode Vardex = 0;
+    std::vector<DbKey> keys;  // file order
+};
+
+// Outcome of a file operation. `error` is the text for a box captioned "Ошибка" (UTF-8).
+struct DbResult {
+    bool ok = true;
+    std::string error;
+    explicit operator bool() const { return ok; }
+};
+
+constexpr int MaxDescriptionLength = 128;
+
+DbResult NewDbFile(const std::string& path);
+DbResult SaveVardex(const std::string& path, KeyCode code);
+DbResult SaveSettings(const std::string& path, int timeOpen, int retryRead, int typeFormat);
+DbResult SaveTypeFormat(const std::string& path, int typeFormat);
+// A description with blanks at an edge or inside quotation marks is written inside one
+// more pair of quotation marks, so that it reads back exactly as typed.
+DbResult SaveKey(const std::string& path, KeyCode code, const std::string& description);
+// Many SaveKey calls as one replacement of the file (the check for new keys).
+DbResult SaveKeys(const std::string& path, const std::vector<DbKey>& keys);
+// Removes every entry of the key (a file edited by hand may hold two).
+DbResult RemoveKey(const std::string& path, KeyCode code);
+
+// Reads the file into `model` (descriptions cut to 128 characters). A bad entry name
+// stops the key list there: the result is still ok, with `error` set to the
+// conversion error for the box.
+// A file that cannot be read is an error and leaves `model` alone.
+DbResult LoadDbFile(const std::string& path, DbModel& model);
+// The same over the file's bytes already read.
+DbResult LoadDbBytes(std::string bytes, DbModel& model);
+// The conversion error of an entry name that is not an integer (UTF-8).
+std::string KeyNameError(std::string_view name);
+
+// Writes a whole database as one replacement, with the same bytes the entry-by-entry
+// writes would give (settings, then keys in model order). For loads and batches.
+DbResult WriteDbFile(const std::string& path, const DbModel& model);

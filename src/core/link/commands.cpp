@@ -1,0 +1,135 @@
+#include "core/link/commands.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "core/link/transact.h"
+
+namespace {
+
+constexpr int Attempts = 3;
+
+struct Loaded {
+    FrameHeader request;
+    FrameData requestData;
+    TCommands::Completion done;
+};
+
+}  // namespace
+
+struct TCommands::Impl {
+    explicit Impl(TLine& line) : Link(line) {}
+
+    TLine& Link;
+
+    // Handed over by Load. Normally at most one waits here; should a request be loaded
+    // while the previous one is still in flight it waits its turn instead of being lost.
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<Loaded> queue;
+    bool terminated = false;
+    bool busy = false;
+
+    // The request in flight: touched by the worker alone.
+    TCommands::Completion Requester;
+    FrameHeader Request{};
+    FrameData RequestData{};
+    FrameHeader Reply{};
+    FrameData ReplyData{};
+
+    std::thread thread;
+
+    bool Terminated() {
+        std::lock_guard lock(mutex);
+        return terminated;
+    }
+};
+
+TCommands::TCommands(TLine& link) : d(std::make_unique<Impl>(link)) {
+    d->thread = std::thread([this] { Execute(); });
+}
+
+TCommands::~TCommands() {
+    {
+        std::lock_guard lock(d->mutex);
+        d->terminated = true;
+    }
+    d->wake.notify_all();
+    d->thread.join();
+}
+
+void TCommands::Load(const FrameHeader& request, const FrameData& requestData, Completion done) {
+    {
+        std::lock_guard lock(d->mutex);
+        d->queue.push_back({request, requestData, std::move(done)});
+    }
+    d->wake.notify_one();
+}
+
+void TCommands::Execute() {
+    for (;;) {
+        {
+            std::unique_lock lock(d->mutex);
+            d->wake.wait(lock, [this] { return d->terminated || !d->queue.empty(); });
+            if (d->terminated) {
+                return;
+            }
+            Loaded next = std::move(d->queue.front());
+            d->queue.pop_front();
+            d->Request = next.request;
+            d->RequestData = next.requestData;
+            d->Reply.fill(0);
+            d->ReplyData.fill(0);
+            d->Requester = std::move(next.done);
+            d->busy = true;
+        }
+
+        int result = NotRun;
+        try {
+            result = RunAttempts();
+        } catch (...) {
+            result = NotRun;
+        }
+
+        // Finish with this request before anyone hears of it: the requester may load
+        // the next one from inside its completion, and that must find the worker ready.
+        Completion done = std::move(d->Requester);
+        d->Requester = nullptr;
+        const FrameHeader reply = d->Reply;
+        const FrameData replyData = d->ReplyData;
+        {
+            std::lock_guard lock(d->mutex);
+            d->busy = false;
+        }
+        if (done) {
+            try {
+                done(result, reply, replyData);
+            } catch (...) {
+                // A requester's failure must not take the worker down.
+            }
+        }
+    }
+}
+
+int TCommands::RunAttempts() {
+    int result = NotRun;
+    int made = 0;
+    while (made < Attempts && !d->Terminated()) {
+        result = Transact(d->Link, d->Request, d->RequestData, d->ReplyData, d->Reply);
+        ++made;
+        if (result == Ok) {
+            return Ok;
+        }
+    }
+    if (made == Attempts && result == NotRun) {
+        result = TimedOut;
+    }
+    return result;
+}
+
+bool TCommands::Idle() const {
+    std::lock_guard lock(d->mutex);
+    return d->queue.empty() && !d->busy;
+}

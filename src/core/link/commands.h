@@ -1,0 +1,37 @@
+// The one worker thread that carries requests to the controller, up to three
+// attempts each, and hands the result back to whoever loaded the request.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "core/link/frame.h"
+#include "core/link/line.h"
+
+class TCommands {
+  public:
+    // Called on the worker thread once the worker is idle again (a Load made from inside
+    // it, or right after it, is never lost). It gets copies of the reply buffers, so a
+    // requester that has gone away meanwhile costs nothing: the callback must only post
+    // the result to its own side (a queued Qt call guarded by QPointer, an event loop).
+    using Completion =
+        std::function<void(int result, const FrameHeader& reply, const FrameData& replyData)>;
+
+    explicit TCommands(TLine& link);  // starts the thread
+    ~TCommands();  // stops and joins the thread; not to be called from a completion
+
+    // Only while idle: at the start of a dialog or after the previous completion.
+    void Load(const FrameHeader& request, const FrameData& requestData, Completion done);
+
+    // Up to three transactions on the loaded request; the last attempt's code.
+    int RunAttempts();
+
+    // No request waiting or in flight.
+    bool Idle() const;
+
+  private:
+    void Execute();  // the thread body
+
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};

@@ -1,0 +1,102 @@
+// The key capture dialogs: the operator holds a key (or card) to the controller's
+// reader while the dialog polls it. TFReaderPoll is what the three dialogs share (the
+// blinking prompt, the poll and its failure box, Cancel at any time); TFGetKey reads a
+// number into the key-edit dialog and waits for "ОК".
+#pragma once
+
+#include <QDialog>
+
+#include "ui/seams/worker_bridge.h"
+#include "core/jobs/job_host.h"
+#include "core/jobs/reader_poll_job.h"
+#include "core/keys/key_code.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class QWidget;
+
+class TFReaderPoll : public QDialog, protected TJobHost {
+    Q_OBJECT
+  public:
+    ~TFReaderPoll() override;
+
+    // Shows the dialog modally; true for the OK result.
+    bool Run() { return exec() == QDialog::Accepted; }
+    // The dialog's waiting flag: true from creation until a key, "Сбросить", Cancel or
+    // close; completions that arrive after it are ignored.
+    bool Waiting() const;
+    // Requests sent so far.
+    int Polls() const { return job_.Polls; }
+
+    int TypeFormat;
+    QLabel* Label1 = nullptr;
+    QLineEdit* edKey = nullptr;  // edFindKey or edGetKey
+    QWidget* pButtons = nullptr;
+    QPushButton* bbOK = nullptr;     // absent (null) in TFFindKey
+    QPushButton* bbClear = nullptr;  // TFGetVardex only
+    QPushButton* bbCancel = nullptr;
+    QTimer* tBlink = nullptr;
+
+  public slots:
+    void done(int result) override;
+
+  protected:
+    struct Look {
+        const char* objectName;
+        const char* caption;
+        const char* label;
+        const char* prompt;
+        const char* fieldName;
+        bool okButton;
+        bool clearButton;
+    };
+    TFReaderPoll(QWidget* owner, int typeFormat, const Look& look, CommandRunner& runner);
+
+    // A key has been read (the poll and the blinking have stopped).
+    virtual void KeyRead(KeyCode code) = 0;
+    // Ends the waiting: no further poll, blinking off, the normal colour.
+    void StopWaiting();
+    void ShowCode(const QString& text);
+
+    void showEvent(QShowEvent* event) override;
+
+    // TJobHost: requests through the worker, the pause on a single-shot timer.
+    void SendRequest(const RequestFrame& request) override;
+    void PostStep(int step) override;
+    void ContinueAfterPause(int step) override;
+    void AddLine(const std::string&) override {}
+    void AppendToLastLine(const std::string&) override {}
+    void SetProgressMax(int) override {}
+    void SetProgressPosition(int) override {}
+    void ClosePort() override {}
+    void Finished(const JobBox&) override {}
+    void Failed(const JobBox& box) override;
+    void CloseJob(JobEnd end) override;
+    bool AskYesNo(const JobBox&) override { return false; }
+
+    CommandRunner& runner_;
+
+  private:
+    void tBlinkTimer();
+    void SetRed(bool red);
+
+    TReaderPollJob job_;
+    bool shown_ = false;
+    bool red_ = false;
+};
+
+class TFGetKey : public TFReaderPoll {
+    Q_OBJECT
+  public:
+    // startCode: the key-edit dialog's number; never handed back, the OK result needs a read.
+    TFGetKey(QWidget* owner, int typeFormat, KeyCode startCode,
+             CommandRunner& runner = AppRunner());
+
+    KeyCode ReadCode;
+    QLineEdit* edGetKey = nullptr;
+
+  protected:
+    void KeyRead(KeyCode code) override;
+};

@@ -1,0 +1,50 @@
+#include "ui/dialogs/readcontr.h"
+
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/seams/prompter.h"
+
+TFReadContr::TFReadContr(QWidget* owner, CommandRunner& runner, std::function<void()> closeLink,
+                         AdoptNewFile adoptNewFile)
+    : TJobDialog(owner, runner, std::move(closeLink)), adoptNewFile_(std::move(adoptNewFile)) {
+    setObjectName(QStringLiteral("TFReadContr"));
+    setWindowTitle(QStringLiteral("Загрузка из контроллера"));
+    resize(460, 420);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(MakeLog(), 1);
+
+    layout->addWidget(MakeProgressBar(1));  // empty until the key count is known
+    layout->addWidget(MakeButtons(QStringLiteral("Сохранить")));
+    connect(bbOK, &QPushButton::clicked, this, &TFReadContr::bbOKClick);
+
+    SetJob(std::make_unique<TLoadJob>(*this));
+}
+
+void TFReadContr::Finished(const JobBox& box) {
+    bbOK->setEnabled(true);
+    TJobDialog::Finished(box);
+}
+
+void TFReadContr::bbOKClick() {
+    if (!Load().ReadComplete())
+        return;
+    FileDialogOptions sdNew;
+    sdNew.title = QStringLiteral("Укажите имя нового файла");
+    sdNew.filter = QStringLiteral("Файл базы ключей(*.vx2)|*.vx2");
+    sdNew.defaultExt = QStringLiteral("*.vx2");
+    sdNew.fileName = QStringLiteral("new_contr.vx2");
+    sdNew.overwritePrompt = true;
+    sdNew.pathMustExist = true;
+    const QString path = AppPrompter().SaveFile(this, sdNew);
+    if (path.isEmpty())
+        return;  // the dialog stays open; Save can be pressed again
+    // The whole file is written as one replacement and becomes current only once it is
+    // complete and loaded; a failure leaves the main window and the chosen name as they were.
+    if (!adoptNewFile_ || !adoptNewFile_(path, Load().NewFileModel()))
+        return;
+    CloseJob(JobEnd::Ok);
+}

@@ -1,0 +1,252 @@
+#include "ui/main/editkey.h"
+
+#include <algorithm>
+
+#include <QFocusEvent>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QValidator>
+
+#include "ui/main/main_window.h"
+#include "ui/seams/prompter.h"
+#include "ui/seams/worker_bridge.h"
+#include "ui/dialogs/clearbuffer.h"
+#include "ui/dialogs/getkey.h"
+#include "ui/dialogs/keysave.h"
+#include "core/keys/cp1251.h"
+#include "core/keys/database.h"
+
+namespace {
+
+const char* const NumberRefusal =
+    "Проверьте правильность ввода номера карты(ключа)\rДля отмены ввода нажмите на кнопку Esc";
+
+// The description is kept in the file as Windows-1251: a character it cannot hold is
+// refused where it is typed (or pasted), never replaced later.
+class Cp1251Validator : public QValidator {
+  public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& /*pos*/) const override {
+        std::string bytes;
+        return Utf8ToCp1251(input.toStdString(), bytes) ? Acceptable : Invalid;
+    }
+};
+
+QString KeyText(int typeFormat, KeyCode code) {
+    return QString::fromStdString(Format(typeFormat, code));
+}
+
+}  // namespace
+
+TFEditKey::TFEditKey(TFMain& owner, int typeFormat, int row)
+    // A title and a close box only: a modal dialog minimised out of sight would leave
+    // the main window blocked with nothing to click.
+    : QDialog(&owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
+      TypeFormat(typeFormat),
+      Row(row),
+      OldNumber(0),
+      owner_(owner) {
+    setObjectName(QStringLiteral("TFEditKey"));
+    setModal(true);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+    lKeyNumber = new QLabel(QStringLiteral("Номер карты/ключа:"), this);
+    edKeyNumber = new QLineEdit(this);
+    edKeyNumber->setObjectName(QStringLiteral("edKeyNumber"));
+    edKeyNumber->setFixedWidth(190);
+    const EntryMask mask = GetEntryMask(typeFormat);
+    edKeyNumber->setInputMask(QString::fromStdString(mask.qtInputMask));
+    bbGetKey = new QPushButton(QStringLiteral("Вычитать"), this);
+    bbGetKey->setObjectName(QStringLiteral("bbGetKey"));
+    // Enter on the focused button reads the key, as a focused button takes Enter; it
+    // does not fall through to OK.
+    bbGetKey->setAutoDefault(true);
+
+    lDescription = new QLabel(QStringLiteral("Описание карты(ключа):"), this);
+    edDescription = new QLineEdit(this);
+    edDescription->setObjectName(QStringLiteral("edDescription"));
+    edDescription->setMaxLength(MaxDescriptionLength);
+    edDescription->setValidator(new Cp1251Validator(edDescription));
+
+    bbOK = new QPushButton(QStringLiteral("ОК"), this);
+    bbOK->setObjectName(QStringLiteral("bbOK"));
+    bbOK->setDefault(true);
+    bbOK->setEnabled(false);
+    bbCancel = new QPushButton(QStringLiteral("Отмена"), this);
+    bbCancel->setObjectName(QStringLiteral("bbCancel"));
+    bbCancel->setAutoDefault(false);
+    // Cancel must stay reachable while the number is incomplete: clicking it does not
+    // take the focus out of the number field (Esc does the same from the keyboard).
+    bbCancel->setFocusPolicy(Qt::NoFocus);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(lKeyNumber);
+    auto* numberRow = new QHBoxLayout;
+    numberRow->addWidget(edKeyNumber);
+    numberRow->addWidget(bbGetKey);
+    numberRow->addStretch();
+    layout->addLayout(numberRow);
+    layout->addWidget(lDescription);
+    layout->addWidget(edDescription);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(bbOK);
+    buttons->addWidget(bbCancel);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    edDescription->setMinimumWidth(320);
+
+    if (row < 0) {
+        setWindowTitle(QStringLiteral("Новая карта(ключ)"));
+        edKeyNumber->setText(QString::fromStdString(mask.initialText));
+    } else {
+        const KeyRow& r = owner.Keys()->Row(row);
+        OldNumber = r.code;
+        setWindowTitle(QStringLiteral("Редактирование - ") + r.caption);
+        edKeyNumber->setText(r.caption);
+        edDescription->setText(r.description);
+    }
+    setProperty("HelpContext", row < 0 ? 19 : 20);
+    // "Редактирование - " and a long iButton number make a caption wider than the
+    // fields: the dialog grows so that the title bar shows it whole.
+    QFont titleFont = font();
+    titleFont.setBold(true);
+    const int titleWidth = QFontMetrics(titleFont).horizontalAdvance(windowTitle());
+    edDescription->setMinimumWidth(std::max(320, titleWidth + 100));
+
+    connect(edKeyNumber, &QLineEdit::textChanged, this, &TFEditKey::edKeyNumberChange);
+    connect(bbGetKey, &QPushButton::clicked, this, &TFEditKey::bbGetKeyClick);
+    connect(bbOK, &QPushButton::clicked, this, &TFEditKey::bbOKClick);
+    connect(bbCancel, &QPushButton::clicked, this, &QDialog::reject);
+    edKeyNumber->installEventFilter(this);
+    edKeyNumberChange();
+    edKeyNumber->setFocus();
+}
+
+std::string TFEditKey::EnteredNumber() const {
+    return EnteredValue(TypeFormat, edKeyNumber->displayText().toStdString());
+}
+
+void TFEditKey::edKeyNumberChange() {
+    bbOK->setEnabled(Complete(TypeFormat, EnteredNumber()));
+}
+
+bool TFEditKey::RefuseIncompleteNumber() {
+    if (edKeyNumber->hasAcceptableInput())
+        return false;
+    owner_.Prompt().Error(this, QStringLiteral("Ошибка ввода"), QString::fromUtf8(NumberRefusal));
+    edKeyNumber->setFocus();
+    return true;
+}
+
+bool TFEditKey::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == edKeyNumber && event->type() == QEvent::FocusOut) {
+        // Only the operator moving on within the dialog counts as leaving the field; the
+        // dialog closing or a box of its own taking the focus does not.
+        auto reason = static_cast<QFocusEvent*>(event)->reason();
+        // The box comes once the focus change is over, so that it never interrupts a
+        // click half-way; the field then takes the focus back.
+        if ((reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+             reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason) &&
+            isVisible() && !edKeyNumber->hasAcceptableInput())
+            QTimer::singleShot(0, this, [this] {
+                if (isVisible())
+                    RefuseIncompleteNumber();
+            });
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TFEditKey::bbGetKeyClick() {
+    if (!edKeyNumber->hasAcceptableInput())
+        return;  // the field has refused to be left
+    TFMain::LinkHold link(owner_);
+    if (!link)
+        return;
+    if (!TFClearBuffer::CheckLink(this, owner_.Runner(), property("HelpContext")))
+        return;
+    TFGetKey getKey(this, TypeFormat, OldNumber, owner_.Runner());
+    getKey.setProperty("HelpContext", property("HelpContext"));
+    if (getKey.Run())
+        edKeyNumber->setText(KeyText(TypeFormat, getKey.ReadCode));  // re-evaluates OK
+}
+
+void TFEditKey::BecomeNewKey() {
+    Row = -1;
+    OldNumber = 0;
+    setWindowTitle(QStringLiteral("Новая карта(ключ)"));
+}
+
+void TFEditKey::bbOKClick() {
+    if (!Complete(TypeFormat, EnteredNumber()))
+        return;
+    const KeyCode newCode = Parse(TypeFormat, EnteredNumber());
+    const QString description = edDescription->text();
+
+    // The description alone lives only in the file: nothing goes to the controller.
+    if (Row >= 0 && newCode == OldNumber) {
+        if (owner_.SaveKey(newCode, description)) {
+            owner_.UpdateKeyRow(Row, newCode, description);
+            accept();
+        }
+        return;
+    }
+
+    if (owner_.FindRow(newCode) >= 0) {
+        owner_.Prompt().Error(
+            this, QStringLiteral("Ошибка"),
+            QStringLiteral("Карта(ключ) с номером %1 уже зарегистрирована в базе карт(ключей)")
+                .arg(KeyText(TypeFormat, newCode)));
+        return;
+    }
+
+    TFMain::LinkHold link(owner_);
+    if (!link)
+        return;
+    const QString adding =
+        QStringLiteral("Добавление карты(ключа) %1").arg(KeyText(TypeFormat, newCode));
+
+    if (Row < 0) {
+        TFKeySave store(this, adding, newCode, true, false, owner_.Runner());
+        if (!store.Run())
+            return;
+        // Closes also when the file refused the key (its box has told why): the key is
+        // then in the controller only.
+        if (owner_.SaveKey(newCode, description))
+            owner_.AddKeyRow(newCode, description);
+        accept();
+        return;
+    }
+
+    {
+        TFKeySave remove(
+            this, QStringLiteral("Удаление карты(ключа) %1").arg(KeyText(TypeFormat, OldNumber)),
+            OldNumber, false, false, owner_.Runner());
+        if (!remove.Run())
+            return;
+    }
+    if (!owner_.RemoveKey(OldNumber))
+        return;
+    // From here the old number is in neither the controller nor the file. Should the new
+    // one not get stored, its row must go too, or the list would show a key that is
+    // nowhere; the dialog then holds what is left to add: a new key.
+    bool stored;
+    {
+        TFKeySave store(this, adding, newCode, true, false, owner_.Runner());
+        stored = store.Run() && owner_.SaveKey(newCode, description);
+    }
+    if (!stored) {
+        owner_.RemoveKeyRow(Row);
+        BecomeNewKey();
+        return;
+    }
+    owner_.UpdateKeyRow(Row, newCode, description);
+    accept();
+}

@@ -1,0 +1,51 @@
+// The rows of the key list: one per key, kept sorted by the first column's text.
+// A plain model over a vector, so that tens of thousands of keys open and re-render
+// quickly.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <vector>
+
+#include "core/keys/key_code.h"
+
+struct KeyRow {
+    KeyCode code = 0;
+    QString caption;      // Format(TypeFormat, code)
+    QString description;  // Unicode; the file holds it in Windows-1251
+};
+
+class KeyListModel : public QAbstractTableModel {
+    Q_OBJECT
+  public:
+    static constexpr int KeyCodeRole = Qt::UserRole;
+
+    explicit KeyListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    // Replaces every row (sorted here).
+    void Reset(std::vector<KeyRow> rows);
+    // Inserts one row at its sorted place; returns its row number.
+    int Add(KeyRow row);
+    // Changes a row and moves it to its sorted place; returns its new row number.
+    int Update(int row, KeyRow value);
+    void Remove(int row);
+    // Every caption formatted again from the stored codes, then one re-sort.
+    void Reformat(int typeFormat);
+
+    // The first row (in list order) carrying `code`, or -1.
+    int FindRow(KeyCode code) const;
+    const KeyRow& Row(int row) const { return rows_[static_cast<size_t>(row)]; }
+    const std::vector<KeyRow>& Rows() const { return rows_; }
+    int Count() const { return static_cast<int>(rows_.size()); }
+
+  private:
+    void Sort();
+    int SortedPlace(const QString& caption) const;
+
+    std::vector<KeyRow> rows_;
+};

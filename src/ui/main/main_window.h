@@ -1,0 +1,206 @@
+// TFMain, the program's one main window.
+//
+// Where the other windows hang on (each a small handler in main_window.cpp, and a
+// flag in `Ready` that keeps its controls disabled until the dialog exists):
+//   actNewFromContrExecute  "&Загрузить из контроллера"  -> TFReadContr   (Ready::loadFromContr)
+//   actSaveExecute          "&Экспорт в контроллер"      -> TFWriteContr  (Ready::exportToContr)
+//   actSyncExecute          "&Проверка карт(ключей)"     -> TFSyncContr   (Ready::syncContr)
+//   bbVardexClick           the vardex button             -> TFGetVardex   (Ready::vardex)
+//   tbAddClick / tbEditClick / tbDelClick / lvDBDblClick  -> TFEditKey, TFKeySave
+//   (Ready::keyEditing) tbFindKeyClick          find a presented key          -> TFFindKey
+//   (Ready::findKey)
+// What they need from the window is in the "For the dialogs" section below: the open
+// database, the link (HoldLink), the worker (AppRunner() / Worker()), the file
+// operations that show their own errors, and the row operations on lvDB.
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "ui/main/key_list_model.h"
+#include "core/keys/database.h"
+#include "core/keys/key_code.h"
+
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QToolBar;
+class QToolButton;
+class QTreeView;
+
+class CommandRunner;
+class PortDirectory;
+class Prompter;
+class SettingsStore;
+class TCommands;
+class TSerialPort;
+class TUpDown;
+
+// Opening and closing the line to the controller, as the window holds it around an
+// action. The real one is the window's TSerialPort.
+class LinkControl {
+  public:
+    virtual ~LinkControl() = default;
+    // False with the text for a box captioned "Ошибка подключения".
+    virtual bool Open(const std::string& devicePath, std::string& errorText) = 0;
+    virtual void Close() = 0;
+};
+
+// What the window is built on; anything left null is the real thing.
+struct MainDeps {
+    SettingsStore* settings = nullptr;
+    PortDirectory* ports = nullptr;
+    CommandRunner* runner = nullptr;  // with it, no TSerialPort/TCommands are made
+    LinkControl* link = nullptr;
+    QString portArg;  // --port DEVICE
+};
+
+class TFMain : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit TFMain(MainDeps deps = {}, QWidget* parent = nullptr);
+    ~TFMain() override;
+
+    // Which of the later dialogs are wired in; their controls stay disabled until then.
+    struct ReadyFlags {
+        bool loadFromContr = true;
+        bool exportToContr = true;
+        bool syncContr = true;
+        bool vardex = true;
+        bool keyEditing = true;
+        bool findKey = true;
+    };
+    static ReadyFlags Ready;
+
+    // ---- State of the open database ------------------------------------------------
+    QString CurrentFile;
+    bool FileOpen = false;
+    int TimeOpen = 1;
+    int RetryRead = 1;
+    int TypeFormat = 0;
+    KeyCode Vardex = 0;
+    int SelectedPort = -1;  // number of the chosen item in cboxPort (1-based), -1 none
+
+    // ---- Operations of the window ----------------------------------------------------
+    void EnableEditing(bool on);
+    bool EditingEnabled() const { return editingEnabled_; }
+    void SetCurrentFile(const QString& path);
+    void SetVardex(KeyCode code);
+    QString SelectedPortPath() const;
+
+    // ---- For the dialogs ----------------------------------------------------------------
+    // File operations on `path` (the current file when empty). On failure they show the
+    // error (caption "Ошибка") and return false.
+    bool NewDbFile(const QString& path);
+    bool LoadDbFile(const QString& path);  // reads the file into the window
+    bool SaveKey(KeyCode code, const QString& description, const QString& path = {});
+    bool RemoveKey(KeyCode code, const QString& path = {});
+    bool SaveVardex(KeyCode code, const QString& path = {});
+    bool SaveSettings(int timeOpen, int retryRead, int typeFormat, const QString& path = {});
+    bool SaveTypeFormat(int typeFormat, const QString& path = {});
+    // Writes a whole model in one go and shows its error; does not load it.
+    bool WriteDbFile(const QString& path, const DbModel& model);
+
+    // Rows of lvDB. Each keeps the list sorted; the row numbers are list order.
+    KeyListModel* Keys() const { return keys_; }
+    int AddKeyRow(KeyCode code, const QString& description);
+    int UpdateKeyRow(int row, KeyCode code, const QString& description);
+    void RemoveKeyRow(int row);
+    int FindRow(KeyCode code) const { return keys_->FindRow(code); }
+    int SelectedRow() const;
+    std::optional<KeyCode> SelectedKeyCode() const;
+    void SelectRow(int row);
+
+    // The link is open while a LinkHold lives (closed also on early returns).
+    class LinkHold {
+      public:
+        explicit LinkHold(TFMain& owner);
+        ~LinkHold();
+        explicit operator bool() const { return ok_; }
+
+      private:
+        TFMain& owner_;
+        bool ok_ = false;
+    };
+    bool OpenLink();  // shows the link's own message on failure
+    void CloseLink();
+    TSerialPort* Port() const { return port_.get(); }  // null with an injected runner
+    TCommands* Worker() const { return worker_.get(); }
+    CommandRunner& Runner() const { return *runner_; }
+    Prompter& Prompt() const;
+
+    // ---- Controls ---------------------------------------------------------------------
+    QAction *actNew, *actNewFromContr, *actOpen, *actSave, *actSync, *actExit;
+    QAction *actHelpProgram, *actAbout;
+    QToolBar* ToolBar1;
+    QToolButton *tbNew, *tbOpen, *tbSave, *tbSync;
+    QGroupBox* gbSettings;
+    QLineEdit *edRetryRead, *edTimeOpen;
+    TUpDown *udRetryRead, *udTimeOpen;
+    QPushButton* bbVardex;
+    QGroupBox* gbKeys;
+    QToolBar* tbDBKeys;
+    QToolButton *tbAdd, *tbEdit, *tbDel, *tbFindKey;
+    QTreeView* lvDB;
+    QMenu* pabDBKeys;
+    QAction *miAdd, *miEdit, *miDel;
+    QComboBox* cboxType;
+    QLabel* lPortCaption;
+    QComboBox* cboxPort;
+    QLabel* lHint;  // the status bar's last panel: the hint of the control under the mouse
+
+    // ---- Handlers -------------------------------------------------------------------------
+    void actNewExecute();
+    void actNewFromContrExecute();
+    void actOpenExecute();
+    void actSaveExecute();
+    void actSyncExecute();
+    void actHelpProgramExecute();
+    void actAboutExecute();
+    void bbVardexClick();
+    void tbAddClick();
+    void tbEditClick();
+    void tbDelClick();
+    void tbFindKeyClick();
+    void lvDBSelectItem();
+    void lvDBDblClick();
+    void cboxTypeChange(int index);
+    void cboxPortChange();
+    bool udTimeOpenChangingEx(int proposed);
+    bool udRetryReadChangingEx(int proposed);
+
+    void FillPortList();
+    void SelectRememberedPort();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+
+  private:
+    void FormShow();
+    void CreateActions();
+    void CreateControls();
+    void UpdateKeyButtons();
+    QString PathOr(const QString& path) const;
+
+    MainDeps deps_;
+    std::unique_ptr<SettingsStore> ownSettings_;
+    std::unique_ptr<PortDirectory> ownPorts_;
+    std::unique_ptr<TSerialPort> port_;
+    std::unique_ptr<TCommands> worker_;
+    std::unique_ptr<CommandRunner> ownRunner_;
+    std::unique_ptr<LinkControl> ownLink_;
+    CommandRunner* runner_ = nullptr;
+    LinkControl* link_ = nullptr;
+    KeyListModel* keys_ = nullptr;
+    bool editingEnabled_ = false;
+    bool shown_ = false;
+};

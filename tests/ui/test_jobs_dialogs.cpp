@@ -1,0 +1,369 @@
+// The load, export and check dialogs opened from the main window: their logs and
+// progress, the save that makes the new file current only once it is whole, the close
+// refused while a request is in flight, "Закрыть", and keys added once.
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
+#include "fakes.h"
+#include "ui/dialogs/readcontr.h"
+#include "ui/dialogs/synccontr.h"
+#include "ui/dialogs/writecontr.h"
+#include "core/keys/cp1251.h"
+#include "core/keys/database.h"
+#include "core/link/command_set.h"
+
+namespace {
+
+std::string Cp(const char* utf8) {
+    std::string out;
+    Utf8ToCp1251(utf8, out);
+    return out;
+}
+
+// A controller behind the fake runner's replies.
+struct FakeState {
+    std::vector<std::uint32_t> keys;
+    std::uint32_t vardex = 0;
+    int timeOpen = 7;
+    int retryRead = 4;
+
+    void Reply(const FrameHeader& request, const FrameData& data, FrameHeader& reply,
+               FrameData& replyData) {
+        auto put = [&](std::initializer_list<int> bytes) {
+            int i = 1;
+            for (int b : bytes)
+                replyData[i++] = static_cast<std::uint8_t>(b);
+            replyData[0] = reply[4] = static_cast<std::uint8_t>(bytes.size());
+        };
+        auto code = [&](std::uint32_t c) {
+            put({int(c >> 16 & 0xFF), int(c >> 8 & 0xFF), int(c & 0xFF)});
+        };
+        switch (request[1]) {
+            case ReadKeyCount:
+                put({int(keys.size() & 0xFF), int(keys.size() >> 8)});
+                break;
+            case ReadSettings:
+                put({timeOpen, retryRead});
+                break;
+            case ReadKey: {
+                const int slot = data[1] | data[2] << 8;
+                code(slot == 0xFFFF ? vardex : keys[static_cast<size_t>(slot)]);
+                break;
+            }
+            default:
+                break;
+        }
+    }
+};
+
+template <class D>
+D* Shown() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* d = qobject_cast<D*>(w); d && d->isVisible())
+            return d;
+    }
+    return nullptr;
+}
+
+// Runs `step` every 10 ms on the event loop (also inside a modal dialog) until it
+// returns true.
+void Poll(std::function<bool()> step) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, step] {
+        if (step()) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+    timer->start();
+}
+
+QStringList LogOf(QPlainTextEdit* m) {
+    return m->toPlainText().split(QLatin1Char('\n'));
+}
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+}  // namespace
+
+class TestJobsDialogs : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    ScriptedPrompter* prompter = nullptr;
+    MemorySettingsStore settings;
+    FixedPortDirectory ports{{QStringLiteral("/dev/ttyS0")}};
+    FakeRunner* runner = nullptr;
+    FakeLink* link = nullptr;
+    FakeState controller;
+    TFMain* w = nullptr;
+
+    QString SampleDb(const QString& name) {
+        DbModel m;
+        m.TimeOpen = 9;
+        m.RetryRead = 2;
+        m.Vardex = 0x0A1B2C;
+        m.keys = {{0x12ABCD, Cp("Иванов")}, {0x000001, Cp("")}, {0x0A1B2C, Cp("Склад")}};
+        const QString path = dir.filePath(name);
+        WriteDbFile(path.toStdString(), m);
+        return path;
+    }
+    void Open(const QString& path) {
+        prompter->AnswerFile(path);
+        w->actOpenExecute();
+    }
+
+  private slots:
+    void init() {
+        prompter = new ScriptedPrompter;
+        SetAppPrompter(prompter);
+        runner = new FakeRunner;
+        link = new FakeLink;
+        controller = FakeState();
+        runner->makeReply = [this](const FrameHeader& h, FrameHeader& reply, FrameData& data) {
+            controller.Reply(h, runner->sent.back().data, reply, data);
+        };
+        MainDeps deps;
+        deps.settings = &settings;
+        deps.ports = &ports;
+        deps.runner = runner;
+        deps.link = link;
+        w = new TFMain(deps);
+        w->show();
+    }
+    void cleanup() {
+        delete w;
+        SetAppPrompter(nullptr);
+        delete prompter;
+        delete runner;
+        delete link;
+    }
+
+    void loadLogsThenSavesAndOpensTheNewFileOnlyWhenWhole() {
+        const QString old = SampleDb(QStringLiteral("old.vx2"));
+        Open(old);
+        controller.keys = {0x12ABCD, 5, 0x12ABCD};
+        controller.vardex = 0x0A1B2C;
+        const QString bad = dir.filePath(QStringLiteral("missing/new.vx2"));
+        const QString good = dir.filePath(QStringLiteral("new_contr.vx2"));
+        bool checked = false;
+        Poll([&] {
+            auto* d = Shown<TFReadContr>();
+            if (!d || !d->bbOK->isEnabled())
+                return false;
+            [&] {
+                QCOMPARE(LogOf(d->mInfo),
+                         QStringList({"Проверка связи с контроллером ... OK!",
+                                      "Кол-во карт(ключей) в контроллере: 3", "",
+                                      "Чтение настроек контроллера ... OK!",
+                                      "Время открывания замка 7 сек.",
+                                      "Повторное считывание карты(ключа) 4 сек.", "",
+                                      "Чтение вардекса:OK!", "Вардекс: XX XX XXXXXX 0A1B2C", "",
+                                      "Чтение базы карт(ключей) контроллера:",
+                                      "Карта(ключ) №1: XX XX XXXXXX 12ABCD",
+                                      "Карта(ключ) №2: XX XX XXXXXX 000005",
+                                      "Карта(ключ) №3: XX XX XXXXXX 12ABCD", "",
+                                      "Чтение из контроллера завершено успешно!"}));
+                QCOMPARE(d->ProgressBar->maximum(), 5);
+                QCOMPARE(d->ProgressBar->value(), 5);
+                QCOMPARE(prompter->records.back().text,
+                         QStringLiteral("Чтение из контроллера завершено успешно!\rМожно "
+                                        "сохранить данные в файл!"));
+                QCOMPARE(prompter->records.back().caption, QStringLiteral("Vardex 2"));
+                // A save that fails leaves everything as it was and the dialog open.
+                prompter->AnswerFile(bad);
+                d->bbOK->click();
+                QVERIFY(d->isVisible());
+                QCOMPARE(w->CurrentFile, old);
+                QCOMPARE(w->Keys()->Count(), 3);
+                QCOMPARE(prompter->records.back().caption, QStringLiteral("Ошибка"));
+                QCOMPARE(prompter->records[prompter->records.size() - 2].dialogOptions.fileName,
+                         QStringLiteral("new_contr.vx2"));
+                checked = true;
+            }();
+            prompter->AnswerFile(good);
+            d->bbOK->click();
+            return true;
+        });
+        w->actNewFromContrExecute();
+        QVERIFY(checked);
+        QVERIFY(!Shown<TFReadContr>());
+        QCOMPARE(w->CurrentFile, good);
+        QVERIFY(w->FileOpen);
+        QCOMPARE(w->Keys()->Count(), 2);
+        QCOMPARE(w->TimeOpen, 7);
+        QCOMPARE(ReadAll(good), QByteArray("[ControllerSettings]\r\nTimeOpen=7\r\nRetryRead=4\r\n"
+                                           "TypeFormat=0\r\nVardex=662316\r\n[VardexDB2]\r\n"
+                                           "1223629=1223629\r\n5=5\r\n"));
+        QVERIFY(!QFile::exists(bad));
+        QVERIFY(!link->open);
+        QCOMPARE(runner->sent.size(), size_t(6));
+        for (size_t i = 1; i < runner->sent.size(); ++i)
+            QVERIFY(runner->sent[i].atMs - runner->sent[i - 1].atMs >= 99);
+    }
+
+    void loadCancelInFlightClosesOnlyAtTheCompletion() {
+        controller.keys = {1, 2};
+        runner->hold = true;
+        bool refused = false;
+        Poll([&] {
+            auto* d = Shown<TFReadContr>();
+            if (!d || !runner->held)
+                return false;
+            d->close();  // the close box: refused, and asks for nothing
+            d->bbCancel->click();
+            refused = d->isVisible();
+            runner->Release();
+            return true;
+        });
+        w->actNewFromContrExecute();
+        QVERIFY(refused);
+        QVERIFY(!Shown<TFReadContr>());
+        QCOMPARE(runner->sent.size(), size_t(1));
+        QVERIFY(w->CurrentFile.isEmpty());
+        QVERIFY(!link->open);
+    }
+
+    void exportWritesTheListInItsOrderAndEndsWithClose() {
+        Open(SampleDb(QStringLiteral("e.vx2")));
+        prompter->AnswerBox(PromptAnswer::Yes);
+        prompter->AnswerBox(PromptAnswer::Yes);
+        bool checked = false;
+        Poll([&] {
+            auto* d = Shown<TFWriteContr>();
+            if (!d || d->bbCancel->text() != QStringLiteral("Закрыть"))
+                return false;
+            [&] {
+                QCOMPARE(LogOf(d->mInfo),
+                         QStringList({"Полная очистка контроллера ... OK!", "",
+                                      "Запись настроек контроллера ... OK!", "",
+                                      "Установка вардекса XX XX XXXXXX 0A1B2C ... OK!", "",
+                                      "Запись базы карт(ключей) в контроллер ... ",
+                                      "Карта(ключ) XX XX XXXXXX 000001 -  ... OK!",
+                                      "Карта(ключ) XX XX XXXXXX 0A1B2C - Склад ... OK!",
+                                      "Карта(ключ) XX XX XXXXXX 12ABCD - Иванов ... OK!", "",
+                                      "Экспорт в контроллер выполнен успешно!"}));
+                QCOMPARE(d->ProgressBar->maximum(), 6);
+                QCOMPARE(d->ProgressBar->value(), 6);
+                QCOMPARE(prompter->records.back().text,
+                         QStringLiteral("Экспорт в контроллер выполнен успешно!"));
+                checked = true;
+            }();
+            d->bbCancel->click();
+            return true;
+        });
+        w->actSaveExecute();
+        QVERIFY(checked);
+        QVERIFY(!Shown<TFWriteContr>());
+        QCOMPARE(runner->sent.size(), size_t(6));
+        QCOMPARE(int(runner->sent[0].header[1]), 0x01);
+        QCOMPARE(int(runner->sent[1].data[1]), 9);
+        QCOMPARE(int(runner->sent[2].header[3]), 0xFF);
+        QCOMPARE(int(runner->sent[3].data[3]), 0x01);
+        QCOMPARE(int(runner->sent[4].data[1]), 0x0A);
+        QCOMPARE(int(runner->sent[5].data[1]), 0x12);
+        QVERIFY(link->closes >= 2);  // by the finish and by the window
+        QVERIFY(!link->open);
+    }
+
+    void exportFailureAtAKeyStopsThere() {
+        Open(SampleDb(QStringLiteral("f.vx2")));
+        prompter->AnswerBox(PromptAnswer::Yes);
+        prompter->AnswerBox(PromptAnswer::Yes);
+        runner->results = {0, 0, 0, 0, 4};
+        bool checked = false;
+        Poll([&] {
+            auto* d = Shown<TFWriteContr>();
+            if (!d || d->bbCancel->text() != QStringLiteral("Закрыть"))
+                return false;
+            [&] {
+                const QStringList log = LogOf(d->mInfo);
+                QCOMPARE(log.mid(log.size() - 4),
+                         QStringList({"Карта(ключ) XX XX XXXXXX 0A1B2C - Склад ... ",
+                                      "Ошибка при экспорте",
+                                      "Описание ошибки: Истекло время ожидания ответа от "
+                                      "контроллера.",
+                                      "Возможно контроллер не подключен"}));
+                QCOMPARE(d->ProgressBar->value(), 4);
+                QCOMPARE(prompter->records.back().caption, QStringLiteral("Ошибка при экспорте"));
+                QCOMPARE(prompter->records.back().icon, PromptIcon::Error);
+                checked = true;
+            }();
+            d->bbCancel->click();
+            return true;
+        });
+        w->actSaveExecute();
+        QVERIFY(checked);
+        QCOMPARE(runner->sent.size(), size_t(5));
+    }
+
+    void syncListsEachMissingKeyOnceAndAddsTheTickedOnes() {
+        const QString path = SampleDb(QStringLiteral("s.vx2"));
+        Open(path);
+        controller.keys = {0x30, 1, 0x30, 0x40};
+        bool checked = false;
+        Poll([&] {
+            auto* d = Shown<TFSyncContr>();
+            if (!d || d->lInfo->isVisible())
+                return false;
+            [&] {
+                QCOMPARE(d->lvList->topLevelItemCount(), 2);
+                QCOMPARE(d->lvList->topLevelItem(0)->text(0),
+                         QStringLiteral("XX XX XXXXXX 000030"));
+                QVERIFY(d->bbOK->isEnabled());
+                QCOMPARE(prompter->records.back().text,
+                         QStringLiteral("В контроллере обнаружены карты(ключи), отсутствующие "
+                                        "в базе данных!"));
+                d->lvList->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+                d->lvList->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+                QVERIFY(!d->bbOK->isEnabled());
+                d->lvList->topLevelItem(1)->setCheckState(0, Qt::Checked);
+                QVERIFY(d->bbOK->isEnabled());
+                prompter->AnswerBox(PromptAnswer::No);
+                d->bbOK->click();
+                QVERIFY(d->isVisible());
+                QCOMPARE(w->Keys()->Count(), 3);
+                checked = true;
+            }();
+            prompter->AnswerBox(PromptAnswer::Yes);
+            d->bbOK->click();
+            return true;
+        });
+        w->actSyncExecute();
+        QVERIFY(checked);
+        QVERIFY(!Shown<TFSyncContr>());
+        QCOMPARE(w->Keys()->Count(), 4);
+        QVERIFY(w->FindRow(0x40) >= 0);
+        QVERIFY(w->FindRow(0x30) < 0);
+        QVERIFY(ReadAll(path).endsWith("64=XX XX XXXXXX 000040\r\n"));
+        QVERIFY(!link->open);
+    }
+
+    void syncWithNothingMissingClosesAfterTheBox() {
+        Open(SampleDb(QStringLiteral("n.vx2")));
+        controller.keys = {1, 0x12ABCD};
+        w->actSyncExecute();  // returns once the dialog has closed by itself
+        QCOMPARE(prompter->records.back().text,
+                 QStringLiteral("В контроллере не обнаружены карты(ключи), отсутствующие в "
+                                "базе данных!"));
+        QCOMPARE(w->Keys()->Count(), 3);
+    }
+};
+
+QTEST_MAIN(TestJobsDialogs)
+#include "test_jobs_dialogs.moc"

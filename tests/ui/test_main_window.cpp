@@ -1,0 +1,429 @@
+// The main window with a scripted worker and line: start-up, the port choice, opening a
+// file, the display format, the two times and the new-file sequence.
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeView>
+
+#include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
+#include "ui/main/updown.h"
+#include "fakes.h"
+#include "core/keys/cp1251.h"
+#include "core/keys/database.h"
+#include "core/link/command_set.h"
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+std::string Cp(const char* utf8) {
+    std::string out;
+    Utf8ToCp1251(utf8, out);
+    return out;
+}
+
+QStringList Captions(const TFMain& w) {
+    QStringList out;
+    for (const KeyRow& r : w.Keys()->Rows()) {
+        out << r.caption;
+    }
+    return out;
+}
+
+int Command(const FakeRunner::Sent& s) {
+    return s.header[1];
+}
+
+}  // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    ScriptedPrompter* prompter = nullptr;
+    MemorySettingsStore* settings = nullptr;
+    FixedPortDirectory* ports = nullptr;
+    FakeRunner* runner = nullptr;
+    FakeLink* link = nullptr;
+    TFMain* w = nullptr;
+
+    void Make(QStringList portList = {QStringLiteral("/dev/ttyS0")}, QString portArg = {}) {
+        delete w;
+        delete ports;
+        ports = new FixedPortDirectory(portList);
+        MainDeps deps;
+        deps.settings = settings;
+        deps.ports = ports;
+        deps.runner = runner;
+        deps.link = link;
+        deps.portArg = portArg;
+        w = new TFMain(deps);
+        w->show();
+    }
+
+    // A database with three keys in file order 0x12ABCD, 0x000001, 0x0A1B2C.
+    QString SampleDb(const QString& name, int timeOpen = 7, int retryRead = 4) {
+        DbModel m;
+        m.TimeOpen = timeOpen;
+        m.RetryRead = retryRead;
+        m.Vardex = 0x12ABCD;
+        m.keys = {{0x12ABCD, Cp("Иванов")}, {0x000001, Cp("")}, {0x0A1B2C, Cp("Склад")}};
+        const QString path = dir.filePath(name);
+        WriteDbFile(path.toStdString(), m);
+        return path;
+    }
+
+    void Open(const QString& path) {
+        prompter->AnswerFile(path);
+        w->actOpenExecute();
+    }
+
+  private slots:
+    void init() {
+        prompter = new ScriptedPrompter;
+        SetAppPrompter(prompter);
+        settings = new MemorySettingsStore;
+        runner = new FakeRunner;
+        link = new FakeLink;
+        Make();
+    }
+    void cleanup() {
+        delete w;
+        w = nullptr;
+        SetAppPrompter(nullptr);
+        delete prompter;
+        delete settings;
+        delete ports;
+        ports = nullptr;
+        delete runner;
+        delete link;
+    }
+
+    void startsWithNothingOpenAndEditingOff() {
+        QCOMPARE(w->windowTitle(), QStringLiteral("Vardex 2"));
+        QCOMPARE(w->bbVardex->text(), QStringLiteral("Отсутствует"));
+        QCOMPARE(w->edTimeOpen->text(), QStringLiteral("1"));
+        QCOMPARE(w->edRetryRead->text(), QStringLiteral("1"));
+        QVERIFY(!w->FileOpen);
+        for (QWidget* c : std::initializer_list<QWidget*>{
+                 w->udTimeOpen, w->udRetryRead, w->cboxType, w->bbVardex, w->lvDB, w->tbAdd,
+                 w->tbEdit, w->tbDel, w->tbFindKey}) {
+            QVERIFY2(!c->isEnabled(), qPrintable(c->objectName()));
+        }
+        QVERIFY(!w->actSave->isEnabled());
+        QVERIFY(!w->actSync->isEnabled());
+        QVERIFY(w->actNew->isEnabled());
+        QVERIFY(w->actOpen->isEnabled());
+        QVERIFY(w->actHelpProgram->isEnabled());
+        // Every control is found by its name.
+        for (const char* name :
+             {"tbNew", "tbOpen", "tbSave", "tbSync", "tbDBKeys", "lvDB", "cboxType", "cboxPort",
+              "udTimeOpen", "edTimeOpen", "udRetryRead", "edRetryRead", "bbVardex", "StatusBar"}) {
+            QVERIFY2(w->findChild<QWidget*>(QString::fromUtf8(name)), name);
+        }
+        QCOMPARE(w->cboxType->itemText(0), QStringLiteral("Ключи iButton (TouchMemory)"));
+        QCOMPARE(w->cboxType->itemText(1), QStringLiteral("Карты Proxy (EMMarin 3+5)"));
+        QCOMPARE(w->tbNew->toolTip(), QStringLiteral("Создать пустой файл"));
+    }
+
+    void portListRememberedAndWrittenBack() {
+        settings->value = QStringLiteral("/dev/ttyS2");
+        Make({QStringLiteral("/dev/ttyUSB1"), QStringLiteral("/dev/ttyS2"),
+              QStringLiteral("/dev/ttyS10")});
+        QCOMPARE(w->cboxPort->count(), 3);
+        QCOMPARE(w->cboxPort->itemText(0), QStringLiteral("/dev/ttyS10"));
+        QCOMPARE(w->cboxPort->itemText(1), QStringLiteral("/dev/ttyS2"));
+        QCOMPARE(w->cboxPort->itemText(2), QStringLiteral("/dev/ttyUSB1"));
+        QCOMPARE(w->SelectedPortPath(), QStringLiteral("/dev/ttyS2"));
+        QCOMPARE(w->SelectedPort, 2);
+
+        // The operator's choice goes back to the store.
+        w->cboxPort->setCurrentIndex(2);
+        emit w->cboxPort->activated(2);
+        QCOMPARE(settings->value, QStringLiteral("/dev/ttyUSB1"));
+        QCOMPARE(w->SelectedPort, 3);
+
+        // A remembered port that is gone selects the first in sorted order.
+        settings->value = QStringLiteral("/dev/ttyACM0");
+        Make({QStringLiteral("/dev/ttyUSB1"), QStringLiteral("/dev/ttyS2")});
+        QCOMPARE(w->SelectedPortPath(), QStringLiteral("/dev/ttyS2"));
+        QCOMPARE(settings->value, QStringLiteral("/dev/ttyS2"));
+
+        // A typed path (a pseudo-terminal is never listed) joins the list in its place.
+        w->cboxPort->setFocus();
+        w->cboxPort->lineEdit()->selectAll();
+        QTest::keyClicks(w->cboxPort->lineEdit(), QStringLiteral("/dev/pts/3"));
+        QTest::keyClick(w->cboxPort->lineEdit(), Qt::Key_Return);
+        QCOMPARE(w->cboxPort->itemText(0), QStringLiteral("/dev/pts/3"));
+        QCOMPARE(w->SelectedPortPath(), QStringLiteral("/dev/pts/3"));
+        QCOMPARE(settings->value, QStringLiteral("/dev/pts/3"));
+
+        // A path typed without Enter is still the one the action opens.
+        w->cboxPort->lineEdit()->selectAll();
+        QTest::keyClicks(w->cboxPort->lineEdit(), QStringLiteral("/dev/pts/4"));
+        QVERIFY(w->OpenLink());
+        w->CloseLink();
+        QCOMPARE(link->lastPath, std::string("/dev/pts/4"));
+        QCOMPARE(w->SelectedPortPath(), QStringLiteral("/dev/pts/4"));
+        QCOMPARE(w->cboxPort->itemText(1), QStringLiteral("/dev/pts/4"));
+        QCOMPARE(settings->value, QStringLiteral("/dev/pts/4"));
+
+        // --port adds its device and selects it.
+        Make({QStringLiteral("/dev/ttyS2")}, QStringLiteral("/dev/pts/7"));
+        QCOMPARE(w->cboxPort->count(), 2);
+        QCOMPARE(w->SelectedPortPath(), QStringLiteral("/dev/pts/7"));
+    }
+
+    void emptyPortListSelectsNothing() {
+        settings->value.reset();
+        Make({});
+        QCOMPARE(w->cboxPort->currentIndex(), -1);
+        QCOMPARE(w->SelectedPort, -1);
+        QVERIFY(!settings->value.has_value());
+        w->actNewFromContrExecute();
+        QCOMPARE(prompter->records.size(), size_t(1));
+        QCOMPARE(prompter->records[0].caption, QStringLiteral("Ошибка"));
+        QCOMPARE(prompter->records[0].text, QStringLiteral("Не выбран порт подключения!"));
+        QCOMPARE(prompter->records[0].icon, PromptIcon::Error);
+        QCOMPARE(link->opens, 0);
+    }
+
+    void openShowsTheFileWithoutTouchingControllerOrFile() {
+        const QString first = SampleDb(QStringLiteral("first.vx2"), 2, 2);
+        Open(first);
+        const QString path = SampleDb(QStringLiteral("keys.vx2"));
+        const QByteArray before = ReadAll(path);
+        Open(path);
+
+        QCOMPARE(prompter->records.back().kind, ScriptedPrompter::Record::Open);
+        const FileDialogOptions& dialogOptions = prompter->records.back().dialogOptions;
+        QCOMPARE(dialogOptions.title, QStringLiteral("Открыть файл базы ключей"));
+        QCOMPARE(dialogOptions.filter, QStringLiteral("Файл базы ключей (*.vx2)|*.vx2"));
+        QVERIFY(dialogOptions.fileMustExist);
+        QVERIFY(dialogOptions.fileName.isEmpty());
+
+        QCOMPARE(w->windowTitle(), QStringLiteral("Vardex 2 - ") + path);
+        QVERIFY(w->FileOpen);
+        QCOMPARE(Captions(*w), (QStringList{QStringLiteral("XX XX XXXXXX 000001"),
+                                            QStringLiteral("XX XX XXXXXX 0A1B2C"),
+                                            QStringLiteral("XX XX XXXXXX 12ABCD")}));
+        QCOMPARE(w->Keys()->Row(2).description, QStringLiteral("Иванов"));
+        QCOMPARE(w->lvDB->model()->rowCount(), 3);
+        QCOMPARE(w->udTimeOpen->value(), 7);
+        QCOMPARE(w->edTimeOpen->text(), QStringLiteral("7"));
+        QCOMPARE(w->udRetryRead->value(), 4);
+        QCOMPARE(w->TimeOpen, 7);
+        QCOMPARE(w->bbVardex->text(), QStringLiteral("XX XX XXXXXX 12ABCD"));
+        QVERIFY(w->udTimeOpen->isEnabled());
+        QVERIFY(w->lvDB->isEnabled());
+        QVERIFY(runner->sent.empty());
+        QCOMPARE(link->opens, 0);
+        QCOMPARE(ReadAll(path), before);
+
+        QCOMPARE(w->FindRow(0x0A1B2C), 1);
+        w->SelectRow(1);
+        QCOMPARE(w->SelectedKeyCode().value_or(0), KeyCode(0x0A1B2C));
+    }
+
+    void cancelledOpenKeepsEverything() {
+        const QString path = SampleDb(QStringLiteral("keep.vx2"));
+        Open(path);
+        w->actOpenExecute();  // no file scripted: cancelled
+        QCOMPARE(w->windowTitle(), QStringLiteral("Vardex 2 - ") + path);
+        QVERIFY(w->FileOpen);
+        QVERIFY(w->cboxType->isEnabled());
+    }
+
+    void formatSwitchRerendersAndWritesOnlyTheFormat() {
+        const QString path = SampleDb(QStringLiteral("format.vx2"));
+        Open(path);
+        w->SelectRow(2);
+        const QByteArray before = ReadAll(path);
+        w->cboxType->setCurrentIndex(1);
+        emit w->cboxType->activated(1);
+
+        QCOMPARE(w->TypeFormat, 1);
+        QCOMPARE(w->bbVardex->text(), QStringLiteral("018,43981"));
+        QCOMPARE(Captions(*w),
+                 (QStringList{QStringLiteral("000,00001"), QStringLiteral("010,06956"),
+                              QStringLiteral("018,43981")}));
+        QCOMPARE(w->SelectedKeyCode().value_or(0), KeyCode(0x12ABCD));
+        QByteArray expected = before;
+        expected.replace("TypeFormat=0", "TypeFormat=1");
+        QCOMPARE(ReadAll(path), expected);
+        QVERIFY(runner->sent.empty());
+
+        // A write that fails puts the combo box back.
+        w->CurrentFile = dir.filePath(QStringLiteral("gone/format.vx2"));
+        w->cboxType->setCurrentIndex(0);
+        emit w->cboxType->activated(0);
+        QCOMPARE(w->cboxType->currentIndex(), 1);
+        QCOMPARE(w->TypeFormat, 1);
+        QCOMPARE(prompter->records.back().caption, QStringLiteral("Ошибка"));
+        QCOMPARE(w->Keys()->Row(0).caption, QStringLiteral("000,00001"));
+    }
+
+    void timeChangeGoesToControllerThenFile() {
+        const QString path = SampleDb(QStringLiteral("times.vx2"));
+        Open(path);
+        w->udTimeOpen->stepBy(1);
+        QTRY_COMPARE(w->udTimeOpen->value(), 8);
+        QCOMPARE(w->edTimeOpen->text(), QStringLiteral("8"));
+        QCOMPARE(w->TimeOpen, 8);
+        QCOMPARE(runner->sent.size(), size_t(1));
+        QCOMPARE(Command(runner->sent[0]), 0x23);
+        QCOMPARE(int(runner->sent[0].data[0]), 5);
+        QCOMPARE(int(runner->sent[0].data[1]), 8);
+        QCOMPARE(int(runner->sent[0].data[2]), 4);
+        QCOMPARE(link->opens, 1);
+        QCOMPARE(link->closes, 1);
+        DbModel m;
+        QVERIFY(LoadDbFile(path.toStdString(), m).ok);
+        QCOMPARE(m.TimeOpen, 8);
+
+        w->udRetryRead->stepBy(-1);
+        QTRY_COMPARE(w->udRetryRead->value(), 3);
+        QCOMPARE(int(runner->sent[1].data[1]), 8);
+        QCOMPARE(int(runner->sent[1].data[2]), 3);
+        QVERIFY(LoadDbFile(path.toStdString(), m).ok);
+        QCOMPARE(m.RetryRead, 3);
+        QCOMPARE(m.TimeOpen, 8);
+    }
+
+    void silentControllerLeavesTheTime() {
+        const QString path = SampleDb(QStringLiteral("silent.vx2"));
+        Open(path);
+        const QByteArray before = ReadAll(path);
+        runner->results = {TimedOut};
+        QVERIFY(!w->udTimeOpenChangingEx(8));
+        QCOMPARE(w->udTimeOpen->value(), 7);
+        QCOMPARE(w->TimeOpen, 7);
+        QCOMPARE(ReadAll(path), before);
+        QCOMPARE(prompter->records.back().caption, QStringLiteral("Ошибка связи с контроллером"));
+        QCOMPARE(link->closes, link->opens);
+
+        // A line that cannot be opened stops before any request.
+        link->fail = true;
+        QVERIFY(!w->udRetryReadChangingEx(5));
+        QCOMPARE(prompter->records.back().caption, QStringLiteral("Ошибка подключения"));
+        QCOMPARE(prompter->records.back().text, QStringLiteral("Порт занят"));
+        QCOMPARE(runner->sent.size(), size_t(1));
+    }
+
+    void failingFileWriteSetsTheTimeBack() {
+        Open(SampleDb(QStringLiteral("back.vx2")));
+        w->CurrentFile = dir.filePath(QStringLiteral("gone/back.vx2"));
+        QVERIFY(!w->udRetryReadChangingEx(5));
+        QCOMPARE(runner->sent.size(), size_t(1));  // the controller took it
+        QCOMPARE(w->RetryRead, 4);
+        QCOMPARE(w->udRetryRead->value(), 4);
+        QCOMPARE(prompter->records.back().caption, QStringLiteral("Ошибка"));
+    }
+
+    void timeChangesWithoutAFileOrOutOfRangeSendNothing() {
+        QVERIFY(w->udTimeOpenChangingEx(2));  // nothing open: let through
+        Open(SampleDb(QStringLiteral("range.vx2")));
+        QVERIFY(w->udTimeOpenChangingEx(0));
+        QVERIFY(w->udRetryReadChangingEx(256));
+        QVERIFY(runner->sent.empty());
+    }
+
+    void newFileAsksTwiceThenChecksClearsAndReadsVardex() {
+        const QString old = SampleDb(QStringLiteral("old.vx2"));
+        Open(old);
+        runner->makeReply = [](const FrameHeader& req, FrameHeader& reply, FrameData& data) {
+            if (req[1] == ReadKey) {
+                reply[4] = 3;
+                data[0] = 3;
+                data[1] = 0x00;
+                data[2] = 0x00;
+                data[3] = 0x2A;
+            }
+        };
+        const QString path = dir.filePath(QStringLiteral("new_db2.vx2"));
+        prompter->AnswerBox(PromptAnswer::Yes);
+        prompter->AnswerBox(PromptAnswer::Yes);
+        prompter->AnswerFile(path);
+        const size_t first = prompter->records.size();
+        w->actNewExecute();
+
+        const auto& r = prompter->records;
+        QCOMPARE(r.size(), first + 3);
+        QCOMPARE(r[first].caption, QStringLiteral("Создание нового файла"));
+        QCOMPARE(r[first].text, QStringLiteral("Для создания нового файла необходимо очистить "
+                                               "контроллер!\rДля продолжения нажмите на кнопку "
+                                               "\"Да\"\rДля отмены нажмите на кнопку \"Нет\""));
+        QCOMPARE(r[first].icon, PromptIcon::Question);
+        QCOMPARE(r[first].buttons, PromptButtons::YesNo);
+        QCOMPARE(r[first + 1].text,
+                 QStringLiteral("Внимание! Все данные в контроллере будут удалены!\rПродолжить?"));
+        QCOMPARE(r[first + 1].icon, PromptIcon::Warning);
+        const FileDialogOptions& dialogOptions = r[first + 2].dialogOptions;
+        QCOMPARE(r[first + 2].kind, ScriptedPrompter::Record::Save);
+        QCOMPARE(dialogOptions.title, QStringLiteral("Укажите имя нового файла"));
+        QCOMPARE(dialogOptions.filter, QStringLiteral("Файл базы ключей(*.vx2)|*.vx2"));
+        QCOMPARE(dialogOptions.fileName, QStringLiteral("new_db2.vx2"));
+        QVERIFY(dialogOptions.overwritePrompt);
+
+        QCOMPARE(runner->sent.size(), size_t(3));
+        QCOMPARE(Command(runner->sent[0]), 0x02);
+        QCOMPARE(Command(runner->sent[1]), 0x01);
+        QCOMPARE(Command(runner->sent[2]), 0x61);
+        QVERIFY(runner->sent[1].atMs - runner->sent[0].atMs >= 100);
+        QVERIFY(runner->sent[2].atMs - runner->sent[1].atMs >= 100);
+        QCOMPARE(link->opens, 1);
+        QCOMPARE(link->closes, 1);
+
+        QCOMPARE(w->windowTitle(), QStringLiteral("Vardex 2 - ") + path);
+        QCOMPARE(w->Keys()->Count(), 0);
+        QCOMPARE(w->Vardex, KeyCode(42));
+        QCOMPARE(w->udTimeOpen->value(), 1);
+        QVERIFY(w->FileOpen);
+        QVERIFY(w->cboxType->isEnabled());
+        QCOMPARE(ReadAll(path), QByteArray("[ControllerSettings]\r\nTimeOpen=1\r\nRetryRead=1\r\n"
+                                           "TypeFormat=0\r\nVardex=42\r\n"));
+    }
+
+    void newFileStopsAtNoOrAtAFailedStep() {
+        const QString old = SampleDb(QStringLiteral("stay.vx2"));
+        Open(old);
+        w->actNewExecute();  // first question answered No
+        QCOMPARE(link->opens, 0);
+        prompter->AnswerBox(PromptAnswer::Yes);
+        w->actNewExecute();  // second answered No
+        QCOMPARE(link->opens, 0);
+
+        prompter->AnswerBox(PromptAnswer::Yes);
+        prompter->AnswerBox(PromptAnswer::Yes);
+        runner->results = {Ok, WriteFailed};
+        w->actNewExecute();  // the clear fails: no vardex read, no save dialog
+        QCOMPARE(runner->sent.size(), size_t(2));
+        QCOMPARE(prompter->records.back().caption, QStringLiteral("Ошибка связи с контроллером"));
+        QCOMPARE(link->closes, 1);
+
+        // Cancelling the save dialog after the clear keeps the previous file.
+        const QByteArray before = ReadAll(old);
+        prompter->AnswerBox(PromptAnswer::Yes);
+        prompter->AnswerBox(PromptAnswer::Yes);
+        w->actNewExecute();
+        QCOMPARE(runner->sent.size(), size_t(5));
+        QCOMPARE(prompter->records.back().kind, ScriptedPrompter::Record::Save);
+        QCOMPARE(w->windowTitle(), QStringLiteral("Vardex 2 - ") + old);
+        QCOMPARE(w->Keys()->Count(), 3);
+        QVERIFY(w->lvDB->isEnabled());
+        QCOMPARE(ReadAll(old), before);
+        QCOMPARE(link->closes, 2);
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"

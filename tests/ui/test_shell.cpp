@@ -1,0 +1,236 @@
+// What the operator meets around the main window: real message boxes and file dialogs
+// in Russian, the about box, and help at each window's topic.
+#include <QAbstractButton>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "ui/main/about_box.h"
+#include "app/app_start.h"
+#include "ui/main/main_window.h"
+#include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
+#include "ui/main/updown.h"
+#include "ui/main/version.h"
+#include "fakes.h"
+#include "ui/help/help.h"
+
+namespace {
+QStringList ButtonTexts(QWidget* box) {
+    QStringList out;
+    for (QAbstractButton* b : box->findChildren<QAbstractButton*>()) {
+        if (b->isVisible()) {
+            out << b->text().remove(QLatin1Char('&'));
+        }
+    }
+    out.sort();
+    return out;
+}
+}  // namespace
+
+class TestShell : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+
+  private slots:
+    void initTestCase() { QVERIFY(LoadRussianTranslations(*QCoreApplication::instance())); }
+
+    void questionBoxShowsCaptionTextIconAndRussianButtons() {
+        QtPrompter prompter;
+        QString title, text;
+        QStringList buttons;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QTimer::singleShot(0, [&]() {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            title = box->windowTitle();
+            text = box->text();
+            icon = box->icon();
+            buttons = ButtonTexts(box);
+            // The text as the operator reads it: the label on screen.
+            bool found = false;
+            for (QLabel* l : box->findChildren<QLabel*>()) {
+                found = found || l->text() == text;
+            }
+            QVERIFY(found);
+            box->button(QMessageBox::No)->click();
+        });
+        const PromptAnswer a = prompter.Message(
+            nullptr, QStringLiteral("Создание нового файла"),
+            QStringLiteral("Внимание! Все данные в контроллере будут удалены!\rПродолжить?"),
+            PromptIcon::Warning, PromptButtons::YesNo);
+        QCOMPARE(a, PromptAnswer::No);
+        QCOMPARE(title, QStringLiteral("Создание нового файла"));
+        QCOMPARE(text,
+                 QStringLiteral("Внимание! Все данные в контроллере будут удалены!\nПродолжить?"));
+        QCOMPARE(icon, QMessageBox::Warning);
+        QCOMPARE(buttons, (QStringList{QStringLiteral("Да"), QStringLiteral("Нет")}));
+
+        QTimer::singleShot(0, [&]() {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            icon = box->icon();
+            buttons = ButtonTexts(box);
+            box->button(QMessageBox::Ok)->click();
+        });
+        prompter.Error(nullptr, QStringLiteral("Ошибка"), QStringLiteral("x"));
+        QCOMPARE(icon, QMessageBox::Critical);
+        QCOMPARE(buttons.size(), 1);
+        QVERIFY(buttons[0] == QStringLiteral("ОК") || buttons[0] == QStringLiteral("OK"));
+    }
+
+    void saveDialogIsRussianWithTheGivenNameAndFilter() {
+        QtPrompter prompter;
+        FileDialogOptions dialogOptions;
+        dialogOptions.title = QStringLiteral("Укажите имя нового файла");
+        dialogOptions.filter = QStringLiteral("Файл базы ключей(*.vx2)|*.vx2");
+        dialogOptions.defaultExt = QStringLiteral("*.vx2");
+        dialogOptions.fileName = QStringLiteral("new_db2.vx2");
+        dialogOptions.directory = dir.path();
+        dialogOptions.overwritePrompt = true;
+        QString title, suffix, accept;
+        QStringList filters, selected;
+        QTimer::singleShot(100, [&]() {
+            auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(d);
+            title = d->windowTitle();
+            suffix = d->defaultSuffix();
+            filters = d->nameFilters();
+            selected = d->selectedFiles();
+            if (auto* box = d->findChild<QDialogButtonBox*>()) {
+                accept = box->button(QDialogButtonBox::Save)
+                             ? box->button(QDialogButtonBox::Save)->text().remove('&')
+                             : QString();
+            }
+            d->reject();
+        });
+        QVERIFY(prompter.SaveFile(nullptr, dialogOptions).isEmpty());
+        QCOMPARE(title, dialogOptions.title);
+        QCOMPARE(suffix, QStringLiteral("vx2"));
+        QCOMPARE(filters, QStringList{QStringLiteral("Файл базы ключей(*.vx2)")});
+        QVERIFY(!selected.isEmpty() && selected[0].endsWith(QStringLiteral("/new_db2.vx2")));
+        QCOMPARE(accept, QStringLiteral("Сохранить"));
+    }
+
+    void screenTextTurnsCarriageReturnsIntoLineBreaks() {
+        QCOMPARE(ScreenText(QStringLiteral("a\rb\r\nc")), QStringLiteral("a\nb\nc"));
+        QCOMPARE(QtNameFilter(QStringLiteral("Файл базы ключей (*.vx2)|*.vx2")),
+                 QStringLiteral("Файл базы ключей (*.vx2)"));
+        QCOMPARE(QtNameFilter(QStringLiteral("Keys|*.vx2")), QStringLiteral("Keys (*.vx2)"));
+    }
+
+    void aboutBox() {
+        TAboutBox box(nullptr);
+        QCOMPARE(box.windowTitle(), QStringLiteral("О программе ..."));
+        QCOMPARE(box.ProductName->text(), QStringLiteral("Vardex 2"));
+        QCOMPARE(box.Version->text(), QStringLiteral("Версия 2.0.0.0"));
+        QCOMPARE(box.Comments->text(), QStringLiteral("Программа управления ключами"));
+        QCOMPARE(box.bbClose->text(), QStringLiteral("Закрыть"));
+        box.show();
+        QTest::keyClick(&box, Qt::Key_Escape);
+        QVERIFY(!box.isVisible());
+        QCOMPARE(VersionOrZero(nullptr), QStringLiteral("0.0.0.0"));
+        QCOMPARE(VersionOrZero("2"), QStringLiteral("0.0.0.0"));
+    }
+
+    void helpOpensTheWindowsTopic() {
+        ScriptedPrompter prompter;
+        SetAppPrompter(&prompter);
+        QStringList launched;
+        help::SetFinder([](const QString& p) {
+            return p == QStringLiteral("xchm") ? QStringLiteral("/usr/bin/xchm") : QString();
+        });
+        help::SetLauncher([&](const QString& program, const QStringList& args) {
+            launched = QStringList{program} + args;
+            return true;
+        });
+        help::Init(dir.filePath(QStringLiteral("vardex2")), {QStringLiteral("-debug")});
+        QCOMPARE(help::HelpFile(), dir.filePath(QStringLiteral("vardex2.chm")));
+        QVERIFY(help::DebugLog());
+
+        // No help file: said so, nothing started.
+        QVERIFY(!help::ShowContext(1, nullptr));
+        QCOMPARE(prompter.records.size(), size_t(1));
+        QVERIFY(prompter.records[0].text.startsWith(QStringLiteral("Файл справки не найден")));
+        QVERIFY(launched.isEmpty());
+
+        QFile chm(help::HelpFile());
+        QVERIFY(chm.open(QIODevice::WriteOnly));
+        chm.close();
+
+        // "Справка по программе" and F1 in the main window: topic 1.
+        MemorySettingsStore settings;
+        FixedPortDirectory ports({});
+        FakeRunner runner;
+        FakeLink link;
+        TFMain w(MainDeps{&settings, &ports, &runner, &link, {}});
+        w.show();
+        w.activateWindow();  // no window manager under a bare X server
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_F1);
+        QCOMPARE(launched, (QStringList{QStringLiteral("/usr/bin/xchm"), QStringLiteral("-c"),
+                                        QStringLiteral("1"), help::HelpFile()}));
+        launched.clear();
+
+        // F1 in another window asks for that window's topic.
+        help::InstallF1(*qApp);
+        QDialog other(&w);
+        help::SetContext(&other, 19);
+        other.setModal(true);  // as every window opened from the main one
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QTest::keyClick(&other, Qt::Key_F1);
+        QCOMPARE(launched.value(2), QStringLiteral("19"));
+        other.close();
+
+        // A dialog that borrows its caller's topic by the property its caller sets.
+        QDialog borrowed(&w);
+        borrowed.setProperty("HelpContext", 20);
+        QDialog inner(&borrowed);
+        QCOMPARE(help::ContextOf(&inner), 20);
+        QCOMPARE(help::ContextOf(&w), 1);
+
+        // No viewer: said so.
+        help::SetFinder([](const QString&) { return QString(); });
+        QVERIFY(!help::ShowContext(1, nullptr));
+        QVERIFY(prompter.records.back().text.startsWith(
+            QStringLiteral("Не найдена программа для просмотра справки")));
+
+        help::SetFinder(nullptr);
+        help::SetLauncher(nullptr);
+        SetAppPrompter(nullptr);
+    }
+
+    // A held arrow is one step: each step of a time goes to the controller behind a
+    // modal wait dialog, which takes the mouse, so the release never comes back to the
+    // arrow and its auto-repeat would run the time up to its limit.
+    void heldTimeArrowMakesOneStep() {
+        TUpDown ud(QStringLiteral("edTimeOpen"));
+        ud.setRange(1, 255);
+        ud.SetPosition(5);
+        ud.resize(64, 24);
+        int offered = 0;
+        ud.OnChanging = [&offered](int) {
+            ++offered;
+            return true;
+        };
+        ud.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&ud));
+        const QPoint upArrow(ud.width() - 6, ud.height() / 4);
+        QTest::mousePress(&ud, Qt::LeftButton, {}, upArrow);
+        QTest::qWait(1200);  // well past the auto-repeat threshold
+        QTest::mouseRelease(&ud, Qt::LeftButton, {}, upArrow);
+        QCOMPARE(offered, 1);
+        QCOMPARE(ud.value(), 6);
+    }
+};
+
+QTEST_MAIN(TestShell)
+#include "test_shell.moc"
