@@ -1,0 +1,314 @@
+#include "core/keys/journal.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <mutex>
+
+#include "core/keys/atomic_file.h"
+
+namespace journal {
+namespace {
+
+// The program's windows and a job's worker may both record; the seams are shared.
+std::mutex g_mutex;
+Reporter g_reporter;
+Clock g_clock;
+bool g_hasIdentity = false;
+Identity g_identity;
+
+constexpr int kFieldCount = 9;
+
+// Length of the valid UTF-8 sequence at `s[i]`, 0 when it is not one (overlong forms,
+// surrogates and values past U+10FFFF included, so that what passes is what a reader
+// of UTF-8 accepts).
+size_t Utf8Length(std::string_view s, size_t i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    size_t n;
+    unsigned min;
+    unsigned value;
+    if (b < 0x80) {
+        return 1;
+    } else if ((b & 0xE0) == 0xC0) {
+        n = 2, min = 0x80, value = b & 0x1F;
+    } else if ((b & 0xF0) == 0xE0) {
+        n = 3, min = 0x800, value = b & 0x0F;
+    } else if ((b & 0xF8) == 0xF0) {
+        n = 4, min = 0x10000, value = b & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size()) {
+        return 0;
+    }
+    for (size_t k = 1; k < n; ++k) {
+        const auto c = static_cast<unsigned char>(s[i + k]);
+        if ((c & 0xC0) != 0x80) {
+            return 0;
+        }
+        value = (value << 6) | (c & 0x3F);
+    }
+    if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        return 0;
+    }
+    return n;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::vector<std::string> SplitTabs(std::string_view line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+        const size_t tab = line.find('\t', start);
+        fields.emplace_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
+        if (tab == std::string_view::npos) {
+            return fields;
+        }
+        start = tab + 1;
+    }
+}
+
+int WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string JournalPath(const std::string& dbPath) {
+    return dbPath + ".journal";
+}
+
+std::string FormatTime(std::time_t time) {
+    std::tm utc{};
+    gmtime_r(&time, &utc);
+    char text[80];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return text;
+}
+
+std::string Escape(std::string_view text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        const size_t n = Utf8Length(text, i);
+        if (b == '\\') {
+            out += "\\\\";
+        } else if (b == '\t') {
+            out += "\\t";
+        } else if (b == '\n') {
+            out += "\\n";
+        } else if (b == '\r') {
+            out += "\\r";
+        } else if (n == 0 || b < 0x20 || b == 0x7F) {
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 0x0F];
+        } else {
+            out.append(text.substr(i, n));
+            i += n;
+            continue;
+        }
+        ++i;
+    }
+    return out;
+}
+
+std::string Unescape(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const char c = text[++i];
+        if (c == 't') {
+            out += '\t';
+        } else if (c == 'n') {
+            out += '\n';
+        } else if (c == 'r') {
+            out += '\r';
+        } else if (c == 'x' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+                   HexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 2;
+        } else {
+            // "\\" and anything a hand edit left: the character after the backslash.
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string FormatLine(std::time_t time, const Identity& who, const Entry& entry) {
+    const std::string_view fields[] = {who.login,      who.host,          entry.operation,
+                                       entry.key,      entry.description, entry.oldValue,
+                                       entry.newValue, entry.outcome};
+    std::string line = FormatTime(time);
+    for (const auto& field : fields) {
+        line += '\t';
+        line += Escape(field);
+    }
+    line += '\n';
+    return line;
+}
+
+Identity CurrentIdentity() {
+    {
+        std::lock_guard lock(g_mutex);
+        if (g_hasIdentity) {
+            return g_identity;
+        }
+    }
+    Identity who;
+    // The user database, not getlogin(): a script run from cron or over sudo has no
+    // terminal whose owner would be the right answer.
+    const uid_t uid = ::getuid();
+    std::vector<char> buffer(16384);
+    passwd pw{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &pw, buffer.data(), buffer.size(), &found) == 0 && found) {
+        who.login = found->pw_name;
+    } else {
+        who.login = std::to_string(uid);
+    }
+    char host[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(host, sizeof host - 1) == 0) {
+        who.host = host;
+    }
+    return who;
+}
+
+void SetIdentity(const Identity* identity) {
+    std::lock_guard lock(g_mutex);
+    g_hasIdentity = identity != nullptr;
+    g_identity = identity ? *identity : Identity{};
+}
+
+void SetClock(Clock clock) {
+    std::lock_guard lock(g_mutex);
+    g_clock = std::move(clock);
+}
+
+void SetReporter(Reporter reporter) {
+    std::lock_guard lock(g_mutex);
+    g_reporter = std::move(reporter);
+}
+
+std::string FailureText(const std::string& journalPath, const std::string& error) {
+    return "Не удалось записать журнал изменений " + journalPath + ":\r" + error +
+           "\rСамо изменение выполнено.";
+}
+
+std::string Record(const std::string& dbPath, const Entry& entry) {
+    std::time_t now;
+    Reporter reporter;
+    {
+        std::lock_guard lock(g_mutex);
+        now = g_clock ? g_clock() : std::time(nullptr);
+        reporter = g_reporter;
+    }
+    const std::string path = JournalPath(dbPath);
+    const std::string line = FormatLine(now, CurrentIdentity(), entry);
+    std::string error;
+    // O_APPEND with the whole line in one write: two writers (the program and a
+    // script) never interleave inside a line.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) {
+        error = ErrorText(errno);
+    } else {
+        struct stat st {};
+        int err = 0;
+        if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+            err = EINVAL;
+        }
+        if (!err)
+            err = WriteAll(fd, line);
+        if (!err && ::fdatasync(fd) != 0 && errno != EINVAL)
+            err = errno;
+        if (::close(fd) != 0 && !err && errno != EINTR)
+            err = errno;
+        if (err)
+            error = ErrorText(err);
+    }
+    if (!error.empty() && reporter) {
+        reporter(path, error);
+    }
+    return error;
+}
+
+std::vector<Line> ParseJournal(std::string_view bytes) {
+    std::vector<Line> lines;
+    size_t start = 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find('\n', start);
+        if (end == std::string_view::npos)
+            end = bytes.size();
+        std::string_view raw = bytes.substr(start, end - start);
+        start = end + 1;
+        if (!raw.empty() && raw.back() == '\r')
+            raw.remove_suffix(1);
+        if (raw.empty())
+            continue;
+        Line line;
+        const auto fields = SplitTabs(raw);
+        if (fields.size() != kFieldCount) {
+            line.wellFormed = false;
+            line.entry.outcome.clear();
+            line.entry.description = Unescape(raw);
+        } else {
+            line.time = Unescape(fields[0]);
+            line.login = Unescape(fields[1]);
+            line.host = Unescape(fields[2]);
+            line.entry.operation = Unescape(fields[3]);
+            line.entry.key = Unescape(fields[4]);
+            line.entry.description = Unescape(fields[5]);
+            line.entry.oldValue = Unescape(fields[6]);
+            line.entry.newValue = Unescape(fields[7]);
+            line.entry.outcome = Unescape(fields[8]);
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+std::string ReadJournal(const std::string& dbPath, std::vector<Line>& lines) {
+    std::string bytes;
+    const int err = ReadWholeFile(JournalPath(dbPath), bytes);
+    if (err == ENOENT) {
+        lines.clear();
+        return "";
+    }
+    if (err) {
+        return ErrorText(err);
+    }
+    lines = ParseJournal(bytes);
+    return "";
+}
+
+}  // namespace journal

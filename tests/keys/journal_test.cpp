@@ -1,0 +1,143 @@
+// The journal of changes: the bytes of its lines, escaping, reading back, and a
+// journal that cannot be written.
+#include "core/keys/journal.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class JournalTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("vx_journal_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        db_ = (dir_ / "doors.vx2").string();
+        journal::SetClock([this] { return now_++; });
+        journal::SetIdentity(&who_);
+    }
+    void TearDown() override {
+        journal::SetClock(nullptr);
+        journal::SetIdentity(nullptr);
+        journal::SetReporter(nullptr);
+        fs::permissions(dir_, fs::perms::owner_all);
+        fs::remove_all(dir_);
+    }
+
+    fs::path dir_;
+    std::string db_;
+    std::time_t now_ = 1796716449;  // 2026-12-08T07:54:09Z
+    journal::Identity who_{"operator", "desk-1"};
+};
+
+TEST_F(JournalTest, AppendsOneLinePerChangeBesideTheDatabase) {
+    EXPECT_EQ(journal::JournalPath(db_), db_ + ".journal");
+    EXPECT_EQ(journal::Record(
+                  db_, {journal::kKeyAdd, "00A1B2C3", "Front door", "", "00A1B2C3", journal::kOk}),
+              "");
+    EXPECT_EQ(journal::Record(
+                  db_, {journal::kTimes, "", "", "5 / 1", "7 / 1", "Нет ответа от контроллера"}),
+              "");
+    EXPECT_EQ(ReadAll(db_ + ".journal"),
+              "2026-12-08T07:54:09Z\toperator\tdesk-1\tkey-add\t00A1B2C3\tFront "
+              "door\t\t00A1B2C3\tOK\n"
+              "2026-12-08T07:54:10Z\toperator\tdesk-1\ttimes\t\t\t5 / 1\t7 / 1\tНет ответа от "
+              "контроллера\n");
+}
+
+TEST_F(JournalTest, EscapesWhatWouldBreakALineAndReadsItBack) {
+    // Tabs, line breaks, control characters, backslashes and bytes that are not UTF-8
+    // (a description taken from a file without conversion) each keep a line one line.
+    const std::string nasty = std::string("a\tb\nc\rd\\e\x01\x7F") + "\xE9t\xC3\xA9" + "ё";
+    EXPECT_EQ(journal::Escape(nasty), "a\\tb\\nc\\rd\\\\e\\x01\\x7F\\xE9t\xC3\xA9ё");
+    EXPECT_EQ(journal::Unescape(journal::Escape(nasty)), nasty);
+    // Overlong forms and surrogates are not UTF-8 either.
+    EXPECT_EQ(journal::Escape("\xC0\xAF"), "\\xC0\\xAF");
+    EXPECT_EQ(journal::Escape("\xED\xA0\x80"), "\\xED\\xA0\\x80");
+
+    journal::Record(db_, {journal::kKeyDescription, "1,23456", nasty, "old\tone", "new", "OK"});
+    const std::string bytes = ReadAll(db_ + ".journal");
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 1);
+    std::vector<journal::Line> lines;
+    ASSERT_EQ(journal::ReadJournal(db_, lines), "");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(lines[0].wellFormed);
+    EXPECT_EQ(lines[0].time, "2026-12-08T07:54:09Z");
+    EXPECT_EQ(lines[0].login, "operator");
+    EXPECT_EQ(lines[0].host, "desk-1");
+    EXPECT_EQ(lines[0].entry.operation, "key-description");
+    EXPECT_EQ(lines[0].entry.key, "1,23456");
+    EXPECT_EQ(lines[0].entry.description, nasty);
+    EXPECT_EQ(lines[0].entry.oldValue, "old\tone");
+    EXPECT_EQ(lines[0].entry.newValue, "new");
+    EXPECT_EQ(lines[0].entry.outcome, "OK");
+}
+
+TEST_F(JournalTest, NeverRewritesWhatIsThere) {
+    // A line added by hand (or by an older version) stays, and a broken line is read
+    // as such rather than dropping the journal.
+    std::ofstream(db_ + ".journal", std::ios::binary) << "hand-written note\r\n";
+    journal::Record(db_, {journal::kVardex, "000001", "", "000000", "000001", "OK"});
+    EXPECT_EQ(ReadAll(db_ + ".journal").rfind("hand-written note\r\n", 0), 0u);
+    std::vector<journal::Line> lines;
+    ASSERT_EQ(journal::ReadJournal(db_, lines), "");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_FALSE(lines[0].wellFormed);
+    EXPECT_EQ(lines[0].entry.description, "hand-written note");
+    EXPECT_EQ(lines[1].entry.operation, "vardex");
+}
+
+TEST_F(JournalTest, NoJournalYetReadsAsEmpty) {
+    std::vector<journal::Line> lines(3);
+    EXPECT_EQ(journal::ReadJournal(db_, lines), "");
+    EXPECT_TRUE(lines.empty());
+}
+
+TEST_F(JournalTest, AFailureIsReportedAndReturned) {
+    if (::geteuid() == 0) {
+        // root writes into a read-only folder; a folder in place of the journal fails
+        // for everyone.
+        fs::create_directory(db_ + ".journal");
+    } else {
+        fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    std::string toldPath, toldError;
+    journal::SetReporter([&](const std::string& path, const std::string& error) {
+        toldPath = path;
+        toldError = error;
+    });
+    const std::string error = journal::Record(db_, {journal::kNewFile, "", "", "", "", "OK"});
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(toldPath, db_ + ".journal");
+    EXPECT_EQ(toldError, error);
+    EXPECT_EQ(journal::FailureText(toldPath, toldError), "Не удалось записать журнал изменений " +
+                                                             db_ + ".journal:\r" + error +
+                                                             "\rСамо изменение выполнено.");
+}
+
+TEST_F(JournalTest, RealIdentityComesFromTheUserDatabase) {
+    journal::SetIdentity(nullptr);
+    const journal::Identity who = journal::CurrentIdentity();
+    EXPECT_FALSE(who.login.empty());
+    EXPECT_FALSE(who.host.empty());
+}
+
+}  // namespace
