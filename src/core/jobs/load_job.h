@@ -6,16 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "core/jobs/job_host.h"
+#include "core/jobs/controller_read.h"
 #include "core/keys/database.h"
 
-class TLoadJob : public TJob {
+class TLoadJob : public TControllerRead {
   public:
     explicit TLoadJob(TJobHost& host);
-
-    void Start() override;  // posts step -1
-    void OnStep(int step) override;
-    void OnCompletion(int result, const FrameHeader& reply, const FrameData& replyData) override;
 
     // True once the whole read has succeeded: only then may the result be saved.
     bool ReadComplete() const { return complete_; }
@@ -29,20 +25,10 @@ class TLoadJob : public TJob {
     // when only the read-back failed, the file is complete; `loaded` is then untouched.
     DbResult SaveTo(const std::string& path, DbModel& loaded) const;
 
-    // The state of the read.
-    int Step = 0;  // -1 link check, 0 settings, 1 vardex, 2 keys
-    int KeyIndex = 0;
-    int KeyCount = 0;
-    int TimeOpen = 0;
-    int RetryRead = 0;
-    KeyCode VardexCode = 0;
-    std::vector<std::string> KeyList;  // one decimal text per slot read, in slot order
+  protected:
+    void ReadFinished() override;
+    void ReadFailed(int result) override;
 
   private:
-    void Advance();
-    void Finish();
-    void Fail(int result);
-
-    int position_ = 0;
     bool complete_ = false;
 };

@@ -1,0 +1,106 @@
+#include "core/jobs/controller_read.h"
+
+TControllerRead::TControllerRead(TJobHost& host) : TJob(host) {}
+
+void TControllerRead::Start() {
+    host_.PostStep(-1);
+}
+
+void TControllerRead::OnStep(int step) {
+    if (TakeCancel())
+        return;
+    switch (step) {
+        case -1:
+            Step = -1;
+            host_.AddLine("Проверка связи с контроллером ... ");
+            host_.SendRequest(MakeReadKeyCount());
+            break;
+        case 0:
+            Step = 0;
+            host_.AddLine("");
+            host_.AddLine("Чтение настроек контроллера ... ");
+            host_.SendRequest(MakeReadSettings());
+            break;
+        case 1:
+            Step = 1;
+            host_.AddLine("");
+            host_.AddLine("Чтение вардекса:");
+            host_.SendRequest(MakeReadKey(VardexSlot));
+            break;
+        case 2:
+            if (Step < 2) {
+                Step = 2;
+                host_.AddLine("");
+                host_.AddLine("Чтение базы карт(ключей) контроллера:");
+            }
+            if (KeyIndex >= KeyCount) {
+                ReadFinished();
+                return;
+            }
+            host_.SendRequest(MakeReadKey(static_cast<std::uint16_t>(KeyIndex)));
+            ++KeyIndex;
+            break;
+        default:
+            if (step > 2)
+                LaterStep(step);
+            break;
+    }
+}
+
+void TControllerRead::Advance() {
+    host_.SetProgressPosition(++position_);
+}
+
+void TControllerRead::OnCompletion(int result, const FrameHeader& reply,
+                                   const FrameData& replyData) {
+    if (Step > 2) {
+        LaterCompletion(result, reply, replyData);
+        return;
+    }
+    if (TakeCancel())
+        return;
+    if (!IsSuccess(result)) {
+        ReadFailed(result);
+        return;
+    }
+    switch (Step) {
+        case -1:
+            KeyCount = DecodeKeyCount(replyData);
+            KeyList.reserve(static_cast<size_t>(KeyCount));
+            SlotCodes.reserve(static_cast<size_t>(KeyCount));
+            host_.SetProgressMax(KeyCount + 2);
+            host_.AppendToLastLine("OK!");
+            host_.AddLine("Кол-во карт(ключей) в контроллере: " + std::to_string(KeyCount));
+            host_.ContinueAfterPause(0);
+            break;
+        case 0:
+            DecodeSettings(replyData, TimeOpen, RetryRead);
+            Advance();
+            host_.AppendToLastLine("OK!");
+            host_.AddLine("Время открывания замка " + std::to_string(TimeOpen) + " сек.");
+            host_.AddLine("Повторное считывание карты(ключа) " + std::to_string(RetryRead) +
+                          " сек.");
+            host_.ContinueAfterPause(1);
+            break;
+        case 1:
+            VardexCode = DecodeKey(replyData);
+            Advance();
+            host_.AppendToLastLine("OK!");
+            host_.AddLine(VardexCode == 0 ? std::string("Вардекс: отсутствует")
+                                          : "Вардекс: " + Format(TypeFormatIButton, VardexCode));
+            host_.ContinueAfterPause(2);
+            break;
+        case 2: {
+            KeyCode code = DecodeKey(replyData);
+            KeyList.push_back(std::to_string(code));
+            SlotCodes.push_back(code);
+            Advance();
+            host_.AddLine("Карта(ключ) №" + std::to_string(KeyIndex) + ": " +
+                          Format(TypeFormatIButton, code));
+            host_.ContinueAfterPause(2);
+            break;
+        }
+        default:
+            break;
+    }
+}
