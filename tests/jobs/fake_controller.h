@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -28,6 +29,9 @@ class FakeController : public TJobWorker {
     bool hold = false;
 
     std::vector<RequestFrame> requests;
+    // Runs after each request has been executed, before its completion (checks of the
+    // state at every moment).
+    std::function<void()> afterEach;
 
     void Load(const FrameHeader& request, const FrameData& requestData,
               TCommands::Completion done) override {
@@ -82,8 +86,13 @@ class FakeController : public TJobWorker {
                 std::uint32_t code = p[0] << 16 | p[1] << 8 | p[2];
                 if (r.header[3] == 0xFF)
                     vardex = (p[3] == 0xFF) ? 0 : code;
-                else if (p[3] == 0x00)
-                    keys.push_back(code);
+                else if (p[3] == 0x00 && std::find(keys.begin(), keys.end(), code) == keys.end())
+                    keys.push_back(code);  // stored by its code: a second store changes nothing
+                else if (p[3] == 0xFF) {
+                    auto it = std::find(keys.begin(), keys.end(), code);
+                    if (it != keys.end())
+                        keys.erase(it);  // one slot, as the virtual controller does
+                }
                 break;
             }
             case ReadKeyCount: {
@@ -114,6 +123,8 @@ class FakeController : public TJobWorker {
             default:
                 break;
         }
+        if (afterEach)
+            afterEach();
         done(resultOverride.value_or(Ok), reply, data);
     }
 };

@@ -1,0 +1,195 @@
+#include "core/jobs/reconcile.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "core/keys/cp1251.h"
+
+namespace {
+
+constexpr KeyCode CodeMask = 0xFFFFFF;
+
+void SortByText(std::vector<DiffItem>::iterator first, std::vector<DiffItem>::iterator last) {
+    std::stable_sort(first, last,
+                     [](const DiffItem& a, const DiffItem& b) { return a.text < b.text; });
+}
+
+std::string VardexText(int typeFormat, KeyCode vardex) {
+    return vardex == 0 ? std::string("Отсутствует") : Format(typeFormat, vardex);
+}
+
+}  // namespace
+
+int TimeOpenInRange(int value) {
+    return std::clamp(value, 1, 255);
+}
+
+int RetryReadInRange(int value) {
+    return std::clamp(value, 0, 255);
+}
+
+int Differences::Count(DiffKind kind) const {
+    return static_cast<int>(std::count_if(items.begin(), items.end(),
+                                          [kind](const DiffItem& i) { return i.kind == kind; }));
+}
+
+bool Differences::Agree() const {
+    return items.empty();
+}
+
+bool Differences::AnyAction() const {
+    return std::any_of(items.begin(), items.end(),
+                       [](const DiffItem& i) { return i.kind != DiffKind::Duplicate; });
+}
+
+Differences CompareWithFile(const ControllerImage& controller, const DbModel& file,
+                            int typeFormat) {
+    Differences diff;
+    diff.controller = controller;
+    diff.controllerSlots = static_cast<int>(controller.slots.size());
+    diff.fileTimeOpen = TimeOpenInRange(file.TimeOpen);
+    diff.fileRetryRead = RetryReadInRange(file.RetryRead);
+    diff.fileVardex = file.Vardex & CodeMask;
+
+    // The file's keys by the code that reaches the controller; the first entry of a code
+    // gives its description, as the file's own order would.
+    struct FileKey {
+        KeyCode code;
+        size_t index;
+    };
+    std::vector<FileKey> fileKeys;
+    fileKeys.reserve(file.keys.size());
+    for (size_t i = 0; i < file.keys.size(); ++i)
+        fileKeys.push_back({file.keys[i].code & CodeMask, i});
+    std::stable_sort(fileKeys.begin(), fileKeys.end(),
+                     [](const FileKey& a, const FileKey& b) { return a.code < b.code; });
+    fileKeys.erase(std::unique(fileKeys.begin(), fileKeys.end(),
+                               [](const FileKey& a, const FileKey& b) { return a.code == b.code; }),
+                   fileKeys.end());
+
+    std::vector<KeyCode> held(controller.slots);
+    for (KeyCode& code : held)
+        code &= CodeMask;
+    std::sort(held.begin(), held.end());
+
+    std::vector<DiffItem> writes, extras, duplicates;
+    size_t f = 0, h = 0;
+    while (f < fileKeys.size() || h < held.size()) {
+        if (h == held.size() || (f < fileKeys.size() && fileKeys[f].code < held[h])) {
+            const DbKey& key = file.keys[fileKeys[f].index];
+            writes.push_back({DiffKind::Write, fileKeys[f].code, Format(typeFormat, key.code),
+                              Cp1251ToUtf8(key.description), 0});
+            ++f;
+            continue;
+        }
+        const KeyCode code = held[h];
+        size_t end = h;
+        while (end < held.size() && held[end] == code)
+            ++end;
+        const int slots = static_cast<int>(end - h);
+        h = end;
+        ++diff.controllerDistinct;
+        std::string text = Format(typeFormat, code);
+        if (slots > 1)
+            duplicates.push_back({DiffKind::Duplicate, code, text, "", slots, false});
+        if (f < fileKeys.size() && fileKeys[f].code == code) {
+            ++diff.same;
+            ++f;
+        } else {
+            extras.push_back({DiffKind::Extra, code, text, text, 0});
+        }
+    }
+    SortByText(writes.begin(), writes.end());
+    SortByText(extras.begin(), extras.end());
+    SortByText(duplicates.begin(), duplicates.end());
+
+    diff.items.reserve(writes.size() + extras.size() + duplicates.size() + 2);
+    for (auto& item : writes)
+        diff.items.push_back(std::move(item));
+    if (diff.fileTimeOpen != controller.TimeOpen || diff.fileRetryRead != controller.RetryRead) {
+        diff.items.push_back({DiffKind::Times, 0,
+                              "Время открывания замка " + std::to_string(diff.fileTimeOpen) +
+                                  " сек. (в контроллере " + std::to_string(controller.TimeOpen) +
+                                  "), повторное считывание " + std::to_string(diff.fileRetryRead) +
+                                  " сек. (в контроллере " + std::to_string(controller.RetryRead) +
+                                  ")",
+                              ""});
+    }
+    if (diff.fileVardex != (controller.Vardex & CodeMask)) {
+        diff.items.push_back({DiffKind::Vardex, diff.fileVardex,
+                              "Вардекс " + VardexText(typeFormat, diff.fileVardex) +
+                                  " (в контроллере " +
+                                  VardexText(typeFormat, controller.Vardex & CodeMask) + ")",
+                              ""});
+    }
+    for (auto& item : extras)
+        diff.items.push_back(std::move(item));
+    for (auto& item : duplicates)
+        diff.items.push_back(std::move(item));
+    return diff;
+}
+
+std::string SummaryLine(const Differences& diff) {
+    int write = 0, remove = 0, adopt = 0, skip = 0, duplicates = 0;
+    bool times = false, vardex = false;
+    for (const DiffItem& item : diff.items) {
+        if (item.kind == DiffKind::Duplicate) {
+            ++duplicates;
+            continue;
+        }
+        if (!item.ticked) {
+            ++skip;
+            continue;
+        }
+        switch (item.kind) {
+            case DiffKind::Write:
+                ++write;
+                break;
+            case DiffKind::Extra:
+                ++(item.adopt ? adopt : remove);
+                break;
+            case DiffKind::Times:
+                times = true;
+                break;
+            case DiffKind::Vardex:
+                vardex = true;
+                break;
+            case DiffKind::Duplicate:
+                break;
+        }
+    }
+    std::string line =
+        "Совпадает: " + std::to_string(diff.same) + ", записать: " + std::to_string(write) +
+        ", удалить: " + std::to_string(remove) + ", добавить в файл: " + std::to_string(adopt);
+    if (times)
+        line += ", время: записать";
+    if (vardex)
+        line += ", вардекс: записать";
+    if (skip > 0)
+        line += ", пропустить: " + std::to_string(skip);
+    if (duplicates > 0)
+        line += ", в нескольких ячейках: " + std::to_string(duplicates);
+    return line;
+}
+
+DbModel BackupModel(const ControllerImage& controller, const DbModel& file, int typeFormat) {
+    DbModel model;
+    model.TimeOpen = controller.TimeOpen;
+    model.RetryRead = controller.RetryRead;
+    model.TypeFormat = typeFormat;
+    model.Vardex = controller.Vardex;
+    std::unordered_map<KeyCode, const std::string*> described;
+    described.reserve(file.keys.size() * 2);
+    for (const DbKey& key : file.keys)
+        described.emplace(key.code & CodeMask, &key.description);
+    std::unordered_map<KeyCode, bool> seen;
+    seen.reserve(controller.slots.size() * 2);
+    model.keys.reserve(controller.slots.size());
+    for (KeyCode code : controller.slots) {
+        if (!seen.emplace(code, true).second)
+            continue;
+        auto it = described.find(code & CodeMask);
+        model.keys.push_back({code, it != described.end() ? *it->second : std::to_string(code)});
+    }
+    return model;
+}

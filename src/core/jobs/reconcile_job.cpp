@@ -1,0 +1,334 @@
+#include "core/jobs/reconcile_job.h"
+
+#include <algorithm>
+
+#include "core/keys/backup.h"
+
+namespace {
+
+const char* const Caption = "Сверка с контроллером";
+const char* const AgreeText = "Файл и контроллер совпадают";
+const char* const SuccessText = "Сверка с контроллером завершена успешно!";
+
+std::string VardexCaptionOf(int typeFormat, KeyCode vardex) {
+    return vardex == 0 ? std::string("Отсутствует") : Format(typeFormat, vardex);
+}
+
+}  // namespace
+
+TReconcileJob::TReconcileJob(TJobHost& host, ReconcileOptions options)
+    : TControllerRead(host), options_(std::move(options)) {
+    if (options_.backupFolder.empty())
+        options_.backupFolder = BackupFolder();
+    if (!options_.now)
+        options_.now = [] { return std::time(nullptr); };
+}
+
+void TReconcileJob::OnStep(int step) {
+    if (CancelRequested && phase_ == ReconcilePhase::Applying) {
+        StopApply();
+        return;
+    }
+    if (CancelRequested && phase_ == ReconcilePhase::Reading)
+        phase_ = ReconcilePhase::Cancelled;
+    TControllerRead::OnStep(step);
+}
+
+void TReconcileJob::OnCompletion(int result, const FrameHeader& reply, const FrameData& replyData) {
+    if (CancelRequested && phase_ == ReconcilePhase::Reading)
+        phase_ = ReconcilePhase::Cancelled;
+    TControllerRead::OnCompletion(result, reply, replyData);
+}
+
+void TReconcileJob::ReadFailed(int result) {
+    CanClose = true;
+    phase_ = ReconcilePhase::Failed;
+    const std::string description = "Описание ошибки: " + ResultText(result);
+    host_.AddLine("Ошибка при чтении из контроллера!");
+    host_.AddLine(description);
+    host_.Failed({"Ошибка при сверке с контроллером", description, BoxIcon::Error});
+}
+
+void TReconcileJob::ReadFinished() {
+    CanClose = true;
+    ControllerImage image;
+    image.TimeOpen = TimeOpen;
+    image.RetryRead = RetryRead;
+    image.Vardex = VardexCode;
+    image.slots = SlotCodes;
+
+    // The copy comes before anything else: without it nothing is written.
+    BackupResult copy =
+        WriteBackup(options_.backupFolder, options_.databasePath,
+                    BackupModel(image, options_.file, options_.typeFormat), options_.now());
+    host_.AddLine("");
+    if (!copy.result) {
+        phase_ = ReconcilePhase::Failed;
+        host_.ClosePort();
+        const std::string text = "Копия данных контроллера не сохранена: " + copy.result.error;
+        host_.AddLine(text);
+        host_.Failed({"Ошибка при сверке с контроллером", text, BoxIcon::Error});
+        return;
+    }
+    backupPath_ = copy.path;
+    host_.AddLine("Копия данных контроллера сохранена в файл " + backupPath_);
+
+    diff_ = CompareWithFile(image, options_.file, options_.typeFormat);
+    host_.AddLine("");
+    host_.AddLine(SummaryLine(diff_));
+    if (diff_.Agree()) {
+        phase_ = ReconcilePhase::Done;
+        agree_ = true;
+        host_.AddLine(AgreeText);
+        host_.ClosePort();
+        if (options_.differencesReady)
+            options_.differencesReady(diff_);
+        host_.Finished({"", AgreeText, BoxIcon::Information});
+        return;
+    }
+    for (const DiffItem& item : diff_.items) {
+        if (item.kind == DiffKind::Duplicate)
+            host_.AddLine("Карта(ключ) " + item.text + " записана в контроллере " +
+                          std::to_string(item.slots) + " раз(а)");
+    }
+    phase_ = ReconcilePhase::Review;
+    if (options_.differencesReady)
+        options_.differencesReady(diff_);
+}
+
+bool TReconcileJob::Apply() {
+    if (phase_ != ReconcilePhase::Review)
+        return false;
+    plan_.clear();
+    std::vector<Action> stores, settings, removals;
+    std::vector<DbKey> adopt;
+    for (size_t i = 0; i < diff_.items.size(); ++i) {
+        const DiffItem& item = diff_.items[i];
+        if (!item.ticked || item.kind == DiffKind::Duplicate)
+            continue;
+        switch (item.kind) {
+            case DiffKind::Write:
+                stores.push_back({ActionKind::Store, i});
+                break;
+            case DiffKind::Times:
+                settings.push_back({ActionKind::Settings, i});
+                break;
+            case DiffKind::Vardex:
+                settings.push_back({ActionKind::Vardex, i});
+                break;
+            case DiffKind::Extra:
+                if (item.adopt)
+                    adopt.push_back({item.code, item.description});
+                else
+                    removals.push_back({ActionKind::Remove, i});
+                break;
+            case DiffKind::Duplicate:
+                break;
+        }
+    }
+    if (stores.empty() && settings.empty() && removals.empty() && adopt.empty())
+        return false;
+    const std::string question = "Записать различия в контроллер?\r" + SummaryLine(diff_);
+    if (!host_.AskYesNo({Caption, question, BoxIcon::Question}))
+        return false;
+
+    if (!adopt.empty()) {
+        // Keys taken from the controller into the file go in one write; their
+        // descriptions are their display texts (plain ASCII, the same in Windows-1251).
+        DbResult written = SaveKeys(options_.databasePath, adopt);
+        if (!written) {
+            phase_ = ReconcilePhase::Failed;
+            host_.ClosePort();
+            const std::string text = "Карты(ключи) не добавлены в файл: " + written.error;
+            host_.AddLine("");
+            host_.AddLine(text);
+            host_.Failed({"Ошибка при сверке с контроллером", text, BoxIcon::Error});
+            return false;
+        }
+        adopted_ = adopt;
+        host_.AddLine("");
+        host_.AddLine("Добавлено в файл карт(ключей): " + std::to_string(adopt.size()));
+    }
+
+    // A key that stays is never absent: the missing keys go in before anything is
+    // removed, unless the controller cannot hold them all at once.
+    removalsFirst_ = KeyCount + static_cast<int>(stores.size()) > MaxControllerKeys;
+    if (removalsFirst_)
+        plan_.insert(plan_.end(), removals.begin(), removals.end());
+    plan_.insert(plan_.end(), stores.begin(), stores.end());
+    plan_.insert(plan_.end(), settings.begin(), settings.end());
+    if (!removalsFirst_)
+        plan_.insert(plan_.end(), removals.begin(), removals.end());
+    expected_ = diff_.controllerDistinct + static_cast<int>(stores.size()) -
+                static_cast<int>(removals.size());
+
+    phase_ = ReconcilePhase::Applying;
+    CanClose = false;
+    CancelRequested = false;
+    applyIndex_ = 0;
+    position_ = 0;
+    host_.SetProgressMax(static_cast<int>(plan_.size()) + 1);
+    host_.SetProgressPosition(0);
+    if (removalsFirst_) {
+        host_.AddLine("");
+        host_.AddLine(
+            "Удаление выполняется до записи: с новыми карт(ключами) в контроллере было "
+            "бы " +
+            std::to_string(KeyCount + static_cast<int>(stores.size())) +
+            " карт(ключей), а он вмещает " + std::to_string(MaxControllerKeys));
+    }
+    host_.PostStep(plan_.empty() ? VerifyStep : ApplyStep);
+    return true;
+}
+
+void TReconcileJob::SendAction(Action& action) {
+    const DiffItem& item = diff_.items[action.item];
+    const bool groupStart = applyIndex_ == 0 || plan_[applyIndex_ - 1].kind != action.kind;
+    switch (action.kind) {
+        case ActionKind::Store:
+            if (groupStart) {
+                host_.AddLine("");
+                host_.AddLine("Запись карт(ключей) в контроллер:");
+            }
+            host_.AddLine("Карта(ключ) " + item.text + " - " + item.description + " ... ");
+            host_.SendRequest(MakeWriteKey(item.code, true, false, KeyFiller::KeyDialog));
+            break;
+        case ActionKind::Remove:
+            if (groupStart) {
+                host_.AddLine("");
+                host_.AddLine("Удаление карт(ключей) из контроллера:");
+            }
+            host_.AddLine("Карта(ключ) " + item.text + " ... ");
+            host_.SendRequest(MakeWriteKey(item.code, false, false, KeyFiller::KeyDialog));
+            break;
+        case ActionKind::Settings:
+            host_.AddLine("");
+            host_.AddLine("Запись настроек контроллера ... ");
+            host_.SendRequest(MakeWriteSettings(diff_.fileTimeOpen, diff_.fileRetryRead));
+            break;
+        case ActionKind::Vardex:
+            host_.AddLine("");
+            host_.AddLine("Установка вардекса " +
+                          VardexCaptionOf(options_.typeFormat, diff_.fileVardex) + " ... ");
+            // No vardex in the file is sent as the all-ones removal record.
+            host_.SendRequest(
+                MakeWriteKey(diff_.fileVardex, diff_.fileVardex != 0, true, KeyFiller::KeyDialog));
+            break;
+    }
+}
+
+void TReconcileJob::LaterStep(int step) {
+    if (step == ApplyStep) {
+        Step = ApplyStep;
+        if (applyIndex_ >= plan_.size()) {
+            LaterStep(VerifyStep);
+            return;
+        }
+        SendAction(plan_[applyIndex_]);
+    } else if (step == VerifyStep) {
+        Step = VerifyStep;
+        host_.AddLine("");
+        host_.AddLine("Проверка кол-ва карт(ключей) в контроллере ... ");
+        host_.SendRequest(MakeReadKeyCount());
+    }
+}
+
+void TReconcileJob::LaterCompletion(int result, const FrameHeader&, const FrameData& replyData) {
+    if (phase_ != ReconcilePhase::Applying)
+        return;
+    if (IsSuccess(result)) {
+        host_.AppendToLastLine("OK!");
+        host_.SetProgressPosition(++position_);
+        if (Step == ApplyStep)
+            plan_[applyIndex_++].done = true;
+    }
+    if (CancelRequested) {
+        StopApply();
+        return;
+    }
+    if (!IsSuccess(result)) {
+        FailApply("Описание ошибки: " + ResultText(result));
+        return;
+    }
+    if (Step == ApplyStep)
+        host_.ContinueAfterPause(ApplyStep);
+    else
+        Verify(DecodeKeyCount(replyData));
+}
+
+void TReconcileJob::Verify(int count) {
+    verified_ = count;
+    phase_ = ReconcilePhase::Done;
+    CanClose = true;
+    host_.AddLine("Кол-во карт(ключей) в контроллере: " + std::to_string(count));
+    host_.ClosePort();
+    const bool allApplied = std::none_of(
+        diff_.items.begin(), diff_.items.end(),
+        [](const DiffItem& item) { return item.kind == DiffKind::Duplicate || !item.ticked; });
+    agree_ = count == expected_ && allApplied;
+    if (count != expected_) {
+        const std::string text = "Кол-во карт(ключей) в контроллере " + std::to_string(count) +
+                                 " не совпадает с ожидаемым " + std::to_string(expected_) + "!";
+        host_.AddLine(text);
+        host_.AddLine("");
+        host_.AddLine("Сверка с контроллером завершена с расхождением.");
+        host_.Finished({"", text, BoxIcon::Warning});
+        return;
+    }
+    host_.AddLine("");
+    host_.AddLine(SuccessText);
+    host_.Finished({"", SuccessText, BoxIcon::Information});
+}
+
+std::string TReconcileJob::DoneSummary() const {
+    int stores = 0, storesDone = 0, removals = 0, removalsDone = 0;
+    std::string settings, vardex;
+    for (const Action& action : plan_) {
+        switch (action.kind) {
+            case ActionKind::Store:
+                ++stores;
+                storesDone += action.done;
+                break;
+            case ActionKind::Remove:
+                ++removals;
+                removalsDone += action.done;
+                break;
+            case ActionKind::Settings:
+                settings = action.done ? "записаны" : "не записаны";
+                break;
+            case ActionKind::Vardex:
+                vardex = action.done ? "записан" : "не записан";
+                break;
+        }
+    }
+    std::string text = "Записано карт(ключей): " + std::to_string(storesDone) + " из " +
+                       std::to_string(stores) + ", удалено: " + std::to_string(removalsDone) +
+                       " из " + std::to_string(removals);
+    if (!settings.empty())
+        text += ", настройки " + settings;
+    if (!vardex.empty())
+        text += ", вардекс " + vardex;
+    return text;
+}
+
+void TReconcileJob::FailApply(const std::string& description) {
+    phase_ = ReconcilePhase::Failed;
+    CanClose = true;
+    host_.ClosePort();
+    const std::string summary = DoneSummary();
+    host_.AddLine("Ошибка при записи в контроллер!");
+    host_.AddLine(description);
+    host_.AddLine(summary);
+    host_.AddLine("Повторный запуск сверки допишет остальное.");
+    host_.Failed(
+        {"Ошибка при сверке с контроллером", description + "\r" + summary, BoxIcon::Error});
+}
+
+void TReconcileJob::StopApply() {
+    phase_ = ReconcilePhase::Cancelled;
+    CanClose = true;
+    host_.AddLine("");
+    host_.AddLine("Сверка прервана.");
+    host_.AddLine(DoneSummary());
+    host_.CloseJob(JobEnd::Cancel);
+}
