@@ -3,12 +3,23 @@
 #include <algorithm>
 
 #include "core/keys/backup.h"
+#include "core/keys/journal.h"
 
 namespace {
 
 const char* const Caption = "Сверка с контроллером";
 const char* const AgreeText = "Файл и контроллер совпадают";
 const char* const SuccessText = "Сверка с контроллером завершена успешно!";
+
+// One journal line per apply, whatever its end: what was done, and the outcome.
+void Journal(const std::string& databasePath, const std::string& summary,
+             const std::string& outcome) {
+    journal::Entry entry;
+    entry.operation = journal::kReconcile;
+    entry.newValue = summary;
+    entry.outcome = outcome;
+    journal::Record(databasePath, entry);
+}
 
 std::string VardexCaptionOf(int typeFormat, KeyCode vardex) {
     return vardex == 0 ? std::string("Отсутствует") : Format(typeFormat, vardex);
@@ -266,6 +277,10 @@ void TReconcileJob::Verify(int count) {
         diff_.items.begin(), diff_.items.end(),
         [](const DiffItem& item) { return item.kind == DiffKind::Duplicate || !item.ticked; });
     agree_ = count == expected_ && allApplied;
+    Journal(options_.databasePath, DoneSummary(),
+            count == expected_ ? std::string(journal::kOk)
+                               : "Кол-во карт(ключей) в контроллере " + std::to_string(count) +
+                                     ", ожидалось " + std::to_string(expected_));
     if (count != expected_) {
         const std::string text = "Кол-во карт(ключей) в контроллере " + std::to_string(count) +
                                  " не совпадает с ожидаемым " + std::to_string(expected_) + "!";
@@ -308,6 +323,8 @@ std::string TReconcileJob::DoneSummary() const {
         text += ", настройки " + settings;
     if (!vardex.empty())
         text += ", вардекс " + vardex;
+    if (!adopted_.empty())
+        text += ", добавлено в файл: " + std::to_string(adopted_.size());
     return text;
 }
 
@@ -316,6 +333,7 @@ void TReconcileJob::FailApply(const std::string& description) {
     CanClose = true;
     host_.ClosePort();
     const std::string summary = DoneSummary();
+    Journal(options_.databasePath, summary, description);
     host_.AddLine("Ошибка при записи в контроллер!");
     host_.AddLine(description);
     host_.AddLine(summary);
@@ -330,5 +348,6 @@ void TReconcileJob::StopApply() {
     host_.AddLine("");
     host_.AddLine("Сверка прервана.");
     host_.AddLine(DoneSummary());
+    Journal(options_.databasePath, DoneSummary(), "Сверка прервана");
     host_.CloseJob(JobEnd::Cancel);
 }
