@@ -1,20 +1,42 @@
 // Each vardex2-cli command registers itself here from its own source file, so the
-// commands of different areas live apart and `--help` lists them all.
+// commands of different areas live apart and `--help` lists them all. A command names
+// its arguments and options in a `define` function; main() parses the whole command
+// line with CLI11 and hands the command what was given:
+//
+//     void DefineList(CliDefine& d) {
+//         d.Arg("FILE", "the database file (.vx2)");
+//         d.Json();                          // --json, into args.json
+//     }
+//     int RunList(CliArgs& args) { ... args.words[0] ... }
+//     VX_CLI_COMMAND("list", "list the keys of a database file", DefineList, RunList);
+//
+// Commands that talk to the controller call d.Link(): their help shows --port and
+// --trace, and CliLink finds the port even when --port is left out.
 #pragma once
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
-// What main() parsed from the command line: the global options and the rest.
-struct CliArgs {
-    std::string port;                // --port DEVICE
-    std::string format;              // --format ibutton|em (empty: the file's own)
-    bool yes = false;                // --yes: do not ask
-    std::vector<std::string> words;  // the command's own arguments and options, in order
+namespace CLI {
+class App;
+}
 
-    // Takes "--name VALUE" out of `words`; false when absent.
+// What the command line gave the command.
+struct CliArgs {
+    std::string port;                            // --port DEVICE (empty: CliLink looks it up)
+    std::string format;                          // --format ibutton|em (empty: the file's own)
+    bool yes = false;                            // --yes: do not ask
+    bool json = false;                           // --json: one JSON object on standard output
+    std::string trace;                           // --trace FILE|-: the line trace (empty: none)
+    std::vector<std::string> words;              // the positional arguments given, in order
+    std::map<std::string, std::string> options;  // d.Option() values given, by name
+    std::set<std::string> flags;                 // d.Flag() names given
+
+    // The value of a d.Option() when it was given; taken, so that it is read once.
     bool TakeOption(const std::string& name, std::string& value);
-    // Takes "--name" out of `words`; false when absent.
+    // True when the d.Flag() was given.
     bool TakeFlag(const std::string& name);
 };
 
@@ -29,10 +51,43 @@ enum CliStatus {
     CliRefused = 5,  // refused before any traffic (duplicate, bad number, no terminal to ask)
 };
 
+// Declares one command's arguments and options on its CLI11 subcommand. Positional
+// arguments arrive in args.words in the order declared; help texts are English.
+class CliDefine {
+  public:
+    CliDefine(CLI::App& app, CliArgs& args) : app_(app), args_(args) {}
+
+    CliDefine& Arg(const std::string& name, const std::string& help);          // required
+    CliDefine& OptionalArg(const std::string& name, const std::string& help);  // may be left out
+    CliDefine& Option(const std::string& name, const std::string& value, const std::string& help);
+    CliDefine& Flag(const std::string& name, const std::string& help);
+    CliDefine& Json();    // --json
+    CliDefine& Link();    // talks to the controller: --port, --trace
+    CliDefine& Format();  // --format ibutton|em
+    CliDefine& Yes();     // --yes, for commands that ask
+    // Text shown after the options in the command's --help.
+    CliDefine& Footer(const std::string& text);
+
+    // For whatever the helpers above do not cover.
+    CLI::App& App() { return app_; }
+    CliArgs& Args() { return args_; }
+
+    // The command line in short for the list of commands ("--port DEVICE add FILE KEY
+    // [DESCRIPTION]"), and whether the command needs a port.
+    std::string Synopsis(const std::string& name) const;
+    bool TalksToController() const { return link_; }
+
+  private:
+    CLI::App& app_;
+    CliArgs& args_;
+    std::string synopsis_;  // after the command's name
+    bool link_ = false;
+};
+
 struct CliCommand {
     const char* name;
-    const char* synopsis;  // "--port DEVICE clear --yes"
-    const char* summary;   // one line for --help
+    const char* summary;  // one line for --help, English
+    void (*define)(CliDefine& d);
     int (*run)(CliArgs& args);
 };
 

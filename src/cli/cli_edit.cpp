@@ -572,18 +572,55 @@ int RunSetTimes(CliArgs& args) {
 
 }  // namespace
 
-VX_CLI_COMMAND("read-key", "--port DEVICE read-key [--format ibutton|em]",
-               "wait for a key at the reader and print its number", RunReadKey);
-VX_CLI_COMMAND("find", "--port DEVICE find FILE",
-               "wait for a key at the reader and print its row of the file", RunFind);
-VX_CLI_COMMAND("add", "--port DEVICE add FILE KEY [DESCRIPTION]",
-               "store a key in the controller, then in the file", RunAdd);
-VX_CLI_COMMAND("edit", "--port DEVICE edit FILE KEY [--number NEWKEY] [--description TEXT]",
-               "change a key's number (controller, then file) or description (file)", RunEdit);
-VX_CLI_COMMAND("remove", "--port DEVICE remove FILE KEY [--yes]",
-               "remove a key from the controller, then from the file", RunRemove);
-VX_CLI_COMMAND("set-vardex", "--port DEVICE set-vardex FILE KEY|none",
-               "set or reset the vardex in the controller, then in the file", RunSetVardex);
-VX_CLI_COMMAND("set-times", "--port DEVICE set-times FILE [--open SECONDS] [--retry SECONDS]",
-               "write the lock-open and repeat-read times to the controller and the file",
-               RunSetTimes);
+constexpr const char* FileHelp = "the database file (.vx2)";
+constexpr const char* KeyHelp = "the key's number as the display format shows it";
+
+VX_CLI_COMMAND(
+    "read-key", "wait for a key at the reader and print its number",
+    [](CliDefine& d) { d.Link().Format(); }, RunReadKey);
+VX_CLI_COMMAND(
+    "find", "wait for a key at the reader and print its row of the file",
+    [](CliDefine& d) { d.Arg("FILE", FileHelp).Link().Format(); }, RunFind);
+VX_CLI_COMMAND(
+    "add", "store a key in the controller, then in the file",
+    [](CliDefine& d) {
+        d.Arg("FILE", FileHelp)
+            .Arg("KEY", KeyHelp)
+            .OptionalArg("DESCRIPTION", "the key's description")
+            .Link()
+            .Format();
+    },
+    RunAdd);
+VX_CLI_COMMAND(
+    "edit", "change a key's number (controller, then file) or description (file)",
+    [](CliDefine& d) {
+        d.Arg("FILE", FileHelp)
+            .Arg("KEY", KeyHelp)
+            .Option("--number", "NEWKEY", "the key's new number")
+            .Option("--description", "TEXT", "the key's new description")
+            .Link()
+            .Format();
+    },
+    RunEdit);
+VX_CLI_COMMAND(
+    "remove", "remove a key from the controller, then from the file",
+    [](CliDefine& d) { d.Arg("FILE", FileHelp).Arg("KEY", KeyHelp).Link().Format().Yes(); },
+    RunRemove);
+VX_CLI_COMMAND(
+    "set-vardex", "set or reset the vardex in the controller, then in the file",
+    [](CliDefine& d) {
+        d.Arg("FILE", FileHelp)
+            .Arg("KEY", "the vardex's number, or none to reset it")
+            .Link()
+            .Format();
+    },
+    RunSetVardex);
+VX_CLI_COMMAND(
+    "set-times", "write the lock-open and repeat-read times to the controller and the file",
+    [](CliDefine& d) {
+        d.Arg("FILE", FileHelp)
+            .Option("--open", "SECONDS", "the lock-open time, 1 to 255 seconds")
+            .Option("--retry", "SECONDS", "the repeat-read time, 0 to 255 seconds")
+            .Link();
+    },
+    RunSetTimes);

@@ -433,16 +433,28 @@ int RunCheck(CliArgs& args) {
 
 }  // namespace
 
-VX_CLI_COMMAND("new", NewSynopsis,
-               "clear the controller and create an empty database file with its vardex; asks "
-               "twice without --yes",
-               RunNew);
-VX_CLI_COMMAND("load", LoadSynopsis,
-               "read the controller's settings, vardex and keys into a new database file", RunLoad);
-VX_CLI_COMMAND("export", ExportSynopsis,
-               "clear the controller and write the database file into it; asks twice without "
-               "--yes",
-               RunExport);
-VX_CLI_COMMAND("check", CheckSynopsis,
-               "list the controller's keys that the file lacks; --add adds them to the file",
-               RunCheck);
+constexpr const char* FileHelp = "the database file (.vx2)";
+
+VX_CLI_COMMAND(
+    "new",
+    "clear the controller and create an empty database file with its vardex; asks "
+    "twice without --yes",
+    [](CliDefine& d) { d.Arg("FILE", FileHelp).Link().Yes(); }, RunNew);
+VX_CLI_COMMAND(
+    "load", "read the controller's settings, vardex and keys into a new database file",
+    [](CliDefine& d) { d.Arg("FILE", FileHelp).Link().Yes(); }, RunLoad);
+VX_CLI_COMMAND(
+    "export",
+    "clear the controller and write the database file into it; asks twice without "
+    "--yes",
+    [](CliDefine& d) { d.Arg("FILE", FileHelp).Link().Format().Yes(); }, RunExport);
+VX_CLI_COMMAND(
+    "check", "list the controller's keys that the file lacks; --add adds them to the file",
+    [](CliDefine& d) {
+        d.Arg("FILE", FileHelp)
+            .Flag("--add", "add the keys the file lacks to it, asking for each")
+            .Link()
+            .Format()
+            .Yes();
+    },
+    RunCheck);

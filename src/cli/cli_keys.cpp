@@ -100,7 +100,9 @@ int RunShow(CliArgs& args) {
 
 }  // namespace
 
-VX_CLI_COMMAND("list", "list FILE [--format ibutton|em]",
-               "list the keys of a database file: number, tab, description, by number", RunList);
-VX_CLI_COMMAND("show", "show FILE [--format ibutton|em]",
-               "show the settings and the vardex of a database file", RunShow);
+VX_CLI_COMMAND(
+    "list", "list the keys of a database file: number, tab, description, by number",
+    [](CliDefine& d) { d.Arg("FILE", "the database file (.vx2)").Format(); }, RunList);
+VX_CLI_COMMAND(
+    "show", "show the settings and the vardex of a database file",
+    [](CliDefine& d) { d.Arg("FILE", "the database file (.vx2)").Format(); }, RunShow);

@@ -52,8 +52,9 @@ int Clear(CliArgs& args) {
 
 }  // namespace
 
-VX_CLI_COMMAND("link-check", "--port DEVICE link-check",
-               "check that the controller answers (command 0x02)", LinkCheck);
-VX_CLI_COMMAND("clear", "--port DEVICE clear [--yes]",
-               "remove every key from the controller (command 0x01); asks twice without --yes",
-               Clear);
+VX_CLI_COMMAND(
+    "link-check", "check that the controller answers (command 0x02)",
+    [](CliDefine& d) { d.Link(); }, LinkCheck);
+VX_CLI_COMMAND(
+    "clear", "remove every key from the controller (command 0x01); asks twice without --yes",
+    [](CliDefine& d) { d.Link().Yes(); }, Clear);

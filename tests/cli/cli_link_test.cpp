@@ -126,7 +126,9 @@ TEST(CliLink, PortThatCannotBeOpened) {
     EXPECT_NE(r.err.find("Ошибка подключения"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("Порт подключения: /dev/vardex-no-such-port"), std::string::npos) << r.err;
 
-    r = RunProgram({CliPath(), "link-check"});
+    // No --port, no VARDEX2_PORT and no remembered port.
+    r = RunProgram({"/usr/bin/env", "-u", "VARDEX2_PORT", "XDG_CONFIG_HOME=/nonexistent", CliPath(),
+                    "link-check"});
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.err.find("Не выбран COM порт"), std::string::npos) << r.err;
 }
