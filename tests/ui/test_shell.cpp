@@ -3,23 +3,28 @@
 #include <QAbstractButton>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
-#include "ui/main/about_box.h"
 #include "app/app_start.h"
-#include "ui/main/main_window.h"
-#include "ui/seams/prompter.h"
-#include "ui/seams/ui_platform.h"
-#include "ui/main/updown.h"
-#include "ui/main/version.h"
 #include "fakes.h"
 #include "ui/help/help.h"
+#include "ui/main/about_box.h"
+#include "ui/main/main_window.h"
+#include "ui/main/updown.h"
+#include "ui/main/version.h"
+#include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
 
 namespace {
 QStringList ButtonTexts(QWidget* box) {
@@ -174,8 +179,9 @@ class TestShell : public QObject {
         w.activateWindow();  // no window manager under a bare X server
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QTest::keyClick(&w, Qt::Key_F1);
-        QCOMPARE(launched, (QStringList{QStringLiteral("/usr/bin/xchm"), QStringLiteral("-c"),
-                                        QStringLiteral("1"), help::HelpFile()}));
+        QCOMPARE(launched, (QStringList{QStringLiteral("/usr/bin/xchm"),
+                                        QStringLiteral("file:") + help::HelpFile() +
+                                            QStringLiteral("#xchm:/main.html")}));
         launched.clear();
 
         // F1 in another window asks for that window's topic.
@@ -187,7 +193,7 @@ class TestShell : public QObject {
         other.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&other));
         QTest::keyClick(&other, Qt::Key_F1);
-        QCOMPARE(launched.value(2), QStringLiteral("19"));
+        QVERIFY(launched.value(1).endsWith(QStringLiteral("#xchm:/newkey.html")));
         other.close();
 
         // A dialog that borrows its caller's topic by the property its caller sets.
@@ -205,6 +211,78 @@ class TestShell : public QObject {
 
         help::SetFinder(nullptr);
         help::SetLauncher(nullptr);
+        SetAppPrompter(nullptr);
+    }
+
+    // The help the build made, copied out of the build tree as an installation would
+    // have it: every topic's page is inside the file and beside it, and F1 without a
+    // CHM viewer shows the page in the browser.
+    void helpFromTheBuildOpensOutsideIt() {
+        const QString built = QStringLiteral(VX_HELP_BUILD_DIR);
+        if (!QFileInfo::exists(built + QStringLiteral("/vardex2.chm"))) {
+            QSKIP("vardex2.chm was not built (chmcmd missing)");
+        }
+        QTemporaryDir root;
+        const QString share = root.filePath(QStringLiteral("share/vardex2"));
+        QVERIFY(QDir().mkpath(share + QStringLiteral("/help")));
+        QVERIFY(QDir().mkpath(root.filePath(QStringLiteral("bin"))));
+        QVERIFY(QFile::copy(built + QStringLiteral("/vardex2.chm"),
+                            share + QStringLiteral("/vardex2.chm")));
+        for (const QString& page : QDir(built + QStringLiteral("/help")).entryList(QDir::Files)) {
+            QVERIFY(QFile::copy(built + QStringLiteral("/help/") + page,
+                                share + QStringLiteral("/help/") + page));
+        }
+        help::Init(root.filePath(QStringLiteral("bin/vardex2")), {});
+        QCOMPARE(help::HelpFile(), share + QStringLiteral("/vardex2.chm"));
+        QCOMPARE(help::PagesFolder(), share + QStringLiteral("/help"));
+
+        const QString extractor = QStandardPaths::findExecutable(QStringLiteral("extract_chmLib"));
+        const QString unpacked = root.filePath(QStringLiteral("unpacked"));
+        if (!extractor.isEmpty()) {
+            QProcess unpack;
+            unpack.setStandardOutputFile(QProcess::nullDevice());
+            unpack.start(extractor, {help::HelpFile(), unpacked});
+            QVERIFY(unpack.waitForFinished());
+        }
+        for (int context : {1, 15, 19, 20, 22, 23, 30}) {
+            const QString page = help::TopicPage(context);
+            QFile html(help::PagesFolder() + QLatin1Char('/') + page);
+            QVERIFY2(html.open(QIODevice::ReadOnly), qPrintable(page));
+            QVERIFY2(html.readAll().contains("<title>"), qPrintable(page));
+            if (!extractor.isEmpty()) {
+                QVERIFY2(QFileInfo::exists(unpacked + QLatin1Char('/') + page), qPrintable(page));
+            }
+        }
+        QCOMPARE(help::TopicPage(1), QStringLiteral("main.html"));
+        QCOMPARE(help::TopicPage(15), QStringLiteral("check.html"));
+        QCOMPARE(help::TopicPage(19), QStringLiteral("newkey.html"));
+        QCOMPARE(help::TopicPage(20), QStringLiteral("editkey.html"));
+        QCOMPARE(help::TopicPage(22), QStringLiteral("findkey.html"));
+        QCOMPARE(help::TopicPage(23), QStringLiteral("vardex.html"));
+        QCOMPARE(help::TopicPage(30), QStringLiteral("journal.html"));
+
+        ScriptedPrompter prompter;
+        SetAppPrompter(&prompter);
+        QList<QUrl> opened;
+        help::SetFinder([](const QString&) { return QString(); });
+        help::SetUrlOpener([&](const QUrl& url) {
+            opened << url;
+            return true;
+        });
+        QVERIFY(help::ShowContext(20, nullptr));
+        QCOMPARE(opened,
+                 QList<QUrl>{QUrl::fromLocalFile(share + QStringLiteral("/help/editkey.html"))});
+        QVERIFY(prompter.records.empty());
+
+        // Pages without the file (no compiler on the build machine) still open.
+        QVERIFY(QFile::remove(help::HelpFile()));
+        help::Init(root.filePath(QStringLiteral("bin/vardex2")), {});
+        QVERIFY(help::ShowContext(1, nullptr));
+        QCOMPARE(opened.back(), QUrl::fromLocalFile(share + QStringLiteral("/help/main.html")));
+        QVERIFY(prompter.records.empty());
+
+        help::SetFinder(nullptr);
+        help::SetUrlOpener(nullptr);
         SetAppPrompter(nullptr);
     }
 

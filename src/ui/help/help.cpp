@@ -22,9 +22,13 @@ namespace {
 const char* const kContextProperty = "vxHelpContext";
 
 QString g_helpFile;
+QString g_pages;
 bool g_debug = false;
 Launcher g_launcher;
 Finder g_finder;
+UrlOpener g_urlOpener;
+
+const char* const kHelpName = "vardex2.chm";
 
 void Log(const QString& line) {
     if (!g_debug) {
@@ -49,6 +53,17 @@ bool Launch(const QString& program, const QStringList& arguments) {
         return g_launcher(program, arguments);
     }
     return QProcess::startDetached(program, arguments);
+}
+
+bool OpenUrl(const QUrl& url) {
+    if (g_urlOpener) {
+        return g_urlOpener(url);
+    }
+    return QDesktopServices::openUrl(url);
+}
+
+QString PagesBeside(const QString& helpFile) {
+    return QFileInfo(helpFile).absolutePath() + QStringLiteral("/help");
 }
 
 QString Find(const QString& program) {
@@ -86,8 +101,23 @@ class F1Filter : public QObject {
 
 void Init(const QString& executablePath, const QStringList& arguments) {
     const QFileInfo exe(executablePath);
-    g_helpFile =
-        exe.absolutePath() + QLatin1Char('/') + exe.completeBaseName() + QStringLiteral(".chm");
+    const QString dir = exe.absolutePath();
+    // The build tree has the file beside the program; an installation keeps data apart
+    // from programs, under the same prefix or the system's.
+    const QStringList candidates = {
+        dir + QLatin1Char('/') + exe.completeBaseName() + QStringLiteral(".chm"),
+        QDir::cleanPath(dir + QStringLiteral("/../share/vardex2/") + QLatin1String(kHelpName)),
+        QStringLiteral("/usr/local/share/vardex2/") + QLatin1String(kHelpName),
+        QStringLiteral("/usr/share/vardex2/") + QLatin1String(kHelpName)};
+    g_helpFile = candidates.front();
+    for (const QString& c : candidates) {
+        if (QFileInfo::exists(c) ||
+            QFileInfo::exists(PagesBeside(c) + QStringLiteral("/main.html"))) {
+            g_helpFile = c;
+            break;
+        }
+    }
+    g_pages = PagesBeside(g_helpFile);
     g_debug = QFileInfo::exists(exe.absolutePath() + QStringLiteral("/debug.debug")) ||
               arguments.contains(QStringLiteral("/debug")) ||
               arguments.contains(QStringLiteral("-debug"));
@@ -100,7 +130,27 @@ QString HelpFile() {
 
 void SetHelpFile(const QString& path) {
     g_helpFile = path;
+    g_pages = PagesBeside(path);
     Log(QStringLiteral("SetHelpFile: %1").arg(path));
+}
+
+QString PagesFolder() {
+    return g_pages;
+}
+
+QString TopicPage(int context) {
+    static const struct {
+        int context;
+        const char* page;
+    } kPages[] = {{1, "main.html"},     {15, "check.html"},   {19, "newkey.html"},
+                  {20, "editkey.html"}, {22, "findkey.html"}, {23, "vardex.html"},
+                  {30, "journal.html"}};
+    for (const auto& p : kPages) {
+        if (p.context == context) {
+            return QLatin1String(p.page);
+        }
+    }
+    return QStringLiteral("main.html");
 }
 
 bool DebugLog() {
@@ -117,7 +167,11 @@ int ContextOf(const QWidget* widget) {
     static const struct {
         const char* className;
         int context;
-    } kTopics[] = {{"TFMain", 1}, {"TFSyncContr", 15}, {"TFFindKey", 22}, {"TFGetVardex", 23}};
+    } kTopics[] = {{"TFMain", 1},
+                   {"TFSyncContr", 15},
+                   {"TFFindKey", 22},
+                   {"TFGetVardex", 23},
+                   {"TFJournal", 30}};
     for (const QWidget* w = widget; w; w = w->parentWidget()) {
         for (const char* name : {kContextProperty, "HelpContext", "helpContext"}) {
             const QVariant v = w->property(name);
@@ -135,31 +189,37 @@ int ContextOf(const QWidget* widget) {
 }
 
 bool ShowContext(int context, QWidget* owner) {
-    Log(QStringLiteral("ShowContext: %1").arg(context));
+    const QString page = TopicPage(context);
+    Log(QStringLiteral("ShowContext: %1 (%2)").arg(context).arg(page));
     const QString caption = QStringLiteral("Vardex 2");
-    if (g_helpFile.isEmpty() || !QFileInfo::exists(g_helpFile)) {
-        Log(QStringLiteral("no help file"));
+    const bool haveFile = !g_helpFile.isEmpty() && QFileInfo::exists(g_helpFile);
+    const QString pagePath = g_pages + QLatin1Char('/') + page;
+    const bool havePage = QFileInfo::exists(pagePath);
+    if (!haveFile && !havePage) {
+        Log(QStringLiteral("no help file, no pages"));
         AppPrompter().Warning(owner, caption,
                               QStringLiteral("Файл справки не найден:\r%1").arg(g_helpFile));
         return false;
     }
-    // Viewers that open a topic by its number come first; the others open the file.
-    const QString xchm = Find(QStringLiteral("xchm"));
+    // xchm opens a page inside the file by URL; its "-c N" would need the compiler's
+    // topic map, which holds paths of the build tree.
+    const QString xchm = haveFile ? Find(QStringLiteral("xchm")) : QString();
     if (!xchm.isEmpty() &&
-        Launch(xchm, {QStringLiteral("-c"), QString::number(context), g_helpFile})) {
-        Log(QStringLiteral("started %1 at topic %2").arg(xchm).arg(context));
+        Launch(xchm, {QStringLiteral("file:%1#xchm:/%2").arg(g_helpFile, page)})) {
+        Log(QStringLiteral("started %1 at %2").arg(xchm, page));
         return true;
     }
+    if (havePage && OpenUrl(QUrl::fromLocalFile(pagePath))) {
+        Log(QStringLiteral("opened %1 in the browser").arg(pagePath));
+        return true;
+    }
+    // Viewers that cannot be told a page still show the help from its start.
     for (const QString& name : {QStringLiteral("kchmviewer"), QStringLiteral("okular")}) {
-        const QString program = Find(name);
+        const QString program = haveFile ? Find(name) : QString();
         if (!program.isEmpty() && Launch(program, {g_helpFile})) {
             Log(QStringLiteral("started %1").arg(program));
             return true;
         }
-    }
-    if (!g_launcher && QDesktopServices::openUrl(QUrl::fromLocalFile(g_helpFile))) {
-        Log(QStringLiteral("opened through the desktop"));
-        return true;
     }
     Log(QStringLiteral("no viewer"));
     AppPrompter().Warning(owner, caption,
@@ -178,6 +238,10 @@ void SetLauncher(Launcher launcher) {
 
 void SetFinder(Finder finder) {
     g_finder = std::move(finder);
+}
+
+void SetUrlOpener(UrlOpener opener) {
+    g_urlOpener = std::move(opener);
 }
 
 }  // namespace help
