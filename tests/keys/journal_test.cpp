@@ -2,6 +2,9 @@
 // journal that cannot be written.
 #include "core/keys/journal.h"
 
+#include "core/keys/journaled.h"
+#include "core/keys/key_code.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -138,6 +141,61 @@ TEST_F(JournalTest, RealIdentityComesFromTheUserDatabase) {
     const journal::Identity who = journal::CurrentIdentity();
     EXPECT_FALSE(who.login.empty());
     EXPECT_FALSE(who.host.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The database writes with their lines: what each says is read from the file before
+// the write.
+TEST_F(JournalTest, DatabaseWritesSayWhatChanged) {
+    ASSERT_TRUE(journaled::NewDbFile(db_));
+    ASSERT_TRUE(journaled::SaveKey(db_, 0xA1B2C3, "Front door"));
+    ASSERT_TRUE(journaled::SaveKey(db_, 0xA1B2C3, "Back\tdoor"));
+    ASSERT_TRUE(journaled::SaveVardex(db_, 0x010203));
+    ASSERT_TRUE(journaled::SaveSettings(db_, 7, 2, 0));
+    ASSERT_TRUE(journaled::SaveTypeFormat(db_, 1));
+    ASSERT_TRUE(journaled::RemoveKey(db_, 0xA1B2C3));
+    ASSERT_TRUE(journaled::SaveKeys(db_, {{5, ""}, {6, "x"}}));
+    const std::string head = "\toperator\tdesk-1\t";
+    EXPECT_EQ(ReadAll(db_ + ".journal"),
+              "2026-12-08T07:54:09Z" + head + "new-file\t\t\t\t\tOK\n" + "2026-12-08T07:54:10Z" +
+                  head + "key-add\t" + Format(0, 0xA1B2C3) + "\tFront door\t\t\tOK\n" +
+                  "2026-12-08T07:54:11Z" + head + "key-description\t" + Format(0, 0xA1B2C3) +
+                  "\tBack\\tdoor\tFront door\tBack\\tdoor\tOK\n" + "2026-12-08T07:54:12Z" + head +
+                  "vardex\t" + Format(0, 0x010203) + "\t\t\t" + Format(0, 0x010203) + "\tOK\n" +
+                  "2026-12-08T07:54:13Z" + head +
+                  "times\t\t\tTimeOpen=1, RetryRead=1\tTimeOpen=7, RetryRead=2\tOK\n" +
+                  "2026-12-08T07:54:14Z" + head +
+                  "format\t\t\tКлючи iButton (TouchMemory)\tКарты Proxy (EMMarin 3+5)\tOK\n" +
+                  "2026-12-08T07:54:15Z" + head + "key-remove\t" + Format(1, 0xA1B2C3) +
+                  "\tBack\\tdoor\t\t\tOK\n" + "2026-12-08T07:54:16Z" + head +
+                  "check\t\t\t\tкарт(ключей): 2\tOK\n");
+}
+
+TEST_F(JournalTest, AFailedWriteIsRecordedWithItsError) {
+    // No such folder: the write fails, and the journal beside it cannot be written
+    // either; the result is the write's own.
+    const std::string missing = (dir_ / "gone" / "doors.vx2").string();
+    int told = 0;
+    journal::SetReporter([&](const std::string&, const std::string&) { ++told; });
+    DbResult r = journaled::SaveKey(missing, 1, "");
+    EXPECT_FALSE(r);
+    EXPECT_EQ(told, 1);
+
+    // A file that is not writable: the line carries the error as its outcome.
+    ASSERT_TRUE(journaled::NewDbFile(db_));
+    DbModel model;
+    model.keys = {{1, ""}, {2, ""}};
+    fs::remove(db_);
+    fs::create_directory(db_);  // a folder where the file was
+    r = journaled::WriteDbFile(db_, model);
+    EXPECT_FALSE(r);
+    const std::string bytes = ReadAll(db_ + ".journal");
+    EXPECT_NE(bytes.find("\tload\t\t\t\tкарт(ключей): 2\t" + journal::Escape(r.error) + "\n"),
+              std::string::npos)
+        << bytes;
 }
 
 }  // namespace

@@ -1,0 +1,121 @@
+#include "core/keys/journaled.h"
+
+#include "core/keys/cp1251.h"
+#include "core/keys/display_list.h"
+#include "core/keys/key_code.h"
+
+namespace journaled {
+namespace {
+
+// The file as it was before the write; a file that cannot be read yet (a new one)
+// reads as the defaults, which is what the program shows for it.
+DbModel Before(const std::string& path) {
+    DbModel model;
+    LoadDbFile(path, model);
+    return model;
+}
+
+const DbKey* FindKey(const DbModel& model, KeyCode code) {
+    for (const DbKey& key : model.keys) {
+        if (key.code == code) {
+            return &key;
+        }
+    }
+    return nullptr;
+}
+
+std::string Shown(int typeFormat, KeyCode code) {
+    return code == 0 ? std::string() : Format(typeFormat, code);
+}
+
+std::string Times(int timeOpen, int retryRead) {
+    return "TimeOpen=" + std::to_string(timeOpen) + ", RetryRead=" + std::to_string(retryRead);
+}
+
+DbResult Note(const std::string& path, journal::Entry entry, DbResult result) {
+    entry.outcome = Outcome(result);
+    journal::Record(path, entry);
+    return result;
+}
+
+}  // namespace
+
+std::string KeyCount(size_t count) {
+    return "карт(ключей): " + std::to_string(count);
+}
+
+std::string Outcome(const DbResult& result) {
+    return result.ok ? std::string(journal::kOk) : result.error;
+}
+
+DbResult NewDbFile(const std::string& path) {
+    return Note(path, {journal::kNewFile, "", "", "", "", ""}, ::NewDbFile(path));
+}
+
+DbResult SaveVardex(const std::string& path, KeyCode code) {
+    const DbModel before = Before(path);
+    return Note(path,
+                {journal::kVardex, Shown(before.TypeFormat, code), "",
+                 Shown(before.TypeFormat, before.Vardex), Shown(before.TypeFormat, code), ""},
+                ::SaveVardex(path, code));
+}
+
+DbResult SaveSettings(const std::string& path, int timeOpen, int retryRead, int typeFormat) {
+    const DbModel before = Before(path);
+    DbResult result = ::SaveSettings(path, timeOpen, retryRead, typeFormat);
+    Note(path,
+         {journal::kTimes, "", "", Times(before.TimeOpen, before.RetryRead),
+          Times(timeOpen, retryRead), ""},
+         result);
+    if (typeFormat != before.TypeFormat) {
+        Note(path,
+             {journal::kFormat, "", "", TypeFormatCaption(before.TypeFormat),
+              TypeFormatCaption(typeFormat), ""},
+             result);
+    }
+    return result;
+}
+
+DbResult SaveTypeFormat(const std::string& path, int typeFormat) {
+    const DbModel before = Before(path);
+    return Note(path,
+                {journal::kFormat, "", "", TypeFormatCaption(before.TypeFormat),
+                 TypeFormatCaption(typeFormat), ""},
+                ::SaveTypeFormat(path, typeFormat));
+}
+
+DbResult SaveKey(const std::string& path, KeyCode code, const std::string& description) {
+    const DbModel before = Before(path);
+    const DbKey* old = FindKey(before, code);
+    journal::Entry entry;
+    entry.key = Format(before.TypeFormat, code);
+    entry.description = Cp1251ToUtf8(description);
+    if (old) {
+        entry.operation = journal::kKeyDescription;
+        entry.oldValue = Cp1251ToUtf8(old->description);
+        entry.newValue = entry.description;
+    } else {
+        entry.operation = journal::kKeyAdd;
+    }
+    return Note(path, entry, ::SaveKey(path, code, description));
+}
+
+DbResult RemoveKey(const std::string& path, KeyCode code) {
+    const DbModel before = Before(path);
+    const DbKey* old = FindKey(before, code);
+    return Note(path,
+                {journal::kKeyRemove, Format(before.TypeFormat, code),
+                 old ? Cp1251ToUtf8(old->description) : std::string(), "", "", ""},
+                ::RemoveKey(path, code));
+}
+
+DbResult SaveKeys(const std::string& path, const std::vector<DbKey>& keys, const char* operation) {
+    return Note(path, {operation, "", "", "", KeyCount(keys.size()), ""}, ::SaveKeys(path, keys));
+}
+
+DbResult WriteDbFile(const std::string& path, const DbModel& model, const char* operation) {
+    return Note(path, {operation, "", "", "", KeyCount(model.keys.size()), ""},
+                ::WriteDbFile(path, model));
+}
+
+}  // namespace journaled

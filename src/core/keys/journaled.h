@@ -1,0 +1,37 @@
+// The database writes of database.h, each followed by its line in the journal of
+// changes. What a line says (a key added or its description changed, the old values)
+// is read from the file just before the write, so the program and the command line
+// describe the same change the same way, whichever of them makes it.
+//
+// A journal that cannot be written is told through journal::SetReporter and never
+// changes the result: the file has been written (or not) already.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/keys/database.h"
+#include "core/keys/journal.h"
+
+namespace journaled {
+
+DbResult NewDbFile(const std::string& path);
+DbResult SaveVardex(const std::string& path, KeyCode code);
+DbResult SaveSettings(const std::string& path, int timeOpen, int retryRead, int typeFormat);
+DbResult SaveTypeFormat(const std::string& path, int typeFormat);
+// "key-add" for a key the file lacked, else "key-description" with the old text.
+DbResult SaveKey(const std::string& path, KeyCode code, const std::string& description);
+DbResult RemoveKey(const std::string& path, KeyCode code);
+// Jobs that write many keys at once leave one summary line: "check" for keys added
+// after a check, "load" for a whole controller written into a new file.
+DbResult SaveKeys(const std::string& path, const std::vector<DbKey>& keys,
+                  const char* operation = journal::kCheck);
+DbResult WriteDbFile(const std::string& path, const DbModel& model,
+                     const char* operation = journal::kLoad);
+
+// The summary of a job's keys: "карт(ключей): N".
+std::string KeyCount(size_t count);
+// The outcome field of a database result: "OK" or the error's text.
+std::string Outcome(const DbResult& result);
+
+}  // namespace journaled
