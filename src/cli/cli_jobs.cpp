@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/cli_command.h"
+#include "cli/cli_json.h"
 #include "cli/cli_support.h"
 #include "core/jobs/check_job.h"
 #include "core/jobs/export_job.h"
@@ -58,6 +59,8 @@ class TCliHost : public TLoopJobHost {
     bool refused = false;
     // A key of --add could not be written into the database.
     bool addFailed = false;
+    // Where the log goes: standard error when standard output carries --json.
+    std::FILE* log = stdout;
 
     void AddLine(const std::string& line) override {
         TLoopJobHost::AddLine(line);
@@ -133,8 +136,8 @@ class TCliHost : public TLoopJobHost {
     void Print(const std::string& line) {
         Flush();
         ClearBar();
-        std::fprintf(stdout, "%s\n", line.c_str());
-        std::fflush(stdout);
+        std::fprintf(log, "%s\n", line.c_str());
+        std::fflush(log);
         DrawBar();
     }
 
@@ -143,8 +146,8 @@ class TCliHost : public TLoopJobHost {
         if (!hasPending_)
             return;
         ClearBar();
-        std::fprintf(stdout, "%s\n", CliText(pending_).c_str());
-        std::fflush(stdout);
+        std::fprintf(log, "%s\n", CliText(pending_).c_str());
+        std::fflush(log);
         hasPending_ = false;
         pending_.clear();
         DrawBar();
@@ -378,6 +381,37 @@ int RunExport(CliArgs& args) {
     return link.host->finished ? CliOk : link.FailureStatus();
 }
 
+// check --add: the missing keys into the file, asking first. The exit status.
+int AddMissing(TCliHost& host, TCheckJob& job, bool add) {
+    if (!add || job.Missing().empty())
+        return CliOk;
+    const int added = job.Add();
+    if (host.refused)
+        return RefuseWithoutTerminal();
+    if (!host.closed) {
+        // A key could not be written (reported already), or the answer was No.
+        if (host.addFailed)
+            return CliFailed;
+        std::fprintf(stderr, "Отменено.\n");
+        return CliRefused;
+    }
+    host.Print("Добавлено карт(ключей): " + std::to_string(added));
+    return CliOk;
+}
+
+// check --json: what the controller holds that the file lacks, and what was added.
+void PrintCheckJson(const TCheckJob& job, int typeFormat) {
+    CliJson missing = CliJson::array();
+    for (const auto& key : job.Missing()) {
+        CliJson entry = CliKeyJson(typeFormat, key.code);
+        entry["added"] = key.added;
+        missing.push_back(std::move(entry));
+    }
+    CliPrintJson({{"format", CliFormatName(typeFormat)},
+                  {"controller_key_count", job.KeyCount},
+                  {"missing", std::move(missing)}});
+}
+
 int RunCheck(CliArgs& args) {
     const bool add = args.TakeFlag("--add");
     std::string file;
@@ -406,6 +440,8 @@ int RunCheck(CliArgs& args) {
     if (!link.Open(args))
         return CliPortNotOpened;
     TCliHost& host = *link.host;
+    if (args.json)
+        host.log = stderr;
     host.databasePath = file;
     TCheckJob job(host, typeFormat, known);
     link.Run(job);
@@ -414,21 +450,10 @@ int RunCheck(CliArgs& args) {
     link.link.Port().Close();
     if (host.finished)
         host.Print(CliText(host.finished->text));
-    if (!add || job.Missing().empty())
-        return CliOk;
-
-    const int added = job.Add();
-    if (host.refused)
-        return RefuseWithoutTerminal();
-    if (!host.closed) {
-        // A key could not be written (reported already), or the answer was No.
-        if (host.addFailed)
-            return CliFailed;
-        std::fprintf(stderr, "Отменено.\n");
-        return CliRefused;
-    }
-    host.Print("Добавлено карт(ключей): " + std::to_string(added));
-    return CliOk;
+    const int status = AddMissing(host, job, add);
+    if (args.json)
+        PrintCheckJson(job, typeFormat);
+    return status;
 }
 
 }  // namespace
@@ -452,7 +477,8 @@ VX_CLI_COMMAND(
     "check", "list the controller's keys that the file lacks; --add adds them to the file",
     [](CliDefine& d) {
         d.Arg("FILE", FileHelp)
-            .Flag("--add", "add the keys the file lacks to it, asking for each")
+            .Flag("--add", "add the keys the file lacks to it, asking first")
+            .Json()
             .Link()
             .Format()
             .Yes();

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/cli_command.h"
+#include "cli/cli_json.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
 #include "core/keys/display_list.h"
@@ -59,16 +60,26 @@ int RunList(CliArgs& args) {
     if (int status = LoadForDisplay(args, "list", model, r, typeFormat); status != CliOk)
         return status;
     std::vector<DisplayRow> rows = SortedDisplayRows(typeFormat, model.keys);
-    std::string out;
-    out.reserve(rows.size() * 64);
-    for (const DisplayRow& row : rows) {
-        out.append(row.Text());
-        out.push_back('\t');
-        out.append(Cp1251ToUtf8(model.keys[row.key].description));
-        out.push_back('\n');
+    if (args.json) {
+        CliJson keys = CliJson::array();
+        for (const DisplayRow& row : rows) {
+            CliJson key = CliKeyJson(typeFormat, model.keys[row.key].code);
+            key["description"] = Cp1251ToUtf8(model.keys[row.key].description);
+            keys.push_back(std::move(key));
+        }
+        CliPrintJson({{"format", CliFormatName(typeFormat)}, {"keys", std::move(keys)}});
+    } else {
+        std::string out;
+        out.reserve(rows.size() * 64);
+        for (const DisplayRow& row : rows) {
+            out.append(row.Text());
+            out.push_back('\t');
+            out.append(Cp1251ToUtf8(model.keys[row.key].description));
+            out.push_back('\n');
+        }
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        std::fflush(stdout);
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    std::fflush(stdout);
     if (!r.error.empty()) {
         // A key name that is not a number ended the list, as it ends a load.
         std::fprintf(stderr, "%s\n", r.error.c_str());
@@ -84,12 +95,22 @@ int RunShow(CliArgs& args) {
     if (int status = LoadForDisplay(args, "show", model, r, typeFormat); status != CliOk)
         return status;
     std::string vardex = model.Vardex == 0 ? "Отсутствует" : Format(typeFormat, model.Vardex);
-    std::printf("Время открывания замка: %d сек.\n", model.TimeOpen);
-    std::printf("Повторное считывание карты (ключа): %d сек.\n", model.RetryRead);
-    std::printf("Формат отображения: %d (%s)\n", model.TypeFormat,
-                TypeFormatCaption(model.TypeFormat));
-    std::printf("Вардекс: %s\n", vardex.c_str());
-    std::printf("Карт(ключей) в базе: %zu\n", model.keys.size());
+    if (args.json) {
+        CliPrintJson(
+            {{"open_seconds", model.TimeOpen},
+             {"retry_seconds", model.RetryRead},
+             {"file_format", CliFormatName(model.TypeFormat)},
+             {"format", CliFormatName(typeFormat)},
+             {"vardex", model.Vardex != 0 ? CliKeyJson(typeFormat, model.Vardex) : CliJson()},
+             {"key_count", model.keys.size()}});
+    } else {
+        std::printf("Время открывания замка: %d сек.\n", model.TimeOpen);
+        std::printf("Повторное считывание карты (ключа): %d сек.\n", model.RetryRead);
+        std::printf("Формат отображения: %d (%s)\n", model.TypeFormat,
+                    TypeFormatCaption(model.TypeFormat));
+        std::printf("Вардекс: %s\n", vardex.c_str());
+        std::printf("Карт(ключей) в базе: %zu\n", model.keys.size());
+    }
     std::fflush(stdout);
     if (!r.error.empty()) {
         std::fprintf(stderr, "%s\n", r.error.c_str());
@@ -102,7 +123,7 @@ int RunShow(CliArgs& args) {
 
 VX_CLI_COMMAND(
     "list", "list the keys of a database file: number, tab, description, by number",
-    [](CliDefine& d) { d.Arg("FILE", "the database file (.vx2)").Format(); }, RunList);
+    [](CliDefine& d) { d.Arg("FILE", "the database file (.vx2)").Format().Json(); }, RunList);
 VX_CLI_COMMAND(
     "show", "show the settings and the vardex of a database file",
-    [](CliDefine& d) { d.Arg("FILE", "the database file (.vx2)").Format(); }, RunShow);
+    [](CliDefine& d) { d.Arg("FILE", "the database file (.vx2)").Format().Json(); }, RunShow);
