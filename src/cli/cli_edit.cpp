@@ -17,6 +17,7 @@
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
 #include "core/keys/key_code.h"
+#include "core/keys/key_number.h"
 #include "core/link/command_set.h"
 
 namespace {
@@ -185,15 +186,17 @@ bool FormatOption(const CliArgs& args, int fallback, int& typeFormat) {
     return false;
 }
 
-// KEY as the display format shows it ("XX XX XXXXXX 12ABCD", "12ABCD", "018,43981").
-// The same rule as the number field: complete and not all zeros.
+// KEY in any form the database's format reads ("12ABCD", "XX XX XXXXXX 12ABCD",
+// "000000FBC52B"; "066,04103", "0004329479", "0A004D7603"); a refusal says why and
+// names the forms.
 bool ParseKeyArgument(int typeFormat, const std::string& text, KeyCode& code) {
-    std::string entered = EnteredValue(typeFormat, text);
-    if (!Complete(typeFormat, entered)) {
-        Fail(std::string(BadNumberText) + ": \"" + text + "\"");
+    KeyNumber number = ParseKeyNumber(typeFormat, text);
+    if (!number) {
+        Fail(std::string(BadNumberText) + ": \"" + text + "\"\n" +
+             CliText(KeyNumberRefusal(typeFormat, number)));
         return false;
     }
-    code = Parse(typeFormat, entered);
+    code = number.code;
     return true;
 }
 

@@ -70,6 +70,20 @@ TEST_F(CliEdit, AddStoresInTheControllerThenTheFile) {
     EXPECT_EQ(model.keys[1].description, "\xD1\xEA\xEB\xE0\xE4");  // Windows-1251
 }
 
+TEST_F(CliEdit, KeyArgumentsInThePrintedForms) {
+    // The serial engraved on an iButton key: its last six digits are the key.
+    ProcessResult r = Cli({"add", path, "00 00 00 0A 1B 2C"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The 10-digit number printed on a card, in an EM-Marine view of the same file.
+    r = Cli({"--format", "em", "remove", path, "--yes", "0001223629"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Удаление карты(ключа) 018,43981 ... OK!\n");
+    EXPECT_EQ(sim->State().keys, (std::vector<std::uint32_t>{0x0A1B2C}));
+    DbModel model = File();
+    ASSERT_EQ(model.keys.size(), 1u);
+    EXPECT_EQ(model.keys[0].code, 0x0A1B2Cu);
+}
+
 TEST_F(CliEdit, RefusalsComeBeforeAnyTraffic) {
     struct Case {
         std::vector<std::string> words;
@@ -78,10 +92,14 @@ TEST_F(CliEdit, RefusalsComeBeforeAnyTraffic) {
     const std::vector<Case> cases = {
         {{"add", path, "12ABCD"},
          "Карта(ключ) с номером XX XX XXXXXX 12ABCD уже зарегистрирована в базе карт(ключей)"},
-        {{"add", path, "12AB"}, "Проверьте правильность ввода номера карты(ключа)"},
+        {{"add", path, "12O456"}, "Проверьте правильность ввода номера карты(ключа)"},
+        {{"add", path, "12O456"}, "Символ «O» не является шестнадцатеричной цифрой"},
+        {{"add", path, "12345678"}, "12 цифр с корпуса ключа (000000FBC52B)"},
         {{"add", path, "000000"}, "Проверьте правильность ввода номера карты(ключа)"},
         {{"--format", "em", "add", path, "256,00001"},
          "Проверьте правильность ввода номера карты(ключа)"},
+        {{"--format", "em", "add", path, "256,00001"}, "Код объекта 256 больше 255"},
+        {{"--format", "em", "add", path, "66,041"}, "ровно 5 цифр"},
         {{"add", path, "0A0B0C", "\xF0\x9F\x98\x80"}, "нельзя сохранить"},
         {{"add", path, "0A0B0C", std::string(129, 'a')}, "длиннее 128"},
         {{"edit", path, "0A0B0C", "--description", "x"}, "отсутсвует в базе данных!"},

@@ -36,7 +36,8 @@ TEST(KeyCodeFormat, EntryMasksAndInitialTexts) {
     EntryMask ib = GetEntryMask(TypeFormatIButton);
     EXPECT_EQ(ib.mask, "XX XX XXXXXX AAAAAA;0;_");
     EXPECT_EQ(ib.initialText, "XX XX XXXXXX 000000");
-    EXPECT_EQ(ib.qtInputMask, "\\X\\X \\X\\X \\X\\X\\X\\X\\X\\X NNNNNN;_");
+    // Hexadecimal digits only, shown in upper case.
+    EXPECT_EQ(ib.qtInputMask, "\\X\\X \\X\\X \\X\\X\\X\\X\\X\\X >HHHHHH;_");
     EXPECT_EQ(ib.blank, '_');
     EntryMask em = GetEntryMask(7);
     EXPECT_EQ(em.mask, "999,99999;0;_");
@@ -55,8 +56,11 @@ TEST(KeyCodeEntry, CompleteNeedsFullLengthNotZeroAndInRange) {
     EXPECT_FALSE(Complete(0, ""));
     EXPECT_FALSE(Complete(0, "000000"));
     EXPECT_FALSE(Complete(0, "12ABCDE"));
-    EXPECT_TRUE(Complete(0, "12ZZZZ"));   // reads as 0x12
-    EXPECT_FALSE(Complete(0, "ZZZZZZ"));  // reads as 0: no key
+    // A letter beyond F is no digit: "12O456" once stored 0x000012.
+    EXPECT_FALSE(Complete(0, "12ZZZZ"));
+    EXPECT_FALSE(Complete(0, "12O456"));
+    EXPECT_FALSE(Complete(0, "ZZZZZZ"));
+    EXPECT_TRUE(Complete(0, "12abcd"));
     EXPECT_FALSE(Complete(0, "00 000"));
     EXPECT_TRUE(Complete(1, "01843981"));
     EXPECT_TRUE(Complete(1, "00000001"));

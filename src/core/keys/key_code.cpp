@@ -118,9 +118,10 @@ EntryMask GetEntryMask(int typeFormat) {
     if (typeFormat == TypeFormatIButton) {
         m.mask = "XX XX XXXXXX AAAAAA;0;_";
         m.initialText = "XX XX XXXXXX 000000";
-        // In a QLineEdit mask "X" is a placeholder, so the literal X are escaped; "N" is a
-        // required letter or digit.
-        m.qtInputMask = "\\X\\X \\X\\X \\X\\X\\X\\X\\X\\X NNNNNN;_";
+        // In a QLineEdit mask "X" is a placeholder, so the literal X are escaped. "H" takes
+        // only a hexadecimal digit and ">" shows it in upper case: a letter beyond F
+        // would end the number's reading there and store a key nobody typed.
+        m.qtInputMask = "\\X\\X \\X\\X \\X\\X\\X\\X\\X\\X >HHHHHH;_";
     } else {
         m.mask = "999,99999;0;_";
         m.initialText = "000,00000";
@@ -132,9 +133,12 @@ EntryMask GetEntryMask(int typeFormat) {
 }
 
 bool Complete(int typeFormat, std::string_view entered) {
-    // A value that reads as 0 ("ZZZZZZ", "00 000") would store "no key" as a key.
+    // A value that reads as 0 ("00 000") would store "no key" as a key; a letter beyond F
+    // would end the reading early and store a shorter number than the one typed.
     if (typeFormat == TypeFormatIButton) {
-        return entered.size() == 6 && entered != "000000" && Parse(typeFormat, entered) != 0;
+        return entered.size() == 6 &&
+               entered.find_first_not_of("0123456789ABCDEFabcdef") == std::string_view::npos &&
+               Parse(typeFormat, entered) != 0;
     }
     if (entered.size() != 8 || entered == "00000000" || Parse(typeFormat, entered) == 0)
         return false;

@@ -30,8 +30,9 @@ EntryMask GetEntryMask(int typeFormat);
 
 // The entered value is the input positions without literals (6 or 8 characters,
 // trailing unfilled ones dropped, earlier unfilled ones as spaces).
-// Complete: the full length, not reading as 0, and for EM-Marine a facility of at most
-// 255 and a number of at most 65535 (else the fields would overlap).
+// Complete: the full length, not reading as 0, for iButton hexadecimal digits only, and
+// for EM-Marine a facility of at most 255 and a number of at most 65535 (else the fields
+// would overlap).
 bool Complete(int typeFormat, std::string_view entered);
 KeyCode Parse(int typeFormat, std::string_view entered);
 
