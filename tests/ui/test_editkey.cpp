@@ -158,7 +158,7 @@ class TestEditKey : public QObject {
             QCOMPARE(d.edKeyNumber->displayText(), QStringLiteral("XX XX XXXXXX 000000"));
             QVERIFY(!d.bbOK->isEnabled());
             TypeNumber(&d, QStringLiteral("12ab"));
-            QCOMPARE(d.edKeyNumber->displayText(), QStringLiteral("XX XX XXXXXX 12ab00"));
+            QCOMPARE(d.edKeyNumber->displayText(), QStringLiteral("XX XX XXXXXX 12AB00"));
             QVERIFY(d.bbOK->isEnabled());
             d.edKeyNumber->setText(QStringLiteral("XX XX XXXXXX 12"));
             QVERIFY(!d.bbOK->isEnabled());
