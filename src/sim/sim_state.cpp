@@ -7,217 +7,76 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 namespace {
 
-// A small JSON reader: enough for the state document, strict about syntax, and
-// able to skip any value it does not need.
-class JsonReader {
-  public:
-    explicit JsonReader(const std::string& text) : s_(text) {}
-
-    bool ReadState(SimState& state, std::string& error) {
-        if (!ReadObject(state)) {
-            error = error_.empty() ? "ожидался объект JSON" : error_;
-            return false;
-        }
-        SkipSpace();
-        if (pos_ != s_.size()) {
-            error = "лишние символы после объекта JSON";
-            return false;
-        }
-        return true;
-    }
-
-  private:
-    const std::string& s_;
-    size_t pos_ = 0;
-    int depth_ = 0;
-    std::string error_;
-
-    void SkipSpace() {
-        while (pos_ < s_.size() &&
-               (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r')) {
-            ++pos_;
-        }
-    }
-    bool Eat(char c) {
-        SkipSpace();
-        if (pos_ < s_.size() && s_[pos_] == c) {
-            ++pos_;
-            return true;
-        }
+// A whole number in [0, max]; anything else (a fraction, a string, out of range) is
+// a fault of the file, not something to round.
+bool Unsigned(const nlohmann::json& value, std::uint32_t max, const char* name, std::uint32_t& out,
+              std::string& error) {
+    if (!value.is_number_integer() ||
+        (!value.is_number_unsigned() && value.get<std::int64_t>() < 0)) {
+        error = std::string(name) + ": ожидалось целое неотрицательное число";
         return false;
     }
-    bool Fail(const std::string& what) {
-        if (error_.empty()) {
-            error_ = what + " (позиция " + std::to_string(pos_) + ")";
-        }
+    const auto v = value.get<std::uint64_t>();
+    if (v > max) {
+        error = std::string(name) + ": число вне допустимого диапазона";
         return false;
     }
-
-    bool ReadString(std::string& out) {
-        if (!Eat('"')) {
-            return Fail("ожидалась строка");
-        }
-        out.clear();
-        while (pos_ < s_.size() && s_[pos_] != '"') {
-            if (s_[pos_] == '\\') {
-                ++pos_;
-                if (pos_ >= s_.size()) {
-                    break;
-                }
-                if (s_[pos_] == 'u') {
-                    pos_ += 4;  // names we look for are plain ASCII
-                    out += '?';
-                } else {
-                    out += s_[pos_];
-                }
-                ++pos_;
-            } else {
-                out += s_[pos_++];
-            }
-        }
-        if (pos_ >= s_.size()) {
-            return Fail("незакрытая строка");
-        }
-        ++pos_;
-        return true;
-    }
-
-    bool ReadNumber(double& value) {
-        SkipSpace();
-        const char* begin = s_.c_str() + pos_;
-        char* end = nullptr;
-        errno = 0;
-        value = std::strtod(begin, &end);
-        if (end == begin || errno == ERANGE) {
-            return Fail("ожидалось число");
-        }
-        pos_ += static_cast<size_t>(end - begin);
-        return true;
-    }
-
-    bool ReadUnsigned(std::uint32_t& out, double max) {
-        double v = 0;
-        if (!ReadNumber(v)) {
-            return false;
-        }
-        if (v < 0 || v > max || v != static_cast<double>(static_cast<std::uint64_t>(v))) {
-            return Fail("число вне допустимого диапазона");
-        }
-        out = static_cast<std::uint32_t>(v);
-        return true;
-    }
-
-    bool SkipValue() {
-        if (++depth_ > 64) {
-            return Fail("слишком глубокая вложенность");
-        }
-        SkipSpace();
-        bool ok = true;
-        if (pos_ >= s_.size()) {
-            ok = Fail("неожиданный конец текста");
-        } else if (s_[pos_] == '"') {
-            std::string ignored;
-            ok = ReadString(ignored);
-        } else if (s_[pos_] == '{') {
-            ++pos_;
-            if (!Eat('}')) {
-                do {
-                    std::string name;
-                    ok = ReadString(name) && (Eat(':') || Fail("ожидалось ':'")) && SkipValue();
-                } while (ok && Eat(','));
-                ok = ok && (Eat('}') || Fail("ожидалось '}'"));
-            }
-        } else if (s_[pos_] == '[') {
-            ++pos_;
-            if (!Eat(']')) {
-                do {
-                    ok = SkipValue();
-                } while (ok && Eat(','));
-                ok = ok && (Eat(']') || Fail("ожидалось ']'"));
-            }
-        } else if (s_.compare(pos_, 4, "true") == 0 || s_.compare(pos_, 4, "null") == 0) {
-            pos_ += 4;
-        } else if (s_.compare(pos_, 5, "false") == 0) {
-            pos_ += 5;
-        } else {
-            double ignored;
-            ok = ReadNumber(ignored);
-        }
-        --depth_;
-        return ok;
-    }
-
-    bool ReadObject(SimState& state) {
-        if (!Eat('{')) {
-            return Fail("ожидался объект JSON");
-        }
-        if (Eat('}')) {
-            return true;
-        }
-        do {
-            std::string name;
-            if (!ReadString(name) || !(Eat(':') || Fail("ожидалось ':'"))) {
-                return false;
-            }
-            bool ok = true;
-            std::uint32_t v = 0;
-            if (name == "keys") {
-                state.keys.clear();
-                ok = Eat('[') || Fail("ожидался массив ключей");
-                if (ok && !Eat(']')) {
-                    do {
-                        ok = ReadUnsigned(v, 0xFFFFFF);
-                        if (ok) {
-                            state.keys.push_back(v);
-                        }
-                    } while (ok && Eat(','));
-                    ok = ok && (Eat(']') || Fail("ожидалось ']'"));
-                }
-            } else if (name == "vardex") {
-                ok = ReadUnsigned(v, 0xFFFFFF);
-                state.vardex = v;
-            } else if (name == "timeOpen") {
-                ok = ReadUnsigned(v, 255);
-                state.timeOpen = static_cast<int>(v);
-            } else if (name == "retryRead") {
-                ok = ReadUnsigned(v, 255);
-                state.retryRead = static_cast<int>(v);
-            } else {
-                ok = SkipValue();
-            }
-            if (!ok) {
-                return false;
-            }
-        } while (Eat(','));
-        return Eat('}') || Fail("ожидалось '}'");
-    }
-};
+    out = static_cast<std::uint32_t>(v);
+    return true;
+}
 
 }  // namespace
 
 std::string SimStateToJson(const SimState& state) {
-    std::string out = "{\"keys\":[";
-    for (size_t i = 0; i < state.keys.size(); ++i) {
-        if (i) {
-            out += ',';
-        }
-        out += std::to_string(state.keys[i]);
-    }
-    out += "],\"vardex\":" + std::to_string(state.vardex) +
-           ",\"timeOpen\":" + std::to_string(state.timeOpen) +
-           ",\"retryRead\":" + std::to_string(state.retryRead) + "}";
-    return out;
+    const nlohmann::ordered_json json{{"keys", state.keys},
+                                      {"vardex", state.vardex},
+                                      {"timeOpen", state.timeOpen},
+                                      {"retryRead", state.retryRead}};
+    return json.dump();
 }
 
 bool SimStateFromJson(const std::string& text, SimState& state, std::string& error) {
-    SimState parsed;
-    JsonReader reader(text);
-    if (!reader.ReadState(parsed, error)) {
+    const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+    if (json.is_discarded()) {
+        error = "текст не является документом JSON";
         return false;
+    }
+    if (!json.is_object()) {
+        error = "ожидался объект JSON";
+        return false;
+    }
+    SimState parsed;
+    std::uint32_t v = 0;
+    if (auto it = json.find("keys"); it != json.end()) {
+        if (!it->is_array()) {
+            error = "keys: ожидался массив ключей";
+            return false;
+        }
+        for (const auto& key : *it) {
+            if (!Unsigned(key, 0xFFFFFF, "keys", v, error))
+                return false;
+            parsed.keys.push_back(v);
+        }
+    }
+    if (auto it = json.find("vardex"); it != json.end()) {
+        if (!Unsigned(*it, 0xFFFFFF, "vardex", v, error))
+            return false;
+        parsed.vardex = v;
+    }
+    if (auto it = json.find("timeOpen"); it != json.end()) {
+        if (!Unsigned(*it, 255, "timeOpen", v, error))
+            return false;
+        parsed.timeOpen = static_cast<int>(v);
+    }
+    if (auto it = json.find("retryRead"); it != json.end()) {
+        if (!Unsigned(*it, 255, "retryRead", v, error))
+            return false;
+        parsed.retryRead = static_cast<int>(v);
     }
     state = parsed;
     return true;

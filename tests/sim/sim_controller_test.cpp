@@ -331,7 +331,8 @@ TEST(SimState, JsonRoundTripAndErrors) {
     EXPECT_EQ(back.timeOpen, SimState{}.timeOpen);
 
     for (const char* bad : {"", "[]", "{\"keys\":[1,]}", "{\"keys\":[16777216]}",
-                            "{\"timeOpen\":-1}", "{\"vardex\":1.5}", "{\"keys\":[1]", "{} x"}) {
+                            "{\"timeOpen\":-1}", "{\"vardex\":1.5}", "{\"keys\":[1]", "{} x",
+                            "{\"keys\":7}", "{\"vardex\":\"5\"}", "{\"retryRead\":256}"}) {
         SimState untouched = s;
         EXPECT_FALSE(SimStateFromJson(bad, untouched, error)) << bad;
         EXPECT_EQ(untouched, s);
