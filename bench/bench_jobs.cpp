@@ -14,6 +14,7 @@
 
 #include "bench_jobs_instant.h"
 #include "bench_link_common.h"
+#include "bench_schedule.h"
 #include "core/jobs/export_job.h"
 #include "core/jobs/job_host.h"
 #include "core/jobs/load_job.h"
@@ -24,17 +25,6 @@
 namespace {
 
 using namespace bench;
-
-// The waits one transaction must spend (as the transaction prescribes them): DTR off,
-// the address, the header, the payload with its CRC, the turnaround before the reply,
-// and the controller's own delay.
-double ScheduleMs(const RequestFrame& request, int replyDelayMs) {
-    const int n = request.header[4];
-    double ms = 2 * WaitCharsMs(2) + WaitCharsMs(7) + WaitCharsMs(100) + replyDelayMs;
-    if (n > 0)
-        ms += WaitCharsMs(n + 1);
-    return ms;
-}
 
 struct JobFigures {
     bool ok = false;

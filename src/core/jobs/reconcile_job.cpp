@@ -68,7 +68,13 @@ void TReconcileJob::ReadFinished() {
     image.Vardex = VardexCode;
     image.slots = SlotCodes;
 
-    // The copy comes before anything else: without it nothing is written.
+    // The list is shown at once; the copy is written before the operator can answer, and
+    // without it nothing is applied.
+    diff_ = CompareWithFile(image, options_.file, options_.typeFormat);
+    phase_ = diff_.Agree() ? ReconcilePhase::Done : ReconcilePhase::Review;
+    if (options_.differencesReady)
+        options_.differencesReady(diff_);
+
     BackupResult copy =
         WriteBackup(options_.backupFolder, options_.databasePath,
                     BackupModel(image, options_.file, options_.typeFormat), options_.now());
@@ -83,17 +89,12 @@ void TReconcileJob::ReadFinished() {
     }
     backupPath_ = copy.path;
     host_.AddLine("Копия данных контроллера сохранена в файл " + backupPath_);
-
-    diff_ = CompareWithFile(image, options_.file, options_.typeFormat);
     host_.AddLine("");
     host_.AddLine(SummaryLine(diff_));
     if (diff_.Agree()) {
-        phase_ = ReconcilePhase::Done;
         agree_ = true;
         host_.AddLine(AgreeText);
         host_.ClosePort();
-        if (options_.differencesReady)
-            options_.differencesReady(diff_);
         host_.Finished({"", AgreeText, BoxIcon::Information});
         return;
     }
@@ -102,9 +103,6 @@ void TReconcileJob::ReadFinished() {
             host_.AddLine("Карта(ключ) " + item.text + " записана в контроллере " +
                           std::to_string(item.slots) + " раз(а)");
     }
-    phase_ = ReconcilePhase::Review;
-    if (options_.differencesReady)
-        options_.differencesReady(diff_);
 }
 
 bool TReconcileJob::Apply() {
