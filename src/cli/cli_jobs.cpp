@@ -21,6 +21,7 @@
 #include "core/jobs/job_host.h"
 #include "core/jobs/load_job.h"
 #include "core/jobs/new_file_job.h"
+#include "core/jobs/reconcile_job.h"
 #include "core/keys/database.h"
 #include "core/link/commands.h"
 #include "core/link/serial_port.h"
@@ -293,6 +294,8 @@ const char* const NewSynopsis = "--port DEVICE new FILE [--yes]";
 const char* const LoadSynopsis = "--port DEVICE load FILE [--yes]";
 const char* const ExportSynopsis = "--port DEVICE export FILE [--yes]";
 const char* const CheckSynopsis = "--port DEVICE check FILE [--add] [--yes]";
+const char* const ReconcileSynopsis =
+    "--port DEVICE reconcile FILE [--dry-run] [--adopt-extra] [--yes] [--json]";
 
 int RunNew(CliArgs& args) {
     std::string file;
@@ -456,6 +459,152 @@ int RunCheck(CliArgs& args) {
     return status;
 }
 
+// One line per difference, in the list's order, as the dialog lists them.
+void PrintDifferences(TCliHost& host, const Differences& diff) {
+    for (const DiffItem& item : diff.items) {
+        switch (item.kind) {
+            case DiffKind::Write:
+                host.Print("записать: " + item.text + " - " + item.description);
+                break;
+            case DiffKind::Times:
+            case DiffKind::Vardex:
+                host.Print("записать: " + item.text);
+                break;
+            case DiffKind::Extra:
+                host.Print((item.adopt ? "добавить в файл: " : "удалить: ") + item.text);
+                break;
+            case DiffKind::Duplicate:
+                host.Print("в нескольких ячейках (" + std::to_string(item.slots) +
+                           "): " + item.text);
+                break;
+        }
+    }
+}
+
+// reconcile --json: the differences, the copy, and what the apply left.
+void PrintReconcileJson(const TReconcileJob& job, int typeFormat, bool applied) {
+    const Differences& diff = job.Diff();
+    CliJson write = CliJson::array(), remove = CliJson::array(), adopt = CliJson::array(),
+            duplicates = CliJson::array();
+    CliJson times = nullptr, vardex = nullptr;
+    auto keyOrNull = [typeFormat](KeyCode code) {
+        return code == 0 ? CliJson(nullptr) : CliKeyJson(typeFormat, code);
+    };
+    for (const DiffItem& item : diff.items) {
+        switch (item.kind) {
+            case DiffKind::Write: {
+                CliJson key = CliKeyJson(typeFormat, item.code);
+                key["description"] = item.description;
+                write.push_back(std::move(key));
+                break;
+            }
+            case DiffKind::Extra:
+                (item.adopt ? adopt : remove).push_back(CliKeyJson(typeFormat, item.code));
+                break;
+            case DiffKind::Duplicate: {
+                CliJson key = CliKeyJson(typeFormat, item.code);
+                key["slots"] = item.slots;
+                duplicates.push_back(std::move(key));
+                break;
+            }
+            case DiffKind::Times:
+                times = {
+                    {"file",
+                     {{"open_seconds", diff.fileTimeOpen}, {"retry_seconds", diff.fileRetryRead}}},
+                    {"controller",
+                     {{"open_seconds", diff.controller.TimeOpen},
+                      {"retry_seconds", diff.controller.RetryRead}}}};
+                break;
+            case DiffKind::Vardex:
+                vardex = {{"file", keyOrNull(diff.fileVardex)},
+                          {"controller", keyOrNull(diff.controller.Vardex & 0xFFFFFF)}};
+                break;
+        }
+    }
+    CliJson out = {{"format", CliFormatName(typeFormat)},
+                   {"backup", job.BackupPath()},
+                   {"controller_key_count", diff.controllerSlots},
+                   {"same", diff.same},
+                   {"write", std::move(write)},
+                   {"remove", std::move(remove)},
+                   {"adopt", std::move(adopt)},
+                   {"times", std::move(times)},
+                   {"vardex", std::move(vardex)},
+                   {"duplicates", std::move(duplicates)},
+                   {"applied", applied}};
+    if (applied) {
+        out["expected_key_count"] = job.ExpectedCount();
+        out["verified_key_count"] =
+            job.VerifiedCount() >= 0 ? CliJson(job.VerifiedCount()) : CliJson(nullptr);
+    }
+    out["agree"] = job.Agree();
+    CliPrintJson(out);
+}
+
+int RunReconcile(CliArgs& args) {
+    const bool dryRun = args.TakeFlag("--dry-run");
+    const bool adoptExtra = args.TakeFlag("--adopt-extra");
+    std::string file;
+    if (!TakeFile(args, file))
+        return Usage(ReconcileSynopsis);
+    DbModel model;
+    DbResult r = LoadDbFile(file, model);
+    if (!r || !r.error.empty()) {
+        // A file read only in part would remove the keys it lost from the controller.
+        FileError(r);
+        return CliFailed;
+    }
+    int typeFormat = 0;
+    if (!TypeFormatOf(args, model.TypeFormat, typeFormat))
+        return Usage(ReconcileSynopsis);
+    // Asked after the read; refused before any traffic when no one could answer.
+    if (!dryRun && !args.yes && !HasTerminal())
+        return RefuseWithoutTerminal();
+
+    TCliJobLink link;
+    if (!link.Open(args))
+        return CliPortNotOpened;
+    TCliHost& host = *link.host;
+    if (args.json)
+        host.log = stderr;
+    ReconcileOptions options;
+    options.databasePath = file;
+    options.file = std::move(model);
+    options.typeFormat = typeFormat;
+    TReconcileJob job(host, std::move(options));
+    link.Run(job);
+    if (job.Phase() != ReconcilePhase::Review && job.Phase() != ReconcilePhase::Done)
+        return link.FailureStatus();  // the read's request, or 1 for the copy
+    for (DiffItem& item : job.Diff().items)
+        item.adopt = adoptExtra && item.kind == DiffKind::Extra;
+    PrintDifferences(host, job.Diff());
+    if (dryRun || job.Phase() == ReconcilePhase::Done) {
+        link.link.Port().Close();
+        if (args.json)
+            PrintReconcileJson(job, typeFormat, false);
+        if (dryRun)
+            return CliOk;
+        return job.Agree() ? CliOk : CliFailed;
+    }
+
+    const bool started = job.Apply();
+    if (!started) {
+        if (host.refused)
+            return RefuseWithoutTerminal();
+        if (host.failed)
+            return CliFailed;
+        std::fprintf(stderr, "Отменено.\n");
+        return CliRefused;
+    }
+    host.RunUntil([&] { return host.Ended() && host.outstanding == 0; });
+    host.EndLog();
+    if (args.json)
+        PrintReconcileJson(job, typeFormat, true);
+    if (job.Phase() == ReconcilePhase::Failed)
+        return link.FailureStatus();
+    return job.Agree() ? CliOk : CliFailed;
+}
+
 }  // namespace
 
 constexpr const char* FileHelp = "the database file (.vx2)";
@@ -484,3 +633,24 @@ VX_CLI_COMMAND(
             .Yes();
     },
     RunCheck);
+VX_CLI_COMMAND(
+    "reconcile",
+    "compare the controller with the file, keep a copy of what it held, and write only the "
+    "differences (missing keys first, extra keys removed last); asks once without --yes",
+    [](CliDefine& d) {
+        d.Arg("FILE", FileHelp)
+            .Flag("--dry-run", "read, keep the copy and list the differences; write nothing")
+            .Flag("--adopt-extra",
+                  "add the controller's extra keys to the file instead of "
+                  "removing them from the controller")
+            .Json()
+            .Link()
+            .Format()
+            .Yes()
+            .Footer(
+                "The copy goes to $XDG_DATA_HOME/Vardex2/backups (by default "
+                "~/.local/share/Vardex2/backups); the newest 20 per database are kept.\n"
+                "Exit status 0 when file and controller agree at the end (with --dry-run: "
+                "when the read succeeded), 1 when they do not or a write failed.\n");
+    },
+    RunReconcile);

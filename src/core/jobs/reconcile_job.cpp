@@ -4,6 +4,7 @@
 
 #include "core/keys/backup.h"
 #include "core/keys/journal.h"
+#include "core/keys/journaled.h"
 
 namespace {
 
@@ -144,7 +145,7 @@ bool TReconcileJob::Apply() {
     if (!adopt.empty()) {
         // Keys taken from the controller into the file go in one write; their
         // descriptions are their display texts (plain ASCII, the same in Windows-1251).
-        DbResult written = SaveKeys(options_.databasePath, adopt);
+        DbResult written = journaled::SaveKeys(options_.databasePath, adopt, journal::kReconcile);
         if (!written) {
             phase_ = ReconcilePhase::Failed;
             host_.ClosePort();
