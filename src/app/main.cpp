@@ -1,12 +1,58 @@
 // vardex2 [--port DEVICE]: the desktop program.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
+#include <string_view>
 
 #include "app_start.h"
 #include "ui/help/help.h"
 #include "ui/main/main_window.h"
 
+namespace {
+
+struct Options {
+    QCommandLineOption port{QStringLiteral("port"),
+                            QStringLiteral("Add the serial port DEVICE (a device path) to the list "
+                                           "of ports and select it."),
+                            QStringLiteral("DEVICE")};
+    QCommandLineOption debug{QStringLiteral("debug"),
+                             QStringLiteral("Log what the help does (also /debug).")};
+};
+
+void Define(QCommandLineParser& parser, const Options& options) {
+    parser.setApplicationDescription(
+        QStringLiteral("Vardex 2: keys and settings of a stand-alone door access controller."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption(options.port);
+    parser.addOption(options.debug);
+}
+
+// Usage and version are answered before the window system is reached, so that they
+// work on a console with no display.
+bool AsksForUsage(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (a == "-h" || a == "--help" || a == "-help" || a == "-?" || a == "--help-all" ||
+            a == "-v" || a == "--version" || a == "-version")
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+    const Options options;
+    if (AsksForUsage(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationVersion(FileVersionForCli());
+        QCommandLineParser parser;
+        Define(parser, options);
+        parser.process(app);  // prints and exits
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vardex 2"));
     // No display name: the window system would append it to every window's and message
@@ -19,24 +65,14 @@ int main(int argc, char* argv[]) {
     help::InstallF1(app);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Программа управления ключами"));
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("Порт подключения (путь к устройству)"),
-                                  QStringLiteral("DEVICE"));
-    const QCommandLineOption debug(QStringLiteral("debug"),
-                                   QStringLiteral("Журнал вызовов справки"));
-    parser.addOption(port);
-    parser.addOption(debug);
+    Define(parser, options);
     // "/debug" is the other spelling of the help log switch.
     QStringList args = QApplication::arguments();
     args.removeAll(QStringLiteral("/debug"));
     parser.process(args);
 
     MainDeps deps;
-    deps.portArg = parser.value(port);
+    deps.portArg = parser.value(options.port);
     TFMain window(deps);
     window.show();
     return app.exec();

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cli/cli_command.h"
+#include "cli/cli_man.h"
 #include "core/link/remembered_port.h"
 
 namespace {
@@ -223,6 +224,10 @@ int main(int argc, char** argv) {
                    "write every attempt of every request to FILE (- for standard error)")
         ->type_name("FILE");
 
+    // The manual page is made from these definitions at build time; not for people.
+    bool manPage = false;
+    app.add_flag("--man-page", manPage, "print the manual page (roff)")->group("");
+
     auto commands = Registry();
     std::sort(commands.begin(), commands.end(), [](const CliCommand& a, const CliCommand& b) {
         return std::strcmp(a.name, b.name) < 0;
@@ -260,6 +265,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "Справка: vardex2-cli%s%s --help\n", s ? " " : "",
                      s ? s->second->name : "");
         return CliUsage;
+    }
+    if (manPage) {
+        std::fputs(CliManPage(app, formatter->synopses).c_str(), stdout);
+        return CliOk;
     }
     const auto* s = chosen();
     if (s == nullptr) {
