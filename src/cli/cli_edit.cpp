@@ -16,6 +16,7 @@
 #include "core/jobs/reader_poll_job.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
+#include "core/keys/journaled.h"
 #include "core/keys/key_code.h"
 #include "core/keys/key_number.h"
 #include "core/link/command_set.h"
@@ -407,7 +408,7 @@ int RunAdd(CliArgs& args) {
     if (int status = WriteKeyOnce(args, AddingText(typeFormat, code), code, true, false);
         status != CliOk)
         return status;
-    if (!FileStep(SaveKey(path, code, description))) {
+    if (!FileStep(journaled::SaveKey(path, code, description))) {
         Fail("Карта(ключ) записана в контроллер, но не в файл базы");
         return CliFailed;
     }
@@ -446,7 +447,7 @@ int RunEdit(CliArgs& args) {
 
     // The number unchanged: the description lives only in the file.
     if (newCode == oldCode)
-        return FileStep(SaveKey(path, oldCode, description)) ? CliOk : CliFailed;
+        return FileStep(journaled::SaveKey(path, oldCode, description)) ? CliOk : CliFailed;
 
     if (!NotListed(model, typeFormat, newCode))
         return CliRefused;
@@ -458,7 +459,7 @@ int RunEdit(CliArgs& args) {
         link.Port().Close();
         return status;
     }
-    if (!FileStep(RemoveKey(path, oldCode))) {
+    if (!FileStep(journaled::RemoveKey(path, oldCode))) {
         link.Port().Close();
         Fail(Printf1("Карта(ключ) %s удалена из контроллера, но осталась в файле базы",
                      Format(typeFormat, oldCode)));
@@ -473,7 +474,7 @@ int RunEdit(CliArgs& args) {
                      Format(typeFormat, oldCode)));
         return status;
     }
-    if (!FileStep(SaveKey(path, newCode, description))) {
+    if (!FileStep(journaled::SaveKey(path, newCode, description))) {
         Fail(Printf1("Карта(ключ) %s записана в контроллер, но не в файл базы",
                      Format(typeFormat, newCode)));
         return CliFailed;
@@ -505,7 +506,7 @@ int RunRemove(CliArgs& args) {
     if (int status = WriteKeyOnce(args, RemovingText(typeFormat, code), code, false, false);
         status != CliOk)
         return status;
-    return FileStep(RemoveKey(path, code)) ? CliOk : CliFailed;
+    return FileStep(journaled::RemoveKey(path, code)) ? CliOk : CliFailed;
 }
 
 // ---- set-vardex ----------------------------------------------------------------
@@ -528,7 +529,7 @@ int RunSetVardex(CliArgs& args) {
                            : WriteKeyOnce(args, "Сброс вардекса", model.Vardex, false, true);
     if (status != CliOk)
         return status;
-    return FileStep(SaveVardex(path, newVardex)) ? CliOk : CliFailed;
+    return FileStep(journaled::SaveVardex(path, newVardex)) ? CliOk : CliFailed;
 }
 
 // ---- set-times -----------------------------------------------------------------
@@ -570,7 +571,9 @@ int RunSetTimes(CliArgs& args) {
                                MakeWriteSettings(timeOpen, retryRead));
     if (status != CliOk)
         return status;
-    return FileStep(SaveSettings(path, timeOpen, retryRead, model.TypeFormat)) ? CliOk : CliFailed;
+    return FileStep(journaled::SaveSettings(path, timeOpen, retryRead, model.TypeFormat))
+               ? CliOk
+               : CliFailed;
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "core/jobs/new_file_job.h"
 #include "core/jobs/reconcile_job.h"
 #include "core/keys/database.h"
+#include "core/keys/journaled.h"
 #include "core/link/commands.h"
 #include "core/link/serial_port.h"
 
@@ -116,7 +117,7 @@ class TCliHost : public TLoopJobHost {
         Print(text);
     }
     bool AddMissingKey(KeyCode code, const std::string& text) override {
-        DbResult r = SaveKey(databasePath, code, text);
+        DbResult r = journaled::SaveKey(databasePath, code, text);
         if (!r) {
             FileError(r);
             addFailed = true;
@@ -322,7 +323,7 @@ int RunNew(CliArgs& args) {
 
     DbModel model;
     model.Vardex = job.VardexCode;
-    DbResult r = WriteDbFile(file, model);
+    DbResult r = journaled::WriteDbFile(file, model, journal::kNewFile);
     if (!r) {
         FileError(r);
         return CliFailed;
@@ -381,6 +382,12 @@ int RunExport(CliArgs& args) {
         return CliPortNotOpened;
     TExportJob job(*link.host, ExportSourceOf(model, typeFormat));
     link.Run(job);
+    // The controller changed (or was left part-written): the file's journal says so.
+    const auto& failed = link.host->failed;
+    journal::Record(file, {journal::kExport, "", "", "", journaled::KeyCount(model.keys.size()),
+                           link.host->finished ? std::string(journal::kOk)
+                           : failed            ? failed->text
+                                               : std::string("Прервано")});
     return link.host->finished ? CliOk : link.FailureStatus();
 }
 

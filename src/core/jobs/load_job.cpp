@@ -1,5 +1,7 @@
 #include "core/jobs/load_job.h"
 
+#include "core/keys/journaled.h"
+
 #include <unordered_set>
 
 namespace {
@@ -49,7 +51,7 @@ DbModel TLoadJob::NewFileModel() const {
 DbResult TLoadJob::SaveTo(const std::string& path, DbModel& loaded) const {
     if (!complete_)
         return {false, "Чтение из контроллера не завершено"};
-    DbResult written = WriteDbFile(path, NewFileModel());
+    DbResult written = journaled::WriteDbFile(path, NewFileModel(), journal::kLoad);
     if (!written)
         return written;
     DbModel model;
