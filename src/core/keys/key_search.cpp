@@ -1,8 +1,10 @@
 // The search over the key list; see key_search.h.
 #include "core/keys/key_search.h"
 
+#include <string.h>
+
+#include <algorithm>
 #include <array>
-#include <cstdio>
 
 #include "core/keys/cp1251.h"
 #include "core/keys/key_number.h"
@@ -70,6 +72,33 @@ std::string NumberPart(std::string_view text) {
     return out;
 }
 
+void AppendHex(std::string& out, KeyCode code) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    char digits[8];
+    int n = 0;
+    do {
+        digits[n++] = kDigits[code & 0xF];
+        code >>= 4;
+    } while (code != 0);
+    for (int i = n; i < 6; ++i)
+        out.push_back('0');
+    while (n > 0)
+        out.push_back(digits[--n]);
+}
+
+void AppendDecimal(std::string& out, unsigned value, int width) {
+    char digits[10];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (int i = n; i < width; ++i)
+        out.push_back('0');
+    while (n > 0)
+        out.push_back(digits[--n]);
+}
+
 }  // namespace
 
 std::string FoldCp1251(std::string_view cp1251) {
@@ -77,20 +106,6 @@ std::string FoldCp1251(std::string_view cp1251) {
     for (std::size_t i = 0; i < cp1251.size(); ++i)
         out[i] = static_cast<char>(kFold[static_cast<unsigned char>(cp1251[i])]);
     return out;
-}
-
-KeySearchEntry MakeKeySearchEntry(KeyCode code, std::string_view cp1251Description) {
-    KeySearchEntry e;
-    e.code = code;
-    const unsigned facility = (code >> 16) & 0xFF;
-    const unsigned number = code & 0xFFFF;
-    char buf[64];
-    int n =
-        std::snprintf(buf, sizeof buf, "%06X|%03u,%05u|%03u%05u|%010u", static_cast<unsigned>(code),
-                      facility, number, facility, number, static_cast<unsigned>(code & 0xFFFFFF));
-    e.numbers.assign(buf, static_cast<std::size_t>(n));
-    e.description = FoldCp1251(cp1251Description);
-    return e;
 }
 
 KeyQuery MakeKeyQuery(int typeFormat, std::string_view utf8Text) {
@@ -110,23 +125,104 @@ KeyQuery MakeKeyQuery(int typeFormat, std::string_view utf8Text) {
     return q;
 }
 
-bool KeyMatches(const KeyQuery& query, const KeySearchEntry& entry) {
+void KeySearchIndex::Clear() {
+    codes_.clear();
+    numbers_.clear();
+    numberStarts_.clear();
+    descriptions_.clear();
+    descriptionStarts_.clear();
+}
+
+void KeySearchIndex::Reserve(std::size_t keys) {
+    codes_.reserve(keys);
+    numbers_.reserve(keys * 37);
+    numberStarts_.reserve(keys + 1);
+    descriptions_.reserve(keys * 32);
+    descriptionStarts_.reserve(keys + 1);
+}
+
+void KeySearchIndex::Append(KeyCode code, std::string_view cp1251Description) {
+    if (numberStarts_.empty()) {
+        numberStarts_.push_back(0);
+        descriptionStarts_.push_back(0);
+    }
+    codes_.push_back(code);
+    const unsigned facility = (code >> 16) & 0xFF;
+    const unsigned number = code & 0xFFFF;
+    AppendHex(numbers_, code);
+    numbers_.push_back('|');
+    AppendDecimal(numbers_, facility, 3);
+    numbers_.push_back(',');
+    AppendDecimal(numbers_, number, 5);
+    numbers_.push_back('|');
+    AppendDecimal(numbers_, facility, 3);
+    AppendDecimal(numbers_, number, 5);
+    numbers_.push_back('|');
+    AppendDecimal(numbers_, code & 0xFFFFFF, 10);
+    numbers_.push_back('\0');
+    numberStarts_.push_back(static_cast<std::uint32_t>(numbers_.size()));
+    for (char c : cp1251Description)
+        descriptions_.push_back(static_cast<char>(kFold[static_cast<unsigned char>(c)]));
+    descriptions_.push_back('\0');
+    descriptionStarts_.push_back(static_cast<std::uint32_t>(descriptions_.size()));
+}
+
+void KeySearchIndex::Assign(const std::vector<DbKey>& keys) {
+    Clear();
+    Reserve(keys.size());
+    for (const DbKey& k : keys)
+        Append(k.code, k.description);
+}
+
+void KeySearchIndex::Mark(const std::string& buffer, const std::vector<std::uint32_t>& starts,
+                          const std::string& needle, std::vector<std::uint8_t>& flags) {
+    const char* base = buffer.data();
+    const char* end = base + buffer.size();
+    const char* at = base;
+    while (at < end) {
+        const void* hit =
+            ::memmem(at, static_cast<std::size_t>(end - at), needle.data(), needle.size());
+        if (!hit)
+            break;
+        const auto offset = static_cast<std::uint32_t>(static_cast<const char*>(hit) - base);
+        // The key whose text holds the hit; its other hits need not be looked at.
+        const std::size_t key = static_cast<std::size_t>(
+            std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin() - 1);
+        flags[key] = 1;
+        at = base + starts[key + 1];
+    }
+}
+
+std::size_t KeySearchIndex::Match(const KeyQuery& query, std::vector<std::uint8_t>& flags) const {
+    const std::size_t n = codes_.size();
+    flags.assign(n, query.empty ? 1 : 0);
     if (query.empty)
-        return true;
-    if (query.exact && entry.code == query.code)
-        return true;
-    if (!query.digits.empty() && entry.numbers.find(query.digits) != std::string::npos)
-        return true;
-    return !query.description.empty() &&
-           entry.description.find(query.description) != std::string::npos;
+        return n;
+    if (query.exact) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (codes_[i] == query.code)
+                flags[i] = 1;
+        }
+    }
+    if (!query.digits.empty())
+        Mark(numbers_, numberStarts_, query.digits, flags);
+    if (!query.description.empty())
+        Mark(descriptions_, descriptionStarts_, query.description, flags);
+    std::size_t count = 0;
+    for (std::uint8_t f : flags)
+        count += f;
+    return count;
 }
 
 std::vector<std::size_t> SearchKeys(int typeFormat, const std::vector<DbKey>& keys,
                                     std::string_view utf8Text) {
-    const KeyQuery query = MakeKeyQuery(typeFormat, utf8Text);
+    KeySearchIndex index;
+    index.Assign(keys);
+    std::vector<std::uint8_t> flags;
+    index.Match(MakeKeyQuery(typeFormat, utf8Text), flags);
     std::vector<std::size_t> found;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (query.empty || KeyMatches(query, MakeKeySearchEntry(keys[i].code, keys[i].description)))
+    for (std::size_t i = 0; i < flags.size(); ++i) {
+        if (flags[i])
             found.push_back(i);
     }
     return found;

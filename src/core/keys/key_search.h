@@ -1,27 +1,15 @@
 // Finding keys in a long list as the operator types: by a number in any accepted form,
 // by part of a number's digits in any of its forms, or by part of a description
-// (case-insensitive, Cyrillic included). Each key's searchable text is prepared once,
-// so that a keystroke over 65,535 keys costs a scan of a few megabytes at most.
+// (case-insensitive, Cyrillic included).
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/keys/database.h"
-
-// What the search looks through for one key.
-struct KeySearchEntry {
-    KeyCode code = 0;
-    // The key's forms without their fixed parts, separated by '|':
-    // "12ABCD|018,43981|01843981|0001223629".
-    std::string numbers;
-    // The description (Windows-1251) folded: lower case, "ё" as "е".
-    std::string description;
-};
-
-KeySearchEntry MakeKeySearchEntry(KeyCode code, std::string_view cp1251Description);
 
 // One typed text, prepared once for matching every key.
 struct KeyQuery {
@@ -34,7 +22,35 @@ struct KeyQuery {
 };
 
 KeyQuery MakeKeyQuery(int typeFormat, std::string_view utf8Text);
-bool KeyMatches(const KeyQuery& query, const KeySearchEntry& entry);
+
+// What the search looks through, for a whole list: every key's forms in one buffer and
+// every folded description in another, so that a keystroke is two scans of memory
+// rather than one string search per key.
+class KeySearchIndex {
+  public:
+    void Clear();
+    void Reserve(std::size_t keys);
+    // Keys are numbered in the order they are appended, from 0.
+    void Append(KeyCode code, std::string_view cp1251Description);
+    void Assign(const std::vector<DbKey>& keys);
+    std::size_t Size() const { return codes_.size(); }
+
+    // Sets flags[i] to 1 for each key i that matches and 0 for the others; returns how
+    // many match.
+    std::size_t Match(const KeyQuery& query, std::vector<std::uint8_t>& flags) const;
+
+  private:
+    static void Mark(const std::string& buffer, const std::vector<std::uint32_t>& starts,
+                     const std::string& needle, std::vector<std::uint8_t>& flags);
+
+    std::vector<KeyCode> codes_;
+    // The forms without their fixed parts, '|' between forms, '\0' after each key:
+    // "12ABCD|018,43981|01843981|0001223629".
+    std::string numbers_;
+    std::vector<std::uint32_t> numberStarts_;  // one per key, and the end
+    std::string descriptions_;                 // folded: lower case, "ё" as "е"; '\0' after each
+    std::vector<std::uint32_t> descriptionStarts_;
+};
 
 // The descriptions' case folding over Windows-1251 bytes.
 std::string FoldCp1251(std::string_view cp1251);
