@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -18,12 +20,15 @@
 #include "cli/cli_support.h"
 #include "core/jobs/check_job.h"
 #include "core/jobs/export_job.h"
+#include "core/jobs/import_job.h"
 #include "core/jobs/job_host.h"
 #include "core/jobs/load_job.h"
 #include "core/jobs/new_file_job.h"
 #include "core/jobs/reconcile_job.h"
 #include "core/keys/database.h"
 #include "core/keys/journaled.h"
+#include "core/keys/key_csv.h"
+#include "core/keys/key_number.h"
 #include "core/link/commands.h"
 #include "core/link/serial_port.h"
 
@@ -612,6 +617,161 @@ int RunReconcile(CliArgs& args) {
     return job.Agree() ? CliOk : CliFailed;
 }
 
+const char* FateName(CsvFate fate) {
+    switch (fate) {
+        case CsvFate::New:
+            return "new";
+        case CsvFate::Same:
+            return "same";
+        case CsvFate::Update:
+            return "update";
+        case CsvFate::Duplicate:
+            return "duplicate";
+        case CsvFate::Refused:
+            return "refused";
+    }
+    return "";
+}
+
+const char* EncodingName(CsvEncoding e) {
+    return e == CsvEncoding::Windows1251 ? "windows-1251"
+           : e == CsvEncoding::Utf8Bom   ? "utf-8-bom"
+                                         : "utf-8";
+}
+
+// A requester for an import with nothing for the controller: it is never asked.
+struct NoController : TJobWorker {
+    void Load(const FrameHeader&, const FrameData&, TCommands::Completion) override {}
+};
+
+int RunImport(CliArgs& args) {
+    const std::string file = args.words.at(0);
+    const std::string csvPath = args.words.at(1);
+    const bool dryRun = args.TakeFlag("--dry-run");
+    const bool updateDescriptions = args.TakeFlag("--update-descriptions");
+    DbModel model;
+    DbResult r = LoadDbFile(file, model);
+    if (!r || !r.error.empty()) {
+        // Read only in part: the keys after the bad entry would count as new.
+        FileError(r);
+        return CliFailed;
+    }
+    int typeFormat = 0;
+    if (!TypeFormatOf(args, model.TypeFormat, typeFormat))
+        return Usage("import FILE LIST.csv [--format ibutton|em]");
+    std::string bytes;
+    if (std::FILE* f = std::fopen(csvPath.c_str(), "rb")) {
+        char buf[65536];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && bytes.size() < (64u << 20))
+            bytes.append(buf, n);
+        std::fclose(f);
+    } else {
+        std::fprintf(stderr, "Ошибка: не удалось открыть %s: %s\n", csvPath.c_str(),
+                     std::strerror(errno));
+        return CliFailed;
+    }
+    CsvImport im = PreviewCsvImport(bytes, typeFormat, model.keys);
+    if (!im.error.empty()) {
+        std::fprintf(stderr, "Ошибка: %s: %s\n", csvPath.c_str(), im.error.c_str());
+        return CliFailed;
+    }
+    for (CsvRow& row : im.rows) {
+        if (row.fate == CsvFate::Update)
+            row.selected = updateDescriptions;
+    }
+    ImportPlan plan{file, typeFormat, CsvNewKeys(im), CsvUpdates(im)};
+
+    std::FILE* log = args.json ? stderr : stdout;
+    if (!args.json) {
+        for (const CsvRow& row : im.rows) {
+            std::string line = "Строка " + std::to_string(row.line) + ": " + row.numberText;
+            if (!row.description.empty())
+                line += " «" + row.description + "»";
+            line += std::string(" — ") + CsvFateText(row.fate);
+            if (row.fate == CsvFate::Update)
+                line += " (было «" + row.oldDescription + "»" +
+                        (row.selected ? ")" : "; без --update-descriptions не меняется)");
+            if (!row.reason.empty())
+                line += ": " + row.reason;
+            std::fprintf(log, "%s\n", line.c_str());
+        }
+    }
+    std::fprintf(log,
+                 "Новых: %zu, уже в файле: %zu, новых описаний: %zu, повторов: %zu, отказов: "
+                 "%zu\n",
+                 im.Count(CsvFate::New), im.Count(CsvFate::Same), im.Count(CsvFate::Update),
+                 im.Count(CsvFate::Duplicate), im.Count(CsvFate::Refused));
+    if (im.Count(CsvFate::Refused) > 0)
+        std::fprintf(log, "%s\n", CliText(AcceptedKeyForms(typeFormat)).c_str());
+    std::fflush(log);
+
+    auto printJson = [&](const TImportJob* job) {
+        if (!args.json)
+            return;
+        CliJson rows = CliJson::array();
+        for (const CsvRow& row : im.rows) {
+            CliJson j{{"line", row.line},
+                      {"text", row.numberText},
+                      {"key", row.code ? CliKeyJson(typeFormat, row.code) : CliJson()},
+                      {"description", row.description},
+                      {"fate", FateName(row.fate)},
+                      {"selected", row.selected}};
+            if (!row.reason.empty())
+                j["reason"] = row.reason;
+            rows.push_back(std::move(j));
+        }
+        CliJson out{{"format", CliFormatName(typeFormat)},
+                    {"encoding", EncodingName(im.encoding)},
+                    {"separator", std::string(1, im.separator)},
+                    {"header", im.header},
+                    {"rows", std::move(rows)}};
+        if (job)
+            out["imported"] = {{"stored", job->Stored},
+                               {"added", job->Added},
+                               {"updated", job->Updated},
+                               {"error", job->Error.empty() ? CliJson() : CliJson(job->Error)}};
+        CliPrintJson(out);
+    };
+
+    if (dryRun || (plan.newKeys.empty() && plan.updates.empty())) {
+        if (!dryRun)
+            std::fprintf(log, "Нечего импортировать.\n");
+        printJson(nullptr);
+        return CliOk;
+    }
+    std::string question =
+        "Добавить в контроллер и в файл карт(ключей): " + std::to_string(plan.newKeys.size());
+    if (!plan.updates.empty())
+        question += "\rИзменить в файле описаний: " + std::to_string(plan.updates.size());
+    int status = CliConfirm(args, "Импорт из CSV", {question + "\rПродолжить?"});
+    if (status != CliOk)
+        return status;
+
+    if (plan.newKeys.empty()) {
+        // Descriptions only: the file alone, no port.
+        TSerialPort port;
+        NoController none;
+        TJobLoop loop;
+        TCliHost host(loop, none, port, args.yes);
+        host.log = log;
+        TImportJob job(host, std::move(plan));
+        host.Attach(job);
+        host.RunJob();
+        host.EndLog();
+        printJson(&job);
+        return host.finished ? CliOk : CliFailed;
+    }
+    TCliJobLink link;
+    if (!link.Open(args))
+        return CliPortNotOpened;
+    link.host->log = log;
+    TImportJob job(*link.host, std::move(plan));
+    link.Run(job);
+    printJson(&job);
+    return link.host->finished ? CliOk : link.FailureStatus();
+}
+
 }  // namespace
 
 constexpr const char* FileHelp = "the database file (.vx2)";
@@ -661,3 +821,27 @@ VX_CLI_COMMAND(
                 "when the read succeeded), 1 when they do not or a write failed.\n");
     },
     RunReconcile);
+VX_CLI_COMMAND(
+    "import",
+    "add the keys of a CSV file: new keys to the controller, then the file; shows every "
+    "line's fate first and asks once without --yes",
+    [](CliDefine& d) {
+        d.Arg("FILE", FileHelp)
+            .Arg("LIST", "the CSV file: key number in any form, then an optional description")
+            .Flag("--dry-run", "show every line's fate; write nothing")
+            .Flag("--update-descriptions",
+                  "also replace the descriptions of keys the file holds with another one "
+                  "(in the file only)")
+            .Json()
+            .Link()
+            .Format()
+            .Yes()
+            .Footer(
+                "The CSV file may be UTF-8 (with or without a byte order mark) or "
+                "Windows-1251, separated by ';', tab or ',' (found out), with an "
+                "optional header row. Lines whose number cannot be read, or whose "
+                "description is longer than 128 characters or has characters "
+                "Windows-1251 cannot hold, are refused with the reason and skipped.\n"
+                "Exit status 0 when every new key reached the controller and the file.");
+    },
+    RunImport);

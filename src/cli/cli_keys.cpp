@@ -7,6 +7,7 @@
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
 #include "core/keys/display_list.h"
+#include "core/keys/key_csv.h"
 
 namespace {
 
@@ -59,6 +60,18 @@ int RunList(CliArgs& args) {
     int typeFormat = 0;
     if (int status = LoadForDisplay(args, "list", model, r, typeFormat); status != CliOk)
         return status;
+    if (args.TakeFlag("--csv")) {
+        // What "Сохранить список в CSV..." writes: a spreadsheet opens it, the import
+        // reads it back unchanged.
+        const std::string csv = KeysToCsv(typeFormat, model.keys);
+        std::fwrite(csv.data(), 1, csv.size(), stdout);
+        std::fflush(stdout);
+        if (!r.error.empty()) {
+            std::fprintf(stderr, "%s\n", r.error.c_str());
+            return CliFailed;
+        }
+        return CliOk;
+    }
     std::vector<DisplayRow> rows = SortedDisplayRows(typeFormat, model.keys);
     if (args.json) {
         CliJson keys = CliJson::array();
@@ -123,7 +136,15 @@ int RunShow(CliArgs& args) {
 
 VX_CLI_COMMAND(
     "list", "list the keys of a database file: number, tab, description, by number",
-    [](CliDefine& d) { d.Arg("FILE", "the database file (.vx2)").Format().Json(); }, RunList);
+    [](CliDefine& d) {
+        d.Arg("FILE", "the database file (.vx2)")
+            .Format()
+            .Json()
+            .Flag("--csv",
+                  "write CSV instead (UTF-8 with a byte order mark, ';', a header row), as "
+                  "the program's \"Сохранить список в CSV...\" does; `import` reads it back");
+    },
+    RunList);
 VX_CLI_COMMAND(
     "show", "show the settings and the vardex of a database file",
     [](CliDefine& d) { d.Arg("FILE", "the database file (.vx2)").Format().Json(); }, RunShow);

@@ -1,0 +1,151 @@
+#include "core/jobs/import_job.h"
+
+#include "core/keys/journal.h"
+#include "core/keys/journaled.h"
+
+namespace {
+
+constexpr int kPrepareStep = 0;
+constexpr int kKeyStep = 1;
+// A batch is written once its oldest key has waited this long: with a request and a
+// pause per key, every accepted key is in the file within about a second.
+constexpr auto kBatchAge = std::chrono::milliseconds(500);
+const char* const FailCaption = "Ошибка при импорте";
+
+}  // namespace
+
+TImportJob::TImportJob(TJobHost& host, ImportPlan plan, Clock clock)
+    : TJob(host), plan_(std::move(plan)), clock_(std::move(clock)) {
+    if (!clock_)
+        clock_ = [] { return std::chrono::steady_clock::now(); };
+    host_.SetProgressMax(static_cast<int>(plan_.newKeys.size()));
+    host_.SetProgressPosition(0);
+}
+
+void TImportJob::Start() {
+    host_.PostStep(kPrepareStep);
+}
+
+std::string TImportJob::Summary() const {
+    std::string s = "Добавлено карт(ключей): " + std::to_string(Added) + " из " +
+                    std::to_string(plan_.newKeys.size());
+    if (!plan_.updates.empty())
+        s += "\rИзменено описаний: " + std::to_string(Updated) + " из " +
+             std::to_string(plan_.updates.size());
+    if (Stored > Added)
+        s += "\rВ контроллере, но не в файле: " + std::to_string(Stored - Added);
+    return s;
+}
+
+void TImportJob::OnStep(int step) {
+    if (stopped_)
+        return;  // the pause after the last accepted key, once the job had failed
+    if (CancelRequested) {
+        Cancelled = true;
+        stopped_ = true;
+        std::string fileError;
+        if (!Flush(fileError))
+            Error = fileError;
+        End();
+        CanClose = true;
+        host_.ClosePort();
+        host_.CloseJob(JobEnd::Cancel);
+        return;
+    }
+    if (step == kPrepareStep && !plan_.updates.empty()) {
+        // The file before the controller: a file that cannot be written stops the job
+        // before any key is sent.
+        host_.AddLine("Изменение описаний в файле ... ");
+        DbResult r = SaveKeys(plan_.path, plan_.updates);
+        if (!r) {
+            Stop(r.error);
+            return;
+        }
+        Updated = static_cast<int>(plan_.updates.size());
+        host_.AppendToLastLine("OK!");
+        if (Written)
+            Written({}, plan_.updates);
+    }
+    if (next_ >= plan_.newKeys.size()) {
+        std::string fileError;
+        if (!Flush(fileError)) {
+            Stop(fileError);
+            return;
+        }
+        stopped_ = true;
+        End();
+        CanClose = true;
+        host_.ClosePort();
+        host_.Finished({"", "Импорт завершён\r" + Summary(), BoxIcon::Information});
+        return;
+    }
+    const DbKey& key = plan_.newKeys[next_];
+    host_.AddLine("Добавление карты(ключа) " + Format(plan_.typeFormat, key.code) + " ... ");
+    host_.SendRequest(MakeWriteKey(key.code, true, false, KeyFiller::KeyDialog));
+}
+
+void TImportJob::OnCompletion(int result, const FrameHeader&, const FrameData&) {
+    if (stopped_)
+        return;
+    if (!IsSuccess(result)) {
+        std::string text = "Описание ошибки: " + ResultText(result);
+        std::string fileError;
+        if (!Flush(fileError))
+            text += "\r" + fileError;
+        Stop(text);
+        return;
+    }
+    host_.AppendToLastLine("OK!");
+    if (pending_.empty())
+        pendingSince_ = clock_();
+    pending_.push_back(plan_.newKeys[next_++]);
+    ++Stored;
+    host_.SetProgressPosition(Stored);
+    // The pause runs while the file is written, so the write costs the import no time
+    // unless it takes longer than the pause.
+    host_.ContinueAfterPause(kKeyStep);
+    if (clock_() - pendingSince_ >= kBatchAge) {
+        std::string fileError;
+        if (!Flush(fileError))
+            Stop(fileError);  // the controller holds keys the file could not take
+    }
+}
+
+bool TImportJob::Flush(std::string& error) {
+    if (pending_.empty())
+        return true;
+    DbResult r = SaveKeys(plan_.path, pending_);
+    if (!r) {
+        error = r.error;
+        return false;
+    }
+    Added += static_cast<int>(pending_.size());
+    std::vector<DbKey> written;
+    written.swap(pending_);
+    if (Written)
+        Written(written, {});
+    return true;
+}
+
+void TImportJob::End() {
+    std::string outcome = Error.empty() ? std::string(journal::kOk) : Error;
+    if (Cancelled && Error.empty())
+        outcome = "прервано";
+    journal::Record(plan_.path, {journal::kImport, "", "", "",
+                                 journaled::KeyCount(static_cast<std::size_t>(Added)) +
+                                     ", описаний: " + std::to_string(Updated),
+                                 outcome});
+    host_.AddLine("");
+    host_.AddLine(Summary());
+}
+
+void TImportJob::Stop(const std::string& text) {
+    stopped_ = true;
+    Error = text;
+    host_.AddLine(FailCaption);
+    host_.AddLine(text);
+    End();
+    CanClose = true;
+    host_.ClosePort();
+    host_.Failed({FailCaption, text + "\r" + Summary(), BoxIcon::Error});
+}

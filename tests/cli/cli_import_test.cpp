@@ -1,0 +1,153 @@
+// vardex2-cli import and list --csv against the virtual controller: only the new keys
+// reach the controller, in file order, and the file holds them with their descriptions;
+// the list written as CSV reads back into an empty file unchanged.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "core/keys/cp1251.h"
+#include "core/keys/database.h"
+#include "support/sim_process.h"
+
+namespace {
+
+std::vector<std::string> Requests(const std::string& log) {
+    std::vector<std::string> frames;
+    static const std::regex line(R"(request ([0-9A-F]{2}(?: [0-9A-F]{2})*) \|)");
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator();
+         ++it)
+        frames.push_back((*it)[1]);
+    return frames;
+}
+
+std::string Cp(const std::string& utf8) {
+    std::string out;
+    Utf8ToCp1251(utf8, out);
+    return out;
+}
+
+class CliImport : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim = std::make_unique<SimProcess>(std::vector<std::string>{"--keys", "0x12ABCD"});
+        path = sim->TempDir() + "/db.vx2";
+        csv = sim->TempDir() + "/list.csv";
+        ASSERT_TRUE(NewDbFile(path).ok);
+        ASSERT_TRUE(SaveKey(path, 0x12ABCD, Cp("Дверь")).ok);
+    }
+    ProcessResult Cli(std::vector<std::string> words) {
+        std::vector<std::string> argv{CliPath(), "--port", sim->Port()};
+        argv.insert(argv.end(), words.begin(), words.end());
+        return RunProgram(argv, "", 30000);
+    }
+    void WriteCsv(const std::string& bytes) { std::ofstream(csv, std::ios::binary) << bytes; }
+    DbModel File(const std::string& p = "") {
+        DbModel model;
+        EXPECT_TRUE(LoadDbFile(p.empty() ? path : p, model).ok);
+        return model;
+    }
+
+    std::unique_ptr<SimProcess> sim;
+    std::string path, csv;
+};
+
+const char kList[] =
+    "Номер;Описание\r\n"
+    "0A0B0C;Склад\r\n"          // 2 new
+    "12ABCD;Дверь\r\n"          // 3 already in the file
+    "000001;\r\n"               // 4 new, no description
+    "0A0B0C;Склад ещё раз\r\n"  // 5 duplicate of 2
+    "12O456;Буква O\r\n"        // 6 refused
+    "12abcd;Главный вход\r\n";  // 7 duplicate of 3 (a new description would be line 3's)
+
+TEST_F(CliImport, OnlyNewKeysGoToTheControllerInOrderThenTheFile) {
+    WriteCsv(kList);
+    ProcessResult r = Cli({"import", path, csv, "--yes"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Строка 6: 12O456 «Буква O» — Отказ: Символ «O»"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Строка 5: 0A0B0C «Склад ещё раз» — Повтор: Повторяет строку 2"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Новых: 2, уже в файле: 1, новых описаний: 0, повторов: 2, отказов: 1"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Добавление карты(ключа) XX XX XXXXXX 0A0B0C ... OK!\n"
+                         "Добавление карты(ключа) XX XX XXXXXX 000001 ... OK!\n"),
+              std::string::npos)
+        << r.out;
+    const auto frames = Requests(sim->Log());
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].substr(0, 29), "00 22 00 00 0C D4 0A 0B 0C 00");
+    EXPECT_EQ(frames[1].substr(0, 29), "00 22 00 00 0C D4 00 00 01 00");
+    EXPECT_EQ(sim->State().keys, (std::vector<std::uint32_t>{0x12ABCD, 0x0A0B0C, 1}));
+    DbModel m = File();
+    ASSERT_EQ(m.keys.size(), 3u);
+    EXPECT_EQ(m.keys[1].code, 0x0A0B0Cu);
+    EXPECT_EQ(m.keys[1].description, Cp("Склад"));
+    EXPECT_EQ(m.keys[2].code, 1u);
+    EXPECT_EQ(m.keys[2].description, "");
+
+    // Again: everything is there now, nothing to send.
+    r = Cli({"import", path, csv, "--yes"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Нечего импортировать."), std::string::npos) << r.out;
+    EXPECT_EQ(Requests(sim->Log()).size(), 2u);
+}
+
+TEST_F(CliImport, DryRunAndDescriptionsWriteOnlyWhatWasAskedFor) {
+    WriteCsv("12ABCD;Главный вход\n0A0B0C;Склад\n");
+    ProcessResult r = Cli({"import", path, csv, "--dry-run", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["encoding"], "utf-8");
+    EXPECT_EQ(j["separator"], ";");
+    EXPECT_EQ(j["rows"][0]["fate"], "update");
+    EXPECT_EQ(j["rows"][0]["selected"], false);
+    EXPECT_EQ(j["rows"][1]["fate"], "new");
+    EXPECT_FALSE(j.contains("imported"));
+    EXPECT_TRUE(Requests(sim->Log()).empty());
+    EXPECT_EQ(File().keys.size(), 1u);
+
+    // Without a terminal to ask on, nothing happens without --yes.
+    r = Cli({"import", path, csv});
+    EXPECT_EQ(r.status, 5) << r.err;
+    EXPECT_TRUE(Requests(sim->Log()).empty());
+
+    // Descriptions only: the file changes, the controller hears nothing.
+    WriteCsv("12ABCD;Главный вход\n");
+    r = Cli({"import", path, csv, "--update-descriptions", "--yes"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Requests(sim->Log()).empty());
+    DbModel m = File();
+    ASSERT_EQ(m.keys.size(), 1u);
+    EXPECT_EQ(m.keys[0].description, Cp("Главный вход"));
+}
+
+TEST_F(CliImport, ListAsCsvReadsBackIntoAnEmptyFileUnchanged) {
+    ASSERT_TRUE(SaveKey(path, 0x0A0B0C, Cp("Склад; второй этаж \"Б\"")).ok);
+    ASSERT_TRUE(SaveKey(path, 0xFFFFFF, Cp(" Ёлкин ")).ok);
+    ProcessResult r = Cli({"--format", "em", "list", path, "--csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, 3), "\xEF\xBB\xBF");
+    WriteCsv(r.out);
+
+    const std::string empty = sim->TempDir() + "/empty.vx2";
+    ASSERT_TRUE(NewDbFile(empty).ok);
+    ASSERT_TRUE(SaveTypeFormat(empty, 1).ok);
+    r = Cli({"import", empty, csv, "--yes"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    DbModel before = File();
+    DbModel after = File(empty);
+    ASSERT_EQ(after.keys.size(), before.keys.size());
+    for (const DbKey& k : before.keys) {
+        auto it = std::find_if(after.keys.begin(), after.keys.end(),
+                               [&](const DbKey& a) { return a.code == k.code; });
+        ASSERT_NE(it, after.keys.end()) << k.code;
+        EXPECT_EQ(it->description, k.description) << k.code;
+    }
+}
+
+}  // namespace
