@@ -275,7 +275,7 @@ int main(int argc, char** argv) {
         image.TimeOpen = job.TimeOpen;
         image.RetryRead = job.RetryRead;
         image.Vardex = job.VardexCode;
-        image.slots = job.SlotCodes;
+        image.slotCodes = job.SlotCodes;
         auto t0 = Clock::now();
         Differences diff = CompareWithFile(image, file, 0);
         const double compareMs = Ms(Clock::now() - t0);

@@ -486,7 +486,7 @@ void PrintDifferences(TCliHost& host, const Differences& diff) {
                 host.Print((item.adopt ? "добавить в файл: " : "удалить: ") + item.text);
                 break;
             case DiffKind::Duplicate:
-                host.Print("в нескольких ячейках (" + std::to_string(item.slots) +
+                host.Print("в нескольких ячейках (" + std::to_string(item.slotCount) +
                            "): " + item.text);
                 break;
         }
@@ -515,7 +515,7 @@ void PrintReconcileJson(const TReconcileJob& job, int typeFormat, bool applied) 
                 break;
             case DiffKind::Duplicate: {
                 CliJson key = CliKeyJson(typeFormat, item.code);
-                key["slots"] = item.slots;
+                key["slots"] = item.slotCount;
                 duplicates.push_back(std::move(key));
                 break;
             }

@@ -336,7 +336,7 @@ TEST_F(ReconcileJobTest, ACodeInTwoSlotsIsShownNotRepairedAndTheCountDifferenceR
     const auto& items = job->Diff().items;
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[1].kind, DiffKind::Duplicate);
-    EXPECT_EQ(items[1].slots, 2);
+    EXPECT_EQ(items[1].slotCount, 2);
     EXPECT_EQ(host->log.back(), "Карта(ключ) " + Format(0, 7) + " записана в контроллере 2 раз(а)");
     ASSERT_TRUE(Apply());
     EXPECT_EQ(Sent(readRequests),
@@ -482,7 +482,7 @@ TEST(ReconcileCompare, KeysCompareByTheBitsTheControllerHolds) {
     ControllerImage image;
     image.TimeOpen = 255;
     image.RetryRead = 0;
-    image.slots = {0x000005, 0x000006};
+    image.slotCodes = {0x000005, 0x000006};
     DbModel file;
     file.TimeOpen = 801;  // a hand-edited file: sent as 255
     file.RetryRead = -1;  // and 0
@@ -507,7 +507,7 @@ TEST(ReconcileCompare, ListsWritesTimesVardexExtrasAndDuplicatesInThatOrder) {
     ControllerImage image;
     image.TimeOpen = 5;
     image.RetryRead = 1;
-    image.slots = {0x30, 0x10, 0x30, 0x40};
+    image.slotCodes = {0x30, 0x10, 0x30, 0x40};
     DbModel file;
     file.TimeOpen = 5;
     file.RetryRead = 1;
@@ -553,7 +553,7 @@ TEST_F(BackupTest, TheCopyHoldsWhatTheControllerHeldWithTheFilesDescriptions) {
     image.TimeOpen = 7;
     image.RetryRead = 2;
     image.Vardex = 0x0A1B2C;
-    image.slots = {0x12ABCD, 3, 0x12ABCD};
+    image.slotCodes = {0x12ABCD, 3, 0x12ABCD};
     DbModel file;
     file.TypeFormat = TypeFormatEmMarine;
     file.keys = {{0x0112ABCD, "\xc4\xe2\xe5\xf0\xfc"}, {9, "not held"}};

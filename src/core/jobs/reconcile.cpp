@@ -65,14 +65,14 @@ Differences CompareWithFile(const ControllerImage& controller, const DbModel& fi
                             int typeFormat) {
     Differences diff;
     diff.controller = controller;
-    diff.controllerSlots = static_cast<int>(controller.slots.size());
+    diff.controllerSlots = static_cast<int>(controller.slotCodes.size());
     diff.fileTimeOpen = TimeOpenInRange(file.TimeOpen);
     diff.fileRetryRead = RetryReadInRange(file.RetryRead);
     diff.fileVardex = file.Vardex & CodeMask;
 
     const std::vector<FileKey> fileKeys = SortedFileKeys(file);
 
-    std::vector<KeyCode> held(controller.slots);
+    std::vector<KeyCode> held(controller.slotCodes);
     for (KeyCode& code : held)
         code &= CodeMask;
     std::sort(held.begin(), held.end());
@@ -91,12 +91,12 @@ Differences CompareWithFile(const ControllerImage& controller, const DbModel& fi
         size_t end = h;
         while (end < held.size() && held[end] == code)
             ++end;
-        const int slots = static_cast<int>(end - h);
+        const int slotCount = static_cast<int>(end - h);
         h = end;
         ++diff.controllerDistinct;
         std::string text = Format(typeFormat, code);
-        if (slots > 1)
-            duplicates.push_back({DiffKind::Duplicate, code, text, "", slots, false});
+        if (slotCount > 1)
+            duplicates.push_back({DiffKind::Duplicate, code, text, "", slotCount, false});
         if (f < fileKeys.size() && fileKeys[f].code == code) {
             ++diff.same;
             ++f;
@@ -186,12 +186,12 @@ DbModel BackupModel(const ControllerImage& controller, const DbModel& file, int 
     // Sorted copies and binary searches rather than hash tables: 65,535 keys in a few
     // milliseconds, without an allocation per key.
     std::vector<FileKey> described = SortedFileKeys(file);
-    std::vector<KeyCode> distinct(controller.slots);
+    std::vector<KeyCode> distinct(controller.slotCodes);
     std::sort(distinct.begin(), distinct.end());
     distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
     std::vector<bool> seen(distinct.size(), false);
     model.keys.reserve(distinct.size());
-    for (KeyCode code : controller.slots) {
+    for (KeyCode code : controller.slotCodes) {
         const size_t at = static_cast<size_t>(
             std::lower_bound(distinct.begin(), distinct.end(), code) - distinct.begin());
         if (seen[at])

@@ -13,7 +13,7 @@ struct ControllerImage {
     int TimeOpen = 0;
     int RetryRead = 0;
     KeyCode Vardex = 0;
-    std::vector<KeyCode> slots;  // slot order
+    std::vector<KeyCode> slotCodes;  // slot order
 };
 
 enum class DiffKind {
@@ -29,7 +29,7 @@ struct DiffItem {
     KeyCode code = 0;         // the key as the controller holds it (24 bits); Vardex: the file's
     std::string text;         // the key in the file's display format (Times, Vardex: a phrase)
     std::string description;  // UTF-8: Write the file's; Extra what adopting gives it
-    int slots = 0;            // Duplicate: how many slots hold the code
+    int slotCount = 0;        // Duplicate: how many slots hold the code
     bool ticked = true;       // to be applied (never for Duplicate)
     bool adopt = false;       // Extra: added to the file instead of removed
 };

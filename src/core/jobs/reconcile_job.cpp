@@ -67,7 +67,7 @@ void TReconcileJob::ReadFinished() {
     image.TimeOpen = TimeOpen;
     image.RetryRead = RetryRead;
     image.Vardex = VardexCode;
-    image.slots = SlotCodes;
+    image.slotCodes = SlotCodes;
 
     // The list is shown at once; the copy is written before the operator can answer, and
     // without it nothing is applied.
@@ -102,7 +102,7 @@ void TReconcileJob::ReadFinished() {
     for (const DiffItem& item : diff_.items) {
         if (item.kind == DiffKind::Duplicate)
             host_.AddLine("Карта(ключ) " + item.text + " записана в контроллере " +
-                          std::to_string(item.slots) + " раз(а)");
+                          std::to_string(item.slotCount) + " раз(а)");
     }
 }
 

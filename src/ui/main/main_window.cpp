@@ -20,10 +20,9 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
-#include "ui/main/about_box.h"
-#include "ui/main/editkey.h"
-#include "ui/help/help.h"
-#include "ui/main/icons.h"
+#include "core/keys/cp1251.h"
+#include "core/link/commands.h"
+#include "core/link/serial_port.h"
 #include "ui/dialogs/clearbuffer.h"
 #include "ui/dialogs/contrsettings.h"
 #include "ui/dialogs/findkey.h"
@@ -31,14 +30,16 @@
 #include "ui/dialogs/keysave.h"
 #include "ui/dialogs/readcontr.h"
 #include "ui/dialogs/readvardex.h"
+#include "ui/dialogs/reconcile.h"
 #include "ui/dialogs/synccontr.h"
 #include "ui/dialogs/writecontr.h"
-#include "core/keys/cp1251.h"
-#include "core/link/commands.h"
-#include "core/link/serial_port.h"
+#include "ui/help/help.h"
+#include "ui/main/about_box.h"
+#include "ui/main/editkey.h"
+#include "ui/main/icons.h"
+#include "ui/main/updown.h"
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
-#include "ui/main/updown.h"
 #include "ui/seams/worker_bridge.h"
 
 TFMain::ReadyFlags TFMain::Ready;
@@ -153,6 +154,10 @@ void TFMain::CreateActions() {
     actSync =
         make("actSync", QStringLiteral("&Проверка карт(ключей)"),
              QStringLiteral("Проверить контроллер на наличие новых карт(ключей)"), AppIcon::Sync);
+    actReconcile =
+        make("actReconcile", QStringLiteral("С&верка с контроллером"),
+             QStringLiteral("Сравнить файл с контроллером и записать в контроллер только различия"),
+             AppIcon::Sync);
     actExit = make("actExit", QStringLiteral("&Выход"), QStringLiteral("Закрыть приложение"),
                    AppIcon::Exit);
     actHelpProgram =
@@ -166,6 +171,7 @@ void TFMain::CreateActions() {
     connect(actOpen, &QAction::triggered, this, &TFMain::actOpenExecute);
     connect(actSave, &QAction::triggered, this, &TFMain::actSaveExecute);
     connect(actSync, &QAction::triggered, this, &TFMain::actSyncExecute);
+    connect(actReconcile, &QAction::triggered, this, &TFMain::actReconcileExecute);
     connect(actExit, &QAction::triggered, this, &QWidget::close);
     connect(actHelpProgram, &QAction::triggered, this, &TFMain::actHelpProgramExecute);
     connect(actAbout, &QAction::triggered, this, &TFMain::actAboutExecute);
@@ -182,6 +188,7 @@ void TFMain::CreateActions() {
     file->addAction(actSave);
     file->addSeparator();
     file->addAction(actSync);
+    file->addAction(actReconcile);
     file->addSeparator();
     file->addAction(actExit);
 
@@ -466,6 +473,7 @@ void TFMain::EnableEditing(bool on) {
     bbVardex->setEnabled(on && Ready.vardex);
     actSave->setEnabled(on && Ready.exportToContr);
     actSync->setEnabled(on && Ready.syncContr);
+    actReconcile->setEnabled(on && Ready.reconcile);
     actNewFromContr->setEnabled(Ready.loadFromContr);
     tbDBKeys->setEnabled(on);
     tbAdd->setEnabled(on && Ready.keyEditing);
@@ -832,6 +840,39 @@ void TFMain::actSyncExecute() {
                            AddKeyRow(code, caption);
                            return true;
                        });
+    dialog.Run();
+}
+
+void TFMain::actReconcileExecute() {
+    if (!Ready.reconcile || !FileOpen) {
+        return;
+    }
+    const QString caption = QStringLiteral("Сверка с контроллером");
+    // The file as it is on disk, read whole: a list that stops at a bad entry would have
+    // the keys after it removed from the controller.
+    ReconcileOptions options;
+    options.databasePath = Local(CurrentFile);
+    DbResult read = ::LoadDbFile(options.databasePath, options.file);
+    if (!read || !read.error.empty()) {
+        Prompt().Error(this, caption,
+                       QStringLiteral("Файл прочитан не полностью, сверка не выполняется:\r") +
+                           QString::fromStdString(read.error));
+        return;
+    }
+    options.typeFormat = TypeFormat;
+    LinkHold link(*this);
+    if (!link) {
+        return;
+    }
+    TFReconcile dialog(
+        this, Runner(), [this] { CloseLink(); }, std::move(options),
+        [this](const std::vector<DbKey>& keys) {
+            for (const DbKey& key : keys) {
+                if (FindRow(key.code) < 0) {
+                    AddKeyRow(key.code, QString::fromStdString(Cp1251ToUtf8(key.description)));
+                }
+            }
+        });
     dialog.Run();
 }
 

@@ -5,6 +5,7 @@
 //   actNewFromContrExecute  "&Загрузить из контроллера"  -> TFReadContr   (Ready::loadFromContr)
 //   actSaveExecute          "&Экспорт в контроллер"      -> TFWriteContr  (Ready::exportToContr)
 //   actSyncExecute          "&Проверка карт(ключей)"     -> TFSyncContr   (Ready::syncContr)
+//   actReconcileExecute     "С&верка с контроллером"     -> TFReconcile   (Ready::reconcile)
 //   bbVardexClick           the vardex button             -> TFGetVardex   (Ready::vardex)
 //   tbAddClick / tbEditClick / tbDelClick / lvDBDblClick  -> TFEditKey, TFKeySave
 //   (Ready::keyEditing) tbFindKeyClick          find a presented key          -> TFFindKey
@@ -20,9 +21,9 @@
 #include <optional>
 #include <string>
 
-#include "ui/main/key_list_model.h"
 #include "core/keys/database.h"
 #include "core/keys/key_code.h"
+#include "ui/main/key_list_model.h"
 
 class QAction;
 class QComboBox;
@@ -73,6 +74,7 @@ class TFMain : public QMainWindow {
         bool loadFromContr = true;
         bool exportToContr = true;
         bool syncContr = true;
+        bool reconcile = true;
         bool vardex = true;
         bool keyEditing = true;
         bool findKey = true;
@@ -137,7 +139,7 @@ class TFMain : public QMainWindow {
     Prompter& Prompt() const;
 
     // ---- Controls ---------------------------------------------------------------------
-    QAction *actNew, *actNewFromContr, *actOpen, *actSave, *actSync, *actExit;
+    QAction *actNew, *actNewFromContr, *actOpen, *actSave, *actSync, *actReconcile, *actExit;
     QAction *actHelpProgram, *actAbout;
     QToolBar* ToolBar1;
     QToolButton *tbNew, *tbOpen, *tbSave, *tbSync;
@@ -162,6 +164,7 @@ class TFMain : public QMainWindow {
     void actOpenExecute();
     void actSaveExecute();
     void actSyncExecute();
+    void actReconcileExecute();
     void actHelpProgramExecute();
     void actAboutExecute();
     void bbVardexClick();
