@@ -14,6 +14,7 @@
 // --trace, and CliLink finds the port even when --port is left out.
 #pragma once
 
+#include <cstdio>
 #include <map>
 #include <set>
 #include <string>
@@ -30,6 +31,7 @@ struct CliArgs {
     bool yes = false;                            // --yes: do not ask
     bool json = false;                           // --json: one JSON object on standard output
     std::string trace;                           // --trace FILE|-: the line trace (empty: none)
+    std::FILE* traceFile = nullptr;              // where it goes, opened before the command runs
     std::vector<std::string> words;              // the positional arguments given, in order
     std::map<std::string, std::string> options;  // d.Option() values given, by name
     std::set<std::string> flags;                 // d.Flag() names given

@@ -95,7 +95,8 @@ std::string CliManPage(const CLI::App& app,
     for (const CLI::App* sub : subs) {
         auto it = synopses.find(sub);
         const std::string synopsis = it != synopses.end() ? it->second : sub->get_name();
-        out += ".SS \"vardex2\\-cli " + Roff(synopsis) + "\"\n" + Roff(sub->get_description()) + "\n";
+        out +=
+            ".SS \"vardex2\\-cli " + Roff(synopsis) + "\"\n" + Roff(sub->get_description()) + "\n";
         out += ".RS\n" + Items(*sub, &app) + ".RE\n";
     }
     out +=

@@ -16,6 +16,14 @@ CliLink::~CliLink() {
 }
 
 bool CliLink::Open(const CliArgs& args) {
+    if (args.traceFile != nullptr) {
+        std::FILE* out = args.traceFile;
+        trace_ = std::make_unique<TLineTrace>(port_, [out](const std::string& line) {
+            std::fputs(line.c_str(), out);
+            std::fflush(out);
+        });
+        commands_ = std::make_unique<TCommands>(*trace_, trace_.get());
+    }
     std::string error;
     if (port_.Open(args.port, error)) {
         return true;

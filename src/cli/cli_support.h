@@ -16,6 +16,7 @@
 #include "core/link/command_set.h"
 #include "core/link/commands.h"
 #include "core/link/frame.h"
+#include "core/link/line_trace.h"
 #include "core/link/serial_port.h"
 
 class CliLink {
@@ -23,8 +24,9 @@ class CliLink {
     CliLink();
     ~CliLink();  // stops the worker, then closes the port
 
-    // Opens args.port. On failure prints the reason to standard error ("Ошибка
-    // подключения" and the port's text) and returns false: exit with CliPortNotOpened.
+    // Opens args.port, with the line trace when --trace asked for it. On failure prints
+    // the reason to standard error ("Ошибка подключения" and the port's text) and returns
+    // false: exit with CliPortNotOpened.
     bool Open(const CliArgs& args);
 
     // Loads one request into the worker and waits for its completion; the result of
@@ -37,6 +39,7 @@ class CliLink {
 
   private:
     TSerialPort port_;
+    std::unique_ptr<TLineTrace> trace_;  // only with --trace
     std::unique_ptr<TCommands> commands_;
 };
 

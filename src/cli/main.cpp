@@ -1,6 +1,7 @@
 // vardex2-cli: the program's controller jobs and file operations from a terminal.
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -279,5 +280,19 @@ int main(int argc, char** argv) {
     // either, opening "" says that no port was chosen.
     if (args.port.empty() && needPort.count(s->first) != 0)
         args.port = DefaultPort().value_or(std::string());
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> traceFile(nullptr, std::fclose);
+    if (!args.trace.empty() && needPort.count(s->first) != 0) {
+        if (args.trace == "-") {
+            args.traceFile = stderr;
+        } else {
+            traceFile.reset(std::fopen(args.trace.c_str(), "we"));
+            if (!traceFile) {
+                std::fprintf(stderr, "Не удалось открыть файл трассировки %s: %s\n",
+                             args.trace.c_str(), std::strerror(errno));
+                return CliFailed;
+            }
+            args.traceFile = traceFile.get();
+        }
+    }
     return s->second->run(args);
 }

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <thread>
 
+#include "core/link/line_trace.h"
 #include "core/link/transact.h"
 
 namespace {
@@ -20,9 +21,10 @@ struct Loaded {
 }  // namespace
 
 struct TCommands::Impl {
-    explicit Impl(TLine& line) : Link(line) {}
+    Impl(TLine& line, TAttemptObserver* observer) : Link(line), Observer(observer) {}
 
     TLine& Link;
+    TAttemptObserver* const Observer;
 
     // Handed over by Load. Normally at most one waits here; should a request be loaded
     // while the previous one is still in flight it waits its turn instead of being lost.
@@ -47,7 +49,8 @@ struct TCommands::Impl {
     }
 };
 
-TCommands::TCommands(TLine& link) : d(std::make_unique<Impl>(link)) {
+TCommands::TCommands(TLine& link, TAttemptObserver* observer)
+    : d(std::make_unique<Impl>(link, observer)) {
     d->thread = std::thread([this] { Execute(); });
 }
 
@@ -117,7 +120,11 @@ int TCommands::RunAttempts() {
     int result = NotRun;
     int made = 0;
     while (made < Attempts && !d->Terminated()) {
+        if (d->Observer)
+            d->Observer->AttemptStarted(made + 1, Attempts);
         result = Transact(d->Link, d->Request, d->RequestData, d->ReplyData, d->Reply);
+        if (d->Observer)
+            d->Observer->AttemptEnded(result);
         ++made;
         if (result == Ok) {
             return Ok;

@@ -8,6 +8,8 @@
 #include "core/link/frame.h"
 #include "core/link/line.h"
 
+class TAttemptObserver;
+
 class TCommands {
   public:
     // Called on the worker thread once the worker is idle again (a Load made from inside
@@ -17,7 +19,8 @@ class TCommands {
     using Completion =
         std::function<void(int result, const FrameHeader& reply, const FrameData& replyData)>;
 
-    explicit TCommands(TLine& link);  // starts the thread
+    // Starts the thread. `observer` (optional, e.g. a TLineTrace) hears of every attempt.
+    explicit TCommands(TLine& link, TAttemptObserver* observer = nullptr);
     ~TCommands();  // stops and joins the thread; not to be called from a completion
 
     // Only while idle: at the start of a dialog or after the previous completion.
