@@ -1,0 +1,51 @@
+// The key list as the search leaves it: a filter over the list's rows that the view
+// shows, while editing, deleting and the export keep working on the whole list
+// (KeyListModel). Each row's tooltip shows the key in every form.
+//
+//     auto* filter = new KeyFilterModel(keys, &typeFormat, this);
+//     view->setModel(filter);
+//     filter->SetText(QStringLiteral("иванов"));   // "Найдено: filter->Found() из keys->Count()"
+//     int listRow = filter->mapToSource(view->currentIndex()).row();
+#pragma once
+
+#include <QSortFilterProxyModel>
+#include <cstdint>
+#include <vector>
+
+#include "core/keys/key_search.h"
+
+class KeyListModel;
+
+class KeyFilterModel : public QSortFilterProxyModel {
+    Q_OBJECT
+  public:
+    // `typeFormat` is read at each search: a number is read the way the list shows it.
+    KeyFilterModel(KeyListModel* keys, const int* typeFormat, QObject* parent = nullptr);
+
+    void SetText(const QString& text);
+    const QString& Text() const { return text_; }
+    bool Filtering() const { return !query_.empty; }
+    // Rows the search leaves (all of them without a search).
+    int Found() const;
+
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+  signals:
+    // The rows shown changed: a new search, or the list changed under it.
+    void FoundChanged();
+
+  protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+  private:
+    void ListChanged();
+    void Apply();
+
+    KeyListModel* keys_;
+    const int* typeFormat_;
+    QString text_;
+    KeyQuery query_;
+    KeySearchIndex index_;
+    bool indexStale_ = true;
+    std::vector<std::uint8_t> flags_;
+};

@@ -1,0 +1,52 @@
+#include "ui/main/key_search_bar.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "ui/main/key_filter.h"
+#include "ui/main/key_list_model.h"
+
+TKeySearchBar::TKeySearchBar(KeyFilterModel* filter, KeyListModel* keys, QWidget* parent)
+    : QWidget(parent), filter_(filter), keys_(keys) {
+    edSearch = new QLineEdit(this);
+    edSearch->setObjectName(QStringLiteral("edSearch"));
+    edSearch->setPlaceholderText(QStringLiteral("Поиск"));
+    edSearch->setToolTip(
+        QStringLiteral("Поиск (Ctrl+F): номер в любом виде, часть цифр номера или часть "
+                       "описания. Esc — очистить"));
+    edSearch->setClearButtonEnabled(true);
+    edSearch->installEventFilter(this);
+    lFound = new QLabel(this);
+    lFound->setObjectName(QStringLiteral("lFound"));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(edSearch, 1);
+    row->addWidget(lFound);
+    connect(edSearch, &QLineEdit::textChanged, filter_, &KeyFilterModel::SetText);
+    connect(filter_, &KeyFilterModel::FoundChanged, this, &TKeySearchBar::UpdateCount);
+    UpdateCount();
+}
+
+QString TKeySearchBar::CountText(bool filtering, int found, int total) {
+    return filtering ? QStringLiteral("Найдено: %1 из %2").arg(found).arg(total)
+                     : QStringLiteral("Всего: %1").arg(total);
+}
+
+void TKeySearchBar::Clear() {
+    edSearch->clear();
+}
+
+void TKeySearchBar::UpdateCount() {
+    lFound->setText(CountText(filter_->Filtering(), filter_->Found(), keys_->Count()));
+}
+
+bool TKeySearchBar::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == edSearch && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && !edSearch->text().isEmpty()) {
+        edSearch->clear();
+        return true;  // Esc clears the search; it does not close anything
+    }
+    return QWidget::eventFilter(watched, event);
+}
