@@ -1,0 +1,137 @@
+// The CSV import's job: the controller before the file, accepted keys in the file within
+// a second in few writes, a failure or a cancel that keeps exactly the accepted keys,
+// and descriptions written before any key is sent.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+
+#include "core/jobs/import_job.h"
+#include "core/keys/journal.h"
+#include "fake_controller.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class ImportJobTest : public ::testing::Test {
+  protected:
+    ImportJobTest() : loop(clock), host(loop, controller) {}
+    void SetUp() override {
+        char tmpl[] = "/tmp/vx_import_job.XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        path = dir + "/db.vx2";
+        ASSERT_TRUE(NewDbFile(path).ok);
+        ASSERT_TRUE(SaveKey(path, 0x12ABCD, "old").ok);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    ImportPlan Plan(int keys) {
+        ImportPlan plan{path, 0, {}, {}};
+        for (int i = 1; i <= keys; ++i)
+            plan.newKeys.push_back({static_cast<KeyCode>(0x100 + i), "key " + std::to_string(i)});
+        return plan;
+    }
+    void Run(ImportPlan plan) {
+        job = std::make_unique<TImportJob>(host, std::move(plan), [this] { return clock.Now(); });
+        job->Written = [this](const std::vector<DbKey>& added, const std::vector<DbKey>&) {
+            ++writes;
+            for (const DbKey& k : added)
+                writtenAt[k.code] = clock.Now();
+        };
+        host.Attach(*job);
+        host.RunJob();
+    }
+    DbModel File() {
+        DbModel m;
+        EXPECT_TRUE(LoadDbFile(path, m).ok);
+        return m;
+    }
+
+    TVirtualJobClock clock;
+    TJobLoop loop;
+    FakeController controller;
+    TLoopJobHost host;
+    std::unique_ptr<TImportJob> job;
+    std::string dir, path;
+    int writes = 0;
+    std::map<KeyCode, TJobClock::TimePoint> acceptedAt, writtenAt;
+};
+
+TEST_F(ImportJobTest, AcceptedKeysReachTheFileWithinASecondInFewWrites) {
+    // The time each key is stored, as the controller sees it.
+    controller.afterEach = [this] {
+        const RequestFrame& r = controller.requests.back();
+        acceptedAt[static_cast<KeyCode>(r.data[1] << 16 | r.data[2] << 8 | r.data[3])] =
+            clock.Now();
+    };
+    Run(Plan(40));
+    ASSERT_TRUE(host.finished);
+    EXPECT_EQ(host.finished->text, "Импорт завершён\rДобавлено карт(ключей): 40 из 40");
+    ASSERT_EQ(controller.requests.size(), 40u);
+    for (std::size_t i = 0; i < 40; ++i)
+        EXPECT_EQ(controller.requests[i].data[2] << 8 | controller.requests[i].data[3],
+                  static_cast<int>(0x100 + i + 1));  // in plan order
+    for (const auto& [code, at] : acceptedAt) {
+        ASSERT_TRUE(writtenAt.count(code)) << code;
+        EXPECT_LE(writtenAt[code] - at, 1s) << code;
+    }
+    EXPECT_LT(writes, 10);  // batches, not one write per key
+    DbModel m = File();
+    ASSERT_EQ(m.keys.size(), 41u);
+    EXPECT_EQ(m.keys[40].code, 0x100u + 40);
+    EXPECT_EQ(m.keys[40].description, "key 40");
+    EXPECT_EQ(job->Added, 40);
+    // One journal line for the whole import.
+    std::vector<journal::Line> lines;
+    ASSERT_EQ(journal::ReadJournal(path, lines), "");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].entry.operation, journal::kImport);
+    EXPECT_EQ(lines[0].entry.outcome, journal::kOk);
+}
+
+TEST_F(ImportJobTest, AFailureOrACancelKeepsExactlyTheAcceptedKeys) {
+    controller.failAt = 3;
+    Run(Plan(6));
+    ASSERT_TRUE(host.failed);
+    EXPECT_EQ(host.failed->caption, "Ошибка при импорте");
+    EXPECT_EQ(controller.requests.size(), 4u);
+    EXPECT_EQ(File().keys.size(), 1u + 3);
+    EXPECT_EQ(job->Stored, 3);
+    EXPECT_EQ(job->Added, 3);
+}
+
+TEST_F(ImportJobTest, CancelBetweenKeysWritesWhatTheControllerAccepted) {
+    controller.afterEach = [this] {
+        if (controller.requests.size() == 2)
+            job->RequestCancel();
+    };
+    Run(Plan(5));
+    EXPECT_EQ(host.closed, JobEnd::Cancel);
+    EXPECT_EQ(controller.requests.size(), 2u);
+    EXPECT_TRUE(job->Cancelled);
+    EXPECT_EQ(File().keys.size(), 1u + 2);
+}
+
+TEST_F(ImportJobTest, DescriptionsGoFirstAndAFileThatRefusesThemStopsEverything) {
+    ImportPlan plan = Plan(1);
+    plan.updates = {{0x12ABCD, "new"}};
+    Run(plan);
+    ASSERT_TRUE(host.finished);
+    DbModel m = File();
+    EXPECT_EQ(m.keys[0].description, "new");
+    EXPECT_EQ(job->Updated, 1);
+
+    // A file that cannot be written: the controller never hears of the import.
+    controller.requests.clear();
+    host.finished.reset();
+    plan.path = dir + "/missing/db.vx2";
+    Run(plan);
+    ASSERT_TRUE(host.failed);
+    EXPECT_TRUE(controller.requests.empty());
+}
+
+}  // namespace
