@@ -1,14 +1,10 @@
 #include "sim/sim_state.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
+
+#include "core/keys/atomic_file.h"
 
 namespace {
 
@@ -83,50 +79,23 @@ bool SimStateFromJson(const std::string& text, SimState& state, std::string& err
 }
 
 bool LoadSimState(const std::string& path, SimState& state, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": " + std::strerror(errno);
+    std::string text;
+    if (int err = ReadWholeFile(path, text)) {
+        error = path + ": " + ErrorText(err);
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!SimStateFromJson(text.str(), state, error)) {
+    if (!SimStateFromJson(text, state, error)) {
         error = path + ": " + error;
         return false;
     }
     return true;
 }
 
+// The same writing as the databases': locked, atomic, and never through a planted link
+// or a predictable temporary name.
 bool SaveSimState(const std::string& path, const SimState& state, std::string& error) {
-    const std::string temp = path + ".tmp";
-    const std::string text = SimStateToJson(state) + "\n";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = temp + ": " + std::strerror(errno);
-        return false;
-    }
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            error = temp + ": " + std::strerror(errno);
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        error = temp + ": " + std::strerror(errno);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        error = path + ": " + std::strerror(errno);
-        ::unlink(temp.c_str());
+    if (int err = ReplaceFile(path, SimStateToJson(state) + "\n")) {
+        error = path + ": " + ErrorText(err);
         return false;
     }
     return true;

@@ -1,7 +1,11 @@
 // The virtual controller's logic, driven in-process byte by byte.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+#include <filesystem>
+#include <fstream>
 #include <random>
+#include <sstream>
 
 #include "core/link/command_set.h"
 #include "core/link/frame.h"
@@ -337,6 +341,34 @@ TEST(SimState, JsonRoundTripAndErrors) {
         EXPECT_FALSE(SimStateFromJson(bad, untouched, error)) << bad;
         EXPECT_EQ(untouched, s);
     }
+}
+
+// The state file is written like a database: a planted "F.tmp" link leads nowhere, and a
+// link to nothing is not turned into a file.
+TEST(SimState, StateFileIgnoresPlantedNames) {
+    char tmpl[] = "/tmp/vx_sim_state.XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    const std::string path = dir + "/state.json";
+    const std::string victim = dir + "/victim";
+    std::ofstream(victim) << "keep\n";
+    ASSERT_EQ(::symlink(victim.c_str(), (path + ".tmp").c_str()), 0);
+    SimState s;
+    s.keys = {5};
+    std::string error;
+    ASSERT_TRUE(SaveSimState(path, s, error)) << error;
+    std::stringstream text;
+    text << std::ifstream(victim).rdbuf();
+    EXPECT_EQ(text.str(), "keep\n");
+    SimState back;
+    ASSERT_TRUE(LoadSimState(path, back, error)) << error;
+    EXPECT_EQ(back, s);
+
+    const std::string dangling = dir + "/dangling.json";
+    ASSERT_EQ(::symlink("nowhere.json", dangling.c_str()), 0);
+    EXPECT_FALSE(SaveSimState(dangling, s, error));
+    EXPECT_FALSE(std::filesystem::exists(dir + "/nowhere.json"));
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -1,25 +1,45 @@
-// Whole-file reads and atomic replacement.
+// Safe reads, the lock file, and replacement that keeps what the old file was.
 #include "core/keys/atomic_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <climits>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
+constexpr int DefaultLockWaitMs = 10000;
+
 std::atomic<WriteFunction> g_write{nullptr};
+std::atomic<int> g_lockWaitMs{DefaultLockWaitMs};
 
 struct Fd {
     int fd = -1;
-    ~Fd() {
+    Fd() = default;
+    explicit Fd(int f) : fd(f) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { Close(); }
+    int Close() {
+        int r = 0;
         if (fd >= 0)
-            ::close(fd);
+            r = ::close(fd);
+        fd = -1;
+        return r;
     }
 };
 
@@ -32,17 +52,42 @@ std::string DirectoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// A link is replaced at its target, so that the link stays a link.
-std::string ResolveTarget(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-        return path;
-    char* real = ::realpath(path.c_str(), nullptr);
-    if (!real)
-        return path;
-    std::string target = real;
-    std::free(real);
-    return target;
+std::string BaseOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Hex16(std::uint64_t v) {
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(v));
+    return text;
+}
+
+// The helper files of a database carry a hash of its name rather than the name: a long
+// Cyrillic name cut to fit could split a letter, which some file systems refuse.
+std::string HelperPrefix(const std::string& target) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : BaseOf(target)) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return ".vx2-" + Hex16(h);
+}
+
+std::string LockPathOf(const std::string& target) {
+    return DirectoryOf(target) + "/" + HelperPrefix(target) + ".lock";
+}
+
+std::string SafetyPathOf(const std::string& target) {
+    return DirectoryOf(target) + "/" + HelperPrefix(target) + ".safe";
+}
+
+int OpenRetrying(const char* path, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = ::open(path, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
 }
 
 int WriteAll(int fd, const std::string& bytes) {
@@ -63,10 +108,342 @@ int WriteAll(int fd, const std::string& bytes) {
     return 0;
 }
 
+// Reads an open regular file from its start, refusing more than `maxSize` bytes.
+int ReadFd(int fd, std::size_t knownSize, std::size_t maxSize, std::string& bytes) {
+    if (knownSize > maxSize)
+        return FileTooLarge;
+    // One read for a file of known size (the extra byte sees the end).
+    bytes.assign(knownSize > 0 ? knownSize + 1 : std::size_t{65536}, '\0');
+    std::size_t used = 0;
+    for (;;) {
+        if (used == bytes.size()) {
+            if (used > maxSize) {
+                bytes.clear();
+                return FileTooLarge;  // grew while being read
+            }
+            bytes.resize(bytes.size() * 2);
+        }
+        ssize_t n = ::pread(fd, bytes.data() + used, bytes.size() - used, static_cast<off_t>(used));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            int err = errno;
+            bytes.clear();
+            return err;
+        }
+        if (n == 0)
+            break;
+        used += static_cast<std::size_t>(n);
+    }
+    if (used > maxSize) {
+        bytes.clear();
+        return FileTooLarge;
+    }
+    bytes.resize(used);
+    return 0;
+}
+
+// Opens an existing regular file without following a link and without blocking (a FIFO
+// would block in open, a device may act on it); the type is checked on the path first,
+// so nothing that is not a regular file is ever opened, and then on the descriptor.
+int OpenRegular(const std::string& target, int flags, struct stat& st) {
+    if (::lstat(target.c_str(), &st) != 0)
+        return -errno;
+    if (S_ISDIR(st.st_mode))
+        return -EISDIR;
+    if (!S_ISREG(st.st_mode))
+        return NotRegularFile;
+    int fd = OpenRetrying(target.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -errno;
+    struct stat now {};
+    if (::fstat(fd, &now) != 0 || !S_ISREG(now.st_mode)) {
+        ::close(fd);
+        return NotRegularFile;
+    }
+    st = now;
+    return fd;
+}
+
+int ErrorOfOpen(int r) {
+    return r == NotRegularFile ? NotRegularFile : -r;
+}
+
+void SyncDirectory(const std::string& dir) {
+    Fd d(OpenRetrying(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (d.fd >= 0)
+        ::fsync(d.fd);
+}
+
+// The permission bits a new file gets from the process's umask (read without changing
+// it: umask() would race with other threads creating files).
+mode_t NewFileMode() {
+    mode_t mask = 022;
+    if (FILE* f = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f)) {
+            unsigned value = 0;
+            if (std::sscanf(line, "Umask: %o", &value) == 1) {
+                mask = static_cast<mode_t>(value);
+                break;
+            }
+        }
+        std::fclose(f);
+    }
+    return 0666 & ~mask;
+}
+
+std::string RandomHex() {
+    std::uint64_t r = 0;
+    if (::getrandom(&r, sizeof r, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof r)) {
+        static std::atomic<std::uint64_t> counter{0};
+        r = static_cast<std::uint64_t>(
+                std::chrono::steady_clock::now().time_since_epoch().count()) ^
+            (static_cast<std::uint64_t>(::getpid()) << 32) ^ counter++;
+    }
+    return Hex16(r);
+}
+
+// A new temporary file beside `target`, mode 0600 until it is complete.
+int CreateTemp(const std::string& target, std::string& temp) {
+    const std::string stem = DirectoryOf(target) + "/" + HelperPrefix(target) + "-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = stem + RandomHex() + ".tmp";
+        int fd =
+            OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            return fd;
+        if (errno != EEXIST)
+            return -errno;
+    }
+    return -EEXIST;
+}
+
+bool AllDigits(std::string_view s) {
+    if (s.empty())
+        return false;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+// Temporary files of earlier writers of this database. The caller holds the lock, so no
+// writer of ours is at work on them. The program's earlier versions named theirs
+// ".NAME.PID-N-T.tmp" (NAME cut to 64 bytes); those go when their process is gone.
+void RemoveStaleTemps(const std::string& target) {
+    const std::string dir = DirectoryOf(target);
+    const std::string ours = HelperPrefix(target) + "-";
+    const std::string older = "." + BaseOf(target).substr(0, 64) + ".";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return;
+    std::vector<std::string> stale;
+    while (dirent* e = ::readdir(d)) {
+        std::string_view name = e->d_name;
+        if (name.size() < 4 || name.substr(name.size() - 4) != ".tmp")
+            continue;
+        if (name.substr(0, ours.size()) == ours && name.size() == ours.size() + 16 + 4) {
+            stale.emplace_back(name);
+            continue;
+        }
+        if (name.substr(0, older.size()) != older)
+            continue;
+        std::string_view rest = name.substr(older.size(), name.size() - older.size() - 4);
+        std::size_t dash1 = rest.find('-');
+        std::size_t dash2 = dash1 == std::string_view::npos ? dash1 : rest.find('-', dash1 + 1);
+        if (dash2 == std::string_view::npos || !AllDigits(rest.substr(0, dash1)) ||
+            !AllDigits(rest.substr(dash1 + 1, dash2 - dash1 - 1)) ||
+            !AllDigits(rest.substr(dash2 + 1)) || dash1 > 9)
+            continue;
+        pid_t pid = static_cast<pid_t>(std::stol(std::string(rest.substr(0, dash1))));
+        if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH)
+            stale.emplace_back(name);
+    }
+    ::closedir(d);
+    for (const std::string& name : stale) {
+        struct stat st {};
+        const std::string full = dir + "/" + name;
+        // Only files: a link or a folder of that name is somebody else's business.
+        if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            ::unlink(full.c_str());
+    }
+}
+
+// Copies the extended attributes (ACLs among them); false when one cannot be copied.
+bool CopyAttributes(int from, int to) {
+    ssize_t size = ::flistxattr(from, nullptr, 0);
+    if (size < 0)
+        return errno == ENOTSUP;  // none on this file system
+    if (size == 0)
+        return true;
+    std::string names(static_cast<std::size_t>(size), '\0');
+    size = ::flistxattr(from, names.data(), names.size());
+    if (size < 0)
+        return false;
+    names.resize(static_cast<std::size_t>(size));
+    for (std::size_t at = 0; at < names.size();) {
+        const char* name = names.c_str() + at;
+        at += std::strlen(name) + 1;
+        ssize_t n = ::fgetxattr(from, name, nullptr, 0);
+        if (n < 0)
+            return false;
+        std::string value(static_cast<std::size_t>(n), '\0');
+        n = ::fgetxattr(from, name, value.data(), value.size());
+        if (n < 0 || ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(n), 0) != 0)
+            return false;
+    }
+    return true;
+}
+
+// Gives the temporary file what the old one had; false when that is not possible for
+// this user (the file is then written in place instead).
+bool TakeOver(int oldFd, const struct stat& old, int temp) {
+    struct stat st {};
+    if (::fstat(temp, &st) != 0)
+        return false;
+    if (st.st_uid != old.st_uid || st.st_gid != old.st_gid) {
+        // Only the superuser gives a file to another user; anyone may give it a group
+        // they belong to.
+        uid_t uid = ::geteuid() == 0 ? old.st_uid : static_cast<uid_t>(-1);
+        if (st.st_uid != old.st_uid && ::geteuid() != 0)
+            return false;
+        if (::fchown(temp, uid, old.st_gid) != 0)
+            return false;
+    }
+    if (!CopyAttributes(oldFd, temp))
+        return false;
+    // Last: a change of owner clears the set-id bits.
+    return ::fchmod(temp, old.st_mode & 07777) == 0;
+}
+
+int WriteAndSync(int fd, const std::string& bytes) {
+    if (int err = WriteAll(fd, bytes))
+        return err;
+    return ::fsync(fd) == 0 ? 0 : errno;
+}
+
+// Writes a complete file under a temporary name and renames it to `final` (which must
+// not name the database itself).
+int WriteBeside(const std::string& target, const std::string& final, const std::string& bytes,
+                const struct stat& like) {
+    std::string temp;
+    int fd = CreateTemp(target, temp);
+    if (fd < 0)
+        return -fd;
+    Fd f(fd);
+    int err = WriteAndSync(f.fd, bytes);
+    if (err == 0) {
+        // The old content is no secret to whoever could read the database.
+        if (::fchown(f.fd, static_cast<uid_t>(-1), like.st_gid) == 0)
+            ::fchmod(f.fd, like.st_mode & 0660);
+        if (f.Close() != 0)
+            err = errno;
+    }
+    if (err == 0 && ::rename(temp.c_str(), final.c_str()) != 0)
+        err = errno;
+    if (err != 0) {
+        ::unlink(temp.c_str());
+        return err;
+    }
+    return 0;
+}
+
+int Overwrite(int fd, const std::string& bytes) {
+    if (::lseek(fd, 0, SEEK_SET) != 0)
+        return errno;
+    if (int err = WriteAll(fd, bytes))
+        return err;
+    if (::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0)
+        return errno;
+    return ::fsync(fd) == 0 ? 0 : errno;
+}
+
+// Where a rename cannot keep what the file is: the old content goes to the safety copy
+// first (refused when the folder cannot hold it), then the file itself is overwritten.
+int WriteInPlace(const std::string& target, int fd, const struct stat& old,
+                 const std::string& bytes) {
+    std::string before;
+    if (int err = ReadFd(fd, static_cast<std::size_t>(old.st_size), SIZE_MAX, before))
+        return err;
+    const std::string safety = SafetyPathOf(target);
+    const std::string dir = DirectoryOf(target);
+    if (int err = WriteBeside(target, safety, before, old))
+        return err;
+    SyncDirectory(dir);
+    int err = Overwrite(fd, bytes);
+    if (err != 0 && Overwrite(fd, before) != 0)
+        return err;  // the safety copy stays for the next open to restore
+    ::unlink(safety.c_str());
+    SyncDirectory(dir);
+    return err;
+}
+
+// The lock files this process holds, by file identity, with how often each is taken.
+struct HeldLock {
+    int fd = -1;
+    int count = 0;
+};
+std::mutex g_locksMutex;
+std::map<std::pair<dev_t, ino_t>, HeldLock> g_locks;
+pid_t g_locksPid = 0;
+
+// A forked child inherits the parent's lock descriptors, not its locks to take again:
+// it must wait like any other process (closing its copies leaves the parent's lock).
+void ForgetInheritedLocks() {
+    if (g_locksPid == ::getpid())
+        return;
+    for (auto& [key, held] : g_locks)
+        ::close(held.fd);
+    g_locks.clear();
+    g_locksPid = ::getpid();
+}
+
+// Opens (creating with the database's group and mode) the lock file of `target`; -1 with
+// `err` set on failure.
+int OpenLockFile(const std::string& lockPath, const std::string& target, int& err) {
+    struct stat db {};
+    const bool hasDb = ::lstat(target.c_str(), &db) == 0 && S_ISREG(db.st_mode);
+    const mode_t mode = hasDb ? (db.st_mode & 0666) : 0666;
+    int fd = OpenRetrying(lockPath.c_str(),
+                          O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+    if (fd >= 0) {
+        if (hasDb) {
+            ::fchown(fd, static_cast<uid_t>(-1), db.st_gid);
+            ::fchmod(fd, mode);
+        }
+    } else if (errno == EEXIST) {
+        fd = OpenRetrying(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    }
+    if (fd < 0) {
+        err = errno == ELOOP ? NotRegularFile : errno;
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        err = NotRegularFile;
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 std::string ErrorText(int err) {
     switch (err) {
+        case NotRegularFile:
+            return "Это не обычный файл (устройство, канал или сокет)";
+        case FileTooLarge:
+            return "Файл больше 64 МБ: это не файл ключей";
+        case UnsafeLink:
+            return "Символическая ссылка в общей папке принадлежит другому пользователю; "
+                   "по ней не переходим";
+        case DanglingLink:
+            return "Символическая ссылка указывает на несуществующий файл";
+        case LockTimedOut:
+            return "Файл изменяет другая программа (ожидание более 10 секунд)";
         case EACCES:
             return "Отказано в доступе";
         case EPERM:
@@ -105,107 +482,263 @@ std::string ErrorText(int err) {
     }
 }
 
-int ReadWholeFile(const std::string& path, std::string& bytes) {
-    Fd f;
-    do {
-        f.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (f.fd < 0 && errno == EINTR);
-    if (f.fd < 0)
-        return errno;
-    struct stat st {};
-    if (::fstat(f.fd, &st) != 0)
-        return errno;
-    if (S_ISDIR(st.st_mode))
-        return EISDIR;
-    // One read for a regular file of known size (the extra byte sees the end).
-    std::size_t size = S_ISREG(st.st_mode) && st.st_size > 0
-                           ? static_cast<std::size_t>(st.st_size) + 1
-                           : std::size_t{65536};
-    bytes.assign(size, '\0');
-    std::size_t used = 0;
-    for (;;) {
-        if (used == bytes.size())
-            bytes.resize(bytes.size() * 2);
-        ssize_t n = ::read(f.fd, bytes.data() + used, bytes.size() - used);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            int err = errno;
-            bytes.clear();
-            return err;
+int ResolveLinks(const std::string& path, std::string& target) {
+    std::string current = path;
+    bool followed = false;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0) {
+            if (errno == ENOENT && followed)
+                return DanglingLink;
+            if (errno != ENOENT)
+                return errno;
+            target = current;
+            return 0;
         }
-        if (n == 0)
-            break;
-        used += static_cast<std::size_t>(n);
+        if (!S_ISLNK(st.st_mode)) {
+            target = current;
+            return 0;
+        }
+        // The kernel's rule for sticky folders, applied whether or not the kernel has it
+        // switched on: a planted link in a shared folder must not lead a writer anywhere.
+        const std::string dir = DirectoryOf(current);
+        struct stat folder {};
+        if (::stat(dir.c_str(), &folder) != 0)
+            return errno;
+        if ((folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH) && st.st_uid != ::geteuid() &&
+            st.st_uid != folder.st_uid)
+            return UnsafeLink;
+        std::string text(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        ssize_t n = ::readlink(current.c_str(), text.data(), text.size());
+        if (n < 0)
+            return errno;
+        text.resize(static_cast<std::size_t>(n));
+        current = !text.empty() && text.front() == '/' ? text : dir + "/" + text;
+        followed = true;
     }
-    bytes.resize(used);
+    return ELOOP;
+}
+
+int ReadWholeFile(const std::string& path, std::string& bytes, std::size_t maxSize) {
+    std::string target;
+    if (int err = ResolveLinks(path, target))
+        return err;
+    struct stat st {};
+    int fd = OpenRegular(target, O_RDONLY, st);
+    if (fd < 0)
+        return ErrorOfOpen(fd);
+    Fd f(fd);
+    return ReadFd(f.fd, static_cast<std::size_t>(st.st_size), maxSize, bytes);
+}
+
+FileLock::~FileLock() {
+    Release();
+}
+
+FileLock::FileLock(FileLock&& other) noexcept
+    : held_(std::exchange(other.held_, false)), dev_(other.dev_), ino_(other.ino_) {}
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+    if (this != &other) {
+        Release();
+        held_ = std::exchange(other.held_, false);
+        dev_ = other.dev_;
+        ino_ = other.ino_;
+    }
+    return *this;
+}
+
+int FileLock::Acquire(const std::string& path) {
+    if (held_)
+        return 0;
+    std::string target;
+    if (int err = ResolveLinks(path, target))
+        return err;
+    const std::string lockPath = LockPathOf(target);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(LockWaitMs());
+    auto pause = std::chrono::milliseconds(1);
+    for (;;) {
+        int err = 0;
+        int fd = OpenLockFile(lockPath, target, err);
+        if (fd < 0)
+            return err;
+        Fd f(fd);
+        struct stat st {};
+        ::fstat(f.fd, &st);
+        const auto key = std::make_pair(st.st_dev, st.st_ino);
+        {
+            std::lock_guard lock(g_locksMutex);
+            ForgetInheritedLocks();
+            auto it = g_locks.find(key);
+            if (it != g_locks.end()) {
+                ++it->second.count;
+                held_ = true;
+                dev_ = key.first;
+                ino_ = key.second;
+                return 0;
+            }
+        }
+        bool got = false;
+        while (!got) {
+            if (::flock(f.fd, LOCK_EX | LOCK_NB) == 0) {
+                got = true;
+                break;
+            }
+            if (errno != EWOULDBLOCK && errno != EINTR)
+                return errno;
+            if (std::chrono::steady_clock::now() >= deadline)
+                return LockTimedOut;
+            std::this_thread::sleep_for(pause);
+            pause = std::min(pause * 2, std::chrono::milliseconds(20));
+        }
+        // Somebody removed the lock file meanwhile: the next writer would lock a new one.
+        struct stat now {};
+        if (::lstat(lockPath.c_str(), &now) != 0 || now.st_dev != st.st_dev ||
+            now.st_ino != st.st_ino)
+            continue;
+        std::lock_guard lock(g_locksMutex);
+        ForgetInheritedLocks();
+        g_locks[key] = HeldLock{f.fd, 1};
+        f.fd = -1;
+        held_ = true;
+        dev_ = key.first;
+        ino_ = key.second;
+        return 0;
+    }
+}
+
+void FileLock::Release() {
+    if (!held_)
+        return;
+    held_ = false;
+    std::lock_guard lock(g_locksMutex);
+    ForgetInheritedLocks();
+    auto it = g_locks.find({dev_, ino_});
+    if (it == g_locks.end())
+        return;
+    if (--it->second.count == 0) {
+        ::close(it->second.fd);
+        g_locks.erase(it);
+    }
+}
+
+int LockWaitMs() {
+    return g_lockWaitMs.load();
+}
+
+void SetLockWaitForTesting(int ms) {
+    g_lockWaitMs.store(ms > 0 ? ms : DefaultLockWaitMs);
+}
+
+int CheckWritable(const std::string& path) {
+    std::string target;
+    if (int err = ResolveLinks(path, target))
+        return err;
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return EISDIR;
+        if (!S_ISREG(st.st_mode))
+            return NotRegularFile;
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            return errno == EROFS ? EROFS : EACCES;
+        // A file the operator made read-only stays as it is, as it would if it were
+        // written in place (the rename alone would not ask).
+        if ((st.st_mode & 0222) == 0)
+            return EACCES;
+    } else if (errno != ENOENT) {
+        return errno;
+    }
+    const std::string dir = DirectoryOf(target);
+    if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return errno == EROFS ? EROFS : errno == ENOENT ? ENOENT : EACCES;
     return 0;
 }
 
-int ReplaceFile(const std::string& requested, const std::string& bytes) {
-    const std::string path = ResolveTarget(requested);
-    const std::string dir = DirectoryOf(path);
-    // The temporary name stays short enough for any file name the folder can hold.
-    std::string base =
-        path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1).substr(0, 64);
+int ReplaceFile(const std::string& path, const std::string& bytes) {
+    FileLock lock;
+    if (int err = lock.Acquire(path))
+        return err;
+    if (int err = CheckWritable(path))
+        return err;
+    std::string target;
+    if (int err = ResolveLinks(path, target))
+        return err;
+    const std::string dir = DirectoryOf(target);
+    RemoveStaleTemps(target);
 
-    // Keep the old file's permissions; a new file gets the usual ones (umask applies).
     struct stat old {};
-    bool hadOld = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
-    // A file the operator made read-only stays as it is, as it would if it were written
-    // in place (the rename alone would not ask).
-    if (hadOld) {
-        if (::access(path.c_str(), W_OK) != 0)
-            return errno == EROFS ? EROFS : EACCES;
-        if ((old.st_mode & 0222) == 0)
-            return EACCES;
+    Fd oldFile;
+    if (::lstat(target.c_str(), &old) == 0) {
+        int fd = OpenRegular(target, O_RDWR, old);
+        if (fd < 0)
+            return ErrorOfOpen(fd);
+        oldFile.fd = fd;
+        // More names than this one, or another user's file: a rename would cut the
+        // other names off or give the file to this user.
+        if (old.st_nlink > 1 || (::geteuid() != 0 && old.st_uid != ::geteuid()))
+            return WriteInPlace(target, oldFile.fd, old, bytes);
     }
 
-    static std::atomic<unsigned> counter{0};
     std::string temp;
-    Fd f;
-    for (int attempt = 0; attempt < 100 && f.fd < 0; ++attempt) {
-        auto stamp = static_cast<unsigned long long>(
-            std::chrono::steady_clock::now().time_since_epoch().count());
-        temp = dir + "/." + base + "." + std::to_string(::getpid()) + "-" +
-               std::to_string(counter++) + "-" + std::to_string(stamp % 1000000) + ".tmp";
-        f.fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (f.fd < 0 && errno != EEXIST && errno != EINTR)
-            return errno;
-    }
-    if (f.fd < 0)
-        return EEXIST;
-
+    int fd = CreateTemp(target, temp);
+    if (fd < 0)
+        return -fd;
+    Fd f(fd);
     auto fail = [&](int err) {
-        ::close(f.fd);
-        f.fd = -1;
+        f.Close();
         ::unlink(temp.c_str());
         return err;
     };
-    if (hadOld)
-        ::fchmod(f.fd, old.st_mode & 07777);
-    if (int err = WriteAll(f.fd, bytes))
+    if (int err = WriteAndSync(f.fd, bytes))
         return fail(err);
-    if (::fsync(f.fd) != 0)
+    if (oldFile.fd >= 0) {
+        if (!TakeOver(oldFile.fd, old, f.fd)) {
+            fail(0);
+            return WriteInPlace(target, oldFile.fd, old, bytes);
+        }
+    } else if (::fchmod(f.fd, NewFileMode()) != 0) {
         return fail(errno);
-    int fd = f.fd;
-    f.fd = -1;
-    if (::close(fd) != 0) {
-        int err = errno;
-        ::unlink(temp.c_str());
-        return err;
     }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        int err = errno;
-        ::unlink(temp.c_str());
-        return err;
-    }
+    if (f.Close() != 0)
+        return fail(errno);
+    if (::rename(temp.c_str(), target.c_str()) != 0)
+        return fail(errno);
     // The new name must reach the disk too. The file is already in place, so a failure
     // here is not reported as a failed write.
-    Fd d;
-    d.fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (d.fd >= 0)
-        ::fsync(d.fd);
+    SyncDirectory(dir);
+    return 0;
+}
+
+int RecoverInterruptedWrite(const std::string& path, std::string& safety) {
+    safety.clear();
+    std::string target;
+    if (ResolveLinks(path, target) != 0)
+        return 0;  // the read that follows reports it
+    const std::string copy = SafetyPathOf(target);
+    struct stat st {};
+    if (::lstat(copy.c_str(), &st) != 0)
+        return 0;
+    FileLock lock;
+    if (int err = lock.Acquire(path))
+        return err;
+    // The writer may have finished while this one waited for the lock.
+    if (::lstat(copy.c_str(), &st) != 0)
+        return 0;
+    safety = copy;
+    std::string before;
+    if (int err = ReadWholeFile(copy, before, SIZE_MAX))
+        return err;
+    struct stat old {};
+    int fd = OpenRegular(target, O_RDWR, old);
+    if (fd < 0)
+        return ErrorOfOpen(fd);
+    Fd f(fd);
+    if (int err = Overwrite(f.fd, before))
+        return err;
+    ::unlink(copy.c_str());
+    SyncDirectory(DirectoryOf(target));
     return 0;
 }
 

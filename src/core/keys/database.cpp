@@ -31,17 +31,41 @@ DbResult Replace(const std::string& path, const ProfileFile& file) {
     return {};
 }
 
-// Reads the file, applies `change` and replaces the file. A missing file starts empty,
-// as the profile functions create the file on the first write.
+// Finishes a write that died half-way before the file is read.
+DbResult Recover(const std::string& path) {
+    std::string safety;
+    if (int err = RecoverInterruptedWrite(path, safety))
+        return Failed("Запись в файл «" + path +
+                      "» была прервана, и восстановить его не удалось: " + ErrorText(err) +
+                      ". Прежнее содержимое сохранено в «" + safety + "».");
+    DbResult r;
+    if (!safety.empty())
+        r.notice = "Запись в файл «" + path +
+                   "» была прервана. Файл восстановлен в том виде, каким он был до неё.";
+    return r;
+}
+
+// Reads the file, applies `change` and replaces the file, all under the file's lock so
+// that a second writer reads this one's result. A missing file starts empty, as the
+// profile functions create the file on the first write.
 template <typename Change>
 DbResult Edit(const std::string& path, Change change) {
+    DbLock lock;
+    if (int err = lock.Acquire(path))
+        return WriteFailed(path, err);
+    DbResult recovered = Recover(path);
+    if (!recovered)
+        return recovered;
     std::string bytes;
     int err = ReadWholeFile(path, bytes);
     if (err != 0 && err != ENOENT)
         return ReadFailed(path, err);
     ProfileFile file(std::move(bytes));
     change(file);
-    return Replace(path, file);
+    DbResult r = Replace(path, file);
+    if (r)
+        r.notice = std::move(recovered.notice);
+    return r;
 }
 
 void WriteSettings(ProfileFile& f, int timeOpen, int retryRead, int typeFormat) {
@@ -51,6 +75,48 @@ void WriteSettings(ProfileFile& f, int timeOpen, int retryRead, int typeFormat) 
 }
 
 }  // namespace
+
+DbResult LockDbForWrite(const std::string& path, DbLock& lock) {
+    if (int err = CheckWritable(path))
+        return WriteFailed(path, err);
+    if (int err = lock.Acquire(path))
+        return WriteFailed(path, err);
+    return {};
+}
+
+DbResult CheckDbWritable(const std::string& path) {
+    DbLock lock;
+    return LockDbForWrite(path, lock);
+}
+
+const char* const DescriptionControlError =
+    "Описание не может содержать управляющие символы (табуляцию, перевод строки, Escape)";
+
+bool HasControlCharacters(std::string_view text) {
+    for (char c : text) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F)
+            return true;
+    }
+    return false;
+}
+
+std::string EscapeControlCharacters(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            static const char hex[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
 
 DbResult NewDbFile(const std::string& path) {
     ProfileFile file;
@@ -104,10 +170,15 @@ std::string KeyNameError(std::string_view name) {
 }
 
 DbResult LoadDbFile(const std::string& path, DbModel& model) {
+    DbResult recovered = Recover(path);
+    if (!recovered)
+        return recovered;
     std::string bytes;
     if (int err = ReadWholeFile(path, bytes))
         return ReadFailed(path, err);
-    return LoadDbBytes(std::move(bytes), model);
+    DbResult r = LoadDbBytes(std::move(bytes), model);
+    r.notice = std::move(recovered.notice);
+    return r;
 }
 
 DbResult LoadDbBytes(std::string bytes, DbModel& model) {

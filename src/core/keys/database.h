@@ -4,8 +4,10 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "core/keys/atomic_file.h"
 #include "core/keys/key_code.h"
 
 struct DbKey {
@@ -22,12 +24,37 @@ struct DbModel {
     std::vector<DbKey> keys;  // file order
 };
 
-// Outcome of a file operation. `error` is the text for a box captioned "Ошибка" (UTF-8).
+// Outcome of a file operation. `error` is the text for a box captioned "Ошибка" (UTF-8);
+// `notice` something the operator must hear even though the operation succeeded.
 struct DbResult {
+    DbResult() = default;
+    DbResult(bool succeeded, std::string errorText, std::string noticeText = {})
+        : ok(succeeded), error(std::move(errorText)), notice(std::move(noticeText)) {}
     bool ok = true;
     std::string error;
+    std::string notice;
     explicit operator bool() const { return ok; }
 };
+
+// Held by a change from before its first request to the controller until its file is
+// written, so that two writers of one file never lose each other's change. The writes
+// below take it themselves too (re-entrantly); long jobs take it per file write.
+using DbLock = FileLock;
+
+// Makes sure the database at `path` (or, when it does not exist yet, its folder) can be
+// written, and takes its lock, waiting up to ten seconds for another writer. To be called
+// before any request that a write of the file will follow: a refusal here leaves the
+// controller untouched.
+DbResult LockDbForWrite(const std::string& path, DbLock& lock);
+// The same check without keeping the lock.
+DbResult CheckDbWritable(const std::string& path);
+
+// Control characters (below 0x20, and 0x7F) have no place in a description: they are
+// refused where one is typed or imported, and escaped as \xNN wherever one is printed to a
+// terminal or into tab-separated output. A file that holds them still loads.
+bool HasControlCharacters(std::string_view text);
+std::string EscapeControlCharacters(std::string_view text);
+extern const char* const DescriptionControlError;
 
 constexpr int MaxDescriptionLength = 128;
 
@@ -43,7 +70,9 @@ DbResult SaveKeys(const std::string& path, const std::vector<DbKey>& keys);
 // Removes every entry of the key (a file edited by hand may hold two).
 DbResult RemoveKey(const std::string& path, KeyCode code);
 
-// Reads the file into `model` (descriptions cut to 128 characters). A bad entry name
+// Reads the file into `model` (descriptions cut to 128 characters). A write that died
+// half-way is finished first (the result's notice says so). Files that are not regular
+// files, and files over 64 MB, are refused before anything is read. A bad entry name
 // stops the key list there: the result is still ok, with `error` set to the
 // conversion error for the box.
 // A file that cannot be read is an error and leaves `model` alone.

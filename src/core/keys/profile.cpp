@@ -179,26 +179,36 @@ ProfileFile::ProfileFile(std::string bytes) {
     }
     // All lines first into one vector of the right size, then each section but the last
     // gets a copy of its share: no vector grows line by line through a big file.
+    const char* p = rest.data();
+    const char* end = p + rest.size();
+    // The next CR and the next LF, each searched again only once passed: a file whose
+    // lines end in one kind alone must not make every line search to the end.
+    auto find = [end](const char* from, char c) {
+        const char* at = static_cast<const char*>(std::memchr(from, c, end - from));
+        return at ? at : end;
+    };
     std::size_t lineCount = 1;
-    for (const char *q = rest.data(), *e = q + rest.size();
-         (q = static_cast<const char*>(std::memchr(q, '\n', static_cast<std::size_t>(e - q)))); ++q)
+    for (const char* q = p; (q = find(q, '\n')) < end; ++q)
         ++lineCount;
+    if (lineCount == 1) {
+        for (const char* q = p; (q = find(q, '\r')) < end; ++q)
+            ++lineCount;
+    }
     std::vector<Line> all;
     all.reserve(lineCount + lineCount / 16 + 4);
     std::vector<std::size_t> headers;
-    const char* p = rest.data();
-    const char* end = p + rest.size();
+    const char* nextLf = find(p, '\n');
+    const char* nextCr = find(p, '\r');
     while (p < end) {
-        const char* nl = static_cast<const char*>(std::memchr(p, '\n', end - p));
-        const char* lineEnd = nl ? nl : end;
-        const char* cr = static_cast<const char*>(std::memchr(p, '\r', lineEnd - p));
-        const char* next;
-        if (cr) {
-            next = cr + 1 < end && cr[1] == '\n' ? cr + 2 : cr + 1;
-            lineEnd = cr;
-        } else {
-            next = nl ? nl + 1 : end;
-        }
+        if (nextLf < p)
+            nextLf = find(p, '\n');
+        if (nextCr < p)
+            nextCr = find(p, '\r');
+        const char* lineEnd = std::min(nextLf, nextCr);
+        const char* next = lineEnd;
+        if (lineEnd < end)
+            next = lineEnd == nextCr && lineEnd + 1 < end && lineEnd[1] == '\n' ? lineEnd + 2
+                                                                                : lineEnd + 1;
         all.push_back(ParseLine(std::string_view(p, static_cast<std::size_t>(lineEnd - p))));
         if (all.back().kind == Kind::Header)
             headers.push_back(all.size() - 1);
