@@ -657,13 +657,22 @@ int CheckWritable(const std::string& path) {
 }
 
 int ReplaceFile(const std::string& path, const std::string& bytes) {
-    FileLock lock;
-    if (int err = lock.Acquire(path))
-        return err;
-    if (int err = CheckWritable(path))
-        return err;
     std::string target;
     if (int err = ResolveLinks(path, target))
+        return err;
+    // A file that does not exist yet, or an empty one that its writer has just claimed
+    // (a backup copy), has nobody to wait for as long as nobody ever locked it: such
+    // write-once files get no lock file beside them.
+    FileLock lock;
+    struct stat existing {};
+    const bool fresh = ::lstat(target.c_str(), &existing) == 0
+                           ? S_ISREG(existing.st_mode) && existing.st_size == 0
+                           : errno == ENOENT;
+    if (!fresh || ::access(LockPathOf(target).c_str(), F_OK) == 0) {
+        if (int err = lock.Acquire(path))
+            return err;
+    }
+    if (int err = CheckWritable(path))
         return err;
     const std::string dir = DirectoryOf(target);
     RemoveStaleTemps(target);

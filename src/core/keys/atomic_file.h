@@ -80,7 +80,9 @@ void SetLockWaitForTesting(int ms);  // <= 0 restores the ten seconds
 // and lock files. Returns 0 or the error.
 int CheckWritable(const std::string& path);
 
-// Replaces the file at `path` by `bytes`, under the file's lock. Normally a temporary
+// Replaces the file at `path` by `bytes`, under the file's lock (a missing or empty file
+// that was never locked is written without one, so write-once files leave no lock file
+// behind; read-modify-write changes always lock). Normally a temporary
 // file beside it is written, flushed, given the old file's owner, group, mode and
 // extended attributes, and renamed over it. Where a rename could not keep them (another
 // user's file, a group this user cannot give, attributes it cannot copy, more hard
