@@ -572,6 +572,15 @@ int RunReconcile(CliArgs& args) {
     // Asked after the read; refused before any traffic when no one could answer.
     if (!dryRun && !args.yes && !HasTerminal())
         return RefuseWithoutTerminal();
+    if (!dryRun && adoptExtra) {
+        // The adopted keys go into the file before anything is written to the controller;
+        // a file that cannot take them is known before any traffic.
+        DbResult writable = CheckDbWritable(file);
+        if (!writable) {
+            FileError(writable);
+            return CliRefused;
+        }
+    }
 
     TCliJobLink link;
     if (!link.Open(args))
