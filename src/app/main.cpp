@@ -2,6 +2,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QStandardPaths>
 #include <string_view>
 
 #include "app_start.h"
@@ -73,6 +75,12 @@ int main(int argc, char* argv[]) {
 
     MainDeps deps;
     deps.portArg = parser.value(options.port);
+    // The debug switch also traces the line, in the folder of the help's debug log.
+    if (help::DebugLog()) {
+        const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+        if (!dir.isEmpty() && QDir().mkpath(dir))
+            deps.tracePath = dir + QStringLiteral("/line-trace.log");
+    }
     TFMain window(deps);
     window.show();
     return app.exec();

@@ -9,13 +9,18 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include <QFile>
+#include <QLabel>
+#include <atomic>
+#include "ui/main/updown.h"
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
-#include "ui/main/updown.h"
-#include "fakes.h"
+
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
 #include "core/link/command_set.h"
+#include "core/link/commands.h"
+#include "fakes.h"
 
 namespace {
 
@@ -88,6 +93,41 @@ class TestMainWindow : public QObject {
     }
 
   private slots:
+    // With the debug switch the real worker traces the line into the file the status bar
+    // names; without it there is no trace and no label.
+    void lineTraceBehindTheDebugSwitch() {
+        delete w;
+        w = nullptr;
+        const QString trace = dir.filePath(QStringLiteral("line-trace.log"));
+        MainDeps deps;
+        deps.settings = settings;
+        deps.ports = ports;
+        deps.link = link;
+        deps.tracePath = trace;
+        {
+            TFMain traced(deps);
+            auto* label = traced.findChild<QLabel*>(QStringLiteral("lTrace"));
+            QVERIFY(label);
+            QCOMPARE(label->text(), QStringLiteral("Трассировка линии: ") + trace);
+            // A request on a port that is not open: three failed writes, each traced.
+            const RequestFrame check = MakeCheckLink();
+            std::atomic<int> result{99};
+            traced.Worker()->Load(
+                check.header, check.data,
+                [&](int code, const FrameHeader&, const FrameData&) { result = code; });
+            QTRY_VERIFY(result != 99);
+        }
+        QFile file(trace);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[2].contains(QStringLiteral("attempt 3/3: sent mark{}")),
+                 qPrintable(lines[2]));
+
+        deps.tracePath.clear();
+        TFMain plain(deps);
+        QVERIFY(!plain.findChild<QLabel*>(QStringLiteral("lTrace")));
+    }
     void init() {
         prompter = new ScriptedPrompter;
         SetAppPrompter(prompter);

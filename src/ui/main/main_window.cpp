@@ -22,6 +22,7 @@
 
 #include "core/keys/cp1251.h"
 #include "core/link/commands.h"
+#include "core/link/line_trace.h"
 #include "core/link/serial_port.h"
 #include "ui/dialogs/clearbuffer.h"
 #include "ui/dialogs/contrsettings.h"
@@ -97,7 +98,18 @@ TFMain::TFMain(MainDeps deps, QWidget* parent) : QMainWindow(parent), deps_(std:
         runner_ = deps_.runner;
     } else {
         port_ = std::make_unique<TSerialPort>();
-        worker_ = std::make_unique<TCommands>(*port_);
+        if (!deps_.tracePath.isEmpty())
+            traceFile_.reset(std::fopen(QFile::encodeName(deps_.tracePath).constData(), "we"));
+        if (traceFile_) {
+            std::FILE* out = traceFile_.get();
+            trace_ = std::make_unique<TLineTrace>(*port_, [out](const std::string& line) {
+                std::fputs(line.c_str(), out);
+                std::fflush(out);
+            });
+            worker_ = std::make_unique<TCommands>(*trace_, trace_.get());
+        } else {
+            worker_ = std::make_unique<TCommands>(*port_);
+        }
         ownRunner_ = std::make_unique<TCommandsRunner>(*worker_);
         runner_ = ownRunner_.get();
     }
@@ -407,6 +419,12 @@ void TFMain::CreateControls() {
     lHint->setObjectName(QStringLiteral("lHint"));
     lHint->setMinimumWidth(50);
     bar->addWidget(lHint, 1);
+    if (trace_) {
+        auto* trace = new QLabel(QStringLiteral("Трассировка линии: ") + deps_.tracePath, bar);
+        trace->setObjectName(QStringLiteral("lTrace"));
+        trace->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        bar->addPermanentWidget(trace);
+    }
 }
 
 // ---- Start-up and the port ---------------------------------------------------------------

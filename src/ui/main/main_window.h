@@ -17,6 +17,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,6 +42,7 @@ class PortDirectory;
 class Prompter;
 class SettingsStore;
 class TCommands;
+class TLineTrace;
 class TSerialPort;
 class TUpDown;
 
@@ -61,6 +63,9 @@ struct MainDeps {
     CommandRunner* runner = nullptr;  // with it, no TSerialPort/TCommands are made
     LinkControl* link = nullptr;
     QString portArg;  // --port DEVICE
+    // With the debug switch: the line trace of every request goes to this file, and the
+    // status bar shows where (only with the real worker, not an injected runner).
+    QString tracePath;
 };
 
 class TFMain : public QMainWindow {
@@ -198,6 +203,8 @@ class TFMain : public QMainWindow {
     std::unique_ptr<SettingsStore> ownSettings_;
     std::unique_ptr<PortDirectory> ownPorts_;
     std::unique_ptr<TSerialPort> port_;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> traceFile_{nullptr, std::fclose};
+    std::unique_ptr<TLineTrace> trace_;  // before the worker, which it outlives
     std::unique_ptr<TCommands> worker_;
     std::unique_ptr<CommandRunner> ownRunner_;
     std::unique_ptr<LinkControl> ownLink_;
