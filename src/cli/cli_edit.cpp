@@ -210,6 +210,10 @@ bool DescriptionArgument(const std::string& utf8, std::string& cp1251) {
              "Windows-1251");
         return false;
     }
+    if (HasControlCharacters(cp1251)) {
+        Fail(DescriptionControlError);
+        return false;
+    }
     if (static_cast<int>(cp1251.size()) > MaxDescriptionLength) {
         Fail("Описание карты(ключа) длиннее " + std::to_string(MaxDescriptionLength) + " символов");
         return false;
@@ -243,6 +247,8 @@ bool NotListed(const DbModel& model, int typeFormat, KeyCode code) {
 
 bool LoadFile(const std::string& path, DbModel& model) {
     DbResult loaded = LoadDbFile(path, model);
+    if (!loaded.notice.empty())
+        Fail(loaded.notice);
     if (!loaded) {
         Fail(loaded.error);
         return false;
@@ -291,6 +297,7 @@ struct KeyFile {
     std::string path;
     DbModel model;
     int typeFormat = 0;
+    DbLock lock;  // from before the load until the file is written
 };
 
 // FILE, then `least` to `most` more words (otherwise the `usage` line), and the file
@@ -302,6 +309,8 @@ int OpenKeyFile(CliArgs& args, size_t least, size_t most, const char* usage, Key
         Fail(usage);
         return CliUsage;
     }
+    if (int status = CliLockForChange(file.path, file.lock); status != CliOk)
+        return status;
     return LoadWithFormat(args, file.path, file.model, file.typeFormat);
 }
 
@@ -385,7 +394,7 @@ int RunFind(CliArgs& args) {
     if (row < 0)
         return CliFailed;
     std::printf("%s\t%s\n", Format(typeFormat, code).c_str(),
-                Cp1251ToUtf8(model.keys[row].description).c_str());
+                EscapeControlCharacters(Cp1251ToUtf8(model.keys[row].description)).c_str());
     return CliOk;
 }
 
@@ -396,7 +405,7 @@ int RunAdd(CliArgs& args) {
     if (int status = OpenKeyFile(args, 1, 2, "Использование: add FILE KEY [DESCRIPTION]", file);
         status != CliOk)
         return status;
-    auto& [path, model, typeFormat] = file;
+    auto& [path, model, typeFormat, lock] = file;
     KeyCode code = 0;
     std::string description;
     if (!ParseKeyArgument(typeFormat, args.words[0], code))
@@ -428,6 +437,9 @@ int RunEdit(CliArgs& args) {
         Fail("Использование: edit FILE KEY [--number NEWKEY] [--description TEXT]");
         return CliUsage;
     }
+    DbLock lock;
+    if (int status = CliLockForChange(path, lock); status != CliOk)
+        return status;
     DbModel model;
     int typeFormat = 0;
     if (int status = LoadWithFormat(args, path, model, typeFormat); status != CliOk)
@@ -489,7 +501,7 @@ int RunRemove(CliArgs& args) {
     if (int status = OpenKeyFile(args, 1, 1, "Использование: remove FILE KEY", file);
         status != CliOk)
         return status;
-    auto& [path, model, typeFormat] = file;
+    auto& [path, model, typeFormat, lock] = file;
     KeyCode code = 0;
     if (!ParseKeyArgument(typeFormat, args.words[0], code))
         return CliRefused;
@@ -516,7 +528,7 @@ int RunSetVardex(CliArgs& args) {
     if (int status = OpenKeyFile(args, 1, 1, "Использование: set-vardex FILE KEY|none", file);
         status != CliOk)
         return status;
-    auto& [path, model, typeFormat] = file;
+    auto& [path, model, typeFormat, lock] = file;
     KeyCode newVardex = 0;
     const std::string& word = args.words[0];
     if (word != "none" && word != "Отсутствует" && !ParseKeyArgument(typeFormat, word, newVardex))
@@ -553,6 +565,9 @@ int RunSetTimes(CliArgs& args) {
         Fail("Использование: set-times FILE [--open SECONDS] [--retry SECONDS]");
         return CliUsage;
     }
+    DbLock lock;
+    if (int status = CliLockForChange(path, lock); status != CliOk)
+        return status;
     DbModel model;
     if (!LoadFile(path, model))
         return CliFailed;

@@ -231,8 +231,9 @@ int RefuseWithoutTerminal() {
 
 // A new file goes where the save dialog would let it: into an existing folder, and over
 // an existing file only when the operator agrees. Checked before any traffic, so that a
-// cleared or read controller never ends without its file.
-int CheckNewFile(const CliArgs& args, const std::string& file) {
+// cleared or read controller never ends without its file; `lock` then holds the file
+// until it is written.
+int CheckNewFile(const CliArgs& args, const std::string& file, DbLock& lock) {
     namespace fs = std::filesystem;
     std::error_code ec;
     fs::path path(file);
@@ -245,9 +246,13 @@ int CheckNewFile(const CliArgs& args, const std::string& file) {
         std::fprintf(stderr, "Ошибка: %s — это папка\n", file.c_str());
         return CliRefused;
     }
-    if (fs::exists(path, ec))
-        return CliConfirm(args, "Сохранение", {"Файл " + file + " уже существует.\rЗаменить?"});
-    return CliOk;
+    if (fs::exists(path, ec)) {
+        int status =
+            CliConfirm(args, "Сохранение", {"Файл " + file + " уже существует.\rЗаменить?"});
+        if (status != CliOk)
+            return status;
+    }
+    return CliLockForChange(file, lock);
 }
 
 // The port, the worker on it, the loop that runs one job and the host that shows it. The
@@ -314,7 +319,8 @@ int RunNew(CliArgs& args) {
          "Внимание! Все данные в контроллере будут удалены!\rПродолжить?"});
     if (status != CliOk)
         return status;
-    if ((status = CheckNewFile(args, file)) != CliOk)
+    DbLock lock;
+    if ((status = CheckNewFile(args, file, lock)) != CliOk)
         return status;
 
     TCliJobLink link;
@@ -340,7 +346,8 @@ int RunLoad(CliArgs& args) {
     std::string file;
     if (!TakeFile(args, file))
         return Usage(LoadSynopsis);
-    int status = CheckNewFile(args, file);
+    DbLock lock;
+    int status = CheckNewFile(args, file, lock);
     if (status != CliOk)
         return status;
 
@@ -445,6 +452,11 @@ int RunCheck(CliArgs& args) {
         return Usage(CheckSynopsis);
     if (add && !args.yes && !HasTerminal())
         return RefuseWithoutTerminal();
+    DbLock lock;
+    if (add) {
+        if (int status = CliLockForChange(file, lock); status != CliOk)
+            return status;
+    }
 
     std::vector<KeyCode> known;
     known.reserve(model.keys.size());

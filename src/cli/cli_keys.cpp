@@ -46,6 +46,8 @@ int LoadForDisplay(CliArgs& args, const char* command, DbModel& model, DbResult&
     if (!args.format.empty() && !ChooseFormat(args, 0, typeFormat))
         return CliUsage;
     r = LoadDbFile(path, model);
+    if (!r.notice.empty())
+        std::fprintf(stderr, "%s\n", r.notice.c_str());
     if (!r) {
         std::fprintf(stderr, "%s\n", r.error.c_str());
         return CliFailed;
@@ -87,7 +89,8 @@ int RunList(CliArgs& args) {
         for (const DisplayRow& row : rows) {
             out.append(row.Text());
             out.push_back('\t');
-            out.append(Cp1251ToUtf8(model.keys[row.key].description));
+            // A terminal must not obey a description, nor a tab split its row.
+            out.append(EscapeControlCharacters(Cp1251ToUtf8(model.keys[row.key].description)));
             out.push_back('\n');
         }
         std::fwrite(out.data(), 1, out.size(), stdout);

@@ -175,3 +175,11 @@ int CliConfirm(const CliArgs& args, const std::string& caption,
     }
     return CliOk;
 }
+
+int CliLockForChange(const std::string& path, DbLock& lock) {
+    DbResult r = LockDbForWrite(path, lock);
+    if (r)
+        return CliOk;
+    std::fprintf(stderr, "%s\n", CliText(r.error).c_str());
+    return CliRefused;
+}

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/cli_command.h"
+#include "core/keys/database.h"
 #include "core/link/command_set.h"
 #include "core/link/commands.h"
 #include "core/link/frame.h"
@@ -54,6 +55,11 @@ int CliLinkFailure(int result);
 
 // Turns the carriage returns that break the lines of the program's texts into newlines.
 std::string CliText(const std::string& text);
+
+// Before the first request of a change whose file is written afterwards: makes sure the
+// file can be written and takes its lock, held until `lock` goes (across the traffic
+// and the file write). CliOk, or CliRefused with the reason on standard error.
+int CliLockForChange(const std::string& path, DbLock& lock);
 
 enum class CliAnswer { Yes, No, NoTerminal };
 

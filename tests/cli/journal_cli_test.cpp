@@ -72,7 +72,7 @@ TEST_F(CliJournal, EveryChangeLeavesItsLine) {
     const std::time_t from = std::time(nullptr);
     Cli({"check", path, "--add", "--yes"});
     Cli({"add", path, "XX XX XXXXXX 0A1B2C", "Склад"});
-    Cli({"edit", path, "XX XX XXXXXX 0A1B2C", "--description", "Склад\t№2"});
+    Cli({"edit", path, "XX XX XXXXXX 0A1B2C", "--description", "Склад №2"});
     Cli({"edit", path, "XX XX XXXXXX 0A1B2C", "--number", "XX XX XXXXXX 0A1B2D"});
     Cli({"set-times", path, "--open", "7", "--retry", "2"});
     Cli({"set-vardex", path, "XX XX XXXXXX 010203"});
@@ -87,9 +87,9 @@ TEST_F(CliJournal, EveryChangeLeavesItsLine) {
         // The check adds a missing key with its number as the description.
         "key-add\tXX XX XXXXXX 777777\tXX XX XXXXXX 777777\t\t\tOK",
         "key-add\tXX XX XXXXXX 0A1B2C\tСклад\t\t\tOK",
-        "key-description\tXX XX XXXXXX 0A1B2C\tСклад\\t№2\tСклад\tСклад\\t№2\tOK",
-        "key-remove\tXX XX XXXXXX 0A1B2C\tСклад\\t№2\t\t\tOK",
-        "key-add\tXX XX XXXXXX 0A1B2D\tСклад\\t№2\t\t\tOK",
+        "key-description\tXX XX XXXXXX 0A1B2C\tСклад №2\tСклад\tСклад №2\tOK",
+        "key-remove\tXX XX XXXXXX 0A1B2C\tСклад №2\t\t\tOK",
+        "key-add\tXX XX XXXXXX 0A1B2D\tСклад №2\t\t\tOK",
         "times\t\t\tTimeOpen=1, RetryRead=1\tTimeOpen=7, RetryRead=2\tOK",
         "vardex\tXX XX XXXXXX 010203\t\t\tXX XX XXXXXX 010203\tOK",
         "key-remove\tXX XX XXXXXX 12ABCD\tДверь\t\t\tOK",
@@ -109,7 +109,7 @@ TEST_F(CliJournal, EveryChangeLeavesItsLine) {
     EXPECT_EQ(printed.out, ReadAll(path + ".journal"));
     ProcessResult json = RunProgram({CliPath(), "journal", path, "--json"}, "", 20000);
     ASSERT_EQ(json.status, 0) << json.err;
-    EXPECT_NE(json.out.find("\"description\": \"Склад\\t№2\""), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"description\": \"Склад №2\""), std::string::npos) << json.out;
     EXPECT_NE(json.out.find("\"operation\": \"export\""), std::string::npos);
 }
 

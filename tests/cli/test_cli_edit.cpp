@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -122,6 +123,87 @@ TEST_F(CliEdit, RefusalsComeBeforeAnyTraffic) {
     EXPECT_NE(r.err.find("уже зарегистрирована"), std::string::npos) << r.err;
     EXPECT_EQ(Requests(sim->Log()).size(), sent);
     EXPECT_EQ(File().keys.size(), 2u);
+}
+
+// A file that cannot be written stops every change before its first request, so the
+// controller never holds what the file does not.
+TEST_F(CliEdit, UnwritableFileRefusedBeforeAnyTraffic) {
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    const std::vector<std::vector<std::string>> changes = {
+        {"add", path, "0A0B0C"},
+        {"remove", path, "--yes", "12ABCD"},
+        {"edit", path, "12ABCD", "--number", "0A0B0C"},
+        {"set-vardex", path, "0A0B0C"},
+        {"set-times", path, "--open", "9"},
+        {"new", path, "--yes"},
+        {"load", path, "--yes"},
+    };
+    for (const auto& words : changes) {
+        ProcessResult r = Cli(words);
+        EXPECT_EQ(r.status, 5) << words[0] << " " << r.err;
+        EXPECT_NE(r.err.find("Не удалось записать файл «" + path + "»: Отказано в доступе"),
+                  std::string::npos)
+            << words[0] << " " << r.err;
+    }
+    EXPECT_TRUE(Requests(sim->Log()).empty());
+    EXPECT_EQ(sim->State().keys, std::vector<std::uint32_t>{0x12ABCD});
+
+    // A new file in a folder this user cannot write (root may write anywhere, so the
+    // command runs as nobody).
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the folder case needs root to drop to another user (CI runs as root)";
+    ASSERT_EQ(::chmod(sim->TempDir().c_str(), 0711), 0);
+    const std::string closed = sim->TempDir() + "/closed";
+    ASSERT_EQ(::mkdir(closed.c_str(), 0755), 0);
+    ProcessResult r =
+        RunProgram({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                    CliPath(), "--port", sim->Port(), "new", closed + "/db.vx2", "--yes"},
+                   "", 20000);
+    EXPECT_EQ(r.status, 5) << r.err;
+    EXPECT_NE(r.err.find("Отказано в доступе"), std::string::npos) << r.err;
+    EXPECT_TRUE(Requests(sim->Log()).empty());
+}
+
+// Two commands changing one file at the same time both leave their change in it.
+TEST_F(CliEdit, ConcurrentEditsLoseNothing) {
+    for (int k = 1; k <= 20; ++k)
+        ASSERT_TRUE(SaveKey(path, static_cast<KeyCode>(k), "old").ok);
+    auto hex = [](int k) {
+        char text[8];
+        std::snprintf(text, sizeof text, "%06X", k);
+        return std::string(text);
+    };
+    for (int k = 1; k <= 20; k += 2) {
+        std::vector<std::string> a{CliPath(), "edit", path, hex(k), "--description", "new"};
+        std::vector<std::string> b{CliPath(), "edit", path, hex(k + 1), "--description", "new"};
+        std::thread other([&] {
+            ProcessResult r = RunProgram(b, "", 20000);
+            EXPECT_EQ(r.status, 0) << r.err;
+        });
+        ProcessResult r = RunProgram(a, "", 20000);
+        EXPECT_EQ(r.status, 0) << r.err;
+        other.join();
+    }
+    for (const DbKey& key : File().keys) {
+        if (key.code <= 20) {
+            EXPECT_EQ(key.description, "new") << key.code;
+        }
+    }
+}
+
+// Control characters cannot be typed into a description, and one already in a file is
+// shown escaped, so the terminal does not obey it and the tab-separated row stays whole.
+TEST_F(CliEdit, ControlCharactersInDescriptions) {
+    ProcessResult r = Cli({"add", path, "0A0B0C", "a\x1b[2Jb"});
+    EXPECT_EQ(r.status, 5);
+    EXPECT_NE(r.err.find("управляющие символы"), std::string::npos) << r.err;
+    r = Cli({"edit", path, "12ABCD", "--description", "a\tb"});
+    EXPECT_EQ(r.status, 5);
+    EXPECT_TRUE(Requests(sim->Log()).empty());
+    ASSERT_TRUE(SaveKey(path, 0x12ABCD, "a\x1b[2J\tb").ok);
+    r = RunProgram({CliPath(), "list", path});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "XX XX XXXXXX 12ABCD\ta\\x1B[2J\\x09b\n");
 }
 
 TEST_F(CliEdit, NumberChangeRemovesTheOldThenStoresTheNew) {
