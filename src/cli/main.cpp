@@ -24,7 +24,8 @@ std::vector<CliCommand>& Registry() {
 
 const char* const ExitStatusText =
     "Exit status: 0 success, 1 the operation failed, 2 wrong arguments,\n"
-    "3 the port could not be opened, 5 refused before any traffic,\n"
+    "3 the port could not be opened, 4 the port cannot be tested (port-test on a\n"
+    "pseudo-terminal), 5 refused before any traffic,\n"
     "11 write to the controller failed, 12 read failed, 13 bad link,\n"
     "14 no answer from the controller in time.";
 
