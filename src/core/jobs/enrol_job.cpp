@@ -1,0 +1,149 @@
+#include "core/jobs/enrol_job.h"
+
+#include "core/keys/cp1251.h"
+#include "core/keys/journal.h"
+#include "core/keys/journaled.h"
+
+namespace {
+constexpr int kPollStep = 0;
+constexpr int kStoreStep = 1;
+}  // namespace
+
+class TEnrolJob::PollHost : public TJobHost {
+  public:
+    explicit PollHost(TJobHost& outer) : outer_(outer) {}
+    void SendRequest(const RequestFrame& request) override { outer_.SendRequest(request); }
+    void PostStep(int) override { outer_.PostStep(kPollStep); }
+    void ContinueAfterPause(int) override { outer_.ContinueAfterPause(kPollStep); }
+    void AddLine(const std::string&) override {}
+    void AppendToLastLine(const std::string&) override {}
+    void SetProgressMax(int) override {}
+    void SetProgressPosition(int) override {}
+    void ClosePort() override { outer_.ClosePort(); }
+    void Finished(const JobBox& box) override { outer_.Finished(box); }
+    void Failed(const JobBox& box) override { outer_.Failed(box); }
+    void CloseJob(JobEnd end) override { outer_.CloseJob(end); }
+    bool AskYesNo(const JobBox& question) override { return outer_.AskYesNo(question); }
+
+  private:
+    TJobHost& outer_;
+};
+
+TEnrolJob::TEnrolJob(TJobHost& host, std::string path, int typeFormat,
+                     const std::vector<DbKey>& known)
+    : TJob(host), path_(std::move(path)), typeFormat_(typeFormat) {
+    for (const DbKey& k : known)
+        known_.emplace(k.code, k.description);
+    pollHost_ = std::make_unique<PollHost>(host);
+    // The dialog closes at once, a request in flight or not.
+    CanClose = true;
+}
+
+TEnrolJob::~TEnrolJob() = default;
+
+std::string TEnrolJob::Expand(const std::string& templ, int n) {
+    std::string out = templ;
+    const std::string number = std::to_string(n);
+    for (std::size_t at = out.find("{n}"); at != std::string::npos;
+         at = out.find("{n}", at + number.size()))
+        out.replace(at, 3, number);
+    return out;
+}
+
+void TEnrolJob::Start() {
+    Poll();
+}
+
+void TEnrolJob::Poll() {
+    if (stopped_)
+        return;
+    poll_ = std::make_unique<TReaderPollJob>(*pollHost_);
+    poll_->KeyRead = [this](KeyCode code) { OnKey(code); };
+    poll_->Start();
+}
+
+void TEnrolJob::OnStep(int step) {
+    if (stopped_)
+        return;
+    if (step == kStoreStep) {
+        storing_ = true;
+        host_.SendRequest(MakeWriteKey(storeCode_, true, false, KeyFiller::KeyDialog));
+        return;
+    }
+    if (poll_ && poll_->Waiting())
+        poll_->OnStep(step);
+    else
+        Poll();
+}
+
+void TEnrolJob::OnCompletion(int result, const FrameHeader& reply, const FrameData& replyData) {
+    if (!storing_) {
+        if (poll_)
+            poll_->OnCompletion(result, reply, replyData);  // dropped once stopped
+        return;
+    }
+    storing_ = false;
+    if (!IsSuccess(result)) {
+        if (stopped_)
+            return;
+        stopped_ = true;
+        host_.Failed({"Ошибка связи с контроллером", ResultText(result), BoxIcon::Error});
+        host_.CloseJob(JobEnd::Cancel);
+        return;
+    }
+    // The controller holds the key: the file gets it too, even after Stop.
+    const int n = ++AddedCount;
+    DbResult r = SaveKey(path_, storeCode_, storeDescription_);
+    journal::Record(path_, {journal::kEnrol, Format(typeFormat_, storeCode_),
+                            Cp1251ToUtf8(storeDescription_), "", "", journaled::Outcome(r)});
+    if (!r) {
+        Report({EnrolEvent::FileFailed, storeCode_, Cp1251ToUtf8(storeDescription_), n, r.error});
+    } else {
+        known_[storeCode_] = storeDescription_;
+        Report({EnrolEvent::Added, storeCode_, Cp1251ToUtf8(storeDescription_), n, ""});
+    }
+    if (!stopped_)
+        host_.ContinueAfterPause(kPollStep);
+}
+
+void TEnrolJob::OnKey(KeyCode code) {
+    if (stopped_)
+        return;
+    if (code == last_) {
+        // Still held at the reader: it counted already.
+        host_.ContinueAfterPause(kPollStep);
+        return;
+    }
+    last_ = code;
+    if (auto it = known_.find(code); it != known_.end()) {
+        Report({EnrolEvent::Known, code, Cp1251ToUtf8(it->second), 0, ""});
+        host_.ContinueAfterPause(kPollStep);
+        return;
+    }
+    std::optional<std::string> description;
+    if (DescriptionFor)
+        description = DescriptionFor(code, AddedCount + 1);
+    else
+        description = Expand(Template, AddedCount + 1);
+    if (stopped_)
+        return;  // stopped while the description was asked for
+    if (!description) {
+        last_ = 0;  // skipped: presenting it again asks again
+        host_.ContinueAfterPause(kPollStep);
+        return;
+    }
+    storeCode_ = code;
+    storeDescription_ = *description;
+    host_.ContinueAfterPause(kStoreStep);
+}
+
+void TEnrolJob::Report(const EnrolEvent& event) {
+    if (Reported)
+        Reported(event);
+}
+
+void TEnrolJob::Stop() {
+    stopped_ = true;
+    if (poll_)
+        poll_->Stop();
+}
