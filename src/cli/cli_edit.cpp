@@ -12,6 +12,7 @@
 
 #include "cli/cli_command.h"
 #include "cli/cli_support.h"
+#include "core/jobs/enrol_job.h"
 #include "core/jobs/job_host.h"
 #include "core/jobs/reader_poll_job.h"
 #include "core/keys/cp1251.h"
@@ -96,6 +97,59 @@ class ReaderSession {
         return failed ? CliLinkBase + result : CliFailed;
     }
 
+    // Enrolment until Ctrl+C: each new key presented goes to the controller, then the
+    // file. Ctrl+C is the way to end it; a store under way is let finish first, so the
+    // key it sends is in the file too. Returns the exit status.
+    int Enrol(const std::string& path, int typeFormat, const std::vector<DbKey>& known,
+              const std::string& templateCp1251) {
+        int status = Run(MakeCheckLink());
+        if (status != CliOk)
+            return status;
+        bool paused = false;
+        loop_.PostAfter(JobPauseMs, [&paused] { paused = true; });
+        loop_.Run([&] { return paused || interrupted_; });
+        if (interrupted_)
+            return CliOk;
+        TCommandsWorker worker(link_.Commands());
+        int added = 0;
+        bool failed = false;
+        {
+            PollHost host(loop_, worker);
+            TEnrolJob job(host, path, typeFormat, known);
+            job.Template = templateCp1251;
+            job.Reported = [&](const EnrolEvent& e) {
+                const std::string key = Format(typeFormat, e.code);
+                if (e.kind == EnrolEvent::Added)
+                    std::printf("Добавлена карта(ключ) %s\t%s\n", key.c_str(),
+                                EscapeControlCharacters(e.description).c_str());
+                else if (e.kind == EnrolEvent::Known)
+                    std::printf(
+                        "Карта(ключ) с номером %s уже зарегистрирована в базе "
+                        "карт(ключей)\t%s\n",
+                        key.c_str(), EscapeControlCharacters(e.description).c_str());
+                else
+                    std::fprintf(stderr, "Карта(ключ) %s записана в контроллер, но не в файл: %s\n",
+                                 key.c_str(), CliText(e.error).c_str());
+                std::fflush(stdout);
+            };
+            host.Attach(job);
+            enrol_ = &job;
+            job.Start();
+            loop_.Run([&] { return (interrupted_ && !job.Storing()) || host.failed.has_value(); });
+            job.Stop();
+            enrol_ = nullptr;
+            link_.Port().Close();  // a poll still in flight fails into nothing
+            added = job.AddedCount;
+            failed = host.failed.has_value();
+            status = failed ? CliLinkFailure(job.LastResult()) : CliOk;
+        }
+        std::printf("Добавлено карт(ключей): %d\n", added);
+        std::fflush(stdout);
+        if (failed && status == CliOk)
+            status = CliFailed;
+        return status;
+    }
+
   private:
     // The poll's failure box goes to standard error.
     class PollHost : public TLoopJobHost {
@@ -140,6 +194,12 @@ class ReaderSession {
             interrupted_ = true;
             if (job_)
                 job_->Stop();
+            if (enrol_) {
+                // A store under way runs to its end; only a poll is cut short.
+                enrol_->Stop();
+                if (enrol_->Storing())
+                    return;
+            }
             link_.Port().Close();  // wakes the worker; its request fails into nothing
         });
     }
@@ -148,6 +208,7 @@ class ReaderSession {
     CliLink link_;
     TJobLoop loop_;
     TReaderPollJob* job_ = nullptr;
+    TEnrolJob* enrol_ = nullptr;
     std::thread waiter_;
     bool interrupted_ = false;
 };
@@ -377,6 +438,32 @@ int RunReadKey(CliArgs& args) {
     return CliOk;
 }
 
+// ---- enroll --------------------------------------------------------------------
+
+int RunEnroll(CliArgs& args) {
+    std::string path;
+    if (!TakeFile(args, path) || !NoMoreWords(args))
+        return CliUsage;
+    std::string templ;
+    args.TakeOption("--description", templ);
+    std::string templCp;
+    if (!DescriptionArgument(templ, templCp))
+        return CliRefused;
+    if (static_cast<int>(TEnrolJob::Expand(templCp, 99999).size()) > MaxDescriptionLength) {
+        Fail("Описание карты(ключа) длиннее " + std::to_string(MaxDescriptionLength) + " символов");
+        return CliRefused;
+    }
+    DbModel model;
+    int typeFormat = 0;
+    if (int status = LoadWithFormat(args, path, model, typeFormat); status != CliOk)
+        return status;
+    ReaderSession session;
+    if (!session.Open(args))
+        return CliPortNotOpened;
+    std::fprintf(stderr, "ПОДНЕСИТЕ КАРТУ(КЛЮЧ) К СЧИТЫВАТЕЛЮ (Ctrl+C — закончить)\n");
+    return session.Enrol(path, typeFormat, model.keys, templCp);
+}
+
 // ---- find ----------------------------------------------------------------------
 
 int RunFind(CliArgs& args) {
@@ -599,6 +686,23 @@ constexpr const char* KeyHelp = "the key's number as the display format shows it
 VX_CLI_COMMAND(
     "read-key", "wait for a key at the reader and print its number",
     [](CliDefine& d) { d.Link().Format(); }, RunReadKey);
+VX_CLI_COMMAND(
+    "enroll",
+    "store each new key presented at the reader in the controller, then the file, until "
+    "Ctrl+C",
+    [](CliDefine& d) {
+        d.Arg("FILE", FileHelp)
+            .Option("--description", "TEMPLATE",
+                    "the description of each key added; {n} counts the keys added in this "
+                    "run from 1 (\"Сотрудник {n}\"); empty by default")
+            .Link()
+            .Format()
+            .Footer(
+                "A key the file holds already is shown with its description and not "
+                "written; a key held at the reader counts once. Ctrl+C ends the run (exit "
+                "status 0) after a store under way has reached the file.");
+    },
+    RunEnroll);
 VX_CLI_COMMAND(
     "find", "wait for a key at the reader and print its row of the file",
     [](CliDefine& d) { d.Arg("FILE", FileHelp).Link().Format(); }, RunFind);

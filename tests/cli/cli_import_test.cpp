@@ -1,7 +1,14 @@
 // vardex2-cli import and list --csv against the virtual controller: only the new keys
 // reach the controller, in file order, and the file holds them with their descriptions;
 // the list written as CSV reads back into an empty file unchanged.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -148,6 +155,52 @@ TEST_F(CliImport, ListAsCsvReadsBackIntoAnEmptyFileUnchanged) {
         ASSERT_NE(it, after.keys.end()) << k.code;
         EXPECT_EQ(it->description, k.description) << k.code;
     }
+}
+
+// Enrolment from the command line: keys presented one after another, a listed one and a
+// repeat among them, until Ctrl+C.
+TEST_F(CliImport, EnrollStoresNewKeysUntilCtrlC) {
+    const std::string out = sim->TempDir() + "/enroll.out";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, STDOUT_FILENO);
+        int devnull = ::open("/dev/null", O_WRONLY);
+        dup2(devnull, STDERR_FILENO);
+        std::string cli = CliPath();
+        execl(cli.c_str(), cli.c_str(), "--port", sim->Port().c_str(), "enroll", path.c_str(),
+              "--description", "Сотрудник {n}", nullptr);
+        _exit(127);
+    }
+    auto waitForKeys = [&](std::size_t count) {
+        for (int i = 0; i < 100 && File().keys.size() < count; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return File().keys.size();
+    };
+    sim->Present(0x0A0B0C);
+    EXPECT_EQ(waitForKeys(2), 2u);
+    sim->Present(0x12ABCD);  // listed already
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    sim->Present(0x000001);
+    EXPECT_EQ(waitForKeys(3), 3u);
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    DbModel m = File();
+    ASSERT_EQ(m.keys.size(), 3u);
+    EXPECT_EQ(m.keys[1].description, Cp("Сотрудник 1"));
+    EXPECT_EQ(m.keys[2].description, Cp("Сотрудник 2"));
+    EXPECT_EQ(sim->State().keys, (std::vector<std::uint32_t>{0x12ABCD, 0x0A0B0C, 1}));
+    std::ifstream in(out);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Добавлена карта(ключ) XX XX XXXXXX 0A0B0C\tСотрудник 1\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("уже зарегистрирована в базе карт(ключей)\tДверь"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Добавлено карт(ключей): 2\n"), std::string::npos) << text;
 }
 
 }  // namespace

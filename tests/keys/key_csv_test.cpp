@@ -149,7 +149,7 @@ TEST(CsvFates, EveryFateOfALine) {
     EXPECT_EQ(r[5].reason, "Описание длиннее 128 символов (129)");
     EXPECT_NE(r[6].reason.find("«😀»"), std::string::npos) << r[6].reason;
     EXPECT_NE(r[7].reason.find("Полей в строке 3"), std::string::npos) << r[7].reason;
-    EXPECT_NE(r[8].reason.find("управляющий символ"), std::string::npos);
+    EXPECT_NE(r[8].reason.find("управляющие символы"), std::string::npos);
     EXPECT_EQ(r[9].line, 13);
     EXPECT_EQ(r[9].description, "");
     EXPECT_EQ(r[10].reason, "Повторяет строку 13");

@@ -51,6 +51,14 @@ std::string TEnrolJob::Expand(const std::string& templ, int n) {
 }
 
 void TEnrolJob::Start() {
+    // The keys go to the file as they come: a file that cannot take them is refused
+    // before the first request.
+    if (DbResult r = CheckDbWritable(path_); !r) {
+        stopped_ = true;
+        host_.Failed({"Ошибка", r.error, BoxIcon::Error});
+        host_.CloseJob(JobEnd::Cancel);
+        return;
+    }
     Poll();
 }
 
@@ -77,6 +85,8 @@ void TEnrolJob::OnStep(int step) {
 }
 
 void TEnrolJob::OnCompletion(int result, const FrameHeader& reply, const FrameData& replyData) {
+    if (!IsSuccess(result))
+        lastResult_ = result;
     if (!storing_) {
         if (poll_)
             poll_->OnCompletion(result, reply, replyData);  // dropped once stopped

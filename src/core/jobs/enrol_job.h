@@ -45,6 +45,10 @@ class TEnrolJob : public TJob {
     // Closing the dialog, Ctrl+C: no further request.
     void Stop();
     bool Stopped() const { return stopped_; }
+    // A store is under way: its completion will write the file.
+    bool Storing() const { return storing_; }
+    // The result of the last failing request (the poll's or the store's).
+    int LastResult() const { return lastResult_; }
 
     int AddedCount = 0;
 
@@ -65,6 +69,7 @@ class TEnrolJob : public TJob {
     std::unique_ptr<PollHost> pollHost_;
     std::unique_ptr<TReaderPollJob> poll_;
     bool storing_ = false;
+    int lastResult_ = Ok;
     bool stopped_ = false;
     KeyCode last_ = 0;
     KeyCode storeCode_ = 0;

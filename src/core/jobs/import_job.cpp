@@ -52,6 +52,13 @@ void TImportJob::OnStep(int step) {
         host_.CloseJob(JobEnd::Cancel);
         return;
     }
+    if (step == kPrepareStep) {
+        // A file that cannot take the keys stops the job before the controller hears of it.
+        if (DbResult r = CheckDbWritable(plan_.path); !r) {
+            Stop(r.error);
+            return;
+        }
+    }
     if (step == kPrepareStep && !plan_.updates.empty()) {
         // The file before the controller: a file that cannot be written stops the job
         // before any key is sent.

@@ -88,14 +88,6 @@ std::string Quoted(std::string_view field, char separator) {
     return out;
 }
 
-// A character no description may hold: it would break the line of the file.
-bool HasControlCharacter(std::string_view cp1251) {
-    return std::any_of(cp1251.begin(), cp1251.end(), [](char c) {
-        auto b = static_cast<unsigned char>(c);
-        return b < 0x20 || b == 0x7F;
-    });
-}
-
 }  // namespace
 
 std::size_t CsvImport::Count(CsvFate fate) const {
@@ -267,8 +259,8 @@ CsvImport PreviewCsvImport(std::string_view bytes, int typeFormat,
                    "Windows-1251");
             continue;
         }
-        if (HasControlCharacter(row.descriptionCp1251)) {
-            refuse("Описание содержит управляющий символ (перевод строки, табуляцию)");
+        if (HasControlCharacters(row.descriptionCp1251)) {
+            refuse(DescriptionControlError);
             continue;
         }
         if (static_cast<int>(row.descriptionCp1251.size()) > MaxDescriptionLength) {
