@@ -182,6 +182,8 @@ TEST_F(JournalTest, AFailedWriteIsRecordedWithItsError) {
     journal::SetReporter([&](const std::string&, const std::string&) { ++told; });
     DbResult r = journaled::SaveKey(missing, 1, "");
     EXPECT_FALSE(r);
+    EXPECT_EQ(told, 0);  // the write's own error is what the operator needs to read
+    journal::Record(missing, {journal::kKeyAdd, "", "", "", "", "OK"});
     EXPECT_EQ(told, 1);
 
     // A file that is not writable: the line carries the error as its outcome.

@@ -192,11 +192,15 @@ class TestMainWindow : public QObject {
         QCOMPARE(settings->value, QStringLiteral("/dev/ttyUSB1"));
         QCOMPARE(w->SelectedPort, 3);
 
-        // A remembered port that is gone selects the first in sorted order.
+        // A remembered port that is gone (an adapter unplugged at start) stays the
+        // choice, shown as absent, instead of being replaced by the first in the list.
         settings->value = QStringLiteral("/dev/ttyACM0");
         Make({QStringLiteral("/dev/ttyUSB1"), QStringLiteral("/dev/ttyS2")});
-        QCOMPARE(w->SelectedPortPath(), QStringLiteral("/dev/ttyS2"));
-        QCOMPARE(settings->value, QStringLiteral("/dev/ttyS2"));
+        QCOMPARE(w->SelectedPortPath(), QStringLiteral("/dev/ttyACM0"));
+        QCOMPARE(w->cboxPort->itemData(w->cboxPort->currentIndex(), TFMain::PortDescriptionRole)
+                     .toString(),
+                 QStringLiteral("не подключён"));
+        QCOMPARE(settings->value, QStringLiteral("/dev/ttyACM0"));
 
         // A typed path (a pseudo-terminal is never listed) joins the list in its place.
         w->cboxPort->setFocus();

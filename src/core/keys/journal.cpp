@@ -225,7 +225,7 @@ std::string FailureText(const std::string& journalPath, const std::string& error
            "\rСамо изменение выполнено.";
 }
 
-std::string Record(const std::string& dbPath, const Entry& entry) {
+std::string Record(const std::string& dbPath, const Entry& entry, bool report) {
     std::time_t now;
     Reporter reporter;
     {
@@ -256,7 +256,7 @@ std::string Record(const std::string& dbPath, const Entry& entry) {
         if (err)
             error = ErrorText(err);
     }
-    if (!error.empty() && reporter) {
+    if (!error.empty() && reporter && report) {
         reporter(path, error);
     }
     return error;

@@ -69,7 +69,9 @@ std::string JournalPath(const std::string& dbPath);
 // Appends one line for a change of `dbPath` and flushes it to disk. Returns "" or the
 // error text, which the reporter (below) has also been given. The change itself has
 // already happened: a journal that cannot be written never undoes it.
-std::string Record(const std::string& dbPath, const Entry& entry);
+// `report` false: a failure is only returned (a change that failed itself has been
+// told already; a second box about its journal would only confuse).
+std::string Record(const std::string& dbPath, const Entry& entry, bool report = true);
 
 // Where a failure to write the journal is told (a message box in the program, standard
 // error in the command line). Empty: not told anywhere but the return value.

@@ -34,7 +34,7 @@ std::string Times(int timeOpen, int retryRead) {
 
 DbResult Note(const std::string& path, journal::Entry entry, DbResult result) {
     entry.outcome = Outcome(result);
-    journal::Record(path, entry);
+    journal::Record(path, entry, result.ok);
     return result;
 }
 

@@ -23,11 +23,13 @@ TFWriteContr::TFWriteContr(QWidget* owner, CommandRunner& runner, std::function<
 }
 
 void TFWriteContr::Finished(const JobBox& box) {
+    Outcome = "OK";
     bbCancel->setText(QStringLiteral("Закрыть"));
     TJobDialog::Finished(box);
 }
 
 void TFWriteContr::Failed(const JobBox& box) {
+    Outcome = box.text;
     bbCancel->setText(QStringLiteral("Закрыть"));
     TJobDialog::Failed(box);
 }

@@ -13,14 +13,14 @@
 #include <QVBoxLayout>
 #include <QValidator>
 
-#include "ui/main/main_window.h"
-#include "ui/seams/prompter.h"
-#include "ui/seams/worker_bridge.h"
+#include "core/keys/cp1251.h"
+#include "core/keys/database.h"
 #include "ui/dialogs/clearbuffer.h"
 #include "ui/dialogs/getkey.h"
 #include "ui/dialogs/keysave.h"
-#include "core/keys/cp1251.h"
-#include "core/keys/database.h"
+#include "ui/main/main_window.h"
+#include "ui/seams/prompter.h"
+#include "ui/seams/worker_bridge.h"
 
 namespace {
 
@@ -220,7 +220,7 @@ void TFEditKey::bbOKClick() {
         // Closes also when the file refused the key (its box has told why): the key is
         // then in the controller only.
         if (owner_.SaveKey(newCode, description))
-            owner_.AddKeyRow(newCode, description);
+            owner_.SelectRow(owner_.AddKeyRow(newCode, description));
         accept();
         return;
     }

@@ -1,5 +1,16 @@
 #include "ui/main/main_window.h"
 
+#include <sys/stat.h>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QKeyEvent>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <algorithm>
+
+#include "core/keys/journaled.h"
+#include "ui/main/journal_window.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
@@ -21,6 +32,7 @@
 #include <QVBoxLayout>
 
 #include "core/keys/cp1251.h"
+#include "core/keys/journal.h"
 #include "core/link/commands.h"
 #include "core/link/line_trace.h"
 #include "core/link/serial_port.h"
@@ -132,11 +144,24 @@ TFMain::TFMain(MainDeps deps, QWidget* parent) : QMainWindow(parent), deps_(std:
     setMinimumSize(565, 349);
     // 563 x 432 below the menu bar: toolbar, panels and status bar.
     resize(563, 432 + menuBar()->sizeHint().height());
+    // Where the operator left the window last time (the size above for the first run).
+    const QByteArray geometry = deps_.settings->ReadGeometry();
+    if (!geometry.isEmpty()) {
+        restoreGeometry(geometry);
+    }
+    FillRecentMenu();
     SetVardex(0);
     EnableEditing(false);
+
+    // A journal that cannot be written is told; the change it describes stands.
+    journal::SetReporter([](const std::string& journalPath, const std::string& error) {
+        AppPrompter().Warning(QApplication::activeWindow(), QStringLiteral("Vardex 2"),
+                              QString::fromStdString(journal::FailureText(journalPath, error)));
+    });
 }
 
 TFMain::~TFMain() {
+    journal::SetReporter(nullptr);
     SetAppRunner(nullptr);
     // The worker stops before the line it runs on goes away.
     worker_.reset();
@@ -177,6 +202,19 @@ void TFMain::CreateActions() {
     actHelpProgram->setShortcut(QKeySequence(Qt::Key_F1));
     actHelpProgram->setShortcutContext(Qt::WindowShortcut);
     actAbout = make("actAbout", QStringLiteral("&О программе ..."), QString(), AppIcon::About);
+    actJournal =
+        make("actJournal", QStringLiteral("Журнал изменений"),
+             QStringLiteral("Кто, когда и что менял в файле и контроллере"), AppIcon::Open);
+    actJournal->setIcon(QIcon());
+    // The keys every desktop gives these actions.
+    // (Some platforms' themes give none for Quit; Ctrl+Q is what Linux desktops use.)
+    const auto standard = [](QKeySequence::StandardKey key, QKeyCombination fallback) {
+        const QList<QKeySequence> keys = QKeySequence::keyBindings(key);
+        return keys.isEmpty() ? QList<QKeySequence>{QKeySequence(fallback)} : keys;
+    };
+    actNew->setShortcuts(standard(QKeySequence::New, Qt::CTRL | Qt::Key_N));
+    actOpen->setShortcuts(standard(QKeySequence::Open, Qt::CTRL | Qt::Key_O));
+    actExit->setShortcuts(standard(QKeySequence::Quit, Qt::CTRL | Qt::Key_Q));
 
     connect(actNew, &QAction::triggered, this, &TFMain::actNewExecute);
     connect(actNewFromContr, &QAction::triggered, this, &TFMain::actNewFromContrExecute);
@@ -187,6 +225,7 @@ void TFMain::CreateActions() {
     connect(actExit, &QAction::triggered, this, &QWidget::close);
     connect(actHelpProgram, &QAction::triggered, this, &TFMain::actHelpProgramExecute);
     connect(actAbout, &QAction::triggered, this, &TFMain::actAboutExecute);
+    connect(actJournal, &QAction::triggered, this, &TFMain::actJournalExecute);
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
     file->setObjectName(QStringLiteral("miFile"));
@@ -196,11 +235,14 @@ void TFMain::CreateActions() {
     newMenu->addAction(actNewFromContr);
     newMenu->setDefaultAction(actNew);
     file->addAction(actOpen);
+    miRecent = file->addMenu(QStringLiteral("Последние файлы"));
+    miRecent->setObjectName(QStringLiteral("miRecent"));
     file->addSeparator();
     file->addAction(actSave);
     file->addSeparator();
     file->addAction(actSync);
     file->addAction(actReconcile);
+    file->addAction(actJournal);
     file->addSeparator();
     file->addAction(actExit);
 
@@ -229,6 +271,7 @@ QToolButton* ToolButton(QWidget* parent, const char* name, const QString& hint, 
     b->setIcon(MakeIcon(icon));
     b->setToolTip(hint);
     b->setStatusTip(hint);
+    b->setAccessibleName(hint);  // an icon alone says nothing to a screen reader
     b->setAutoRaise(true);
     return b;
 }
@@ -288,17 +331,23 @@ void TFMain::CreateControls() {
     edTimeOpen = udTimeOpen->findChild<QLineEdit*>(QStringLiteral("edTimeOpen"));
     for (TUpDown* ud : {udRetryRead, udTimeOpen}) {
         ud->setFixedWidth(64);
-        ud->setFocusPolicy(Qt::NoFocus);
+        // Reached with Tab; an arrow key is one step, as a click on an arrow is.
+        ud->setFocusPolicy(Qt::StrongFocus);
     }
+    udRetryRead->setAccessibleName(QStringLiteral("Повторное считывание карты (ключа)"));
+    udTimeOpen->setAccessibleName(QStringLiteral("Время открывания замка"));
     udTimeOpen->OnChanging = [this](int v) { return udTimeOpenChangingEx(v); };
     udRetryRead->OnChanging = [this](int v) { return udRetryReadChangingEx(v); };
 
     auto* lRetry = new QLabel(QStringLiteral("Повторное считывание карты (ключа)"), gbSettings);
     lRetry->setWordWrap(true);
+    lRetry->setBuddy(udRetryRead);
     grid->addWidget(lRetry, 0, 0, 1, 2);
     grid->addWidget(udRetryRead, 1, 0);
     grid->addWidget(new QLabel(QStringLiteral("сек."), gbSettings), 1, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Время открывания замка"), gbSettings), 2, 0, 1, 2);
+    auto* lTimeOpen = new QLabel(QStringLiteral("Время открывания замка"), gbSettings);
+    lTimeOpen->setBuddy(udTimeOpen);
+    grid->addWidget(lTimeOpen, 2, 0, 1, 2);
     grid->addWidget(udTimeOpen, 3, 0);
     grid->addWidget(new QLabel(QStringLiteral("сек."), gbSettings), 3, 1);
     grid->addWidget(new QLabel(QStringLiteral("Вардекс"), gbSettings), 4, 0, 1, 2);
@@ -308,6 +357,8 @@ void TFMain::CreateControls() {
     bold.setBold(true);
     bbVardex->setFont(bold);
     bbVardex->setToolTip(QStringLiteral("Изменить номер вардекса"));
+    bbVardex->setAccessibleName(QStringLiteral("Вардекс"));
+    bbVardex->setAccessibleDescription(QStringLiteral("Изменить номер вардекса"));
     connect(bbVardex, &QPushButton::clicked, this, &TFMain::bbVardexClick);
     grid->addWidget(bbVardex, 5, 0, 1, 2);
     grid->setRowStretch(6, 1);
@@ -359,6 +410,8 @@ void TFMain::CreateControls() {
             &TFMain::lvDBSelectItem);
     connect(keys_, &QAbstractItemModel::modelReset, this, &TFMain::lvDBSelectItem);
     connect(lvDB, &QTreeView::doubleClicked, this, &TFMain::lvDBDblClick);
+    lvDB->setAccessibleName(QStringLiteral("База карт(ключей)"));
+    lvDB->installEventFilter(this);  // Enter, Delete and Insert
     keysCol->addWidget(lvDB, 1);
 
     pabDBKeys = new QMenu(lvDB);
@@ -384,13 +437,16 @@ void TFMain::CreateControls() {
     // window's initial width.
     auto* typeRow = new QVBoxLayout();
     typeRow->setSpacing(2);
-    typeRow->addWidget(new QLabel(QStringLiteral("Формат отображения"), gbKeys));
+    auto* lType = new QLabel(QStringLiteral("Формат отображения"), gbKeys);
+    typeRow->addWidget(lType);
     cboxType = new QComboBox(gbKeys);
     cboxType->setObjectName(QStringLiteral("cboxType"));
     cboxType->addItem(QString::fromUtf8(TypeFormatCaption(0)));
     cboxType->addItem(QString::fromUtf8(TypeFormatCaption(1)));
     cboxType->setCurrentIndex(0);
     cboxType->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    cboxType->setAccessibleName(QStringLiteral("Формат отображения"));
+    lType->setBuddy(cboxType);
     connect(cboxType, &QComboBox::activated, this, &TFMain::cboxTypeChange);
     typeRow->addWidget(cboxType);
     keysCol->addLayout(typeRow);
@@ -405,7 +461,9 @@ void TFMain::CreateControls() {
     lPortCaption->setObjectName(QStringLiteral("lPortCaption"));
     lPortCaption->setMinimumWidth(120);
     bar->addWidget(lPortCaption);
-    cboxPort = new QComboBox(bar);
+    auto* portBox = new TPortBox(bar);
+    portBox->BeforePopup = [this] { RefreshPorts(); };
+    cboxPort = portBox;
     cboxPort->setObjectName(QStringLiteral("cboxPort"));
     // Device paths are longer than the old port names; a typed path (a pseudo-terminal,
     // which no directory lists) joins the list in its sorted place.
@@ -413,6 +471,15 @@ void TFMain::CreateControls() {
     cboxPort->setEditable(true);
     cboxPort->setInsertPolicy(QComboBox::InsertAlphabetically);
     cboxPort->setToolTip(QStringLiteral("Порт подключения"));
+    cboxPort->setAccessibleName(QStringLiteral("Порт подключения"));
+    lPortCaption->setBuddy(cboxPort);
+
+    // Settings, then the list, then how it is shown, then the port.
+    setTabOrder(udRetryRead, udTimeOpen);
+    setTabOrder(udTimeOpen, bbVardex);
+    setTabOrder(bbVardex, lvDB);
+    setTabOrder(lvDB, cboxType);
+    setTabOrder(cboxType, cboxPort);
     connect(cboxPort, &QComboBox::activated, this, [this]() { cboxPortChange(); });
     bar->addWidget(cboxPort);
     lHint = new QLabel(bar);
@@ -444,29 +511,135 @@ void TFMain::FormShow() {
     cboxPortChange();
 }
 
-void TFMain::FillPortList() {
-    cboxPort->clear();
-    QStringList ports = deps_.ports->Ports();
-    if (!deps_.portArg.isEmpty() && !ports.contains(deps_.portArg)) {
-        ports << deps_.portArg;
+namespace {
+
+// The drop-down shows each port with its adapter; the field itself keeps the bare path,
+// which is what can be typed and opened.
+class PortItemDelegate : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+  protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const QString description = index.data(TFMain::PortDescriptionRole).toString();
+        if (!description.isEmpty()) {
+            option->text += QStringLiteral(" — ") + description;
+        }
     }
-    ports.sort(Qt::CaseSensitive);
-    cboxPort->addItems(ports);
+};
+
+QString DescriptionLine(const PortEntry& e) {
+    QString line = e.description;
+    if (!e.serialNumber.isEmpty()) {
+        line += (line.isEmpty() ? QString() : QStringLiteral(", ")) + QStringLiteral("S/N ") +
+                e.serialNumber;
+    }
+    return line;
+}
+
+const QString kAbsent = QStringLiteral("не подключён");
+
+}  // namespace
+
+void TFMain::FillPortList() {
+    if (!cboxPort->itemDelegate() || !dynamic_cast<PortItemDelegate*>(cboxPort->itemDelegate())) {
+        cboxPort->setItemDelegate(new PortItemDelegate(cboxPort));
+    }
+    if (!portWatcher_) {
+        // Qt gives no signal when an adapter comes or goes: the device folders change.
+        portWatcher_ = new QFileSystemWatcher(this);
+        portRefresh_ = new QTimer(this);
+        portRefresh_->setSingleShot(true);
+        portRefresh_->setInterval(300);  // udev makes the node, then the links
+        connect(portWatcher_, &QFileSystemWatcher::directoryChanged, portRefresh_,
+                qOverload<>(&QTimer::start));
+        connect(portRefresh_, &QTimer::timeout, this, &TFMain::RefreshPorts);
+    }
+    for (const QString& folder : {QStringLiteral("/dev"), QStringLiteral("/dev/serial/by-id")}) {
+        if (QFileInfo::exists(folder) && !portWatcher_->directories().contains(folder)) {
+            portWatcher_->addPath(folder);
+        }
+    }
+    cboxPort->clear();
+    QList<PortEntry> entries = deps_.ports->Entries();
+    if (!deps_.portArg.isEmpty() &&
+        std::none_of(entries.begin(), entries.end(),
+                     [this](const PortEntry& e) { return e.path == deps_.portArg; })) {
+        entries.append(PortEntry{deps_.portArg, deps_.portArg, QString(), QString()});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const PortEntry& a, const PortEntry& b) { return a.path < b.path; });
+    for (const PortEntry& e : entries) {
+        cboxPort->addItem(e.path);
+        const int i = cboxPort->count() - 1;
+        const QString line = DescriptionLine(e);
+        cboxPort->setItemData(i, e.device, PortDeviceRole);
+        cboxPort->setItemData(i, line, PortDescriptionRole);
+        cboxPort->setItemData(i, line.isEmpty() ? e.device : line, Qt::ToolTipRole);
+    }
     cboxPort->setCurrentIndex(-1);
 }
 
-void TFMain::SelectRememberedPort() {
-    if (cboxPort->count() == 0) {
-        cboxPort->setCurrentIndex(-1);
-        return;
+namespace {
+// The item of `path`: by its path, or by the device it names (a port remembered as
+// /dev/ttyUSB0 before its adapter had a stable name).
+int FindPort(QComboBox* box, const QString& path) {
+    int i = box->findText(path, Qt::MatchExactly);
+    if (i < 0 && !path.isEmpty()) {
+        i = box->findData(path, TFMain::PortDeviceRole, Qt::MatchExactly);
     }
+    return i;
+}
+
+// A port that is chosen but not present stays chosen, marked, in its sorted place.
+int AddAbsentPort(QComboBox* box, const QString& path) {
+    int i = 0;
+    while (i < box->count() && box->itemText(i) < path) {
+        ++i;
+    }
+    box->insertItem(i, path);
+    box->setItemData(i, path, TFMain::PortDeviceRole);
+    box->setItemData(i, kAbsent, TFMain::PortDescriptionRole);
+    box->setItemData(i, kAbsent, Qt::ToolTipRole);
+    return i;
+}
+}  // namespace
+
+void TFMain::SelectRememberedPort() {
     // A port given on the command line wins over the remembered one.
     QString wanted = deps_.portArg;
     if (wanted.isEmpty()) {
         wanted = deps_.settings->ReadComPort().value_or(QString());
     }
-    const int i = wanted.isEmpty() ? -1 : cboxPort->findText(wanted, Qt::MatchExactly);
-    cboxPort->setCurrentIndex(i >= 0 ? i : 0);
+    if (wanted.isEmpty()) {
+        cboxPort->setCurrentIndex(cboxPort->count() > 0 ? 0 : -1);
+        return;
+    }
+    // An adapter unplugged at start is still the operator's choice: shown as absent,
+    // not replaced by whichever port happens to be first.
+    int i = FindPort(cboxPort, wanted);
+    if (i < 0) {
+        i = AddAbsentPort(cboxPort, wanted);
+    }
+    cboxPort->setCurrentIndex(i);
+}
+
+void TFMain::RefreshPorts() {
+    const QString chosen = SelectedPortPath();
+    const QString typed = cboxPort->currentText();
+    const bool typing = cboxPort->lineEdit() && cboxPort->lineEdit()->hasFocus() && typed != chosen;
+    FillPortList();
+    if (!chosen.isEmpty()) {
+        int i = FindPort(cboxPort, chosen);
+        if (i < 0) {
+            i = AddAbsentPort(cboxPort, chosen);
+        }
+        cboxPort->setCurrentIndex(i);
+    }
+    if (typing) {
+        cboxPort->setEditText(typed);
+    }
 }
 
 void TFMain::cboxPortChange() {
@@ -497,6 +670,7 @@ void TFMain::EnableEditing(bool on) {
     tbAdd->setEnabled(on && Ready.keyEditing);
     miAdd->setEnabled(on && Ready.keyEditing);
     tbFindKey->setEnabled(on && Ready.findKey);
+    actJournal->setEnabled(!CurrentFile.isEmpty());
     editingEnabled_ = on;
     UpdateKeyButtons();
     ToolBar1->update();
@@ -514,6 +688,28 @@ void TFMain::UpdateKeyButtons() {
 void TFMain::SetCurrentFile(const QString& path) {
     CurrentFile = path;
     setWindowTitle(QStringLiteral("%1 - %2").arg(Title(), path));
+    // While the window is idle a change from outside shows at once; before each change
+    // of the window's own the stamp is compared anyway (ReloadIfChanged).
+    if (!fileWatcher_) {
+        fileWatcher_ = new QFileSystemWatcher(this);
+        connect(fileWatcher_, &QFileSystemWatcher::fileChanged, this, [this](const QString&) {
+            QTimer::singleShot(200, this, [this] {
+                if (!QApplication::activeModalWidget()) {
+                    ReloadIfChanged();
+                }
+                // A file replaced by rename is a new file to watch.
+                if (!CurrentFile.isEmpty() && !fileWatcher_->files().contains(CurrentFile)) {
+                    fileWatcher_->addPath(CurrentFile);
+                }
+            });
+        });
+    }
+    if (!fileWatcher_->files().isEmpty()) {
+        fileWatcher_->removePaths(fileWatcher_->files());
+    }
+    if (QFileInfo::exists(path)) {
+        fileWatcher_->addPath(path);
+    }
 }
 
 void TFMain::SetVardex(KeyCode code) {
@@ -529,19 +725,32 @@ QString TFMain::PathOr(const QString& path) const {
 }
 
 namespace {
-bool Report(QWidget* owner, const DbResult& r) {
+bool ReportOnly(QWidget* owner, const DbResult& r) {
     if (!r.ok) {
         AppPrompter().Error(owner, QStringLiteral("Ошибка"), r.error);
     }
     return r.ok;
 }
+}  // namespace
+
+// Every write of the window ends here: the file as written is the one the window
+// knows, so its own writes are never taken for someone else's.
+bool TFMain::Written(const DbResult& r) {
+    const bool ok = ReportOnly(this, r);
+    if (ok) {
+        StampFile();
+    }
+    return ok;
+}
+
+namespace {
 std::string Local(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 }  // namespace
 
 bool TFMain::NewDbFile(const QString& path) {
-    return Report(this, ::NewDbFile(Local(PathOr(path))));
+    return Written(journaled::NewDbFile(Local(PathOr(path))));
 }
 
 bool TFMain::SaveKey(KeyCode code, const QString& description, const QString& path) {
@@ -553,34 +762,34 @@ bool TFMain::SaveKey(KeyCode code, const QString& description, const QString& pa
                            .arg(QString::fromStdString(bad)));
         return false;
     }
-    return Report(this, ::SaveKey(Local(PathOr(path)), code, cp));
+    return Written(journaled::SaveKey(Local(PathOr(path)), code, cp));
 }
 
 bool TFMain::RemoveKey(KeyCode code, const QString& path) {
-    return Report(this, ::RemoveKey(Local(PathOr(path)), code));
+    return Written(journaled::RemoveKey(Local(PathOr(path)), code));
 }
 
 bool TFMain::SaveVardex(KeyCode code, const QString& path) {
-    return Report(this, ::SaveVardex(Local(PathOr(path)), code));
+    return Written(journaled::SaveVardex(Local(PathOr(path)), code));
 }
 
 bool TFMain::SaveSettings(int timeOpen, int retryRead, int typeFormat, const QString& path) {
-    return Report(this, ::SaveSettings(Local(PathOr(path)), timeOpen, retryRead, typeFormat));
+    return Written(journaled::SaveSettings(Local(PathOr(path)), timeOpen, retryRead, typeFormat));
 }
 
 bool TFMain::SaveTypeFormat(int typeFormat, const QString& path) {
-    return Report(this, ::SaveTypeFormat(Local(PathOr(path)), typeFormat));
+    return Written(journaled::SaveTypeFormat(Local(PathOr(path)), typeFormat));
 }
 
 bool TFMain::WriteDbFile(const QString& path, const DbModel& model) {
-    return Report(this, ::WriteDbFile(Local(path), model));
+    return Written(journaled::WriteDbFile(Local(path), model, journal::kLoad));
 }
 
 bool TFMain::LoadDbFile(const QString& path) {
     DbModel model;
     const DbResult r = ::LoadDbFile(Local(PathOr(path)), model);
     if (!r.ok) {
-        return Report(this, r);
+        return ReportOnly(this, r);
     }
     // The window takes the file only once it has been read; the positions set here are
     // not the operator's changes, so they send nothing and write nothing.
@@ -601,9 +810,58 @@ bool TFMain::LoadDbFile(const QString& path) {
                               QString::fromStdString(Cp1251ToUtf8(k.description))});
     }
     keys_->Reset(std::move(rows));
+    stamp_ = StampOf(PathOr(path));
     if (!r.error.empty()) {
         Prompt().Error(this, QStringLiteral("Ошибка"), r.error);
     }
+    return true;
+}
+
+// ---- Someone else changed the file ---------------------------------------------------------
+
+TFMain::FileStamp TFMain::StampOf(const QString& path) {
+    FileStamp stamp;
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        stamp.valid = true;
+        stamp.device = st.st_dev;
+        stamp.inode = st.st_ino;
+        stamp.size = static_cast<unsigned long long>(st.st_size);
+        stamp.mtimeSec = st.st_mtim.tv_sec;
+        stamp.mtimeNsec = st.st_mtim.tv_nsec;
+    }
+    return stamp;
+}
+
+void TFMain::StampFile() {
+    if (!CurrentFile.isEmpty()) {
+        stamp_ = StampOf(CurrentFile);
+    }
+}
+
+bool TFMain::ReloadIfChanged() {
+    // A watcher misses a file replaced by rename and sees nothing on a network share;
+    // the file's identity and time, compared before each change, see both.
+    if (!FileOpen || CurrentFile.isEmpty()) {
+        return false;
+    }
+    const FileStamp now = StampOf(CurrentFile);
+    if (!now.valid || now == stamp_) {
+        return false;
+    }
+    const std::optional<KeyCode> selected = SelectedKeyCode();
+    const QString path = CurrentFile;
+    FileOpen = false;  // the positions the load sets are not the operator's changes
+    const bool read = LoadDbFile(path);
+    FileOpen = true;
+    if (!read) {
+        stamp_ = now;  // told once; the window keeps what it showed
+        return false;
+    }
+    if (selected) {
+        SelectRow(keys_->FindRow(*selected));
+    }
+    lHint->setText(QStringLiteral("Файл изменён другой программой: список перечитан"));
     return true;
 }
 
@@ -648,6 +906,81 @@ void TFMain::SelectRow(int row) {
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     lvDB->setCurrentIndex(i);
     lvDB->scrollTo(i);
+}
+
+bool TFMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lvDB && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        QToolButton* button = nullptr;
+        if (key->modifiers() == Qt::NoModifier || key->modifiers() == Qt::KeypadModifier) {
+            switch (key->key()) {
+                case Qt::Key_Return:
+                case Qt::Key_Enter:
+                    button = tbEdit;
+                    break;
+                case Qt::Key_Delete:
+                    button = tbDel;
+                    break;
+                case Qt::Key_Insert:
+                    button = tbAdd;
+                    break;
+                default:
+                    break;
+            }
+        }
+        if (button) {
+            // The buttons' own enabled state says whether the key may act now.
+            if (button->isEnabled() && !key->isAutoRepeat()) {
+                button->click();
+            }
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- Remembered places ----------------------------------------------------------------------
+
+QString TFMain::LastFolder() const {
+    return deps_.settings->ReadLastFolder();
+}
+
+void TFMain::RememberFolderOf(const QString& path) {
+    deps_.settings->WriteLastFolder(QFileInfo(path).absolutePath());
+}
+
+void TFMain::AddRecentFile(const QString& path) {
+    const QString full = QFileInfo(path).absoluteFilePath();
+    QStringList files = deps_.settings->ReadRecentFiles();
+    files.removeAll(full);
+    files.prepend(full);
+    while (files.size() > MaxRecentFiles) {
+        files.removeLast();
+    }
+    deps_.settings->WriteRecentFiles(files);
+    RememberFolderOf(full);
+    FillRecentMenu();
+}
+
+void TFMain::FillRecentMenu() {
+    miRecent->clear();
+    const QStringList files = deps_.settings->ReadRecentFiles();
+    int n = 0;
+    for (const QString& file : files) {
+        if (n == MaxRecentFiles) {
+            break;
+        }
+        ++n;
+        // "&1 doors.vx2": a digit to choose it by, the name to recognise it by, the
+        // whole path in the hint.
+        QAction* a = miRecent->addAction(QStringLiteral("&%1 %2").arg(n).arg(
+            QFileInfo(file).fileName().replace(QLatin1Char('&'), QStringLiteral("&&"))));
+        a->setStatusTip(file);
+        a->setToolTip(file);
+        a->setData(file);
+        connect(a, &QAction::triggered, this, [this, file] { OpenFile(file); });
+    }
+    miRecent->setEnabled(n > 0);
 }
 
 void TFMain::lvDBSelectItem() {
@@ -738,6 +1071,7 @@ void TFMain::actNewExecute() {
     sdNew.filter = QStringLiteral("Файл базы ключей(*.vx2)|*.vx2");
     sdNew.defaultExt = QStringLiteral("*.vx2");
     sdNew.fileName = QStringLiteral("new_db2.vx2");
+    sdNew.directory = LastFolder();
     sdNew.overwritePrompt = true;
     sdNew.pathMustExist = true;
     const QString path = Prompt().SaveFile(this, sdNew);
@@ -751,6 +1085,7 @@ void TFMain::actNewExecute() {
     FileOpen = true;
     SetCurrentFile(path);
     EnableEditing(true);
+    AddRecentFile(path);
 }
 
 void TFMain::actNewFromContrExecute() {
@@ -779,6 +1114,7 @@ void TFMain::actNewFromContrExecute() {
             SetCurrentFile(path);
             EnableEditing(true);
             FileOpen = true;
+            AddRecentFile(path);
             return true;
         });
     dialog.Run();
@@ -790,25 +1126,35 @@ void TFMain::actOpenExecute() {
     odOpen.filter = QStringLiteral("Файл базы ключей (*.vx2)|*.vx2");
     odOpen.defaultExt = QStringLiteral("*.vx2");
     odOpen.fileMustExist = true;
+    odOpen.directory = LastFolder();
     const QString path = Prompt().OpenFile(this, odOpen);
     if (path.isEmpty()) {
         EnableEditing(editingEnabled_);
         return;
     }
+    RememberFolderOf(path);
+    OpenFile(path);
+}
+
+bool TFMain::OpenFile(const QString& path) {
     FileOpen = false;
-    if (LoadDbFile(path)) {
+    const bool opened = LoadDbFile(path);
+    if (opened) {
         SetCurrentFile(path);
         EnableEditing(true);
+        AddRecentFile(path);
     }
     // A failed open leaves the previous file (if any) open; with none there is nothing
     // the controls could write to.
     FileOpen = !CurrentFile.isEmpty();
+    return opened;
 }
 
 void TFMain::actSaveExecute() {
     if (!Ready.exportToContr) {
         return;
     }
+    ReloadIfChanged();  // the export writes what the window shows: the file as it is now
     const QString caption = QStringLiteral("Экспорт в контроллер");
     if (!Prompt().ConfirmTwice(this, caption,
                                QStringLiteral("Вы действительно хотите выполнить экспорт в "
@@ -832,15 +1178,30 @@ void TFMain::actSaveExecute() {
     for (const KeyRow& row : keys_->Rows()) {
         source.keys.push_back({row.code, row.caption.toStdString(), row.description.toStdString()});
     }
+    const size_t count = source.keys.size();
     TFWriteContr dialog(
         this, Runner(), [this] { CloseLink(); }, std::move(source));
     dialog.Run();
+    // The controller has been cleared at least: whatever the end, the file's journal
+    // says what was done to it.
+    journal::Record(QFile::encodeName(CurrentFile).toStdString(),
+                    {journal::kExport, "", "", "", journaled::KeyCount(count),
+                     dialog.Outcome.empty() ? "Прервано" : dialog.Outcome});
+}
+
+void TFMain::actJournalExecute() {
+    if (CurrentFile.isEmpty()) {
+        return;
+    }
+    TFJournal dialog(this, CurrentFile);
+    dialog.exec();
 }
 
 void TFMain::actSyncExecute() {
     if (!Ready.syncContr) {
         return;
     }
+    ReloadIfChanged();
     LinkHold link(*this);
     if (!link) {
         return;
@@ -898,6 +1259,7 @@ void TFMain::bbVardexClick() {
     if (!FileOpen || !Ready.vardex) {
         return;
     }
+    ReloadIfChanged();
     LinkHold link(*this);
     if (!link) {
         return;
@@ -920,11 +1282,13 @@ void TFMain::tbAddClick() {
     if (!FileOpen) {
         return;
     }
+    ReloadIfChanged();
     TFEditKey dialog(*this, TypeFormat, -1);
     dialog.Run();
 }
 
 void TFMain::tbEditClick() {
+    ReloadIfChanged();  // keeps the selected key selected, wherever its row is now
     const int row = SelectedRow();
     if (!FileOpen || row < 0) {
         return;
@@ -934,6 +1298,7 @@ void TFMain::tbEditClick() {
 }
 
 void TFMain::tbDelClick() {
+    ReloadIfChanged();
     const int row = SelectedRow();
     if (!FileOpen || row < 0) {
         return;
@@ -996,6 +1361,7 @@ void TFMain::cboxTypeChange(int index) {
     if (!FileOpen) {
         return;
     }
+    ReloadIfChanged();
     if (index == (TypeFormat == 0 ? 0 : 1)) {
         return;
     }
@@ -1017,6 +1383,9 @@ bool TFMain::udTimeOpenChangingEx(int proposed) {
     if (!FileOpen || proposed < udTimeOpen->minimum() || proposed > udTimeOpen->maximum()) {
         return true;
     }
+    if (ReloadIfChanged()) {
+        return false;  // the step was from a time the file no longer holds
+    }
     LinkHold link(*this);
     if (!link) {
         return false;
@@ -1037,6 +1406,9 @@ bool TFMain::udTimeOpenChangingEx(int proposed) {
 bool TFMain::udRetryReadChangingEx(int proposed) {
     if (!FileOpen || proposed < udRetryRead->minimum() || proposed > udRetryRead->maximum()) {
         return true;
+    }
+    if (ReloadIfChanged()) {
+        return false;
     }
     LinkHold link(*this);
     if (!link) {
@@ -1079,6 +1451,7 @@ bool TFMain::event(QEvent* event) {
 }
 
 void TFMain::closeEvent(QCloseEvent* event) {
+    deps_.settings->WriteGeometry(saveGeometry());
     if (link_) {
         link_->Close();
     }

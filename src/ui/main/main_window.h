@@ -15,9 +15,11 @@
 // operations that show their own errors, and the row operations on lvDB.
 #pragma once
 
+#include <QComboBox>
 #include <QMainWindow>
 #include <QPointer>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,7 +29,8 @@
 #include "ui/main/key_list_model.h"
 
 class QAction;
-class QComboBox;
+class QFileSystemWatcher;
+class QTimer;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -54,6 +57,20 @@ class LinkControl {
     // False with the text for a box captioned "Ошибка подключения".
     virtual bool Open(const std::string& devicePath, std::string& errorText) = 0;
     virtual void Close() = 0;
+};
+
+// The port box: its list is brought up to date just before it drops down, since an
+// adapter may have been plugged in a moment ago.
+class TPortBox : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+    std::function<void()> BeforePopup;
+    void showPopup() override {
+        if (BeforePopup) {
+            BeforePopup();
+        }
+        QComboBox::showPopup();
+    }
 };
 
 // What the window is built on; anything left null is the real thing.
@@ -99,6 +116,10 @@ class TFMain : public QMainWindow {
     void EnableEditing(bool on);
     bool EditingEnabled() const { return editingEnabled_; }
     void SetCurrentFile(const QString& path);
+    // When a script or another copy of the program has changed the open file since this
+    // window last read or wrote it (its device, inode, size or time differ), reads it
+    // again, keeping the selected key, and returns true.
+    bool ReloadIfChanged();
     void SetVardex(KeyCode code);
     QString SelectedPortPath() const;
 
@@ -146,6 +167,8 @@ class TFMain : public QMainWindow {
     // ---- Controls ---------------------------------------------------------------------
     QAction *actNew, *actNewFromContr, *actOpen, *actSave, *actSync, *actReconcile, *actExit;
     QAction *actHelpProgram, *actAbout;
+    QAction* actJournal;  // "Журнал изменений"
+    QMenu* miRecent;      // "Последние файлы"
     QToolBar* ToolBar1;
     QToolButton *tbNew, *tbOpen, *tbSave, *tbSync;
     QGroupBox* gbSettings;
@@ -172,6 +195,9 @@ class TFMain : public QMainWindow {
     void actReconcileExecute();
     void actHelpProgramExecute();
     void actAboutExecute();
+    void actJournalExecute();
+    // Opens a file of "Последние файлы" as "&Открыть" opens the chosen one.
+    bool OpenFile(const QString& path);
     void bbVardexClick();
     void tbAddClick();
     void tbEditClick();
@@ -186,8 +212,22 @@ class TFMain : public QMainWindow {
 
     void FillPortList();
     void SelectRememberedPort();
+    // The list again from the system, keeping the chosen port (shown as absent when it
+    // has gone) and a path being typed.
+    void RefreshPorts();
+    // Item data of the port box: the device behind a path, and its description line.
+    static constexpr int PortDeviceRole = Qt::UserRole + 1;
+    static constexpr int PortDescriptionRole = Qt::UserRole + 2;
+
+    // The recent files, newest first, at most MaxRecentFiles.
+    static constexpr int MaxRecentFiles = 8;
+    void AddRecentFile(const QString& path);
+    // The folder a file dialog starts in, and the one it ended in.
+    QString LastFolder() const;
+    void RememberFolderOf(const QString& path);
 
   protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
@@ -197,6 +237,7 @@ class TFMain : public QMainWindow {
     void CreateActions();
     void CreateControls();
     void UpdateKeyButtons();
+    void FillRecentMenu();
     QString PathOr(const QString& path) const;
 
     MainDeps deps_;
@@ -213,4 +254,17 @@ class TFMain : public QMainWindow {
     KeyListModel* keys_ = nullptr;
     bool editingEnabled_ = false;
     bool shown_ = false;
+    void StampFile();                      // after the window's own read or write of the file
+    bool Written(const DbResult& result);  // shows a failure; stamps a success
+    struct FileStamp {
+        bool valid = false;
+        unsigned long long device = 0, inode = 0, size = 0;
+        long long mtimeSec = 0, mtimeNsec = 0;
+        bool operator==(const FileStamp&) const = default;
+    };
+    static FileStamp StampOf(const QString& path);
+    FileStamp stamp_;
+    QFileSystemWatcher* fileWatcher_ = nullptr;
+    QFileSystemWatcher* portWatcher_ = nullptr;
+    QTimer* portRefresh_ = nullptr;
 };

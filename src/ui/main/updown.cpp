@@ -1,5 +1,6 @@
 #include "ui/main/updown.h"
 
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QTimer>
@@ -42,6 +43,23 @@ void TUpDown::Offer(int proposed) {
         SetPosition(proposed);
     }
     emit ChangeSettled();
+}
+
+void TUpDown::keyPressEvent(QKeyEvent* event) {
+    // A held arrow key repeats; each repeat would be one more controller command.
+    if (event->isAutoRepeat()) {
+        switch (event->key()) {
+            case Qt::Key_Up:
+            case Qt::Key_Down:
+            case Qt::Key_PageUp:
+            case Qt::Key_PageDown:
+                event->accept();
+                return;
+            default:
+                break;
+        }
+    }
+    QSpinBox::keyPressEvent(event);
 }
 
 void TUpDown::EndPress() {

@@ -21,6 +21,9 @@ class TUpDown : public QSpinBox {
 
     void stepBy(int steps) override;
 
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
   signals:
     void ChangeSettled();  // a proposed step has been allowed or refused
 

@@ -1,8 +1,10 @@
 #include "ui/seams/ui_platform.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 #include <QSettings>
+#include <algorithm>
 
 std::optional<QString> QtSettingsStore::ReadComPort() {
     const QSettings s(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Vardex2"),
@@ -19,19 +21,89 @@ void QtSettingsStore::WriteComPort(const QString& port) {
     s.setValue(QStringLiteral("ComPort"), port);
 }
 
-QStringList SystemPortDirectory::Ports() {
-    QStringList ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        if (!info.systemLocation().isEmpty()) {
-            ports << info.systemLocation();
-        }
+namespace {
+QSettings UserSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Vardex2"),
+                     QStringLiteral("Vardex2"));
+}
+}  // namespace
+
+QByteArray QtSettingsStore::ReadGeometry() {
+    return UserSettings().value(QStringLiteral("WindowGeometry")).toByteArray();
+}
+
+void QtSettingsStore::WriteGeometry(const QByteArray& geometry) {
+    UserSettings().setValue(QStringLiteral("WindowGeometry"), geometry);
+}
+
+QString QtSettingsStore::ReadLastFolder() {
+    return UserSettings().value(QStringLiteral("LastFolder")).toString();
+}
+
+void QtSettingsStore::WriteLastFolder(const QString& folder) {
+    UserSettings().setValue(QStringLiteral("LastFolder"), folder);
+}
+
+QStringList QtSettingsStore::ReadRecentFiles() {
+    return UserSettings().value(QStringLiteral("RecentFiles")).toStringList();
+}
+
+void QtSettingsStore::WriteRecentFiles(const QStringList& files) {
+    UserSettings().setValue(QStringLiteral("RecentFiles"), files);
+}
+
+QList<PortEntry> PortDirectory::Entries() {
+    QList<PortEntry> entries;
+    for (const QString& port : Ports()) {
+        entries.append(PortEntry{port, port, QString(), QString()});
     }
-    // The stable names of USB adapters, which survive re-plugging.
+    return entries;
+}
+
+QList<PortEntry> SystemPortDirectory::Entries() {
+    QList<PortEntry> entries;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        if (info.systemLocation().isEmpty()) {
+            continue;
+        }
+        PortEntry e;
+        e.path = e.device = info.systemLocation();
+        e.description = info.description();
+        if (!info.manufacturer().isEmpty() && !e.description.contains(info.manufacturer())) {
+            e.description = e.description.isEmpty()
+                                ? info.manufacturer()
+                                : info.manufacturer() + QLatin1Char(' ') + e.description;
+        }
+        e.serialNumber = info.serialNumber();
+        entries.append(e);
+    }
+    // A by-id link and its ttyUSB are one port: the entry takes the link's stable name.
     const QDir byId(QStringLiteral("/dev/serial/by-id"));
     for (const QString& name : byId.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
-        ports << byId.absoluteFilePath(name);
+        const QString link = byId.absoluteFilePath(name);
+        const QString target = QFileInfo(link).canonicalFilePath();
+        bool known = false;
+        for (PortEntry& e : entries) {
+            if (!target.isEmpty() && QFileInfo(e.device).canonicalFilePath() == target) {
+                if (!e.path.startsWith(byId.absolutePath())) {
+                    e.path = link;
+                }
+                known = true;
+            }
+        }
+        if (!known) {
+            entries.append(PortEntry{link, target.isEmpty() ? link : target, QString(), QString()});
+        }
     }
-    ports.removeDuplicates();
-    ports.sort(Qt::CaseSensitive);
+    std::sort(entries.begin(), entries.end(),
+              [](const PortEntry& a, const PortEntry& b) { return a.path < b.path; });
+    return entries;
+}
+
+QStringList SystemPortDirectory::Ports() {
+    QStringList ports;
+    for (const PortEntry& e : Entries()) {
+        ports << e.path;
+    }
     return ports;
 }

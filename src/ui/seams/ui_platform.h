@@ -1,23 +1,40 @@
 // The per-user settings store and the list of serial ports, behind small seams.
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
 
-// The remembered port ("ComPort").
+// What is remembered per user: the port ("ComPort"), and the places the operator
+// works in: the window's size and position, the folder of the last file dialog and the
+// recent files, newest first.
 class SettingsStore {
   public:
     virtual ~SettingsStore() = default;
     // nullopt when nothing has been remembered yet.
     virtual std::optional<QString> ReadComPort() = 0;
     virtual void WriteComPort(const QString& port) = 0;
+
+    virtual QByteArray ReadGeometry() { return {}; }
+    virtual void WriteGeometry(const QByteArray&) {}
+    virtual QString ReadLastFolder() { return {}; }
+    virtual void WriteLastFolder(const QString&) {}
+    virtual QStringList ReadRecentFiles() { return {}; }
+    virtual void WriteRecentFiles(const QStringList&) {}
 };
 
 class QtSettingsStore : public SettingsStore {
   public:
     std::optional<QString> ReadComPort() override;
     void WriteComPort(const QString& port) override;
+    QByteArray ReadGeometry() override;
+    void WriteGeometry(const QByteArray& geometry) override;
+    QString ReadLastFolder() override;
+    void WriteLastFolder(const QString& folder) override;
+    QStringList ReadRecentFiles() override;
+    void WriteRecentFiles(const QStringList& files) override;
 };
 
 class MemorySettingsStore : public SettingsStore {
@@ -27,8 +44,27 @@ class MemorySettingsStore : public SettingsStore {
         value = port;
         ++writes;
     }
+    QByteArray ReadGeometry() override { return geometry; }
+    void WriteGeometry(const QByteArray& g) override { geometry = g; }
+    QString ReadLastFolder() override { return lastFolder; }
+    void WriteLastFolder(const QString& folder) override { lastFolder = folder; }
+    QStringList ReadRecentFiles() override { return recentFiles; }
+    void WriteRecentFiles(const QStringList& files) override { recentFiles = files; }
+
     std::optional<QString> value;
     int writes = 0;
+    QByteArray geometry;
+    QString lastFolder;
+    QStringList recentFiles;
+};
+
+// One serial device as the port box shows it.
+struct PortEntry {
+    QString path;          // what is opened and remembered: the /dev/serial/by-id link where
+                           // there is one (it survives re-plugging), else the device
+    QString device;        // the kernel's device ("/dev/ttyUSB0")
+    QString description;   // the adapter's description, where the system knows it
+    QString serialNumber;  // the adapter's serial number, likewise
 };
 
 // The serial devices present, by path.
@@ -36,12 +72,16 @@ class PortDirectory {
   public:
     virtual ~PortDirectory() = default;
     virtual QStringList Ports() = 0;
+    // One entry per device, sorted by path; by default the bare paths of Ports().
+    virtual QList<PortEntry> Entries();
 };
 
-// QSerialPortInfo's devices and the links in /dev/serial/by-id, sorted as text.
+// QSerialPortInfo's devices, each under its /dev/serial/by-id link where it has one,
+// sorted as text.
 class SystemPortDirectory : public PortDirectory {
   public:
     QStringList Ports() override;
+    QList<PortEntry> Entries() override;
 };
 
 class FixedPortDirectory : public PortDirectory {
