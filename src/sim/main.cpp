@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <cerrno>
@@ -22,19 +23,11 @@
 
 namespace {
 
-const char kUsage[] =
-    "Usage: vardex2-sim [options]\n"
-    "A virtual controller on a pseudo-terminal. Prints the device path on the first line.\n\n"
-    "  --state FILE        keep keys, vardex and times in FILE (JSON), saved on every change\n"
-    "  --keys CODE,...     start with these keys (decimal or 0x hexadecimal), in place\n"
-    "                      of those in the state file\n"
-    "  --vardex CODE       start with this vardex\n"
-    "  --times OPEN,RETRY  start with these lock-open and repeat-read times\n"
-    "  --reply-delay MS    pause before each reply (default 2)\n"
-    "  --control PATH      also take control lines on this unix socket\n"
-    "  --log FILE          log requests here instead of standard error\n"
-    "  --control PATH --send LINE\n"
-    "                      give a running vardex2-sim one control line, print its answer\n\n"
+const char kDescription[] =
+    "vardex2-sim: a virtual controller on a pseudo-terminal. Prints the device path on the "
+    "first line.";
+
+const char kControlHelp[] =
     "Control lines (standard input or the socket), each answered by one line; the end\n"
     "of standard input leaves it running (stop it with quit or a signal):\n"
     "  present CODE        the next 0x43 reports this key, once\n"
@@ -312,53 +305,42 @@ int main(int argc, char** argv) {
     Sim sim;
     SimState state;
     std::string controlPath, logPath, keysText, vardexText, timesText, sendLine;
-    bool send = false;
     int replyDelay = 2;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](std::string& out) {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "vardex2-sim: %s needs a value\n", a.c_str());
-                std::exit(2);
-            }
-            out = argv[++i];
-        };
-        std::string v;
-        if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (a == "--state") {
-            value(sim.statePath);
-        } else if (a == "--keys") {
-            value(keysText);
-        } else if (a == "--vardex") {
-            value(vardexText);
-        } else if (a == "--times") {
-            value(timesText);
-        } else if (a == "--reply-delay") {
-            value(v);
-            if (!ParseInt(v, replyDelay, 0, 60000)) {
-                std::fprintf(stderr, "vardex2-sim: bad reply delay %s\n", v.c_str());
-                return 2;
-            }
-        } else if (a == "--control") {
-            value(controlPath);
-        } else if (a == "--log") {
-            value(logPath);
-        } else if (a == "--send") {
-            value(sendLine);
-            send = true;
-        } else {
-            std::fprintf(stderr, "vardex2-sim: unknown option %s\n\n%s", a.c_str(), kUsage);
-            return 2;
-        }
+    CLI::App app(kDescription, "vardex2-sim");
+    app.footer(kControlHelp);
+    app.set_help_flag("-h,--help", "print this help and exit");
+    app.add_option("--state", sim.statePath,
+                   "keep keys, vardex and times in FILE (JSON), saved on every change")
+        ->type_name("FILE");
+    app.add_option("--keys", keysText,
+                   "start with these keys (decimal or 0x hexadecimal), in place of those in the "
+                   "state file")
+        ->type_name("CODE,...");
+    app.add_option("--vardex", vardexText, "start with this vardex")->type_name("CODE");
+    app.add_option("--times", timesText, "start with these lock-open and repeat-read times")
+        ->type_name("OPEN,RETRY");
+    app.add_option("--reply-delay", replyDelay, "pause before each reply (default 2)")
+        ->type_name("MS")
+        ->check(CLI::Range(0, 60000));
+    CLI::Option* control =
+        app.add_option("--control", controlPath, "also take control lines on this unix socket")
+            ->type_name("PATH");
+    app.add_option("--log", logPath, "log requests here instead of standard error")
+        ->type_name("FILE");
+    CLI::Option* sendOption =
+        app.add_option("--send", sendLine,
+                       "give a running vardex2-sim (at --control PATH) one control line, print "
+                       "its answer")
+            ->type_name("LINE")
+            ->needs(control);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
     }
+    const bool send = sendOption->count() > 0;
 
     if (send) {
-        if (controlPath.empty()) {
-            std::fprintf(stderr, "vardex2-sim: --send needs --control PATH\n");
-            return 2;
-        }
         return SendControlLine(controlPath, sendLine);
     }
     if (!logPath.empty()) {
