@@ -244,7 +244,7 @@ class TestShell : public QObject {
             unpack.start(extractor, {help::HelpFile(), unpacked});
             QVERIFY(unpack.waitForFinished());
         }
-        for (int context : {1, 15, 19, 20, 22, 23, 30}) {
+        for (int context : {1, 15, 19, 20, 22, 23, 30, 31}) {
             const QString page = help::TopicPage(context);
             QFile html(help::PagesFolder() + QLatin1Char('/') + page);
             QVERIFY2(html.open(QIODevice::ReadOnly), qPrintable(page));
@@ -260,6 +260,7 @@ class TestShell : public QObject {
         QCOMPARE(help::TopicPage(22), QStringLiteral("findkey.html"));
         QCOMPARE(help::TopicPage(23), QStringLiteral("vardex.html"));
         QCOMPARE(help::TopicPage(30), QStringLiteral("journal.html"));
+        QCOMPARE(help::TopicPage(31), QStringLiteral("reconcile.html"));
 
         ScriptedPrompter prompter;
         SetAppPrompter(&prompter);

@@ -142,9 +142,9 @@ QString TopicPage(int context) {
     static const struct {
         int context;
         const char* page;
-    } kPages[] = {{1, "main.html"},     {15, "check.html"},   {19, "newkey.html"},
-                  {20, "editkey.html"}, {22, "findkey.html"}, {23, "vardex.html"},
-                  {30, "journal.html"}};
+    } kPages[] = {{1, "main.html"},     {15, "check.html"},    {19, "newkey.html"},
+                  {20, "editkey.html"}, {22, "findkey.html"},  {23, "vardex.html"},
+                  {30, "journal.html"}, {31, "reconcile.html"}};
     for (const auto& p : kPages) {
         if (p.context == context) {
             return QLatin1String(p.page);
@@ -167,11 +167,8 @@ int ContextOf(const QWidget* widget) {
     static const struct {
         const char* className;
         int context;
-    } kTopics[] = {{"TFMain", 1},
-                   {"TFSyncContr", 15},
-                   {"TFFindKey", 22},
-                   {"TFGetVardex", 23},
-                   {"TFJournal", 30}};
+    } kTopics[] = {{"TFMain", 1},       {"TFSyncContr", 15}, {"TFFindKey", 22},
+                   {"TFGetVardex", 23}, {"TFJournal", 30},   {"TFReconcile", 31}};
     for (const QWidget* w = widget; w; w = w->parentWidget()) {
         for (const char* name : {kContextProperty, "HelpContext", "helpContext"}) {
             const QVariant v = w->property(name);
