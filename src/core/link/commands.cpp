@@ -16,6 +16,7 @@ struct Loaded {
     FrameHeader request;
     FrameData requestData;
     TCommands::Completion done;
+    std::uint64_t generation = 0;  // of the line when the request was loaded
 };
 
 }  // namespace
@@ -66,7 +67,7 @@ TCommands::~TCommands() {
 void TCommands::Load(const FrameHeader& request, const FrameData& requestData, Completion done) {
     {
         std::lock_guard lock(d->mutex);
-        d->queue.push_back({request, requestData, std::move(done)});
+        d->queue.push_back({request, requestData, std::move(done), d->Link.Generation()});
     }
     d->wake.notify_one();
 }
@@ -87,6 +88,7 @@ void TCommands::Execute() {
             d->ReplyData.fill(0);
             d->Requester = std::move(next.done);
             d->busy = true;
+            d->Link.Bind(next.generation);
         }
 
         int result = NotRun;
@@ -95,6 +97,7 @@ void TCommands::Execute() {
         } catch (...) {
             result = NotRun;
         }
+        d->Link.Bind(0);
 
         // Finish with this request before anyone hears of it: the requester may load
         // the next one from inside its completion, and that must find the worker ready.

@@ -18,6 +18,13 @@ class TLine {
     virtual bool SetParity(bool mark) = 0;
     // false when the device has no modem lines (a pseudo-terminal); nothing else changes.
     virtual bool SetDtr(bool on) = 0;
+
+    // Every open of a line that can be closed and opened again starts a new generation.
+    // A request belongs to the generation it was loaded in: bound to it, the line fails
+    // every operation once it has been opened anew, so a request left over from a
+    // cancelled dialog never goes out over the next dialog's open. 0 binds to none.
+    virtual std::uint64_t Generation() const { return 0; }
+    virtual void Bind(std::uint64_t generation) { (void)generation; }
 };
 
 // (n + 1) character times of 11 bits at 9600 baud, truncated to ms, plus 1 ms.

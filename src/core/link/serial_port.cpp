@@ -18,6 +18,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "core/link/break_marks.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -109,6 +111,12 @@ struct TSerialPort::Impl {
     int inside = 0;
     bool closing = false;
     bool pty = false;
+    std::uint64_t generation = 0;  // counts the opens
+    std::uint64_t bound = 0;       // the worker's request's generation; 0: any
+
+    // The marks of the bytes received (a break, a doubled FF); touched by the reader only.
+    TBreakMarkDecoder marks;
+    bool marked = false;  // the driver marks breaks (not on a pseudo-terminal)
     std::string path;
 
     // Wakes a worker waiting in poll() when the port is closed under it. Lives as long
@@ -120,7 +128,7 @@ struct TSerialPort::Impl {
 
     int Enter() {
         std::lock_guard lock(mutex);
-        if (fd < 0 || closing) {
+        if (fd < 0 || closing || (bound != 0 && bound != generation)) {
             return -1;
         }
         ++inside;
@@ -141,10 +149,10 @@ struct TSerialPort::Impl {
         }
     }
 
-    // Sleeps on the wake descriptor, so a Close cuts the sleep short.
-    void Sleep(Micros duration) {
+    // Sleeps on the wake descriptor, so a Close cuts the sleep short: true when it did.
+    bool Sleep(Micros duration) {
         if (duration <= Micros::zero()) {
-            return;
+            return false;
         }
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration);
         timespec span{static_cast<time_t>(seconds.count()),
@@ -153,16 +161,29 @@ struct TSerialPort::Impl {
         thread_local const bool preciseTimers = prctl(PR_SET_TIMERSLACK, 1UL) == 0;
         (void)preciseTimers;
         pollfd wake{wakeFd, POLLIN, 0};
-        while (ppoll(&wake, 1, &span, nullptr) < 0 && errno == EINTR) {
+        int ready;
+        while ((ready = ppoll(&wake, 1, &span, nullptr)) < 0 && errno == EINTR) {
         }
+        return ready > 0;
     }
 
     // Waits until the driver has sent the bytes written so far; true if there were any.
+    // tcdrain would sleep in the kernel where Close cannot wake it (a stuck adapter
+    // would hang the window): the driver's output queue is watched instead, sleeping on
+    // the wake descriptor, for as long as a write may take.
     bool Drain(int device) {
         if (!unsent) {
             return false;
         }
-        while (tcdrain(device) != 0 && errno == EINTR) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(WriteTimeoutMs);
+        for (;;) {
+            int queued = 0;
+            if (ioctl(device, TIOCOUTQ, &queued) != 0 || queued <= 0 || Clock::now() >= deadline) {
+                break;
+            }
+            if (Sleep(std::min<Micros>(CharTime * queued, std::chrono::milliseconds(5)))) {
+                break;  // closing
+            }
         }
         unsent = false;
         return true;
@@ -258,15 +279,22 @@ bool TSerialPort::Open(const std::string& devicePath, std::string& errorText) {
         return fail(fd, SystemText(error), error);
     }
     cfmakeraw(&tio);
-    tio.c_iflag &= ~(INPCK | PARMRK | IXON | IXOFF | IXANY);
-    tio.c_iflag |= IGNBRK;
+    const bool pty = IsPseudoTerminal(fd);
+    // A break is marked in the input (FF 00 00, a data FF doubled) rather than dropped,
+    // so that it fails the read instead of passing as zeros. No INPCK: it would also
+    // mark reply bytes whose ninth bit differs from the parity of the moment. A
+    // pseudo-terminal has no breaks, and one in packet mode with EXTPROC (the virtual
+    // controller's) would not double FF: there the bytes are taken as they come.
+    tio.c_iflag &= ~(INPCK | IGNBRK | BRKINT | IGNPAR | PARMRK | IXON | IXOFF | IXANY);
+    if (!pty) {
+        tio.c_iflag |= PARMRK;
+    }
     tio.c_cflag &= ~(CSIZE | CSTOPB | CRTSCTS | ParityBits);
     tio.c_cflag |= CS8 | CLOCAL | CREAD | PARENB | CMSPAR | PARODD;  // mark, one stop bit
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     cfsetispeed(&tio, B9600);
     cfsetospeed(&tio, B9600);
-    const bool pty = IsPseudoTerminal(fd);
     const int applied = ApplySettings(fd, tio, CheckedBits(pty));
     if (applied == ParityDropped) {
         return fail(fd, NoMarkSpaceText, 0);
@@ -283,8 +311,11 @@ bool TSerialPort::Open(const std::string& devicePath, std::string& errorText) {
     d->ResetWake();
     d->fd = fd;
     d->pty = pty;
+    d->marked = !pty;
     d->path = devicePath;
     d->unsent = false;
+    d->marks.Reset();
+    ++d->generation;
     return true;
 }
 
@@ -359,11 +390,22 @@ int TSerialPort::ReadBytes(std::uint8_t* buffer, int count, int timeoutMs, int& 
     }
     // The time-out covers the whole call; the thread sleeps in poll() until bytes come.
     const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    std::uint8_t raw[256];
     for (;;) {
-        if (read < count) {
-            const ssize_t n = ::read(use.fd(), buffer + read, count - read);
+        // Never more bytes than the data still wanted (the marks only add to it), and
+        // one more when a mark has begun.
+        const int want =
+            std::min<int>(sizeof raw, std::max(count - read, d->marks.Pending() ? 1 : 0));
+        if (want > 0) {
+            const ssize_t n = ::read(use.fd(), raw, static_cast<std::size_t>(want));
             if (n > 0) {
-                read += static_cast<int>(n);
+                if (!d->marked) {
+                    std::copy(raw, raw + n, buffer + read);
+                    read += static_cast<int>(n);
+                } else if (!d->marks.Feed(raw, static_cast<int>(n), buffer, read)) {
+                    d->marks.Reset();
+                    return 2;  // a break on the line
+                }
                 continue;
             }
             // With VMIN = VTIME = 0 an empty queue reads as 0 bytes.
@@ -374,7 +416,7 @@ int TSerialPort::ReadBytes(std::uint8_t* buffer, int count, int timeoutMs, int& 
                 return 2;
             }
         }
-        if (read == count) {
+        if (read == count && !d->marks.Pending()) {
             return 0;
         }
         const int waitMs = PollTimeoutMs(deadline);
@@ -425,6 +467,7 @@ bool TSerialPort::Purge(bool receive, bool transmit) {
         d->unsent = false;
     }
     if (receive) {
+        d->marks.Reset();
         // Bytes an adapter delivers after the flush are just as stale.
         std::uint8_t scrap[256];
         while (::read(use.fd(), scrap, sizeof scrap) > 0) {
@@ -459,4 +502,14 @@ bool TSerialPort::SetDtr(bool on) {
     }
     int dtr = TIOCM_DTR;
     return ioctl(use.fd(), on ? TIOCMBIS : TIOCMBIC, &dtr) == 0;
+}
+
+std::uint64_t TSerialPort::Generation() const {
+    std::lock_guard lock(d->mutex);
+    return d->generation;
+}
+
+void TSerialPort::Bind(std::uint64_t generation) {
+    std::lock_guard lock(d->mutex);
+    d->bound = generation;
 }

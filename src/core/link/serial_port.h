@@ -30,6 +30,8 @@ class TSerialPort : public TLine {
     bool Purge(bool receive, bool transmit) override;
     bool SetParity(bool mark) override;
     bool SetDtr(bool on) override;
+    std::uint64_t Generation() const override;
+    void Bind(std::uint64_t generation) override;
 
     static const char* OpenErrorCaption();  // "Ошибка подключения"
 
