@@ -6,13 +6,13 @@
 #include <QTest>
 #include <QTreeView>
 
-#include "ui/main/main_window.h"
-#include "ui/seams/prompter.h"
-#include "ui/seams/ui_platform.h"
-#include "ui/main/updown.h"
 #include "core/keys/database.h"
 #include "core/link/serial_port.h"
 #include "support/sim_process.h"
+#include "ui/main/main_window.h"
+#include "ui/main/updown.h"
+#include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
 
 namespace {
 
@@ -122,9 +122,9 @@ class TestMainE2E : public QObject {
         const QByteArray before = ReadAll(old);
         prompter.AnswerBox(PromptAnswer::Yes);
         prompter.AnswerBox(PromptAnswer::Yes);
-        w->actNewExecute();  // the save dialog is cancelled
-        QCOMPARE(Requests(sim).size(), size_t(3));
-        QVERIFY(sim.State().keys.empty());  // the controller stays cleared
+        w->actNewExecute();  // the save dialog is cancelled, before any request
+        QCOMPARE(Requests(sim).size(), size_t(0));
+        QCOMPARE(sim.State().keys.size(), size_t(1));  // the controller keeps its key
         QCOMPARE(w->windowTitle(), QStringLiteral("Vardex 2 - ") + old);
         QCOMPARE(w->Keys()->Count(), 1);
         QCOMPARE(w->udTimeOpen->value(), 9);
@@ -140,9 +140,9 @@ class TestMainE2E : public QObject {
         prompter.AnswerBox(PromptAnswer::Yes);
         prompter.AnswerFile(dir.filePath(QStringLiteral("never.vx2")));
         w->actNewExecute();
-        QCOMPARE(prompter.records.size(), size_t(3));
-        QCOMPARE(prompter.records[2].caption, QStringLiteral("Ошибка связи с контроллером"));
-        QCOMPARE(prompter.records[2].text,
+        QCOMPARE(prompter.records.size(), size_t(4));  // the save dialog comes third
+        QCOMPARE(prompter.records[3].caption, QStringLiteral("Ошибка связи с контроллером"));
+        QCOMPARE(prompter.records[3].text,
                  QStringLiteral("Истекло время ожидания ответа от контроллера.\rВозможно "
                                 "контроллер не подключен"));
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("never.vx2"))));

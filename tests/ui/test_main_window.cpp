@@ -446,26 +446,42 @@ class TestMainWindow : public QObject {
         w->actNewExecute();  // second answered No
         QCOMPARE(link->opens, 0);
 
+        const QString fresh = dir.filePath(QStringLiteral("fresh.vx2"));
         prompter->AnswerBox(PromptAnswer::Yes);
         prompter->AnswerBox(PromptAnswer::Yes);
+        prompter->AnswerFile(fresh);
         runner->results = {Ok, WriteFailed};
-        w->actNewExecute();  // the clear fails: no vardex read, no save dialog
+        w->actNewExecute();  // the clear fails: no vardex read, no file
         QCOMPARE(runner->sent.size(), size_t(2));
         QCOMPARE(prompter->records.back().caption, QStringLiteral("Ошибка связи с контроллером"));
         QCOMPARE(link->closes, 1);
+        QVERIFY(!QFile::exists(fresh));
 
-        // Cancelling the save dialog after the clear keeps the previous file.
+        // The save dialog comes before any traffic: cancelling it keeps the previous file
+        // and the controller as they are.
         const QByteArray before = ReadAll(old);
         prompter->AnswerBox(PromptAnswer::Yes);
         prompter->AnswerBox(PromptAnswer::Yes);
         w->actNewExecute();
-        QCOMPARE(runner->sent.size(), size_t(5));
+        QCOMPARE(runner->sent.size(), size_t(2));
+        QCOMPARE(link->opens, 1);
         QCOMPARE(prompter->records.back().kind, ScriptedPrompter::Record::Save);
         QCOMPARE(w->windowTitle(), QStringLiteral("Vardex 2 - ") + old);
         QCOMPARE(w->Keys()->Count(), 3);
         QVERIFY(w->lvDB->isEnabled());
         QCOMPARE(ReadAll(old), before);
-        QCOMPARE(link->closes, 2);
+        QCOMPARE(link->closes, 1);
+
+        // A file that cannot be written is refused before the link is opened.
+        QVERIFY(QFile::setPermissions(old, QFileDevice::ReadOwner));
+        prompter->AnswerBox(PromptAnswer::Yes);
+        prompter->AnswerBox(PromptAnswer::Yes);
+        prompter->AnswerFile(old);
+        w->actNewExecute();
+        QCOMPARE(runner->sent.size(), size_t(2));
+        QCOMPARE(link->opens, 1);
+        QVERIFY(prompter->records.back().text.contains(QStringLiteral("Отказано в доступе")));
+        QCOMPARE(ReadAll(old), before);
     }
 };
 

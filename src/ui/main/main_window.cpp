@@ -1044,6 +1044,27 @@ void TFMain::actNewExecute() {
                                               "удалены!\rПродолжить?"))) {
         return;
     }
+    FileDialogOptions sdNew;
+    sdNew.title = QStringLiteral("Укажите имя нового файла");
+    sdNew.filter = QStringLiteral("Файл базы ключей(*.vx2)|*.vx2");
+    sdNew.defaultExt = QStringLiteral("*.vx2");
+    sdNew.fileName = QStringLiteral("new_db2.vx2");
+    sdNew.directory = LastFolder();
+    sdNew.overwritePrompt = true;
+    sdNew.pathMustExist = true;
+    const QString path = Prompt().SaveFile(this, sdNew);
+    if (path.isEmpty()) {
+        EnableEditing(editingEnabled_);
+        return;
+    }
+    // Where the file goes is asked before the controller is cleared, and the file must be
+    // writable (and is locked) before any request: a cleared controller never ends up
+    // with nowhere to save its file.
+    DbLock fileLock;
+    if (DbResult r = LockDbForWrite(Local(path), fileLock); !r) {
+        Prompt().Error(this, QStringLiteral("Ошибка"), QString::fromStdString(r.error));
+        return;
+    }
     LinkHold link(*this);
     if (!link) {
         return;
@@ -1065,19 +1086,6 @@ void TFMain::actNewExecute() {
             return;
         }
         vardex = read.Vardex;
-    }
-    FileDialogOptions sdNew;
-    sdNew.title = QStringLiteral("Укажите имя нового файла");
-    sdNew.filter = QStringLiteral("Файл базы ключей(*.vx2)|*.vx2");
-    sdNew.defaultExt = QStringLiteral("*.vx2");
-    sdNew.fileName = QStringLiteral("new_db2.vx2");
-    sdNew.directory = LastFolder();
-    sdNew.overwritePrompt = true;
-    sdNew.pathMustExist = true;
-    const QString path = Prompt().SaveFile(this, sdNew);
-    if (path.isEmpty()) {
-        EnableEditing(editingEnabled_);
-        return;
     }
     if (!NewDbFile(path) || !SaveVardex(vardex, path) || !LoadDbFile(path)) {
         return;
