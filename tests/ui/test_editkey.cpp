@@ -9,16 +9,17 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QValidator>
 
-#include "ui/main/editkey.h"
-#include "ui/seams/prompter.h"
-#include "ui/seams/ui_platform.h"
+#include "core/keys/cp1251.h"
+#include "core/keys/database.h"
 #include "fakes.h"
 #include "ui/dialogs/findkey.h"
 #include "ui/dialogs/getkey.h"
 #include "ui/dialogs/getvardex.h"
-#include "core/keys/cp1251.h"
-#include "core/keys/database.h"
+#include "ui/main/editkey.h"
+#include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
 
 namespace {
 
@@ -228,6 +229,12 @@ class TestEditKey : public QObject {
         d.edDescription->setFocus();
         TypeText(d.edDescription, QStringLiteral("Дверь №5 €中!"));
         QCOMPARE(d.edDescription->text(), QStringLiteral("Дверь №5 €!"));
+        // Control characters cannot be pasted in either.
+        for (const char* pasted : {"a\tb", "\x1b[2J", "x\x7f"}) {
+            QString text = QString::fromUtf8(pasted);
+            int pos = 0;
+            QCOMPARE(d.edDescription->validator()->validate(text, pos), QValidator::Invalid);
+        }
         d.edDescription->setText(QString(200, QLatin1Char('a')));
         QCOMPARE(d.edDescription->maxLength(), 128);
     }

@@ -28,13 +28,15 @@ const char* const NumberRefusal =
     "Проверьте правильность ввода номера карты(ключа)\rДля отмены ввода нажмите на кнопку Esc";
 
 // The description is kept in the file as Windows-1251: a character it cannot hold is
-// refused where it is typed (or pasted), never replaced later.
+// refused where it is typed (or pasted), never replaced later; so is a control character,
+// which a terminal listing the file would obey.
 class Cp1251Validator : public QValidator {
   public:
     using QValidator::QValidator;
     State validate(QString& input, int& /*pos*/) const override {
         std::string bytes;
-        return Utf8ToCp1251(input.toStdString(), bytes) ? Acceptable : Invalid;
+        return Utf8ToCp1251(input.toStdString(), bytes) && !HasControlCharacters(bytes) ? Acceptable
+                                                                                        : Invalid;
     }
 };
 
