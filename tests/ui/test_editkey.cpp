@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QLabel>
 #include <QValidator>
 
 #include "core/keys/cp1251.h"
@@ -18,6 +19,7 @@
 #include "ui/dialogs/getkey.h"
 #include "ui/dialogs/getvardex.h"
 #include "ui/main/editkey.h"
+#include "ui/main/key_number_edit.h"
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
 
@@ -174,6 +176,11 @@ class TestEditKey : public QObject {
             QCOMPARE(Parse(1, d.EnteredNumber()), KeyCode(0x12ABCD));
             d.edKeyNumber->setText(QStringLiteral("256,00001"));  // beyond the facility's range
             QVERIFY(!d.bbOK->isEnabled());
+            // Said under the field, not only by a disabled OK.
+            QCOMPARE(d.lNumberHint->text(), QStringLiteral("Код объекта 256 больше 255"));
+            QVERIFY(!d.lNumberHint->isHidden());
+            d.edKeyNumber->setText(QStringLiteral("255,65535"));
+            QVERIFY(d.lNumberHint->isHidden());
         }
         w->SelectRow(w->FindRow(0x12ABCD));
         TFEditKey d(*w, 0, w->SelectedRow());

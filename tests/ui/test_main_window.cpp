@@ -11,7 +11,9 @@
 
 #include <QFile>
 #include <QLabel>
+#include <QShortcut>
 #include <atomic>
+#include "ui/main/key_search_bar.h"
 #include "ui/main/updown.h"
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
@@ -276,6 +278,37 @@ class TestMainWindow : public QObject {
         QCOMPARE(w->FindRow(0x0A1B2C), 1);
         w->SelectRow(1);
         QCOMPARE(w->SelectedKeyCode().value_or(0), KeyCode(0x0A1B2C));
+    }
+
+    // The search leaves rows in the view; the count shows them against the whole list,
+    // and the row chosen in the filtered view is the right key of the whole list.
+    void searchFiltersTheViewNotTheList() {
+        Open(SampleDb(QStringLiteral("search.vx2")));
+        QCOMPARE(w->searchBar->lFound->text(), QStringLiteral("Всего: 3"));
+        bool ctrlF = false;
+        for (QShortcut* sc : w->findChildren<QShortcut*>())
+            ctrlF = ctrlF || sc->key() == QKeySequence(QKeySequence::Find);
+        QVERIFY(ctrlF);
+        w->searchBar->edSearch->setText(QStringLiteral("ИВАН"));
+        QCOMPARE(w->lvDB->model()->rowCount(), 1);
+        QCOMPARE(w->searchBar->lFound->text(), QStringLiteral("Найдено: 1 из 3"));
+        QCOMPARE(w->Keys()->Count(), 3);
+        w->lvDB->setCurrentIndex(w->lvDB->model()->index(0, 0));
+        QCOMPARE(w->SelectedKeyCode().value_or(0), KeyCode(0x12ABCD));
+        const QString tip = w->lvDB->model()->index(0, 0).data(Qt::ToolTipRole).toString();
+        QVERIFY2(tip.contains(QStringLiteral("EM-Marine: 018,43981")), qPrintable(tip));
+        QVERIFY2(tip.contains(QStringLiteral("0001223629")), qPrintable(tip));
+        // A number in another form, then Esc.
+        w->searchBar->edSearch->setText(QStringLiteral("0A1b2c"));
+        QCOMPARE(w->lvDB->model()->rowCount(), 1);
+        QTest::keyClick(w->searchBar->edSearch, Qt::Key_Escape);
+        QCOMPARE(w->searchBar->edSearch->text(), QString());
+        QCOMPARE(w->lvDB->model()->rowCount(), 3);
+        // Selecting a row the search hides ends the search.
+        w->searchBar->edSearch->setText(QStringLiteral("иванов"));
+        w->SelectRow(w->FindRow(0x000001));
+        QCOMPARE(w->SelectedKeyCode().value_or(0), KeyCode(0x000001));
+        QCOMPARE(w->lvDB->model()->rowCount(), 3);
     }
 
     void cancelledOpenKeepsEverything() {

@@ -18,6 +18,7 @@
 #include "ui/dialogs/clearbuffer.h"
 #include "ui/dialogs/getkey.h"
 #include "ui/dialogs/keysave.h"
+#include "ui/main/key_number_edit.h"
 #include "ui/main/main_window.h"
 #include "ui/seams/prompter.h"
 #include "ui/seams/worker_bridge.h"
@@ -60,11 +61,18 @@ TFEditKey::TFEditKey(TFMain& owner, int typeFormat, int row)
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
     lKeyNumber = new QLabel(QStringLiteral("Номер карты/ключа:"), this);
-    edKeyNumber = new QLineEdit(this);
+    // The mask of the format; a paste takes a number in any form people have in hand.
+    edKeyNumber = new TKeyNumberEdit(typeFormat, this);
     edKeyNumber->setObjectName(QStringLiteral("edKeyNumber"));
     edKeyNumber->setFixedWidth(190);
     const EntryMask mask = GetEntryMask(typeFormat);
-    edKeyNumber->setInputMask(QString::fromStdString(mask.qtInputMask));
+    // Why the number is no key (out of range, a paste refused), under the field: a
+    // disabled OK alone does not tell.
+    lNumberHint = new QLabel(this);
+    lNumberHint->setObjectName(QStringLiteral("lNumberHint"));
+    lNumberHint->setWordWrap(true);
+    lNumberHint->setStyleSheet(QStringLiteral("color: #b00000"));
+    lNumberHint->hide();
     bbGetKey = new QPushButton(QStringLiteral("Вычитать"), this);
     bbGetKey->setObjectName(QStringLiteral("bbGetKey"));
     // Enter on the focused button reads the key, as a focused button takes Enter; it
@@ -95,6 +103,7 @@ TFEditKey::TFEditKey(TFMain& owner, int typeFormat, int row)
     numberRow->addWidget(bbGetKey);
     numberRow->addStretch();
     layout->addLayout(numberRow);
+    layout->addWidget(lNumberHint);
     layout->addWidget(lDescription);
     layout->addWidget(edDescription);
     auto* buttons = new QHBoxLayout;
@@ -124,6 +133,10 @@ TFEditKey::TFEditKey(TFMain& owner, int typeFormat, int row)
     edDescription->setMinimumWidth(std::max(320, titleWidth + 100));
 
     connect(edKeyNumber, &QLineEdit::textChanged, this, &TFEditKey::edKeyNumberChange);
+    connect(edKeyNumber, &TKeyNumberEdit::PasteRefused, this, [this](const QString& reason) {
+        if (!reason.isEmpty())
+            ShowNumberHint(reason);
+    });
     connect(bbGetKey, &QPushButton::clicked, this, &TFEditKey::bbGetKeyClick);
     connect(bbOK, &QPushButton::clicked, this, &TFEditKey::bbOKClick);
     connect(bbCancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -138,6 +151,12 @@ std::string TFEditKey::EnteredNumber() const {
 
 void TFEditKey::edKeyNumberChange() {
     bbOK->setEnabled(Complete(TypeFormat, EnteredNumber()));
+    ShowNumberHint(edKeyNumber->Problem());
+}
+
+void TFEditKey::ShowNumberHint(const QString& text) {
+    lNumberHint->setText(text);
+    lNumberHint->setVisible(!text.isEmpty());
 }
 
 bool TFEditKey::RefuseIncompleteNumber() {

@@ -11,6 +11,7 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class TKeyNumberEdit;
 class TFMain;
 
 class TFEditKey : public QDialog {
@@ -26,7 +27,8 @@ class TFEditKey : public QDialog {
     KeyCode OldNumber;  // the row's code, 0 for a new key
 
     QLabel* lKeyNumber = nullptr;
-    QLineEdit* edKeyNumber = nullptr;
+    TKeyNumberEdit* edKeyNumber = nullptr;
+    QLabel* lNumberHint = nullptr;  // why the number is no key, under the field
     QPushButton* bbGetKey = nullptr;
     QLabel* lDescription = nullptr;
     QLineEdit* edDescription = nullptr;
@@ -44,6 +46,7 @@ class TFEditKey : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void ShowNumberHint(const QString& text);
     // The iButton field refuses to be left with required positions unfilled.
     bool RefuseIncompleteNumber();
     // The row has gone from the list: what is left in the dialog is a new key.

@@ -24,6 +24,7 @@
 #include <QMenuBar>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QToolBar>
@@ -50,6 +51,8 @@
 #include "ui/main/about_box.h"
 #include "ui/main/editkey.h"
 #include "ui/main/icons.h"
+#include "ui/main/key_filter.h"
+#include "ui/main/key_search_bar.h"
 #include "ui/main/updown.h"
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
@@ -392,9 +395,19 @@ void TFMain::CreateControls() {
     keysCol->addWidget(tbDBKeys);
 
     keys_ = new KeyListModel(this);
+    // The view shows what the search leaves; every row operation maps back to the whole
+    // list, so editing, deleting and the export never act on the filtered rows only.
+    keysFilter_ = new KeyFilterModel(keys_, &TypeFormat, this);
+    searchBar = new TKeySearchBar(keysFilter_, keys_, gbKeys);
+    keysCol->addWidget(searchBar);
+    auto* findShortcut = new QShortcut(QKeySequence::Find, this);
+    connect(findShortcut, &QShortcut::activated, this, [this] {
+        searchBar->edSearch->setFocus(Qt::ShortcutFocusReason);
+        searchBar->edSearch->selectAll();
+    });
     lvDB = new QTreeView(gbKeys);
     lvDB->setObjectName(QStringLiteral("lvDB"));
-    lvDB->setModel(keys_);
+    lvDB->setModel(keysFilter_);
     lvDB->setRootIsDecorated(false);
     lvDB->setItemsExpandable(false);
     lvDB->setUniformRowHeights(true);
@@ -885,7 +898,7 @@ void TFMain::RemoveKeyRow(int row) {
 
 int TFMain::SelectedRow() const {
     const QModelIndexList rows = lvDB->selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : rows.constFirst().row();
+    return rows.isEmpty() ? -1 : keysFilter_->mapToSource(rows.constFirst()).row();
 }
 
 std::optional<KeyCode> TFMain::SelectedKeyCode() const {
@@ -901,7 +914,12 @@ void TFMain::SelectRow(int row) {
         lvDB->clearSelection();
         return;
     }
-    const QModelIndex i = keys_->index(row, 0);
+    QModelIndex i = keysFilter_->mapFromSource(keys_->index(row, 0));
+    if (!i.isValid()) {
+        // The search hides the row: it ends, so that the row chosen is the row shown.
+        searchBar->Clear();
+        i = keysFilter_->mapFromSource(keys_->index(row, 0));
+    }
     lvDB->selectionModel()->select(i,
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     lvDB->setCurrentIndex(i);

@@ -28,6 +28,9 @@
 #include "core/keys/key_code.h"
 #include "ui/main/key_list_model.h"
 
+class KeyFilterModel;
+class TKeySearchBar;
+
 class QAction;
 class QFileSystemWatcher;
 class QTimer;
@@ -179,6 +182,7 @@ class TFMain : public QMainWindow {
     QToolBar* tbDBKeys;
     QToolButton *tbAdd, *tbEdit, *tbDel, *tbFindKey;
     QTreeView* lvDB;
+    TKeySearchBar* searchBar = nullptr;  // "Поиск" above lvDB, and the count of keys
     QMenu* pabDBKeys;
     QAction *miAdd, *miEdit, *miDel;
     QComboBox* cboxType;
@@ -252,6 +256,7 @@ class TFMain : public QMainWindow {
     CommandRunner* runner_ = nullptr;
     LinkControl* link_ = nullptr;
     KeyListModel* keys_ = nullptr;
+    KeyFilterModel* keysFilter_ = nullptr;
     bool editingEnabled_ = false;
     bool shown_ = false;
     void StampFile();                      // after the window's own read or write of the file
