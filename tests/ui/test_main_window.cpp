@@ -309,6 +309,16 @@ class TestMainWindow : public QObject {
         w->SelectRow(w->FindRow(0x000001));
         QCOMPARE(w->SelectedKeyCode().value_or(0), KeyCode(0x000001));
         QCOMPARE(w->lvDB->model()->rowCount(), 3);
+        // "Сохранить список в CSV..." writes the whole list, whatever the search shows.
+        w->searchBar->edSearch->setText(QStringLiteral("иванов"));
+        const QString csv = dir.filePath(QStringLiteral("list.csv"));
+        prompter->AnswerFile(csv);
+        w->actSaveCsvExecute();
+        const QByteArray bytes = ReadAll(csv);
+        QVERIFY2(bytes.startsWith("\xEF\xBB\xBF"
+                                  "Карта(ключ);Описание\r\nXX XX XXXXXX 000001;"),
+                 bytes.constData());
+        QCOMPARE(bytes.count("\r\n"), 4);
     }
 
     void cancelledOpenKeepsEverything() {

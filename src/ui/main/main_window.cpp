@@ -24,6 +24,7 @@
 #include <QMenuBar>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -34,6 +35,7 @@
 
 #include "core/keys/cp1251.h"
 #include "core/keys/journal.h"
+#include "core/keys/key_csv.h"
 #include "core/link/commands.h"
 #include "core/link/line_trace.h"
 #include "core/link/serial_port.h"
@@ -209,6 +211,9 @@ void TFMain::CreateActions() {
         make("actJournal", QStringLiteral("Журнал изменений"),
              QStringLiteral("Кто, когда и что менял в файле и контроллере"), AppIcon::Open);
     actJournal->setIcon(QIcon());
+    actSaveCsv = make("actSaveCsv", QStringLiteral("Сохранить список в CSV..."),
+                      QStringLiteral("Список карт(ключей) для электронной таблицы"), AppIcon::Open);
+    actSaveCsv->setIcon(QIcon());
     // The keys every desktop gives these actions.
     // (Some platforms' themes give none for Quit; Ctrl+Q is what Linux desktops use.)
     const auto standard = [](QKeySequence::StandardKey key, QKeyCombination fallback) {
@@ -229,6 +234,7 @@ void TFMain::CreateActions() {
     connect(actHelpProgram, &QAction::triggered, this, &TFMain::actHelpProgramExecute);
     connect(actAbout, &QAction::triggered, this, &TFMain::actAboutExecute);
     connect(actJournal, &QAction::triggered, this, &TFMain::actJournalExecute);
+    connect(actSaveCsv, &QAction::triggered, this, &TFMain::actSaveCsvExecute);
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
     file->setObjectName(QStringLiteral("miFile"));
@@ -246,6 +252,7 @@ void TFMain::CreateActions() {
     file->addAction(actSync);
     file->addAction(actReconcile);
     file->addAction(actJournal);
+    file->addAction(actSaveCsv);
     file->addSeparator();
     file->addAction(actExit);
 
@@ -684,6 +691,7 @@ void TFMain::EnableEditing(bool on) {
     miAdd->setEnabled(on && Ready.keyEditing);
     tbFindKey->setEnabled(on && Ready.findKey);
     actJournal->setEnabled(!CurrentFile.isEmpty());
+    actSaveCsv->setEnabled(!CurrentFile.isEmpty());
     editingEnabled_ = on;
     UpdateKeyButtons();
     ToolBar1->update();
@@ -1213,6 +1221,35 @@ void TFMain::actSaveExecute() {
     journal::Record(QFile::encodeName(CurrentFile).toStdString(),
                     {journal::kExport, "", "", "", journaled::KeyCount(count),
                      dialog.Outcome.empty() ? "Прервано" : dialog.Outcome});
+}
+
+void TFMain::actSaveCsvExecute() {
+    if (CurrentFile.isEmpty())
+        return;
+    FileDialogOptions options;
+    options.title = QStringLiteral("Сохранить список в CSV");
+    options.filter = QStringLiteral("Файл CSV (*.csv)|*.csv");
+    options.defaultExt = QStringLiteral("csv");
+    options.fileName = QFileInfo(CurrentFile).completeBaseName() + QStringLiteral(".csv");
+    options.overwritePrompt = true;
+    options.pathMustExist = true;
+    const QString path = Prompt().SaveFile(this, options);
+    if (path.isEmpty())
+        return;
+    // The whole list, whatever the search shows.
+    std::vector<DbKey> keys;
+    keys.reserve(keys_->Rows().size());
+    for (const KeyRow& row : keys_->Rows()) {
+        DbKey key{row.code, {}};
+        Utf8ToCp1251(row.description.toStdString(), key.description);
+        keys.push_back(std::move(key));
+    }
+    const std::string csv = KeysToCsv(TypeFormat, keys);
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) ||
+        !out.commit())
+        Prompt().Error(this, QStringLiteral("Ошибка"), out.errorString());
 }
 
 void TFMain::actJournalExecute() {

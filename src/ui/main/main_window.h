@@ -171,7 +171,8 @@ class TFMain : public QMainWindow {
     QAction *actNew, *actNewFromContr, *actOpen, *actSave, *actSync, *actReconcile, *actExit;
     QAction *actHelpProgram, *actAbout;
     QAction* actJournal;  // "Журнал изменений"
-    QMenu* miRecent;      // "Последние файлы"
+    QAction* actSaveCsv;  // "Сохранить список в CSV...": the whole list, for a spreadsheet
+    QMenu* miRecent;  // "Последние файлы"
     QToolBar* ToolBar1;
     QToolButton *tbNew, *tbOpen, *tbSave, *tbSync;
     QGroupBox* gbSettings;
@@ -200,6 +201,7 @@ class TFMain : public QMainWindow {
     void actHelpProgramExecute();
     void actAboutExecute();
     void actJournalExecute();
+    void actSaveCsvExecute();
     // Opens a file of "Последние файлы" as "&Открыть" opens the chosen one.
     bool OpenFile(const QString& path);
     void bbVardexClick();
