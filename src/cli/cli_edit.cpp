@@ -594,14 +594,13 @@ int RunRemove(CliArgs& args) {
         return CliRefused;
     if (ListedRow(model, typeFormat, code) < 0)
         return CliRefused;
-    // Deleting asks once, as the program does; without a terminal (a script) the
-    // command line itself is the operator's decision.
-    if (!args.yes && CliAskYesNo("Удаление карты(ключа)",
-                                 Printf1("Вы действительно хотите удалить карту(ключ) %s?",
-                                         Format(typeFormat, code))) == CliAnswer::No) {
-        Fail("Карта(ключ) не удалена");
-        return CliRefused;
-    }
+    // Deleting asks once, as the program does. Like every other command that destroys
+    // something, it asks or is told --yes: without a terminal it refuses.
+    if (int status = CliConfirm(
+            args, "Удаление карты(ключа)",
+            {Printf1("Вы действительно хотите удалить карту(ключ) %s?", Format(typeFormat, code))});
+        status != CliOk)
+        return status;
     if (int status = WriteKeyOnce(args, RemovingText(typeFormat, code), code, false, false);
         status != CliOk)
         return status;

@@ -22,6 +22,7 @@
 #include "core/jobs/export_job.h"
 #include "core/jobs/import_job.h"
 #include "core/jobs/job_host.h"
+#include "core/jobs/keys_guard.h"
 #include "core/jobs/load_job.h"
 #include "core/jobs/new_file_job.h"
 #include "core/jobs/reconcile_job.h"
@@ -374,9 +375,8 @@ int RunExport(CliArgs& args) {
         return Usage(ExportSynopsis);
     DbModel model;
     DbResult r = LoadDbFile(file, model);
-    if (!r || !r.error.empty()) {
-        // A file that reads only in part would wipe the keys it lost from the controller.
-        FileError(r);
+    if (const std::optional<JobBox> refusal = RefusePartialRead(r)) {
+        std::fprintf(stderr, "%s: %s\n", refusal->caption.c_str(), CliText(refusal->text).c_str());
         return CliFailed;
     }
     int typeFormat = 0;

@@ -237,7 +237,7 @@ TEST_F(CliEdit, AFailedStoreAfterTheRemovalSaysWhereThingsStand) {
 }
 
 TEST_F(CliEdit, RemoveAndTheVardexAndTheTimes) {
-    ProcessResult r = Cli({"remove", path, "XX XX XXXXXX 12ABCD"});
+    ProcessResult r = Cli({"remove", path, "--yes", "XX XX XXXXXX 12ABCD"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(sim->State().keys.empty());
     EXPECT_TRUE(File().keys.empty());
@@ -264,9 +264,20 @@ TEST_F(CliEdit, RemoveAndTheVardexAndTheTimes) {
     EXPECT_EQ(model.RetryRead, 0);
 }
 
+// Deleting is a question like clearing or exporting: with nobody to answer it and no
+// --yes, nothing is deleted and nothing reaches the controller.
+TEST_F(CliEdit, RemoveWithoutATerminalRefusesLikeTheOtherQuestions) {
+    ProcessResult r = Cli({"remove", path, "12ABCD"});
+    EXPECT_EQ(r.status, 5) << r.err;
+    EXPECT_NE(r.err.find("нет терминала"), std::string::npos) << r.err;
+    EXPECT_TRUE(Requests(sim->Log()).empty());
+    EXPECT_EQ(File().keys.size(), 1u);
+    EXPECT_EQ(sim->State().keys.size(), 1u);
+}
+
 TEST_F(CliEdit, AFailedWriteLeavesTheFileAlone) {
     sim->Fault("silence");
-    ProcessResult r = Cli({"remove", path, "12ABCD"});
+    ProcessResult r = Cli({"remove", path, "--yes", "12ABCD"});
     EXPECT_EQ(r.status, 14);
     EXPECT_EQ(File().keys.size(), 1u);
 }
