@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "core/link/command_set.h"
 #include "core/link/commands.h"
@@ -167,17 +168,39 @@ TEST(TCommands, RequesterGoneMeanwhile) {
     EXPECT_EQ(next.WaitFor(1)[0].result, Ok);
 }
 
+// The worker stopped with one request on the line and one waiting: the first runs to its
+// end, the second is answered as never sent. Every requester hears once; a loop host
+// waiting for its completion would otherwise wait for ever.
 TEST(TCommands, StopsWithRequestInFlight) {
     ScriptedLine line;
+    std::promise<void> release, onLine;
+    std::shared_future<void> released = release.get_future().share();
+    std::future<void> sent = onLine.get_future();
+    bool first = true;
+    line.responder = [released, &onLine, &first](const ByteVector&) {
+        if (first)
+            onLine.set_value();
+        first = false;
+        released.wait();
+        return ScriptedReply{ReplyFrame(0x01)};
+    };
     Results results;
+    std::thread later([&release] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        release.set_value();
+    });
     {
         TCommands worker(line);
         const RequestFrame f = MakeClearAll();
         worker.Load(f.header, f.data, results.Sink());
         worker.Load(f.header, f.data, results.Sink());
+        sent.wait();  // the first is on the line
     }
-    // Whatever was in flight finished or was abandoned; nothing hangs.
-    SUCCEED();
+    later.join();
+    const auto got = results.WaitFor(2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].result, Ok);
+    EXPECT_EQ(got[1].result, WriteFailed);
 }
 
 }  // namespace

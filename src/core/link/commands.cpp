@@ -78,6 +78,16 @@ void TCommands::Execute() {
             std::unique_lock lock(d->mutex);
             d->wake.wait(lock, [this] { return d->terminated || !d->queue.empty(); });
             if (d->terminated) {
+                // A request still waiting never goes out; its requester hears so, rather
+                // than waiting for an answer that cannot come.
+                std::deque<Loaded> dropped;
+                dropped.swap(d->queue);
+                lock.unlock();
+                for (Loaded& left : dropped) {
+                    if (left.done) {
+                        left.done(WriteFailed, FrameHeader{}, FrameData{});
+                    }
+                }
                 return;
             }
             Loaded next = std::move(d->queue.front());
