@@ -8,13 +8,13 @@
 #include <QTest>
 #include <QTimer>
 
-#include "ui/seams/prompter.h"
+#include "core/link/serial_port.h"
 #include "fakes.h"
+#include "support/sim_process.h"
 #include "ui/dialogs/findkey.h"
 #include "ui/dialogs/getkey.h"
 #include "ui/dialogs/getvardex.h"
-#include "core/link/serial_port.h"
-#include "support/sim_process.h"
+#include "ui/seams/prompter.h"
 
 namespace {
 
@@ -203,6 +203,28 @@ class TestCapture : public QObject {
         QCOMPARE(int(write.header[1]), 0x22);
         QCOMPARE(int(write.header[3]), 0xFF);
         QCOMPARE(Payload(write), std::vector<int>(12, 0xFF));
+    }
+
+    // While the dialog waits, "Сбросить" has the focus; Enter must not reset the vardex
+    // (OK is the default and is disabled until a vardex is read or reset).
+    void enterWhileTheVardexDialogWaitsResetsNothing() {
+        runner.makeReply = Reader{1000, 0};
+        TFGetVardex dialog(
+            nullptr, 0, 0x123456, [](KeyCode) { return false; }, runner);
+        bool checked = false;
+        OnModal<TFGetVardex>([&checked](TFGetVardex* d) {
+            d->bbClear->setFocus();
+            QTest::keyClick(d->bbClear, Qt::Key_Return);
+            QTest::keyClick(d, Qt::Key_Enter);
+            QCOMPARE(d->NewVardex, KeyCode(0x123456));
+            QVERIFY(!d->bbOK->isEnabled());
+            QVERIFY(d->isVisible());
+            QVERIFY(d->Waiting());
+            checked = true;
+            d->bbCancel->click();
+        });
+        QVERIFY(!dialog.Run());
+        QVERIFY(checked);
     }
 
     void vardexAlreadyInTheListIsRefusedAndTheDialogStays() {

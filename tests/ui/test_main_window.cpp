@@ -454,6 +454,8 @@ class TestMainWindow : public QObject {
         QCOMPARE(r[first + 1].text,
                  QStringLiteral("Внимание! Все данные в контроллере будут удалены!\rПродолжить?"));
         QCOMPARE(r[first + 1].icon, PromptIcon::Warning);
+        // Two Enters never clear the controller: the warning's default is No.
+        QCOMPARE(r[first + 1].buttons, PromptButtons::YesNoDefaultNo);
         const FileDialogOptions& dialogOptions = r[first + 2].dialogOptions;
         QCOMPARE(r[first + 2].kind, ScriptedPrompter::Record::Save);
         QCOMPARE(dialogOptions.title, QStringLiteral("Укажите имя нового файла"));

@@ -90,6 +90,31 @@ class TestShell : public QObject {
         QVERIFY(buttons[0] == QStringLiteral("ОК") || buttons[0] == QStringLiteral("OK"));
     }
 
+    // The warning that follows the question before the controller is cleared: Enter on
+    // it answers No, so that two Enters never clear the controller.
+    void enterOnTheWarningAnswersNo() {
+        QtPrompter prompter;
+        QTimer::singleShot(0, [&]() {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        QCOMPARE(prompter.Message(nullptr, QStringLiteral("Экспорт в контроллер"),
+                                  QStringLiteral("Внимание! Все данные в контроллере будут "
+                                                 "перезаписаны!\rПродолжить?"),
+                                  PromptIcon::Warning, PromptButtons::YesNoDefaultNo),
+                 PromptAnswer::No);
+        QTimer::singleShot(0, [&]() {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        QCOMPARE(prompter.Message(nullptr, QStringLiteral("Удаление карты(ключа)"),
+                                  QStringLiteral("Вы действительно хотите удалить карту(ключ)?"),
+                                  PromptIcon::Question, PromptButtons::YesNo),
+                 PromptAnswer::Yes);
+    }
+
     void saveDialogIsRussianWithTheGivenNameAndFilter() {
         QtPrompter prompter;
         FileDialogOptions dialogOptions;

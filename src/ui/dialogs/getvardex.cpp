@@ -3,8 +3,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "ui/seams/prompter.h"
 #include "ui/dialogs/keysave.h"
+#include "ui/seams/prompter.h"
 
 TFGetVardex::TFGetVardex(QWidget* owner, int typeFormat, KeyCode oldVardex,
                          std::function<bool(KeyCode)> inKeyList, CommandRunner& runner)
@@ -16,6 +16,9 @@ TFGetVardex::TFGetVardex(QWidget* owner, int typeFormat, KeyCode oldVardex,
       NewVardex(oldVardex),
       inKeyList_(std::move(inKeyList)) {
     edGetKey = edKey;
+    // "Сбросить" has the focus while the dialog waits; Enter must not reset the vardex
+    // then. Enter belongs to OK, and does nothing while OK is disabled.
+    bbClear->setAutoDefault(false);
     connect(bbOK, &QPushButton::clicked, this, &TFGetVardex::bbOKClick);
     connect(bbClear, &QPushButton::clicked, this, &TFGetVardex::bbClearClick);
 }

@@ -28,7 +28,8 @@ bool Prompter::AskYesNo(QWidget* owner, const QString& caption, const QString& t
 bool Prompter::ConfirmTwice(QWidget* owner, const QString& caption, const QString& question,
                             const QString& warning) {
     return AskYesNo(owner, caption, question, PromptIcon::Question) &&
-           AskYesNo(owner, caption, warning, PromptIcon::Warning);
+           Message(owner, caption, warning, PromptIcon::Warning, PromptButtons::YesNoDefaultNo) ==
+               PromptAnswer::Yes;
 }
 
 QString ScreenText(const QString& text) {
@@ -80,15 +81,16 @@ PromptAnswer QtPrompter::Message(QWidget* owner, const QString& caption, const Q
             box.setIcon(QMessageBox::Question);
             break;
     }
-    if (buttons == PromptButtons::YesNo) {
+    const bool yesNo = buttons != PromptButtons::Ok;
+    if (yesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(buttons == PromptButtons::YesNo ? QMessageBox::Yes : QMessageBox::No);
         box.setEscapeButton(QMessageBox::No);
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }
     const int r = box.exec();
-    if (buttons == PromptButtons::YesNo) {
+    if (yesNo) {
         return r == QMessageBox::Yes ? PromptAnswer::Yes : PromptAnswer::No;
     }
     return PromptAnswer::Ok;

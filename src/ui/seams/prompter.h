@@ -12,7 +12,8 @@
 class QWidget;
 
 enum class PromptIcon { Information, Warning, Error, Question };
-enum class PromptButtons { Ok, YesNo };
+// YesNoDefaultNo: a question whose Yes destroys something; Enter answers No.
+enum class PromptButtons { Ok, YesNo, YesNoDefaultNo };
 enum class PromptAnswer { Ok, Yes, No, Cancel };
 
 // A save or open dialog as the windows describe it. `filter` is written as
@@ -46,7 +47,8 @@ class Prompter {
     void Warning(QWidget* owner, const QString& caption, const QString& text);
     bool AskYesNo(QWidget* owner, const QString& caption, const QString& text,
                   PromptIcon icon = PromptIcon::Question);
-    // Clearing or overwriting the controller asks twice: the question, then a warning.
+    // Clearing or overwriting the controller asks twice: the question, then a warning
+    // ("Внимание! …") whose default is No, so that two Enters never clear the controller.
     bool ConfirmTwice(QWidget* owner, const QString& caption, const QString& question,
                       const QString& warning);
 };
