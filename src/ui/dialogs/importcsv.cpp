@@ -1,0 +1,212 @@
+#include "ui/dialogs/importcsv.h"
+
+#include <QFile>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSplitter>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "ui/seams/prompter.h"
+
+namespace {
+
+constexpr int RowRole = Qt::UserRole;  // the row's index in the preview
+const QString Caption = QStringLiteral("Импорт из CSV");
+
+QString Q(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+}  // namespace
+
+TFImportCsv::TFImportCsv(QWidget* owner, CommandRunner& runner, std::function<void()> closeLink,
+                         std::string databasePath, int typeFormat, CsvImport preview,
+                         WrittenKeys written)
+    : TJobDialog(owner, runner, std::move(closeLink)),
+      path_(std::move(databasePath)),
+      typeFormat_(typeFormat),
+      preview_(std::move(preview)),
+      written_(std::move(written)) {
+    setObjectName(QStringLiteral("TFImportCsv"));
+    setWindowTitle(Caption);
+    resize(720, 560);
+
+    auto* layout = new QVBoxLayout(this);
+    auto* split = new QSplitter(Qt::Vertical, this);
+
+    auto* listPane = new QWidget(split);
+    auto* listLayout = new QVBoxLayout(listPane);
+    listLayout->setContentsMargins(0, 0, 0, 0);
+    lvLines = new QTreeWidget(listPane);
+    lvLines->setObjectName(QStringLiteral("lvLines"));
+    lvLines->setColumnCount(4);
+    lvLines->setHeaderLabels({QStringLiteral("Строка"), QStringLiteral("Карта(ключ)"),
+                              QStringLiteral("Описание"), QStringLiteral("Итог")});
+    lvLines->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    lvLines->setRootIsDecorated(false);
+    lvLines->setUniformRowHeights(true);  // 65,535 lines lay out at once
+    lvLines->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listLayout->addWidget(lvLines, 1);
+
+    auto* below = new QHBoxLayout;
+    lSummary = new QLabel(listPane);
+    lSummary->setObjectName(QStringLiteral("lSummary"));
+    lSummary->setWordWrap(true);
+    below->addWidget(lSummary, 1);
+    bbSaveRefused = new QPushButton(QStringLiteral("Сохранить отказы в CSV..."), listPane);
+    bbSaveRefused->setObjectName(QStringLiteral("bbSaveRefused"));
+    bbSaveRefused->setAutoDefault(false);
+    bbSaveRefused->setEnabled(preview_.Count(CsvFate::Refused) > 0);
+    below->addWidget(bbSaveRefused);
+    listLayout->addLayout(below);
+    split->addWidget(listPane);
+    split->addWidget(MakeLog());
+    layout->addWidget(split, 1);
+
+    layout->addWidget(MakeProgressBar(1));
+    layout->addWidget(MakeButtons(QStringLiteral("Импортировать")));
+    connect(bbOK, &QPushButton::clicked, this, &TFImportCsv::bbOKClick);
+    connect(bbSaveRefused, &QPushButton::clicked, this, &TFImportCsv::bbSaveRefusedClick);
+    connect(lvLines, &QTreeWidget::itemChanged, this,
+            [this](QTreeWidgetItem* item, int) { ItemChanged(item); });
+    ShowRows();
+}
+
+QString TFImportCsv::FateText(const CsvRow& row) {
+    QString text = Q(CsvFateText(row.fate));
+    if (row.fate == CsvFate::Update)
+        text += QStringLiteral(" (было «") + Q(row.oldDescription) + QStringLiteral("»)");
+    if (!row.reason.empty())
+        text += QStringLiteral(": ") + Q(row.reason);
+    return text;
+}
+
+void TFImportCsv::ShowRows() {
+    const QSignalBlocker block(lvLines);
+    QList<QTreeWidgetItem*> items;
+    items.reserve(static_cast<int>(preview_.rows.size()));
+    for (std::size_t i = 0; i < preview_.rows.size(); ++i) {
+        const CsvRow& row = preview_.rows[i];
+        auto* item = new QTreeWidgetItem();
+        item->setText(0, QString::number(row.line));
+        item->setText(1, Q(row.numberText));
+        item->setText(2, Q(row.description));
+        item->setText(3, FateText(row));
+        item->setData(0, RowRole, static_cast<qulonglong>(i));
+        if (row.fate == CsvFate::New || row.fate == CsvFate::Update) {
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+            item->setCheckState(0, row.selected ? Qt::Checked : Qt::Unchecked);
+        } else {
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        }
+        items.append(item);
+    }
+    lvLines->addTopLevelItems(items);
+    UpdateControls();
+}
+
+void TFImportCsv::ItemChanged(QTreeWidgetItem* item) {
+    const auto i = item->data(0, RowRole).toULongLong();
+    if (import_ || i >= preview_.rows.size())
+        return;
+    preview_.rows[i].selected = item->checkState(0) == Qt::Checked;
+    UpdateControls();
+}
+
+void TFImportCsv::UpdateControls() {
+    const std::size_t newKeys = CsvNewKeys(preview_).size();
+    const std::size_t updates = CsvUpdates(preview_).size();
+    bbOK->setEnabled(!import_ && newKeys + updates > 0);
+    if (import_)
+        return;
+    lSummary->setText(QStringLiteral("Новых: %1, уже в файле: %2, новых описаний: %3, повторов: "
+                                     "%4, отказов: %5\rОтмечено: в контроллер и файл %6, "
+                                     "описаний %7")
+                          .arg(preview_.Count(CsvFate::New))
+                          .arg(preview_.Count(CsvFate::Same))
+                          .arg(preview_.Count(CsvFate::Update))
+                          .arg(preview_.Count(CsvFate::Duplicate))
+                          .arg(preview_.Count(CsvFate::Refused))
+                          .arg(newKeys)
+                          .arg(updates)
+                          .replace(QLatin1Char('\r'), QLatin1Char('\n')));
+}
+
+void TFImportCsv::bbOKClick() {
+    if (import_)
+        return;
+    ImportPlan plan{path_, typeFormat_, CsvNewKeys(preview_), CsvUpdates(preview_)};
+    if (plan.newKeys.empty() && plan.updates.empty())
+        return;
+    std::string question =
+        "Добавить в контроллер и в файл карт(ключей): " + std::to_string(plan.newKeys.size());
+    if (!plan.updates.empty())
+        question += "\rИзменить в файле описаний: " + std::to_string(plan.updates.size());
+    if (!AskYesNo({Caption.toStdString(), question + "\rПродолжить?", BoxIcon::Question}))
+        return;
+    auto job = std::make_unique<TImportJob>(*this, std::move(plan));
+    import_ = job.get();
+    import_->Written = [this](const std::vector<DbKey>& added, const std::vector<DbKey>& updated) {
+        if (written_)
+            written_(added, updated);
+    };
+    SetJob(std::move(job));
+    // The ticks hold still once the writing has begun.
+    lvLines->setEnabled(false);
+    UpdateControls();
+    import_->Start();
+}
+
+void TFImportCsv::bbSaveRefusedClick() {
+    FileDialogOptions options;
+    options.title = QStringLiteral("Сохранить отказанные строки");
+    options.filter = QStringLiteral("Файл CSV(*.csv)|*.csv");
+    options.defaultExt = QStringLiteral("*.csv");
+    options.fileName = QStringLiteral("refused.csv");
+    options.overwritePrompt = true;
+    options.pathMustExist = true;
+    const QString path = AppPrompter().SaveFile(this, options);
+    if (path.isEmpty())
+        return;
+    const std::string csv = RefusedRowsToCsv(preview_);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        f.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) ||
+        !f.flush()) {
+        AppPrompter().Error(this, Caption,
+                            QStringLiteral("Не удалось записать ") + path + QStringLiteral(":\r") +
+                                f.errorString());
+    }
+}
+
+void TFImportCsv::Ended() {
+    lvLines->setEnabled(true);
+    lSummary->setText(Q(import_->Summary()).replace(QLatin1Char('\r'), QLatin1Char('\n')));
+    bbCancel->setText(QStringLiteral("Закрыть"));
+}
+
+void TFImportCsv::Finished(const JobBox& box) {
+    Ended();
+    TJobDialog::Finished(box);
+}
+
+void TFImportCsv::Failed(const JobBox& box) {
+    Ended();
+    TJobDialog::Failed(box);
+}
+
+void TFImportCsv::CloseJob(JobEnd end) {
+    if (import_ && end == JobEnd::Cancel && bbCancel->text() != QStringLiteral("Закрыть")) {
+        Ended();
+        ShowBox(
+            {Caption.toStdString(), "Импорт прерван\r" + import_->Summary(), BoxIcon::Information});
+        return;
+    }
+    TJobDialog::CloseJob(end);
+}
