@@ -166,8 +166,8 @@ void TFImportCsv::bbOKClick() {
 void TFImportCsv::bbSaveRefusedClick() {
     FileDialogOptions options;
     options.title = QStringLiteral("Сохранить отказанные строки");
-    options.filter = QStringLiteral("Файл CSV(*.csv)|*.csv");
-    options.defaultExt = QStringLiteral("*.csv");
+    options.filter = QStringLiteral("Файл CSV (*.csv)|*.csv");
+    options.defaultExt = QStringLiteral("csv");
     options.fileName = QStringLiteral("refused.csv");
     options.overwritePrompt = true;
     options.pathMustExist = true;

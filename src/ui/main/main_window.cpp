@@ -214,6 +214,14 @@ void TFMain::CreateActions() {
     actSaveCsv = make("actSaveCsv", QStringLiteral("Сохранить список в CSV..."),
                       QStringLiteral("Список карт(ключей) для электронной таблицы"), AppIcon::Open);
     actSaveCsv->setIcon(QIcon());
+    actImportCsv = make("actImportCsv", QStringLiteral("Импорт из CSV..."),
+                        QStringLiteral("Добавить карты(ключи) из файла CSV в контроллер и файл"),
+                        AppIcon::Open);
+    actImportCsv->setIcon(QIcon());
+    actEnrol = make("actEnrol", QStringLiteral("Регистрация карт(ключей)"),
+                    QStringLiteral("Добавлять карты(ключи), поднося их к считывателю по одной"),
+                    AppIcon::Sync);
+    actEnrol->setIcon(QIcon());
     // The keys every desktop gives these actions.
     // (Some platforms' themes give none for Quit; Ctrl+Q is what Linux desktops use.)
     const auto standard = [](QKeySequence::StandardKey key, QKeyCombination fallback) {
@@ -235,6 +243,8 @@ void TFMain::CreateActions() {
     connect(actAbout, &QAction::triggered, this, &TFMain::actAboutExecute);
     connect(actJournal, &QAction::triggered, this, &TFMain::actJournalExecute);
     connect(actSaveCsv, &QAction::triggered, this, &TFMain::actSaveCsvExecute);
+    connect(actImportCsv, &QAction::triggered, this, &TFMain::actImportCsvExecute);
+    connect(actEnrol, &QAction::triggered, this, &TFMain::actEnrolExecute);
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
     file->setObjectName(QStringLiteral("miFile"));
@@ -251,8 +261,10 @@ void TFMain::CreateActions() {
     file->addSeparator();
     file->addAction(actSync);
     file->addAction(actReconcile);
+    file->addAction(actEnrol);
     file->addAction(actJournal);
     file->addAction(actSaveCsv);
+    file->addAction(actImportCsv);
     file->addSeparator();
     file->addAction(actExit);
 
@@ -692,6 +704,8 @@ void TFMain::EnableEditing(bool on) {
     tbFindKey->setEnabled(on && Ready.findKey);
     actJournal->setEnabled(!CurrentFile.isEmpty());
     actSaveCsv->setEnabled(!CurrentFile.isEmpty());
+    actImportCsv->setEnabled(on);
+    actEnrol->setEnabled(on);
     editingEnabled_ = on;
     UpdateKeyButtons();
     ToolBar1->update();

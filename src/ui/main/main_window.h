@@ -172,6 +172,8 @@ class TFMain : public QMainWindow {
     QAction *actHelpProgram, *actAbout;
     QAction* actJournal;  // "Журнал изменений"
     QAction* actSaveCsv;  // "Сохранить список в CSV...": the whole list, for a spreadsheet
+    QAction* actImportCsv;  // "Импорт из CSV..."                -> TFImportCsv (main_bulk.cpp)
+    QAction* actEnrol;  // "Регистрация карт(ключей)"       -> TFEnrol (main_bulk.cpp)
     QMenu* miRecent;  // "Последние файлы"
     QToolBar* ToolBar1;
     QToolButton *tbNew, *tbOpen, *tbSave, *tbSync;
@@ -202,6 +204,8 @@ class TFMain : public QMainWindow {
     void actAboutExecute();
     void actJournalExecute();
     void actSaveCsvExecute();
+    void actImportCsvExecute();
+    void actEnrolExecute();
     // Opens a file of "Последние файлы" as "&Открыть" opens the chosen one.
     bool OpenFile(const QString& path);
     void bbVardexClick();

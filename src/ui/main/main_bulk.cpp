@@ -1,0 +1,105 @@
+// The window's two bulk enrolments: "Импорт из CSV..." and "Регистрация карт(ключей)".
+// Each reads the file whole, then hands it to its dialog, which hosts the core job.
+#include <QFile>
+#include <QFileInfo>
+
+#include "core/jobs/keys_guard.h"
+#include "core/keys/cp1251.h"
+#include "core/keys/key_csv.h"
+#include "ui/dialogs/enrol.h"
+#include "ui/dialogs/importcsv.h"
+#include "ui/main/main_window.h"
+#include "ui/seams/prompter.h"
+
+namespace {
+
+QString Q(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+// The open file read whole from disk; nothing when it reads only in part, which has been
+// told to the operator: the keys after a bad entry would count as new.
+std::optional<DbModel> ReadWhole(QWidget* owner, const QString& path) {
+    DbModel model;
+    const DbResult read = ::LoadDbFile(QFile::encodeName(path).toStdString(), model);
+    if (auto refused = RefusePartialRead(read)) {
+        AppPrompter().Error(owner, Q(refused->caption), Q(refused->text));
+        return std::nullopt;
+    }
+    return model;
+}
+
+}  // namespace
+
+void TFMain::actImportCsvExecute() {
+    if (!FileOpen || CurrentFile.isEmpty())
+        return;
+    const QString caption = QStringLiteral("Импорт из CSV");
+    FileDialogOptions options;
+    options.title = caption;
+    options.filter = QStringLiteral("Файл CSV (*.csv)|*.csv");
+    options.defaultExt = QStringLiteral("csv");
+    options.directory = LastFolder();
+    options.fileMustExist = true;
+    const QString csvPath = Prompt().OpenFile(this, options);
+    if (csvPath.isEmpty())
+        return;
+    RememberFolderOf(csvPath);
+    QFile csv(csvPath);
+    if (!csv.open(QIODevice::ReadOnly)) {
+        Prompt().Error(this, caption,
+                       QStringLiteral("Не удалось открыть ") + csvPath + QStringLiteral(":\r") +
+                           csv.errorString());
+        return;
+    }
+    const QByteArray bytes = csv.readAll();
+    ReloadIfChanged();
+    const std::optional<DbModel> model = ReadWhole(this, CurrentFile);
+    if (!model)
+        return;
+    CsvImport preview = PreviewCsvImport(std::string_view(bytes.constData(), bytes.size()),
+                                         TypeFormat, model->keys);
+    if (!preview.error.empty()) {
+        Prompt().Error(this, caption, csvPath + QStringLiteral(":\r") + Q(preview.error));
+        return;
+    }
+    LinkHold link(*this);
+    if (!link)
+        return;
+    TFImportCsv dialog(
+        this, Runner(), [this] { CloseLink(); }, QFile::encodeName(CurrentFile).toStdString(),
+        TypeFormat, std::move(preview),
+        [this](const std::vector<DbKey>& added, const std::vector<DbKey>& updated) {
+            for (const DbKey& key : added) {
+                if (FindRow(key.code) < 0)
+                    AddKeyRow(key.code, Q(Cp1251ToUtf8(key.description)));
+            }
+            for (const DbKey& key : updated) {
+                if (const int row = FindRow(key.code); row >= 0)
+                    UpdateKeyRow(row, key.code, Q(Cp1251ToUtf8(key.description)));
+            }
+            StampFile();
+        });
+    dialog.Run();
+}
+
+void TFMain::actEnrolExecute() {
+    if (!FileOpen || CurrentFile.isEmpty())
+        return;
+    ReloadIfChanged();
+    const std::optional<DbModel> model = ReadWhole(this, CurrentFile);
+    if (!model)
+        return;
+    LinkHold link(*this);
+    if (!link)
+        return;
+    TFEnrol dialog(
+        this, Runner(), [this] { CloseLink(); }, QFile::encodeName(CurrentFile).toStdString(),
+        TypeFormat, model->keys,
+        [this](KeyCode code, const QString& description) {
+            if (FindRow(code) < 0)
+                AddKeyRow(code, description);
+            StampFile();
+        });
+    dialog.Run();
+}
