@@ -761,11 +761,7 @@ int RunImport(CliArgs& args) {
         printJson(nullptr);
         return CliOk;
     }
-    std::string question =
-        "Добавить в контроллер и в файл карт(ключей): " + std::to_string(plan.newKeys.size());
-    if (!plan.updates.empty())
-        question += "\rИзменить в файле описаний: " + std::to_string(plan.updates.size());
-    int status = CliConfirm(args, "Импорт из CSV", {question + "\rПродолжить?"});
+    int status = CliConfirm(args, "Импорт из CSV", {ImportQuestion(plan)});
     if (status != CliOk)
         return status;
 

@@ -14,6 +14,14 @@ const char* const FailCaption = "Ошибка при импорте";
 
 }  // namespace
 
+std::string ImportQuestion(const ImportPlan& plan) {
+    std::string question =
+        "Добавить в контроллер и в файл карт(ключей): " + std::to_string(plan.newKeys.size());
+    if (!plan.updates.empty())
+        question += "\rИзменить в файле описаний: " + std::to_string(plan.updates.size());
+    return question + "\rПродолжить?";
+}
+
 TImportJob::TImportJob(TJobHost& host, ImportPlan plan, Clock clock)
     : TJob(host), plan_(std::move(plan)), clock_(std::move(clock)) {
     if (!clock_)

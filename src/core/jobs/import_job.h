@@ -22,6 +22,10 @@ struct ImportPlan {
     std::vector<DbKey> updates;  // descriptions for the file only
 };
 
+// The one question before an import: how many keys go to the controller and the file,
+// how many descriptions change, "Продолжить?".
+std::string ImportQuestion(const ImportPlan& plan);
+
 class TImportJob : public TJob {
   public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;

@@ -144,11 +144,7 @@ void TFImportCsv::bbOKClick() {
     ImportPlan plan{path_, typeFormat_, CsvNewKeys(preview_), CsvUpdates(preview_)};
     if (plan.newKeys.empty() && plan.updates.empty())
         return;
-    std::string question =
-        "Добавить в контроллер и в файл карт(ключей): " + std::to_string(plan.newKeys.size());
-    if (!plan.updates.empty())
-        question += "\rИзменить в файле описаний: " + std::to_string(plan.updates.size());
-    if (!AskYesNo({Caption.toStdString(), question + "\rПродолжить?", BoxIcon::Question}))
+    if (!AskYesNo({Caption.toStdString(), ImportQuestion(plan), BoxIcon::Question}))
         return;
     auto job = std::make_unique<TImportJob>(*this, std::move(plan));
     import_ = job.get();
