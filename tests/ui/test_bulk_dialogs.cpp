@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -168,10 +169,13 @@ class TestBulkDialogs : public QObject {
         prompter->AnswerBox(PromptAnswer::Yes);
         d.bbOK->click();
         QTRY_COMPARE(runner->sent.size(), size_t(1));
+        QVERIFY(d.lTimeLeft->text().isEmpty());
+        runner->Release();  // the first key stored: two to go at its pace
+        QVERIFY(QRegularExpression(QStringLiteral("^Осталось примерно: \\d+:\\d\\d$"))
+                    .match(d.lTimeLeft->text())
+                    .hasMatch());
         d.bbCancel->click();  // the job is running: the dialog stays
         QVERIFY(d.isVisible());
-        runner->hold = false;
-        runner->Release();
         QTRY_COMPARE_WITH_TIMEOUT(d.bbCancel->text(), QStringLiteral("Закрыть"), 5000);
         QCOMPARE(Writes(*runner), (std::vector<KeyCode>{0x30}));
         QVERIFY(d.isVisible());
@@ -179,6 +183,7 @@ class TestBulkDialogs : public QObject {
             QStringLiteral("Импорт прерван\rДобавлено карт(ключей): 1 из 3")));
         QCOMPARE(DescriptionOf(db, 0x30), QStringLiteral(""));
         QCOMPARE(DescriptionOf(db, 0x31), QStringLiteral("<none>"));
+        QVERIFY(d.lTimeLeft->text().isEmpty());
         d.bbCancel->click();
         QVERIFY(!d.isVisible());
     }

@@ -69,6 +69,9 @@ TFImportCsv::TFImportCsv(QWidget* owner, CommandRunner& runner, std::function<vo
     split->addWidget(MakeLog());
     layout->addWidget(split, 1);
 
+    lTimeLeft = new QLabel(this);
+    lTimeLeft->setObjectName(QStringLiteral("lTimeLeft"));
+    layout->addWidget(lTimeLeft);
     layout->addWidget(MakeProgressBar(1));
     layout->addWidget(MakeButtons(QStringLiteral("Импортировать")));
     connect(bbOK, &QPushButton::clicked, this, &TFImportCsv::bbOKClick);
@@ -156,6 +159,7 @@ void TFImportCsv::bbOKClick() {
     // The ticks hold still once the writing has begun.
     lvLines->setEnabled(false);
     UpdateControls();
+    started_.start();
     import_->Start();
 }
 
@@ -182,9 +186,21 @@ void TFImportCsv::bbSaveRefusedClick() {
 }
 
 void TFImportCsv::Ended() {
+    lTimeLeft->clear();
     lvLines->setEnabled(true);
     lSummary->setText(Q(import_->Summary()).replace(QLatin1Char('\r'), QLatin1Char('\n')));
     bbCancel->setText(QStringLiteral("Закрыть"));
+}
+
+void TFImportCsv::SetProgressPosition(int position) {
+    TJobDialog::SetProgressPosition(position);
+    if (!import_ || position <= 0 || !started_.isValid())
+        return;
+    const qint64 left = started_.elapsed() * (ProgressBar->maximum() - position) / position;
+    const qint64 seconds = (left + 999) / 1000;
+    lTimeLeft->setText(QStringLiteral("Осталось примерно: %1:%2")
+                           .arg(seconds / 60)
+                           .arg(seconds % 60, 2, 10, QLatin1Char('0')));
 }
 
 void TFImportCsv::Finished(const JobBox& box) {

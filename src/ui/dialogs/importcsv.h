@@ -4,6 +4,7 @@
 // refused lines can be saved as CSV to be put right in a spreadsheet.
 #pragma once
 
+#include <QElapsedTimer>
 #include <functional>
 #include <string>
 #include <vector>
@@ -29,6 +30,7 @@ class TFImportCsv : public TJobDialog {
     QTreeWidget* lvLines = nullptr;  // one row per line: line, number, description, fate
     QLabel* lSummary = nullptr;      // the count of each fate, then the job's summary
     QPushButton* bbSaveRefused = nullptr;
+    QLabel* lTimeLeft = nullptr;  // "Осталось примерно: 1:40" while the keys are sent
 
     // Null until "Импортировать" was answered Yes.
     TImportJob* Import() const { return import_; }
@@ -38,6 +40,8 @@ class TFImportCsv : public TJobDialog {
 
     void Finished(const JobBox& box) override;
     void Failed(const JobBox& box) override;
+    // The time left follows the progress, at the pace the keys have gone so far.
+    void SetProgressPosition(int position) override;
     // A cancelled import keeps the dialog open with its summary.
     void CloseJob(JobEnd end) override;
 
@@ -55,4 +59,5 @@ class TFImportCsv : public TJobDialog {
     CsvImport preview_;
     WrittenKeys written_;
     TImportJob* import_ = nullptr;
+    QElapsedTimer started_;
 };
