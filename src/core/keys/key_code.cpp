@@ -61,6 +61,8 @@ void ScanEmMarine(std::string_view entered, std::int64_t& facility, std::int64_t
     ScanDecimal(entered, pos, 5, number);
 }
 
+}  // namespace
+
 void AppendHex(std::string& out, KeyCode code) {
     char digits[8];
     int n = 0;
@@ -86,8 +88,6 @@ void AppendDecimal(std::string& out, unsigned value, int width) {
     while (n > 0)
         out.push_back(digits[--n]);
 }
-
-}  // namespace
 
 const char* TypeFormatCaption(int typeFormat) {
     // Any stored value other than 0 shows numbers as EM-Marine.

@@ -16,6 +16,11 @@ const char* TypeFormatCaption(int typeFormat);
 
 // "XX XX XXXXXX %06X" or "%03d,%05d".
 std::string Format(int typeFormat, KeyCode code);
+
+// The pieces of the shown forms, appended without allocating: six upper-case hexadecimal
+// digits (more when the code is wider), and a decimal zero-padded to `width`.
+void AppendHex(std::string& out, KeyCode code);
+void AppendDecimal(std::string& out, unsigned value, int width);
 // Appends the same text to `out`, for building long lists without temporaries.
 void AppendFormatted(std::string& out, int typeFormat, KeyCode code);
 

@@ -72,33 +72,6 @@ std::string NumberPart(std::string_view text) {
     return out;
 }
 
-void AppendHex(std::string& out, KeyCode code) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    char digits[8];
-    int n = 0;
-    do {
-        digits[n++] = kDigits[code & 0xF];
-        code >>= 4;
-    } while (code != 0);
-    for (int i = n; i < 6; ++i)
-        out.push_back('0');
-    while (n > 0)
-        out.push_back(digits[--n]);
-}
-
-void AppendDecimal(std::string& out, unsigned value, int width) {
-    char digits[10];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    for (int i = n; i < width; ++i)
-        out.push_back('0');
-    while (n > 0)
-        out.push_back(digits[--n]);
-}
-
 }  // namespace
 
 std::string FoldCp1251(std::string_view cp1251) {
