@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <QSortFilterProxyModel>
 #include <QTreeView>
 
 #include "core/keys/cp1251.h"
@@ -19,6 +20,7 @@
 #include "core/keys/journal.h"
 #include "fakes.h"
 #include "ui/main/editkey.h"
+#include "ui/main/key_number_edit.h"
 #include "ui/main/main_window.h"
 #include "ui/main/updown.h"
 #include "ui/seams/prompter.h"
@@ -226,7 +228,10 @@ class TestDesk : public QObject {
         const int row = w->FindRow(0xFFFFFE);
         QVERIFY(row >= 0);
         QCOMPARE(w->SelectedRow(), row);
-        const QRect shown = w->lvDB->visualRect(w->Keys()->index(row, 0));
+        // The view shows the list through the search's filter.
+        auto* view = qobject_cast<QSortFilterProxyModel*>(w->lvDB->model());
+        QVERIFY(view);
+        const QRect shown = w->lvDB->visualRect(view->mapFromSource(w->Keys()->index(row, 0)));
         QVERIFY(w->lvDB->viewport()->rect().intersects(shown));
     }
 
