@@ -13,6 +13,9 @@
 #include <QLabel>
 #include <QShortcut>
 #include <atomic>
+
+#include <sys/wait.h>
+#include <unistd.h>
 #include "ui/main/key_search_bar.h"
 #include "ui/main/updown.h"
 #include "ui/seams/prompter.h"
@@ -406,14 +409,58 @@ class TestMainWindow : public QObject {
         QCOMPARE(runner->sent.size(), size_t(1));
     }
 
-    void failingFileWriteSetsTheTimeBack() {
+    // A file that cannot be written is found out before the controller is touched.
+    void unwritableFileStopsTheTimeBeforeAnyRequest() {
         Open(SampleDb(QStringLiteral("back.vx2")));
         w->CurrentFile = dir.filePath(QStringLiteral("gone/back.vx2"));
         QVERIFY(!w->udRetryReadChangingEx(5));
-        QCOMPARE(runner->sent.size(), size_t(1));  // the controller took it
+        QCOMPARE(runner->sent.size(), size_t(0));
+        QCOMPARE(link->opens, 0);
         QCOMPARE(w->RetryRead, 4);
         QCOMPARE(w->udRetryRead->value(), 4);
         QCOMPARE(prompter->records.back().caption, QStringLiteral("Ошибка"));
+    }
+
+    // Another program holding the file's lock keeps every change of the window off the
+    // controller: the time, the delete and the vardex say why and send nothing.
+    void fileLockedElsewhereSendsNothing() {
+        const QString path = SampleDb(QStringLiteral("locked.vx2"));
+        Open(path);
+        int toChild[2];
+        int fromChild[2];
+        QVERIFY(::pipe(toChild) == 0 && ::pipe(fromChild) == 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            DbLock held;
+            const char ok = LockDbForWrite(path.toStdString(), held) ? 'y' : 'n';
+            (void)!::write(fromChild[1], &ok, 1);
+            char done;
+            (void)!::read(toChild[0], &done, 1);
+            ::_exit(0);
+        }
+        char ok = 0;
+        QVERIFY(::read(fromChild[0], &ok, 1) == 1);
+        QCOMPARE(ok, 'y');
+        SetLockWaitForTesting(100);
+        const QByteArray before = ReadAll(path);
+
+        QVERIFY(!w->udTimeOpenChangingEx(8));
+        prompter->AnswerBox(PromptAnswer::Yes);
+        w->SelectRow(0);
+        w->tbDelClick();
+
+        SetLockWaitForTesting(0);
+        (void)!::write(toChild[1], "x", 1);
+        ::waitpid(pid, nullptr, 0);
+        for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]})
+            ::close(fd);
+
+        QCOMPARE(runner->sent.size(), size_t(0));
+        QCOMPARE(link->opens, 0);
+        QCOMPARE(ReadAll(path), before);
+        QCOMPARE(w->TimeOpen, 7);
+        QCOMPARE(prompter->records.back().caption, QStringLiteral("Ошибка"));
+        QVERIFY(prompter->records.back().text.contains(QStringLiteral("другая программа")));
     }
 
     void timeChangesWithoutAFileOrOutOfRangeSendNothing() {

@@ -210,6 +210,9 @@ void TFEditKey::bbOKClick() {
         return;
     const KeyCode newCode = Parse(TypeFormat, EnteredNumber());
     const QString description = edDescription->text();
+    DbLock lock;
+    if (!owner_.LockForChange(lock, this))
+        return;
 
     // The description alone lives only in the file: nothing goes to the controller.
     if (Row >= 0 && newCode == OldNumber) {

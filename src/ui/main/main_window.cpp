@@ -784,6 +784,18 @@ std::string Local(const QString& path) {
 }
 }  // namespace
 
+bool TFMain::LockForChange(DbLock& lock, QWidget* parent) {
+    // The controller is not touched before the file is known writable and locked: a change
+    // the controller took must be able to reach the file, and no other writer may slip in
+    // between the two.
+    if (DbResult r = LockDbForWrite(Local(PathOr({})), lock); !r) {
+        Prompt().Error(parent ? parent : this, QStringLiteral("Ошибка"),
+                       QString::fromStdString(r.error));
+        return false;
+    }
+    return true;
+}
+
 bool TFMain::NewDbFile(const QString& path) {
     return Written(journaled::NewDbFile(Local(PathOr(path))));
 }
@@ -1336,6 +1348,10 @@ void TFMain::bbVardexClick() {
     if (!FileOpen || !Ready.vardex) {
         return;
     }
+    DbLock lock;
+    if (!LockForChange(lock)) {
+        return;
+    }
     ReloadIfChanged();
     LinkHold link(*this);
     if (!link) {
@@ -1385,6 +1401,10 @@ void TFMain::tbDelClick() {
             this, QStringLiteral("Удаление карты(ключа)"),
             QStringLiteral("Вы действительно хотите удалить карту(ключ) %1?").arg(key.caption),
             PromptIcon::Question)) {
+        return;
+    }
+    DbLock lock;
+    if (!LockForChange(lock)) {
         return;
     }
     LinkHold link(*this);
@@ -1460,6 +1480,10 @@ bool TFMain::udTimeOpenChangingEx(int proposed) {
     if (!FileOpen || proposed < udTimeOpen->minimum() || proposed > udTimeOpen->maximum()) {
         return true;
     }
+    DbLock lock;
+    if (!LockForChange(lock)) {
+        return false;
+    }
     if (ReloadIfChanged()) {
         return false;  // the step was from a time the file no longer holds
     }
@@ -1483,6 +1507,10 @@ bool TFMain::udTimeOpenChangingEx(int proposed) {
 bool TFMain::udRetryReadChangingEx(int proposed) {
     if (!FileOpen || proposed < udRetryRead->minimum() || proposed > udRetryRead->maximum()) {
         return true;
+    }
+    DbLock lock;
+    if (!LockForChange(lock)) {
+        return false;
     }
     if (ReloadIfChanged()) {
         return false;

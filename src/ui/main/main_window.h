@@ -123,6 +123,9 @@ class TFMain : public QMainWindow {
     // window last read or wrote it (its device, inode, size or time differ), reads it
     // again, keeping the selected key, and returns true.
     bool ReloadIfChanged();
+    // Makes sure the open file can be written and locks it for one change, before any
+    // request; says why not (over `parent`, or the window) and returns false otherwise.
+    bool LockForChange(DbLock& lock, QWidget* parent = nullptr);
     void SetVardex(KeyCode code);
     QString SelectedPortPath() const;
 
