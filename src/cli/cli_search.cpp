@@ -67,7 +67,7 @@ int RunSearch(CliArgs& args) {
         for (const DisplayRow& row : rows) {
             out.append(row.Text());
             out.push_back('\t');
-            out.append(Cp1251ToUtf8(found[row.key].description));
+            out.append(EscapeControlCharacters(Cp1251ToUtf8(found[row.key].description)));
             out.push_back('\n');
         }
         std::fwrite(out.data(), 1, out.size(), stdout);

@@ -71,3 +71,13 @@ TEST_F(CliSearch, NothingFoundIsStatusOneAndJsonCarriesTheCounts) {
 }
 
 }  // namespace
+
+// A description holding an escape sequence or a TAB reaches the terminal escaped, so it
+// neither steers the terminal nor splits the tab-separated line.
+TEST_F(CliSearch, ControlCharactersInADescriptionArePrintedEscaped) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        << "[ControllerSettings]\r\nTypeFormat=1\r\n[VardexDB2]\r\n2=a\x1b[2Jb\tc\r\n";
+    ProcessResult r = Cli({"search", path, "000,00002"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "000,00002\ta\\x1B[2Jb\\x09c\n");
+}
