@@ -15,6 +15,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "bench_timing.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
 #include "core/keys/display_list.h"
@@ -26,21 +27,8 @@ namespace {
 
 constexpr int kKeys = 65535;
 
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-// Median of `runs` timings of `f`.
-double Median(int runs, const std::function<void()>& f) {
-    std::vector<double> t;
-    for (int i = 0; i < runs; ++i) {
-        auto start = Clock::now();
-        f();
-        t.push_back(Ms(Clock::now() - start));
-    }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
-}
+using bench::Median;
+using bench::Ms;
 
 void Check(const DbResult& r, const char* what) {
     if (!r) {

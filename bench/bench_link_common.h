@@ -11,11 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "support/sim_process.h"
 
 namespace bench {
-
-using Clock = std::chrono::steady_clock;
 
 // The virtual controller with `options` (its request log goes nowhere), or null when it
 // cannot be started (the reason is on standard error).
@@ -35,10 +34,6 @@ inline double CpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-inline double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
 }
 
 }  // namespace bench

@@ -7,15 +7,16 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
+#include "bench_timing.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
 #include "core/keys/key_csv.h"
@@ -28,20 +29,8 @@ namespace {
 
 constexpr int kKeys = 65535;
 
-double Ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(int runs, const std::function<void()>& f) {
-    std::vector<double> t;
-    for (int i = 0; i < runs; ++i) {
-        auto start = Clock::now();
-        f();
-        t.push_back(Ms(Clock::now() - start));
-    }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
-}
+using bench::Median;
+using bench::Ms;
 
 // CPU time of one run of `f` (ms): what the figure would be on a quiet machine.
 double CpuMs(const std::function<void()>& f) {
