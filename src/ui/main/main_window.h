@@ -252,6 +252,7 @@ class TFMain : public QMainWindow {
     void UpdateKeyButtons();
     void FillRecentMenu();
     QString PathOr(const QString& path) const;
+    bool TakeTypedPort();
 
     MainDeps deps_;
     std::unique_ptr<SettingsStore> ownSettings_;
