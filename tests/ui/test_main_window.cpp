@@ -16,6 +16,8 @@
 
 #include <sys/wait.h>
 #include <unistd.h>
+#include "ui/main/key_filter.h"
+#include "ui/main/key_list_model.h"
 #include "ui/main/key_search_bar.h"
 #include "ui/main/updown.h"
 #include "ui/seams/prompter.h"
@@ -322,6 +324,59 @@ class TestMainWindow : public QObject {
                                   "Карта(ключ);Описание\r\nXX XX XXXXXX 000001;"),
                  bytes.constData());
         QCOMPARE(bytes.count("\r\n"), 4);
+    }
+
+    // The search keeps up with a list that changes under it (add, edit as remove and add,
+    // delete, a format switch), whether its index was built before or not, and after so
+    // many changes that it is built anew.
+    void searchFollowsTheChangingList() {
+        KeyListModel keys;
+        int format = TypeFormatEmMarine;
+        KeyFilterModel filter(&keys, &format);
+        auto shown = [&] {
+            QList<KeyCode> codes;
+            for (int r = 0; r < filter.rowCount(); ++r)
+                codes << keys.Row(filter.mapToSource(filter.index(r, 0)).row()).code;
+            std::sort(codes.begin(), codes.end());
+            return codes;
+        };
+        auto row = [&](KeyCode code, const char* description) {
+            return KeyRow{code, QString::fromStdString(Format(format, code)),
+                          QString::fromUtf8(description)};
+        };
+        keys.Reset({row(0x000001, "Иванов"), row(0x12ABCD, "Сидоров"), row(0x0A1B2C, "склад")});
+        filter.SetText(QStringLiteral("ИВАН"));  // before the idle build
+        QCOMPARE(shown(), QList<KeyCode>({0x000001}));
+        QCoreApplication::processEvents();
+        keys.Add(row(0x000005, "Иванова Ёлка"));
+        QCOMPARE(shown(), QList<KeyCode>({0x000001, 0x000005}));
+        QCOMPARE(filter.Found(), 2);
+        keys.Update(keys.FindRow(0x000001), row(0x000001, "Петров"));
+        QCOMPARE(shown(), QList<KeyCode>({0x000005}));
+        filter.SetText(QStringLiteral("ёлк"));
+        QCOMPARE(shown(), QList<KeyCode>({0x000005}));
+        keys.Remove(keys.FindRow(0x000005));
+        QCOMPARE(filter.Found(), 0);
+        // Many changes: the dead entries outnumber the live ones.
+        filter.SetText(QStringLiteral("петров"));
+        for (int i = 0; i < 10; ++i) {
+            keys.Add(row(0x100 + i, "Петрова"));
+            keys.Remove(keys.FindRow(0x000001));
+            keys.Add(row(0x000001, "Петров"));
+        }
+        QCOMPARE(shown().size(), 11);
+        for (int i = 0; i < 10; ++i)
+            keys.Remove(keys.FindRow(0x100 + i));
+        QCOMPARE(shown(), QList<KeyCode>({0x000001}));
+        // A number is read the way the list shows it after a switch.
+        filter.SetText(QStringLiteral("018,43981"));
+        QCOMPARE(shown(), QList<KeyCode>({0x12ABCD}));
+        format = TypeFormatIButton;
+        keys.Reformat(format);
+        filter.SetText(QStringLiteral("12abcd"));
+        QCOMPARE(shown(), QList<KeyCode>({0x12ABCD}));
+        filter.SetText(QString());
+        QCOMPARE(filter.Found(), 3);
     }
 
     void cancelledOpenKeepsEverything() {

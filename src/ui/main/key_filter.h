@@ -38,7 +38,16 @@ class KeyFilterModel : public QSortFilterProxyModel {
     bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
 
   private:
+    // The index follows the list: rows added, changed or removed one at a time change
+    // only their own entries; a new list is indexed whole, once the event loop is idle,
+    // so that the first keystroke after opening a file does not pay for it.
+    void ListReplaced();
+    void RowsInserted(int first, int last);
+    void RowsRemoved(int first, int last);
+    void RowsChanged(int first, int last);
     void ListChanged();
+    void BuildIndex();
+    std::uint32_t IndexRow(int row);
     void Apply();
 
     KeyListModel* keys_;
@@ -47,5 +56,11 @@ class KeyFilterModel : public QSortFilterProxyModel {
     KeyQuery query_;
     KeySearchIndex index_;
     bool indexStale_ = true;
-    std::vector<std::uint8_t> flags_;
+    bool buildPosted_ = false;
+    // The index's entry of each row of the list; entries of removed or changed rows stay
+    // behind (dead) until the next whole build.
+    std::vector<std::uint32_t> entryOf_;
+    std::size_t dead_ = 0;
+    std::vector<std::uint8_t> flags_;  // by entry
+    std::string cp1251_;
 };
