@@ -18,24 +18,23 @@
 #include <random>
 #include <vector>
 
-#include "ui/main/main_window.h"
-#include "ui/seams/prompter.h"
-#include "ui/seams/ui_platform.h"
-#include "ui/seams/worker_bridge.h"
-#include "ui/dialogs/getkey.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
 #include "core/link/serial_port.h"
 #include "support/sim_process.h"
+#include "ui/dialogs/getkey.h"
+#include "ui/main/main_window.h"
+#include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
+#include "ui/seams/worker_bridge.h"
 
 namespace {
 
 // The controller answers at once: what is measured is the program's own work.
-class InstantRunner : public CommandRunner {
+class InstantRunner : public TRequester {
   public:
-    void Load(const FrameHeader&, const FrameData&, QObject* receiver, Done done) override {
-        QMetaObject::invokeMethod(
-            receiver, [done] { done(Ok, FrameHeader{}, FrameData{}); }, Qt::QueuedConnection);
+    void Load(const FrameHeader&, const FrameData&, Completion done) override {
+        done(Ok, FrameHeader{}, FrameData{});
     }
 };
 
@@ -176,7 +175,7 @@ int main(int argc, char* argv[]) {
     long ticks = 0;
     auto poll = [&](bool withProbe, double& cpu, double& wall, int& polls) {
         TCommands worker(port);
-        TCommandsRunner real(worker);
+        TCommands& real = worker;
         TFGetKey dialog(nullptr, 0, 0, real);
         QElapsedTimer tick;
         QTimer probe;

@@ -21,6 +21,7 @@
 #include "core/keys/database.h"
 #include "core/link/commands.h"
 #include "core/link/serial_port.h"
+#include "support/recording_job_host.h"
 
 namespace {
 
@@ -37,9 +38,9 @@ struct JobFigures {
 };
 
 // Notes when each request is loaded and when its completion leaves the worker.
-class TimingWorker : public TJobWorker {
+class TimingWorker : public TRequester {
   public:
-    explicit TimingWorker(TJobWorker& inner) : inner_(inner) {}
+    explicit TimingWorker(TRequester& inner) : inner_(inner) {}
     std::vector<Clock::time_point> loaded, completed;
 
     void Load(const FrameHeader& request, const FrameData& requestData,
@@ -54,7 +55,7 @@ class TimingWorker : public TJobWorker {
     }
 
   private:
-    TJobWorker& inner_;
+    TRequester& inner_;
 };
 
 // Runs one job on the real port and worker with the steady clock, as the command line
@@ -69,10 +70,9 @@ JobFigures RunOnLink(const std::string& port, int replyDelayMs, MakeJob make) {
         return f;
     }
     TCommands commands(line);
-    TCommandsWorker commandsWorker(commands);
-    TimingWorker worker(commandsWorker);
+    TimingWorker worker(commands);
     TJobLoop loop;
-    TLoopJobHost host(loop, worker);
+    TRecordingJobHost host(loop, worker);
     auto job = make(host);
     host.Attach(*job);
     const double cpu = CpuSeconds();
@@ -175,7 +175,7 @@ int main(int argc, char** argv) {
         InstantController controller(keys);
         TVirtualJobClock clock;
         TJobLoop loop(clock);
-        TLoopJobHost host(loop, controller);
+        TRecordingJobHost host(loop, controller);
         TLoadJob job(host);
         host.Attach(job);
         const auto readStart = Clock::now();

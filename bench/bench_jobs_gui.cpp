@@ -11,13 +11,14 @@
 #include <cstdio>
 #include <memory>
 
-#include "ui/main/main_window.h"
-#include "ui/seams/prompter.h"
-#include "ui/seams/ui_platform.h"
 #include "bench_jobs_instant.h"
 #include "bench_link_common.h"
 #include "core/jobs/load_job.h"
+#include "support/recording_job_host.h"
 #include "ui/dialogs/writecontr.h"
+#include "ui/main/main_window.h"
+#include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ int main(int argc, char** argv) {
         InstantController controller(65535);
         TVirtualJobClock clock;
         TJobLoop loop(clock);
-        TLoopJobHost host(loop, controller);
+        TRecordingJobHost host(loop, controller);
         TLoadJob job(host);
         host.Attach(job);
         host.RunJob();

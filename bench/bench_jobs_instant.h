@@ -12,7 +12,7 @@
 namespace bench {
 
 // Answers every request at once from a controller of `keys` keys, on the loop's thread.
-class InstantController : public TJobWorker {
+class InstantController : public TRequester {
   public:
     explicit InstantController(int keys) : keys_(keys) {}
     // When the last reply was handed back.

@@ -8,11 +8,11 @@
 
 #include <QTemporaryDir>
 
-#include "ui/main/about_box.h"
 #include "app_start.h"
-#include "ui/dialogs/clearbuffer.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
+#include "ui/dialogs/clearbuffer.h"
+#include "ui/main/about_box.h"
 #include "ui/main/main_window.h"
 #include "ui/seams/ui_platform.h"
 
@@ -72,8 +72,8 @@ int main(int argc, char* argv[]) {
             TAboutBox about(&window);
             about.show();
             about.grab().save(base + QStringLiteral("-about.png"));
-            struct Silent : CommandRunner {
-                void Load(const FrameHeader&, const FrameData&, QObject*, Done) override {}
+            struct Silent : TRequester {
+                void Load(const FrameHeader&, const FrameData&, Completion) override {}
             } silent;
             TFClearBuffer wait(&window, TFClearBuffer::Mode::Clear, silent);
             wait.show();

@@ -68,7 +68,7 @@ class ReaderSession {
         if (interrupted_)
             return Interrupt();
 
-        TCommandsWorker worker(link_.Commands());
+        TRequester& worker = link_.Commands();
         bool read = false;
         bool failed = false;
         int result = NotRun;

@@ -52,9 +52,9 @@ void FileError(const DbResult& r) {
 }
 
 // What the operator would see in the dialog, on a terminal and in pipes.
-class TCliHost : public TLoopJobHost {
+class TCliHost : public TLoopJobHost, public TCheckKeys {
   public:
-    TCliHost(TJobLoop& loop, TJobWorker& worker, TSerialPort& port, bool yes)
+    TCliHost(TJobLoop& loop, TRequester& worker, TSerialPort& port, bool yes)
         : TLoopJobHost(loop, worker), port_(port), yes_(yes) {
         bar_ = ::isatty(STDERR_FILENO) == 1;
         started_ = std::chrono::steady_clock::now();
@@ -71,13 +71,11 @@ class TCliHost : public TLoopJobHost {
     std::FILE* log = stdout;
 
     void AddLine(const std::string& line) override {
-        TLoopJobHost::AddLine(line);
         Flush();
         pending_ = line;
         hasPending_ = true;
     }
     void AppendToLastLine(const std::string& text) override {
-        TLoopJobHost::AppendToLastLine(text);
         if (hasPending_) {
             pending_ += text;
         } else {
@@ -93,17 +91,13 @@ class TCliHost : public TLoopJobHost {
         TLoopJobHost::SetProgressPosition(position);
         DrawBar();
     }
-    void ClosePort() override {
-        TLoopJobHost::ClosePort();
-        port_.Close();
-    }
+    void ClosePort() override { port_.Close(); }
     void Failed(const JobBox& box) override {
         TLoopJobHost::Failed(box);
         EndLog();
         std::fprintf(stderr, "%s: %s\n", box.caption.c_str(), CliText(box.text).c_str());
     }
     bool AskYesNo(const JobBox& question) override {
-        boxes.push_back(question);
         if (yes_)
             return true;
         ClearBar();
@@ -119,7 +113,7 @@ class TCliHost : public TLoopJobHost {
         return false;
     }
     void OfferMissingKey(KeyCode code, const std::string& text) override {
-        TLoopJobHost::OfferMissingKey(code, text);
+        (void)code;
         Print(text);
     }
     bool AddMissingKey(KeyCode code, const std::string& text) override {
@@ -129,7 +123,7 @@ class TCliHost : public TLoopJobHost {
             addFailed = true;
             return false;
         }
-        return TLoopJobHost::AddMissingKey(code, text);
+        return true;
     }
 
     // The last line of the log is complete: out with it, and the bar off the terminal.
@@ -261,10 +255,9 @@ int CheckNewFile(const CliArgs& args, const std::string& file, DbLock& lock) {
 // first.
 struct TCliJobLink {
     CliLink link;
-    std::optional<TCommandsWorker> commands;
     // Keeps the result of the last completion, for the exit status.
-    struct Tap : TJobWorker {
-        TJobWorker* inner = nullptr;
+    struct Tap : TRequester {
+        TRequester* inner = nullptr;
         int last = Ok;
         void Load(const FrameHeader& request, const FrameData& requestData,
                   TCommands::Completion done) override {
@@ -281,8 +274,7 @@ struct TCliJobLink {
     bool Open(const CliArgs& args) {
         if (!link.Open(args))
             return false;
-        commands.emplace(link.Commands());
-        worker.inner = &*commands;
+        worker.inner = &link.Commands();
         host.emplace(loop, worker, link.Port(), args.yes);
         return true;
     }
@@ -470,7 +462,7 @@ int RunCheck(CliArgs& args) {
     if (args.json)
         host.log = stderr;
     host.databasePath = file;
-    TCheckJob job(host, typeFormat, known);
+    TCheckJob job(host, host, typeFormat, known);
     link.Run(job);
     if (host.failed)
         return link.FailureStatus();

@@ -10,7 +10,7 @@
 
 #include "core/jobs/job_host.h"
 
-class FakeController : public TJobWorker {
+class FakeController : public TRequester {
   public:
     std::vector<std::uint32_t> keys;  // slots 0 .. count - 1
     std::uint32_t vardex = 0;

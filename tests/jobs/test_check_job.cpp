@@ -2,8 +2,9 @@
 // boxes, adding after the question, failures, cancel, and no key added twice.
 #include <gtest/gtest.h>
 
-#include "fake_controller.h"
 #include "core/jobs/check_job.h"
+#include "fake_controller.h"
+#include "support/recording_job_host.h"
 
 namespace {
 
@@ -12,14 +13,14 @@ class CheckJobTest : public ::testing::Test {
     CheckJobTest() : loop(clock), host(loop, controller) {}
 
     void Make(int typeFormat, std::vector<KeyCode> known) {
-        job = std::make_unique<TCheckJob>(host, typeFormat, known);
+        job = std::make_unique<TCheckJob>(host, host, typeFormat, known);
         host.Attach(*job);
     }
 
     TVirtualJobClock clock;
     TJobLoop loop;
     FakeController controller;
-    TLoopJobHost host;
+    TRecordingJobHost host;
     std::unique_ptr<TCheckJob> job;
 };
 

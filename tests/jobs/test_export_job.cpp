@@ -4,8 +4,9 @@
 
 #include <chrono>
 
-#include "fake_controller.h"
 #include "core/jobs/export_job.h"
+#include "fake_controller.h"
+#include "support/recording_job_host.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ class ExportJobTest : public ::testing::Test {
     TVirtualJobClock clock;
     TJobLoop loop;
     FakeController controller;
-    TLoopJobHost host;
+    TRecordingJobHost host;
     std::unique_ptr<TExportJob> job;
 };
 
@@ -194,7 +195,7 @@ TEST(ExportJobSilence, EveryStepFailsCleanly) {
         TJobLoop loop(clock);
         FakeController controller;
         controller.failAt = at;
-        TLoopJobHost host(loop, controller);
+        TRecordingJobHost host(loop, controller);
         TExportJob job(host, ExportSourceOf(model, 0));
         host.Attach(job);
         ASSERT_TRUE(host.RunJob()) << at;

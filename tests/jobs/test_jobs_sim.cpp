@@ -12,6 +12,7 @@
 #include "core/keys/database.h"
 #include "core/link/commands.h"
 #include "core/link/serial_port.h"
+#include "support/recording_job_host.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -74,10 +75,9 @@ TEST_F(JobsSimTest, LoadPrintsTheDialogsLogAndWritesTheFile) {
         TSerialPort port;
         std::string error;
         ASSERT_TRUE(port.Open(sim->Port(), error)) << error;
-        TCommands commands(port);
-        TCommandsWorker worker(commands);
+        TCommands worker(port);
         TJobLoop loop;
-        TLoopJobHost host(loop, worker);
+        TRecordingJobHost host(loop, worker);
         TLoadJob job(host);
         host.Attach(job);
         ASSERT_TRUE(host.RunJob());

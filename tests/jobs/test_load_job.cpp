@@ -9,8 +9,9 @@
 
 #include <unistd.h>
 
-#include "fake_controller.h"
 #include "core/jobs/load_job.h"
+#include "fake_controller.h"
+#include "support/recording_job_host.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ class LoadJobTest : public ::testing::Test {
     TVirtualJobClock clock;
     TJobLoop loop;
     FakeController controller;
-    TLoopJobHost host;
+    TRecordingJobHost host;
     TLoadJob job;
     fs::path dir;
 };
@@ -253,7 +254,7 @@ TEST(LoadJobSilence, EveryStepFailsCleanly) {
         FakeController controller;
         controller.keys = {1, 2, 3};
         controller.failAt = at;
-        TLoopJobHost host(loop, controller);
+        TRecordingJobHost host(loop, controller);
         TLoadJob job(host);
         host.Attach(job);
         ASSERT_TRUE(host.RunJob()) << at;

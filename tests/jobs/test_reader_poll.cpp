@@ -6,6 +6,7 @@
 #include <deque>
 
 #include "core/jobs/reader_poll_job.h"
+#include "support/recording_job_host.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ PollAnswer Failure(int result) {
 
 // Answers each request from the script at once, or holds it when asked to, so a test
 // can act while the request is "in flight".
-class ScriptedPollWorker : public TJobWorker {
+class ScriptedPollWorker : public TRequester {
   public:
     void Load(const FrameHeader& request, const FrameData& requestData,
               TCommands::Completion done) override {
@@ -99,7 +100,7 @@ class ReaderPollTest : public ::testing::Test {
     TVirtualJobClock clock;
     TJobLoop loop;
     ScriptedPollWorker worker;
-    TLoopJobHost host;
+    TRecordingJobHost host;
     TReaderPollJob job;
     std::vector<KeyCode> keys;
 };

@@ -13,9 +13,9 @@
 #include "ui/main/main_window.h"
 #include "ui/seams/worker_bridge.h"
 
-// Answers each loaded request on the user-interface thread with the next scripted
+// Answers each loaded request with the next scripted
 // result (Ok when none is left); can hold a request until the test releases it.
-class FakeRunner : public CommandRunner {
+class FakeRunner : public TRequester {
   public:
     struct Sent {
         FrameHeader header;
@@ -25,8 +25,9 @@ class FakeRunner : public CommandRunner {
 
     FakeRunner() { clock.start(); }
 
-    void Load(const FrameHeader& request, const FrameData& requestData, QObject* receiver,
-              Done done) override {
+    // `done` comes wrapped by the program's own bridge (LoadOnUi), so the answer reaches
+    // the dialog the way the worker's does: queued, and only while the dialog exists.
+    void Load(const FrameHeader& request, const FrameData& requestData, Completion done) override {
         sent.push_back({request, requestData, clock.elapsed()});
         int result = Ok;
         if (!results.empty()) {
@@ -39,16 +40,10 @@ class FakeRunner : public CommandRunner {
             makeReply(request, reply, replyData);
         }
         if (hold) {
-            held = [receiver = QPointer<QObject>(receiver), done, result, reply, replyData]() {
-                if (receiver) {
-                    done(result, reply, replyData);
-                }
-            };
+            held = [done, result, reply, replyData]() { done(result, reply, replyData); };
             return;
         }
-        QMetaObject::invokeMethod(
-            receiver, [done, result, reply, replyData]() { done(result, reply, replyData); },
-            Qt::QueuedConnection);
+        done(result, reply, replyData);
     }
 
     // Back to answering every request at once with Ok, nothing sent yet.

@@ -159,7 +159,7 @@ class TestCapture : public QObject {
         QVERIFY2(port.Open(sim.Port(), error), error.c_str());
         {
             TCommands worker(port);
-            TCommandsRunner real(worker);
+            TCommands& real = worker;
             for (int round = 0; round < 3; ++round) {
                 auto* dialog = new TFGetKey(nullptr, 0, 0, real);
                 dialog->open();

@@ -5,12 +5,12 @@
 #include <QTest>
 #include <thread>
 
-#include "ui/seams/prompter.h"
 #include "fakes.h"
 #include "ui/dialogs/clearbuffer.h"
 #include "ui/dialogs/contrsettings.h"
 #include "ui/dialogs/keysave.h"
 #include "ui/dialogs/readvardex.h"
+#include "ui/seams/prompter.h"
 
 namespace {
 std::vector<int> Bytes(const FrameData& d, int from, int count) {
@@ -192,10 +192,10 @@ class TestWait : public QObject {
         auto* gone = new QObject;
         QThread* ran = nullptr;
         bool goneCalled = false;
-        TCommands::Completion toAlive = PostToUi(
+        TRequester::Completion toAlive = PostToUi(
             alive,
             [&](int, const FrameHeader&, const FrameData&) { ran = QThread::currentThread(); });
-        TCommands::Completion toGone =
+        TRequester::Completion toGone =
             PostToUi(gone, [&](int, const FrameHeader&, const FrameData&) { goneCalled = true; });
         std::thread worker([&]() {
             toAlive(0, FrameHeader{}, FrameData{});

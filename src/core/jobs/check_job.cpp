@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <numeric>
 
-TCheckJob::TCheckJob(TJobHost& host, int typeFormat, const std::vector<KeyCode>& known)
-    : TJob(host), typeFormat_(typeFormat), known_(known.begin(), known.end()) {
+TCheckJob::TCheckJob(TJobHost& host, TCheckKeys& keys, int typeFormat,
+                     const std::vector<KeyCode>& known)
+    : TJob(host), keys_(keys), typeFormat_(typeFormat), known_(known.begin(), known.end()) {
     host_.SetProgressMax(1);
     host_.SetProgressPosition(0);
 }
@@ -46,7 +47,7 @@ void TCheckJob::OnCompletion(int result, const FrameHeader&, const FrameData& re
         // Each missing code is listed once, however many slots hold it.
         if (known_.insert(code).second) {
             missing_.push_back({code, Format(typeFormat_, code)});
-            host_.OfferMissingKey(code, missing_.back().text);
+            keys_.OfferMissingKey(code, missing_.back().text);
         }
     }
     host_.ContinueAfterPause(1);
@@ -98,7 +99,7 @@ int TCheckJob::Add() {
         MissingKey& key = missing_[i];
         if (!key.ticked || key.added)
             continue;
-        if (!host_.AddMissingKey(key.code, key.text))
+        if (!keys_.AddMissingKey(key.code, key.text))
             return count;
         key.added = true;
         ++count;

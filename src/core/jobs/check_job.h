@@ -8,10 +8,20 @@
 
 #include "core/jobs/job_host.h"
 
+// The database's side of the check: the host lists a key the controller holds and the
+// database lacks (ticked), and adds one such key to the database (false when that
+// failed; the host has then reported the failure itself).
+class TCheckKeys {
+  public:
+    virtual ~TCheckKeys() = default;
+    virtual void OfferMissingKey(KeyCode code, const std::string& text) = 0;
+    virtual bool AddMissingKey(KeyCode code, const std::string& text) = 0;
+};
+
 class TCheckJob : public TJob {
   public:
     // `known`: the codes of the main window's key list; `typeFormat`: the open database's.
-    TCheckJob(TJobHost& host, int typeFormat, const std::vector<KeyCode>& known);
+    TCheckJob(TJobHost& host, TCheckKeys& keys, int typeFormat, const std::vector<KeyCode>& known);
 
     void Start() override;  // posts step 0
     void OnStep(int step) override;
@@ -42,6 +52,7 @@ class TCheckJob : public TJob {
     void Finish();
     void Fail(int result);
 
+    TCheckKeys& keys_;
     int typeFormat_;
     std::unordered_set<KeyCode> known_;  // in the database, or listed already
     std::vector<MissingKey> missing_;

@@ -117,7 +117,7 @@ void TJobLoop::Drain() {
 
 // ---------------------------------------------------------------------------------------
 
-TLoopJobHost::TLoopJobHost(TJobLoop& loop, TJobWorker& worker) : loop_(loop), worker_(worker) {}
+TLoopJobHost::TLoopJobHost(TJobLoop& loop, TRequester& worker) : loop_(loop), worker_(worker) {}
 
 TLoopJobHost::~TLoopJobHost() {
     job_ = nullptr;
@@ -140,7 +140,6 @@ bool TLoopJobHost::TryClose(JobEnd end) {
 
 void TLoopJobHost::SendRequest(const RequestFrame& request) {
     ++outstanding;
-    requests.push_back({request, loop_.Clock().Now()});
     loop_.Expect();
     worker_.Load(request.header, request.data,
                  [this](int result, const FrameHeader& reply, const FrameData& replyData) {
@@ -164,61 +163,4 @@ void TLoopJobHost::ContinueAfterPause(int step) {
         if (job_)
             job_->OnStep(step);
     });
-}
-
-void TLoopJobHost::AddLine(const std::string& line) {
-    log.push_back(line);
-}
-
-void TLoopJobHost::AppendToLastLine(const std::string& text) {
-    if (log.empty())
-        log.push_back(text);
-    else
-        log.back() += text;
-}
-
-void TLoopJobHost::SetProgressMax(int maximum) {
-    progressMax = maximum;
-}
-
-void TLoopJobHost::SetProgressPosition(int position) {
-    progressPosition = position;
-}
-
-void TLoopJobHost::ClosePort() {
-    ++portClosings;
-}
-
-void TLoopJobHost::Finished(const JobBox& box) {
-    finished = box;
-    boxes.push_back(box);
-}
-
-void TLoopJobHost::Failed(const JobBox& box) {
-    failed = box;
-    boxes.push_back(box);
-}
-
-void TLoopJobHost::CloseJob(JobEnd end) {
-    TryClose(end);
-}
-
-bool TLoopJobHost::AskYesNo(const JobBox& question) {
-    boxes.push_back(question);
-    if (answers.empty())
-        return false;
-    bool yes = answers.front();
-    answers.pop_front();
-    return yes;
-}
-
-void TLoopJobHost::OfferMissingKey(KeyCode code, const std::string& text) {
-    offered.emplace_back(code, text);
-}
-
-bool TLoopJobHost::AddMissingKey(KeyCode code, const std::string& text) {
-    if (addFailsAt >= 0 && static_cast<int>(added.size()) >= addFailsAt)
-        return false;
-    added.emplace_back(code, text);
-    return true;
 }

@@ -40,10 +40,13 @@ enum class JobEnd { Ok, Cancel };
 
 class TJob;
 
-class TJobHost {
-  public:
-    virtual ~TJobHost() = default;
+// The roles a host plays for a job. A job takes the roles it needs, so no host has to
+// stand in for what its job never asks (the reader poll only needs the link and one box).
 
+// The link and the job's clock.
+class TJobLink {
+  public:
+    virtual ~TJobLink() = default;
     // Loads the request into the worker. Later, on the requester's side, the host calls
     // the job's OnCompletion with the result and copies of the reply buffers. Only one
     // request is ever outstanding.
@@ -53,13 +56,23 @@ class TJobHost {
     virtual void PostStep(int step) = 0;
     // Calls the job's OnStep(step) after the pause of JobPauseMs.
     virtual void ContinueAfterPause(int step) = 0;
+};
 
-    // The job log (the dialog's mInfo): a new line, or text appended to the last line.
+// The job log (the dialog's mInfo) and its progress bar.
+class TJobLog {
+  public:
+    virtual ~TJobLog() = default;
+    // A new line, or text appended to the last line.
     virtual void AddLine(const std::string& line) = 0;
     virtual void AppendToLastLine(const std::string& text) = 0;
     virtual void SetProgressMax(int maximum) = 0;
     virtual void SetProgressPosition(int position) = 0;
+};
 
+// How a job ends, and the questions it asks on the way.
+class TJobEnd {
+  public:
+    virtual ~TJobEnd() = default;
     // The job is done with the controller link (the host closes the port).
     virtual void ClosePort() = 0;
     // The job has ended well / badly; the host shows the box (after any changes of its
@@ -71,29 +84,26 @@ class TJobHost {
     virtual void CloseJob(JobEnd end) = 0;
     // A Yes/No question; true for Yes.
     virtual bool AskYesNo(const JobBox& question) = 0;
-
-    // The check for new keys: a key the controller holds and the database lacks (listed
-    // ticked), and adding one such key to the database (false when that failed; the host
-    // has then reported the failure itself).
-    virtual void OfferMissingKey(KeyCode code, const std::string& text) {
-        (void)code;
-        (void)text;
-    }
-    virtual bool AddMissingKey(KeyCode code, const std::string& text) {
-        (void)code;
-        (void)text;
-        return false;
-    }
 };
 
-// Base of every multi-step job. The host delivers the two messages; the job never
-// blocks and never touches the worker except through SendRequest.
-class TJob {
+// Everything a dialog-like host offers: what the load, export, check and new-file jobs use.
+class TJobHost : public virtual TJobLink, public TJobLog, public TJobEnd {};
+
+// What the reader poll (TReaderPollJob) asks of its host: the link, and one way to end.
+class TReaderPollHost : public virtual TJobLink {
   public:
-    explicit TJob(TJobHost& host) : host_(host) {}
-    virtual ~TJob() = default;
-    TJob(const TJob&) = delete;
-    TJob& operator=(const TJob&) = delete;
+    // The poll failed: show the box, then close the capture with Cancel.
+    virtual void PollFailed(const JobBox& box) = 0;
+};
+
+// What every host delivers to a job: the start, its steps and the completions. The
+// host's Cancel button and close query work on the flags here.
+class TJobBase {
+  public:
+    TJobBase() = default;
+    virtual ~TJobBase() = default;
+    TJobBase(const TJobBase&) = delete;
+    TJobBase& operator=(const TJobBase&) = delete;
 
     // The dialog is on screen: post the first step.
     virtual void Start() = 0;
@@ -110,6 +120,16 @@ class TJob {
     bool CanClose = false;
 
   protected:
+    static bool IsSuccess(int result) { return result == NotRun || result == Ok; }
+};
+
+// Base of every multi-step job with a log. The host delivers the two messages; the job
+// never blocks and never touches the worker except through SendRequest.
+class TJob : public TJobBase {
+  public:
+    explicit TJob(TJobHost& host) : host_(host) {}
+
+  protected:
     // The common start of both messages: a pending cancel allows the close and closes
     // with Cancel; true when the message is consumed by it.
     bool TakeCancel() {
@@ -119,7 +139,6 @@ class TJob {
         host_.CloseJob(JobEnd::Cancel);
         return true;
     }
-    static bool IsSuccess(int result) { return result == NotRun || result == Ok; }
 
     TJobHost& host_;
 };
@@ -194,34 +213,18 @@ class TJobLoop {
     int expected_ = 0;
 };
 
-// Where a loop host sends its requests: the real worker, or a scripted one in tests.
-class TJobWorker {
-  public:
-    virtual ~TJobWorker() = default;
-    virtual void Load(const FrameHeader& request, const FrameData& requestData,
-                      TCommands::Completion done) = 0;
-};
+// The older name of the request interface, kept while code written against it lands.
+using TJobWorker = TRequester;
 
-class TCommandsWorker : public TJobWorker {
+// A host on a TJobLoop: it runs the job's messages and keeps how the job ended. The
+// command line derives from it to print as it goes; the tests' recording host (under
+// tests/) keeps everything the job asked for.
+class TLoopJobHost : public TJobHost, public TReaderPollHost {
   public:
-    explicit TCommandsWorker(TCommands& commands) : commands_(commands) {}
-    void Load(const FrameHeader& request, const FrameData& requestData,
-              TCommands::Completion done) override {
-        commands_.Load(request, requestData, std::move(done));
-    }
-
-  private:
-    TCommands& commands_;
-};
-
-// A host on a TJobLoop that records everything the job asks for. The command line derives
-// from it to print as it goes; tests read the record.
-class TLoopJobHost : public TJobHost {
-  public:
-    TLoopJobHost(TJobLoop& loop, TJobWorker& worker);
+    TLoopJobHost(TJobLoop& loop, TRequester& worker);
     ~TLoopJobHost() override;  // drains the loop, so no completion outlives the host
 
-    void Attach(TJob& job) { job_ = &job; }
+    void Attach(TJobBase& job) { job_ = &job; }
     TJobLoop& Loop() { return loop_; }
 
     // Starts the attached job and runs the loop until it has ended (finished, failed or
@@ -235,45 +238,32 @@ class TLoopJobHost : public TJobHost {
     void SendRequest(const RequestFrame& request) override;
     void PostStep(int step) override;
     void ContinueAfterPause(int step) override;
-    void AddLine(const std::string& line) override;
-    void AppendToLastLine(const std::string& text) override;
-    void SetProgressMax(int maximum) override;
-    void SetProgressPosition(int position) override;
-    void ClosePort() override;
-    void Finished(const JobBox& box) override;
-    void Failed(const JobBox& box) override;
-    void CloseJob(JobEnd end) override;
-    bool AskYesNo(const JobBox& question) override;
-    void OfferMissingKey(KeyCode code, const std::string& text) override;
-    bool AddMissingKey(KeyCode code, const std::string& text) override;
+    void AddLine(const std::string&) override {}
+    void AppendToLastLine(const std::string&) override {}
+    void SetProgressMax(int maximum) override { progressMax = maximum; }
+    void SetProgressPosition(int position) override { progressPosition = position; }
+    void ClosePort() override {}
+    void Finished(const JobBox& box) override { finished = box; }
+    void Failed(const JobBox& box) override { failed = box; }
+    void CloseJob(JobEnd end) override { TryClose(end); }
+    // Nobody to ask: No.
+    bool AskYesNo(const JobBox&) override { return false; }
+    void PollFailed(const JobBox& box) override {
+        Failed(box);
+        CloseJob(JobEnd::Cancel);
+    }
 
-    // --- the record ---
-    struct SentRequest {
-        RequestFrame frame;
-        TJobClock::TimePoint at;
-    };
-    std::vector<SentRequest> requests;
-    std::vector<std::string> log;  // the lines of mInfo
     int progressMax = 0;
     int progressPosition = 0;
-    int portClosings = 0;
     std::optional<JobBox> finished;
     std::optional<JobBox> failed;
     std::optional<JobEnd> closed;  // the close the job asked for and the host honoured
-    std::vector<JobBox> boxes;     // every box shown, questions included, in order
-    std::vector<std::pair<KeyCode, std::string>> offered;
-    std::vector<std::pair<KeyCode, std::string>> added;
-    int outstanding = 0;  // requests loaded and not yet completed
-
-    // Scripted answers: questions take them in order (No when none is left);
-    // AddMissingKey fails from the `addFailsAt`-th call on (0-based; -1 never).
-    std::deque<bool> answers;
-    int addFailsAt = -1;
+    int outstanding = 0;           // requests loaded and not yet completed
 
     bool Ended() const { return finished || failed || closed; }
 
   protected:
     TJobLoop& loop_;
-    TJobWorker& worker_;
-    TJob* job_ = nullptr;
+    TRequester& worker_;
+    TJobBase* job_ = nullptr;
 };

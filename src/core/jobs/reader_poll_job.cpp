@@ -6,7 +6,7 @@ namespace {
 constexpr int PollStep = 0;
 }
 
-TReaderPollJob::TReaderPollJob(TJobHost& host) : TJob(host) {
+TReaderPollJob::TReaderPollJob(TReaderPollHost& host) : host_(host) {
     RequestFrame frame = MakeReadPresentedKey();
     Request = frame.header;
     RequestData = frame.data;
@@ -38,8 +38,7 @@ void TReaderPollJob::OnCompletion(int result, const FrameHeader& reply,
     Result = result;
     if (!IsSuccess(result)) {
         waiting_ = false;
-        host_.Failed(JobBox{ReaderPollErrorCaption, ResultText(result), BoxIcon::Error});
-        host_.CloseJob(JobEnd::Cancel);
+        host_.PollFailed(JobBox{ReaderPollErrorCaption, ResultText(result), BoxIcon::Error});
         return;
     }
     Reply = reply;

@@ -12,9 +12,9 @@
 // The caption of the box that a failing poll shows.
 extern const char* const ReaderPollErrorCaption;  // "Ошибка связи с контроллером"
 
-class TReaderPollJob : public TJob {
+class TReaderPollJob : public TJobBase {
   public:
-    explicit TReaderPollJob(TJobHost& host);
+    explicit TReaderPollJob(TReaderPollHost& host);
 
     // The dialog is on screen: the first poll goes out at once.
     void Start() override;
@@ -47,5 +47,6 @@ class TReaderPollJob : public TJob {
   private:
     void Poll();
 
+    TReaderPollHost& host_;
     bool waiting_ = true;
 };

@@ -7,24 +7,22 @@
 
 #include "core/link/frame.h"
 #include "core/link/line.h"
+#include "core/link/requester.h"
 
 class TAttemptObserver;
 
-class TCommands {
+class TCommands : public TRequester {
   public:
-    // Called on the worker thread once the worker is idle again (a Load made from inside
-    // it, or right after it, is never lost). It gets copies of the reply buffers, so a
-    // requester that has gone away meanwhile costs nothing: the callback must only post
-    // the result to its own side (a queued Qt call guarded by QPointer, an event loop).
-    using Completion =
-        std::function<void(int result, const FrameHeader& reply, const FrameData& replyData)>;
+    // The completion is called on the worker thread once the worker is idle again (a
+    // Load made from inside it, or right after it, is never lost). It gets copies of the
+    // reply buffers, so a requester that has gone away meanwhile costs nothing.
 
     // Starts the thread. `observer` (optional, e.g. a TLineTrace) hears of every attempt.
     explicit TCommands(TLine& link, TAttemptObserver* observer = nullptr);
     ~TCommands();  // stops and joins the thread; not to be called from a completion
 
     // Only while idle: at the start of a dialog or after the previous completion.
-    void Load(const FrameHeader& request, const FrameData& requestData, Completion done);
+    void Load(const FrameHeader& request, const FrameData& requestData, Completion done) override;
 
     // Up to three transactions on the loaded request; the last attempt's code.
     int RunAttempts();

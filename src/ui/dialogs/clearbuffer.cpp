@@ -5,7 +5,7 @@
 #include "core/jobs/job_host.h"
 #include "core/link/command_set.h"
 
-TFClearBuffer::TFClearBuffer(QWidget* owner, Mode mode, CommandRunner& runner)
+TFClearBuffer::TFClearBuffer(QWidget* owner, Mode mode, TRequester& runner)
     : TFWait(owner, runner, QStringLiteral("Проверка связи с контроллером")) {
     setObjectName(QStringLiteral("TFClearBuffer"));
     if (mode == Mode::Clear) {
@@ -18,7 +18,7 @@ TFClearBuffer::TFClearBuffer(QWidget* owner, Mode mode, CommandRunner& runner)
     }
 }
 
-bool TFClearBuffer::CheckLink(QWidget* owner, CommandRunner& runner, const QVariant& helpContext) {
+bool TFClearBuffer::CheckLink(QWidget* owner, TRequester& runner, const QVariant& helpContext) {
     {
         TFClearBuffer check(owner, Mode::Check, runner);
         if (helpContext.isValid()) {

@@ -3,7 +3,7 @@
 #include "core/link/command_set.h"
 
 TFContrSettings::TFContrSettings(QWidget* owner, const QString& text, int timeOpen, int retryRead,
-                                 CommandRunner& runner)
+                                 TRequester& runner)
     : TFWait(owner, runner, text) {
     setObjectName(QStringLiteral("TFContrSettings"));
     const RequestFrame f = MakeWriteSettings(timeOpen, retryRead);

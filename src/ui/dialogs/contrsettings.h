@@ -7,7 +7,7 @@ class TFContrSettings : public TFWait {
     Q_OBJECT
   public:
     TFContrSettings(QWidget* owner, const QString& text, int timeOpen, int retryRead,
-                    CommandRunner& runner = AppRunner());
+                    TRequester& runner = AppRunner());
 
   protected:
     void ReplyReceived() override {}

@@ -2,7 +2,7 @@
 
 #include <QLineEdit>
 
-TFFindKey::TFFindKey(QWidget* owner, int typeFormat, CommandRunner& runner)
+TFFindKey::TFFindKey(QWidget* owner, int typeFormat, TRequester& runner)
     : TFReaderPoll(owner, typeFormat,
                    Look{"TFFindKey", "Поиск карты(ключа)", "Карта(ключ)",
                         "ПОДНЕСИТЕ КАРТУ(КЛЮЧ) К СЧИТЫВАТЕЛЮ", "edFindKey", false, false},

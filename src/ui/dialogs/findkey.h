@@ -7,7 +7,7 @@
 class TFFindKey : public TFReaderPoll {
     Q_OBJECT
   public:
-    TFFindKey(QWidget* owner, int typeFormat, CommandRunner& runner = AppRunner());
+    TFFindKey(QWidget* owner, int typeFormat, TRequester& runner = AppRunner());
 
     KeyCode ReadCode = 0;
     QLineEdit* edFindKey = nullptr;

@@ -9,7 +9,7 @@
 
 #include "ui/seams/prompter.h"
 
-TFReaderPoll::TFReaderPoll(QWidget* owner, int typeFormat, const Look& look, CommandRunner& runner)
+TFReaderPoll::TFReaderPoll(QWidget* owner, int typeFormat, const Look& look, TRequester& runner)
     // A title and a close box only: a modal dialog cannot be minimised out of sight.
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowCloseButtonHint),
@@ -132,10 +132,10 @@ void TFReaderPoll::SetRed(bool red) {
 void TFReaderPoll::SendRequest(const RequestFrame& request) {
     // The receiver guard drops the completion once the dialog is destroyed; while it
     // exists the job drops it once the dialog stopped waiting.
-    runner_.Load(request.header, request.data, this,
-                 [this](int result, const FrameHeader& reply, const FrameData& replyData) {
-                     job_.OnCompletion(result, reply, replyData);
-                 });
+    LoadOnUi(runner_, request.header, request.data, this,
+             [this](int result, const FrameHeader& reply, const FrameData& replyData) {
+                 job_.OnCompletion(result, reply, replyData);
+             });
 }
 
 void TFReaderPoll::PostStep(int step) {
@@ -146,13 +146,10 @@ void TFReaderPoll::ContinueAfterPause(int step) {
     QTimer::singleShot(JobPauseMs, Qt::PreciseTimer, this, [this, step] { job_.OnStep(step); });
 }
 
-void TFReaderPoll::Failed(const JobBox& box) {
+void TFReaderPoll::PollFailed(const JobBox& box) {
     StopWaiting();
     AppPrompter().Error(this, QString::fromStdString(box.caption), box.text);
-}
-
-void TFReaderPoll::CloseJob(JobEnd end) {
-    done(end == JobEnd::Ok ? QDialog::Accepted : QDialog::Rejected);
+    done(QDialog::Rejected);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -161,7 +158,7 @@ namespace {
 const char* const KeyPrompt = "ПОДНЕСИТЕ КАРТУ(КЛЮЧ) К СЧИТЫВАТЕЛЮ";
 }
 
-TFGetKey::TFGetKey(QWidget* owner, int typeFormat, KeyCode startCode, CommandRunner& runner)
+TFGetKey::TFGetKey(QWidget* owner, int typeFormat, KeyCode startCode, TRequester& runner)
     : TFReaderPoll(owner, typeFormat,
                    Look{"TFGetKey", "Считывание карты(ключа)", "Карта(ключ)", KeyPrompt, "edGetKey",
                         true, false},

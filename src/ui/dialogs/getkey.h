@@ -6,10 +6,10 @@
 
 #include <QDialog>
 
-#include "ui/seams/worker_bridge.h"
 #include "core/jobs/job_host.h"
 #include "core/jobs/reader_poll_job.h"
 #include "core/keys/key_code.h"
+#include "ui/seams/worker_bridge.h"
 
 class QLabel;
 class QLineEdit;
@@ -17,7 +17,7 @@ class QPushButton;
 class QTimer;
 class QWidget;
 
-class TFReaderPoll : public QDialog, protected TJobHost {
+class TFReaderPoll : public QDialog, protected TReaderPollHost {
     Q_OBJECT
   public:
     ~TFReaderPoll() override;
@@ -52,7 +52,7 @@ class TFReaderPoll : public QDialog, protected TJobHost {
         bool okButton;
         bool clearButton;
     };
-    TFReaderPoll(QWidget* owner, int typeFormat, const Look& look, CommandRunner& runner);
+    TFReaderPoll(QWidget* owner, int typeFormat, const Look& look, TRequester& runner);
 
     // A key has been read (the poll and the blinking have stopped).
     virtual void KeyRead(KeyCode code) = 0;
@@ -62,21 +62,14 @@ class TFReaderPoll : public QDialog, protected TJobHost {
 
     void showEvent(QShowEvent* event) override;
 
-    // TJobHost: requests through the worker, the pause on a single-shot timer.
+    // TReaderPollHost: requests through the worker, the pause on a single-shot timer,
+    // the failure box and Cancel.
     void SendRequest(const RequestFrame& request) override;
     void PostStep(int step) override;
     void ContinueAfterPause(int step) override;
-    void AddLine(const std::string&) override {}
-    void AppendToLastLine(const std::string&) override {}
-    void SetProgressMax(int) override {}
-    void SetProgressPosition(int) override {}
-    void ClosePort() override {}
-    void Finished(const JobBox&) override {}
-    void Failed(const JobBox& box) override;
-    void CloseJob(JobEnd end) override;
-    bool AskYesNo(const JobBox&) override { return false; }
+    void PollFailed(const JobBox& box) override;
 
-    CommandRunner& runner_;
+    TRequester& runner_;
 
   private:
     void tBlinkTimer();
@@ -91,8 +84,7 @@ class TFGetKey : public TFReaderPoll {
     Q_OBJECT
   public:
     // startCode: the key-edit dialog's number; never handed back, the OK result needs a read.
-    TFGetKey(QWidget* owner, int typeFormat, KeyCode startCode,
-             CommandRunner& runner = AppRunner());
+    TFGetKey(QWidget* owner, int typeFormat, KeyCode startCode, TRequester& runner = AppRunner());
 
     KeyCode ReadCode;
     QLineEdit* edGetKey = nullptr;

@@ -7,7 +7,7 @@
 #include "ui/seams/prompter.h"
 
 TFGetVardex::TFGetVardex(QWidget* owner, int typeFormat, KeyCode oldVardex,
-                         std::function<bool(KeyCode)> inKeyList, CommandRunner& runner)
+                         std::function<bool(KeyCode)> inKeyList, TRequester& runner)
     : TFReaderPoll(owner, typeFormat,
                    Look{"TFGetVardex", "Считывание вардекса", "Вардекс",
                         "ПОДНЕСИТЕ ВАРДЕКС К СЧИТЫВАТЕЛЮ", "edGetKey", true, true},

@@ -11,7 +11,7 @@ class TFGetVardex : public TFReaderPoll {
   public:
     // inKeyList: whether a code is in the main window's key list (a vardex may not be).
     TFGetVardex(QWidget* owner, int typeFormat, KeyCode oldVardex,
-                std::function<bool(KeyCode)> inKeyList, CommandRunner& runner = AppRunner());
+                std::function<bool(KeyCode)> inKeyList, TRequester& runner = AppRunner());
 
     KeyCode OldVardex;
     KeyCode NewVardex;

@@ -34,7 +34,7 @@ PromptIcon IconOf(BoxIcon icon) {
 
 }  // namespace
 
-TJobDialog::TJobDialog(QWidget* owner, CommandRunner& runner, std::function<void()> closeLink)
+TJobDialog::TJobDialog(QWidget* owner, TRequester& runner, std::function<void()> closeLink)
     // A title and a close box only: a modal job cannot be minimised out of sight.
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                          Qt::WindowCloseButtonHint),
@@ -116,11 +116,11 @@ void TJobDialog::FormShow() {
 // ---- TJobHost ---------------------------------------------------------------------------
 
 void TJobDialog::SendRequest(const RequestFrame& request) {
-    runner_.Load(request.header, request.data, this,
-                 [this](int result, const FrameHeader& reply, const FrameData& replyData) {
-                     if (job_)
-                         job_->OnCompletion(result, reply, replyData);
-                 });
+    LoadOnUi(runner_, request.header, request.data, this,
+             [this](int result, const FrameHeader& reply, const FrameData& replyData) {
+                 if (job_)
+                     job_->OnCompletion(result, reply, replyData);
+             });
 }
 
 void TJobDialog::PostStep(int step) {

@@ -7,8 +7,8 @@
 #include <QDialog>
 #include <memory>
 
-#include "ui/seams/worker_bridge.h"
 #include "core/jobs/job_host.h"
+#include "ui/seams/worker_bridge.h"
 
 class QPlainTextEdit;
 class QProgressBar;
@@ -50,7 +50,7 @@ class TJobDialog : public QDialog, public TJobHost {
 
   protected:
     // `closeLink` closes the controller link (the job ends its traffic early).
-    TJobDialog(QWidget* owner, CommandRunner& runner, std::function<void()> closeLink);
+    TJobDialog(QWidget* owner, TRequester& runner, std::function<void()> closeLink);
 
     // The job this dialog hosts; set by the subclass's constructor.
     void SetJob(std::unique_ptr<TJob> job);
@@ -82,7 +82,7 @@ class TJobDialog : public QDialog, public TJobHost {
   private:
     void FormShow();
 
-    CommandRunner& runner_;
+    TRequester& runner_;
     std::function<void()> closeLink_;
     std::unique_ptr<TJob> job_;
     bool shown_ = false;

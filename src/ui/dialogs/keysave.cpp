@@ -3,7 +3,7 @@
 #include "core/link/command_set.h"
 
 TFKeySave::TFKeySave(QWidget* owner, const QString& text, KeyCode code, bool store, bool vardex,
-                     CommandRunner& runner)
+                     TRequester& runner)
     : TFWait(owner, runner, text) {
     setObjectName(QStringLiteral("TFKeySave"));
     const RequestFrame f = MakeWriteKey(code, store, vardex, KeyFiller::KeyDialog);

@@ -9,7 +9,7 @@ class TFKeySave : public TFWait {
   public:
     // store: write the record; otherwise remove it. vardex: the vardex record.
     TFKeySave(QWidget* owner, const QString& text, KeyCode code, bool store, bool vardex,
-              CommandRunner& runner = AppRunner());
+              TRequester& runner = AppRunner());
 
   protected:
     void ReplyReceived() override {}

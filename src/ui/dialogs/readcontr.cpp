@@ -7,7 +7,7 @@
 
 #include "ui/seams/prompter.h"
 
-TFReadContr::TFReadContr(QWidget* owner, CommandRunner& runner, std::function<void()> closeLink,
+TFReadContr::TFReadContr(QWidget* owner, TRequester& runner, std::function<void()> closeLink,
                          AdoptNewFile adoptNewFile)
     : TJobDialog(owner, runner, std::move(closeLink)), adoptNewFile_(std::move(adoptNewFile)) {
     setObjectName(QStringLiteral("TFReadContr"));

@@ -4,8 +4,8 @@
 
 #include <functional>
 
-#include "ui/dialogs/jobdialog.h"
 #include "core/jobs/load_job.h"
+#include "ui/dialogs/jobdialog.h"
 
 class TFReadContr : public TJobDialog {
     Q_OBJECT
@@ -15,7 +15,7 @@ class TFReadContr : public TJobDialog {
     // that failed, and then the main window is as it was.
     using AdoptNewFile = std::function<bool(const QString& path, const DbModel& model)>;
 
-    TFReadContr(QWidget* owner, CommandRunner& runner, std::function<void()> closeLink,
+    TFReadContr(QWidget* owner, TRequester& runner, std::function<void()> closeLink,
                 AdoptNewFile adoptNewFile);
 
     TLoadJob& Load() const { return static_cast<TLoadJob&>(Job()); }

@@ -2,7 +2,7 @@
 
 #include "core/link/command_set.h"
 
-TFReadVardex::TFReadVardex(QWidget* owner, CommandRunner& runner)
+TFReadVardex::TFReadVardex(QWidget* owner, TRequester& runner)
     : TFWait(owner, runner, QStringLiteral("Чтение вардекса")) {
     setObjectName(QStringLiteral("TFReadVardex"));
     const RequestFrame f = MakeReadKey(VardexSlot);

@@ -7,7 +7,7 @@
 class TFReadVardex : public TFWait {
     Q_OBJECT
   public:
-    explicit TFReadVardex(QWidget* owner, CommandRunner& runner = AppRunner());
+    explicit TFReadVardex(QWidget* owner, TRequester& runner = AppRunner());
 
     // The vardex read; 0 when the controller has none (or sent no payload).
     KeyCode Vardex = 0;

@@ -14,7 +14,7 @@ constexpr int KeyCodeRole = Qt::UserRole;
 
 }  // namespace
 
-TFSyncContr::TFSyncContr(QWidget* owner, CommandRunner& runner, int typeFormat,
+TFSyncContr::TFSyncContr(QWidget* owner, TRequester& runner, int typeFormat,
                          const std::vector<KeyCode>& known, AddKey addKey)
     : TJobDialog(owner, runner, nullptr), addKey_(std::move(addKey)) {
     setObjectName(QStringLiteral("TFSyncContr"));
@@ -62,7 +62,7 @@ TFSyncContr::TFSyncContr(QWidget* owner, CommandRunner& runner, int typeFormat,
         lvListChange();
     });
 
-    SetJob(std::make_unique<TCheckJob>(*this, typeFormat, known));
+    SetJob(std::make_unique<TCheckJob>(*this, *this, typeFormat, known));
 }
 
 void TFSyncContr::tBlinkTimer() {

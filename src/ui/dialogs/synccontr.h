@@ -13,14 +13,14 @@ class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 
-class TFSyncContr : public TJobDialog {
+class TFSyncContr : public TJobDialog, public TCheckKeys {
     Q_OBJECT
   public:
     // Adds one key to the open database file and a row to the main list; false (after
     // showing why) when the file could not be written.
     using AddKey = std::function<bool(KeyCode code, const QString& caption)>;
 
-    TFSyncContr(QWidget* owner, CommandRunner& runner, int typeFormat,
+    TFSyncContr(QWidget* owner, TRequester& runner, int typeFormat,
                 const std::vector<KeyCode>& known, AddKey addKey);
 
     TCheckJob& Check() const { return static_cast<TCheckJob&>(Job()); }

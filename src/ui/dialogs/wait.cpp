@@ -9,7 +9,7 @@
 
 #include "ui/seams/prompter.h"
 
-TFWait::TFWait(QWidget* owner, CommandRunner& runner, const QString& text)
+TFWait::TFWait(QWidget* owner, TRequester& runner, const QString& text)
     : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint), runner_(runner) {
     setObjectName(QStringLiteral("TFWait"));
     setModal(true);
@@ -64,10 +64,10 @@ void TFWait::showEvent(QShowEvent* event) {
 
 void TFWait::FormShow() {
     ResultValue = -1;
-    runner_.Load(Request, RequestData, this,
-                 [this](int result, const FrameHeader& reply, const FrameData& replyData) {
-                     Completed(result, reply, replyData);
-                 });
+    LoadOnUi(runner_, Request, RequestData, this,
+             [this](int result, const FrameHeader& reply, const FrameData& replyData) {
+                 Completed(result, reply, replyData);
+             });
 }
 
 void TFWait::tBlinkTimer() {

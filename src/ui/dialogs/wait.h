@@ -5,8 +5,8 @@
 
 #include <QDialog>
 
-#include "ui/seams/worker_bridge.h"
 #include "core/link/frame.h"
+#include "ui/seams/worker_bridge.h"
 
 class QFrame;
 class QLabel;
@@ -34,7 +34,7 @@ class TFWait : public QDialog {
     static const char* ErrorCaption();  // "Ошибка связи с контроллером"
 
   protected:
-    TFWait(QWidget* owner, CommandRunner& runner, const QString& text);
+    TFWait(QWidget* owner, TRequester& runner, const QString& text);
 
     // Runs after a successful reply has been copied into Reply and ReplyData.
     virtual void ReplyReceived() = 0;
@@ -53,7 +53,7 @@ class TFWait : public QDialog {
     void tBlinkTimer();
     void Completed(int result, const FrameHeader& reply, const FrameData& replyData);
 
-    CommandRunner& runner_;
+    TRequester& runner_;
     bool loaded_ = false;
     bool red_ = false;
 };

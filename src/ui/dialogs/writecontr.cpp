@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TFWriteContr::TFWriteContr(QWidget* owner, CommandRunner& runner, std::function<void()> closeLink,
+TFWriteContr::TFWriteContr(QWidget* owner, TRequester& runner, std::function<void()> closeLink,
                            ExportSource source)
     : TJobDialog(owner, runner, std::move(closeLink)) {
     setObjectName(QStringLiteral("TFWriteContr"));

@@ -9,7 +9,7 @@ class TFWriteContr : public TJobDialog {
     Q_OBJECT
   public:
     // `source`: the main window's times, vardex, vardex caption and key rows in list order.
-    TFWriteContr(QWidget* owner, CommandRunner& runner, std::function<void()> closeLink,
+    TFWriteContr(QWidget* owner, TRequester& runner, std::function<void()> closeLink,
                  ExportSource source);
 
     TExportJob& Export() const { return static_cast<TExportJob&>(Job()); }

@@ -39,8 +39,6 @@ std::string Local(const QString& path) {
 
 // ---- Actions --------------------------------------------------------------------------------
 
-// ---- Actions --------------------------------------------------------------------------------
-
 void TFMain::actNewExecute() {
     const QString caption = QStringLiteral("Создание нового файла");
     if (!Prompt().ConfirmTwice(this, caption,

@@ -15,8 +15,6 @@
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
 
-// ---- File operations -----------------------------------------------------------------------
-
 QString TFMain::PathOr(const QString& path) const {
     return path.isEmpty() ? CurrentFile : path;
 }

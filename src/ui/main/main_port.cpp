@@ -199,3 +199,7 @@ void TFMain::CloseLink() {
 }
 
 TFMain::LinkHold::LinkHold(TFMain& owner) : owner_(owner), ok_(owner.OpenLink()) {}
+
+TFMain::LinkHold::~LinkHold() {
+    owner_.CloseLink();
+}

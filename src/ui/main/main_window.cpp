@@ -127,8 +127,7 @@ TFMain::TFMain(MainDeps deps, QWidget* parent) : QMainWindow(parent), deps_(std:
         } else {
             worker_ = std::make_unique<TCommands>(*port_);
         }
-        ownRunner_ = std::make_unique<TCommandsRunner>(*worker_);
-        runner_ = ownRunner_.get();
+        runner_ = worker_.get();
     }
     if (deps_.link) {
         link_ = deps_.link;
@@ -526,7 +525,7 @@ void TFMain::CreateControls() {
     }
 }
 
-// ---- Start-up and the port ---------------------------------------------------------------
+// ---- Start-up ---------------------------------------------------------------
 
 void TFMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
@@ -690,10 +689,6 @@ bool TFMain::eventFilter(QObject* watched, QEvent* event) {
 
 void TFMain::lvDBSelectItem() {
     UpdateKeyButtons();
-}
-
-TFMain::LinkHold::~LinkHold() {
-    owner_.CloseLink();
 }
 
 bool TFMain::event(QEvent* event) {

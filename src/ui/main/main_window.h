@@ -1,6 +1,10 @@
 // TFMain, the program's one main window.
 //
-// Where the other windows hang on (each a small handler in main_window.cpp, and a
+// The class is written in four files by concern: main_window.cpp (the layout and the
+// window's state), main_actions.cpp (the handlers), main_port.cpp (the port box and the
+// link), main_files.cpp (the file operations).
+//
+// Where the other windows hang on (each a small handler in main_actions.cpp, and a
 // flag in `Ready` that keeps its controls disabled until the dialog exists):
 //   actNewFromContrExecute  "&Загрузить из контроллера"  -> TFReadContr   (Ready::loadFromContr)
 //   actSaveExecute          "&Экспорт в контроллер"      -> TFWriteContr  (Ready::exportToContr)
@@ -43,7 +47,7 @@ class QToolBar;
 class QToolButton;
 class QTreeView;
 
-class CommandRunner;
+class TRequester;
 class PortDirectory;
 class Prompter;
 class SettingsStore;
@@ -80,7 +84,7 @@ class TPortBox : public QComboBox {
 struct MainDeps {
     SettingsStore* settings = nullptr;
     PortDirectory* ports = nullptr;
-    CommandRunner* runner = nullptr;  // with it, no TSerialPort/TCommands are made
+    TRequester* runner = nullptr;  // with it, no TSerialPort/TCommands are made
     LinkControl* link = nullptr;
     QString portArg;  // --port DEVICE
     // With the debug switch: the line trace of every request goes to this file, and the
@@ -167,7 +171,7 @@ class TFMain : public QMainWindow {
     void CloseLink();
     TSerialPort* Port() const { return port_.get(); }  // null with an injected runner
     TCommands* Worker() const { return worker_.get(); }
-    CommandRunner& Runner() const { return *runner_; }
+    TRequester& Runner() const { return *runner_; }
     Prompter& Prompt() const;
 
     // ---- Controls ---------------------------------------------------------------------
@@ -261,9 +265,8 @@ class TFMain : public QMainWindow {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> traceFile_{nullptr, std::fclose};
     std::unique_ptr<TLineTrace> trace_;  // before the worker, which it outlives
     std::unique_ptr<TCommands> worker_;
-    std::unique_ptr<CommandRunner> ownRunner_;
     std::unique_ptr<LinkControl> ownLink_;
-    CommandRunner* runner_ = nullptr;
+    TRequester* runner_ = nullptr;
     LinkControl* link_ = nullptr;
     KeyListModel* keys_ = nullptr;
     KeyFilterModel* keysFilter_ = nullptr;
