@@ -29,6 +29,7 @@
 #include "core/keys/database.h"
 #include "core/link/commands.h"
 #include "core/link/serial_port.h"
+#include "support/recording_job_host.h"
 
 namespace {
 
@@ -113,10 +114,9 @@ LinkRun RunOnSim(SimProcess& sim, int replyDelayMs, MakeJob make, AfterRead appl
         std::fprintf(stderr, "%s\n", error.c_str());
         return run;
     }
-    TCommands commands(line);
-    TCommandsWorker worker(commands);
+    TCommands worker(line);
     TJobLoop loop;
-    TLoopJobHost host(loop, worker);
+    TRecordingJobHost host(loop, worker);
     host.answers.push_back(true);
     auto job = make(host);
     host.Attach(*job);
@@ -265,7 +265,7 @@ int main(int argc, char** argv) {
         };
         TVirtualJobClock clock;
         TJobLoop loop(clock);
-        TLoopJobHost host(loop, controller);
+        TRecordingJobHost host(loop, controller);
         TReconcileJob job(host, o);
         host.Attach(job);
         host.RunJob();

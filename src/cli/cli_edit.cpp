@@ -14,6 +14,7 @@
 #include "cli/cli_support.h"
 #include "core/jobs/enrol_job.h"
 #include "core/jobs/job_host.h"
+#include "core/jobs/key_edit_job.h"
 #include "core/jobs/reader_poll_job.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
@@ -386,11 +387,6 @@ int RunAnnounced(CliLink& link, const std::string& text, const RequestFrame& fra
     return CliLinkFailure(result);
 }
 
-// One key record, as the key-save wait dialog sends it.
-int WriteKeyRecord(CliLink& link, const std::string& text, KeyCode code, bool store, bool vardex) {
-    return RunAnnounced(link, text, MakeWriteKey(code, store, vardex, KeyFiller::KeyDialog));
-}
-
 // The port opened for one announced request and closed again.
 int RunOnce(const CliArgs& args, const std::string& text, const RequestFrame& frame) {
     CliLink link;
@@ -415,12 +411,54 @@ int ReadAtReader(const CliArgs& args, KeyCode& code) {
     return session.ReadPresentedKey(code);
 }
 
-std::string AddingText(int typeFormat, KeyCode code) {
-    return Printf1("Добавление карты(ключа) %s", Format(typeFormat, code));
-}
+// The key dialog's job: its requests announced on standard output as the wait dialog
+// shows them, a failure on standard error. Returns the exit status of the job's end.
+class KeyEditHost : public TLoopJobHost {
+  public:
+    using TLoopJobHost::TLoopJobHost;
+    ~KeyEditHost() override { EndLine(); }
+    void AddLine(const std::string& line) override {
+        EndLine();
+        std::printf("%s", line.c_str());
+        std::fflush(stdout);
+        open_ = true;
+    }
+    void AppendToLastLine(const std::string& text) override {
+        std::printf("%s", text.c_str());
+        std::fflush(stdout);
+    }
+    void Failed(const JobBox& box) override {
+        TLoopJobHost::Failed(box);
+        EndLine();
+        Fail(CliText(box.text));
+    }
+    void EndLine() {
+        if (open_)
+            std::printf("\n");
+        open_ = false;
+    }
 
-std::string RemovingText(int typeFormat, KeyCode code) {
-    return Printf1("Удаление карты(ключа) %s", Format(typeFormat, code));
+  private:
+    bool open_ = false;
+};
+
+int RunKeyEdit(const CliArgs& args, TKeyEditJob*& out, std::unique_ptr<TKeyEditJob>& keep,
+               const KeyEdit& edit) {
+    CliLink link;
+    if (!link.Open(args))
+        return CliPortNotOpened;
+    TJobLoop loop;
+    {
+        KeyEditHost host(loop, link.Commands());
+        keep = std::make_unique<TKeyEditJob>(host, edit);
+        out = keep.get();
+        host.Attach(*keep);
+        host.RunJob();
+    }  // a completion still in flight is drained here
+    link.Port().Close();
+    if (!CliLinkSucceeded(keep->Result))
+        return CliLinkBase + keep->Result;
+    return keep->FileFailed ? CliFailed : CliOk;
 }
 
 // ---- read-key ------------------------------------------------------------------
@@ -501,14 +539,13 @@ int RunAdd(CliArgs& args) {
         return CliRefused;
     if (!NotListed(model, typeFormat, code))
         return CliRefused;
-    if (int status = WriteKeyOnce(args, AddingText(typeFormat, code), code, true, false);
-        status != CliOk)
-        return status;
-    if (!FileStep(journaled::SaveKey(path, code, description))) {
+    KeyEdit edit{KeyEdit::Kind::Add, path, typeFormat, 0, code, description};
+    TKeyEditJob* job = nullptr;
+    std::unique_ptr<TKeyEditJob> keep;
+    const int status = RunKeyEdit(args, job, keep, edit);
+    if (job && job->NewInController && !job->NewInFile)
         Fail("Карта(ключ) записана в контроллер, но не в файл базы");
-        return CliFailed;
-    }
-    return CliOk;
+    return status;
 }
 
 // ---- edit ----------------------------------------------------------------------
@@ -550,35 +587,23 @@ int RunEdit(CliArgs& args) {
 
     if (!NotListed(model, typeFormat, newCode))
         return CliRefused;
-    CliLink link;
-    if (!link.Open(args))
-        return CliPortNotOpened;
-    int status = WriteKeyRecord(link, RemovingText(typeFormat, oldCode), oldCode, false, false);
-    if (status != CliOk) {
-        link.Port().Close();
+    KeyEdit edit{KeyEdit::Kind::Change, path, typeFormat, oldCode, newCode, description};
+    TKeyEditJob* job = nullptr;
+    std::unique_ptr<TKeyEditJob> keep;
+    const int status = RunKeyEdit(args, job, keep, edit);
+    if (!job || status == CliOk)
         return status;
-    }
-    if (!FileStep(journaled::RemoveKey(path, oldCode))) {
-        link.Port().Close();
+    // Say where things stand, so the operator knows what is left to do.
+    if (job->OldGoneFromController && !job->OldGoneFromFile)
         Fail(Printf1("Карта(ключ) %s удалена из контроллера, но осталась в файле базы",
                      Format(typeFormat, oldCode)));
-        return CliFailed;
-    }
-    // The old key is now neither in the controller nor in the file; say so when the
-    // new one cannot be stored, so the operator knows where things stand.
-    status = WriteKeyRecord(link, AddingText(typeFormat, newCode), newCode, true, false);
-    link.Port().Close();
-    if (status != CliOk) {
+    else if (job->OldGoneFromFile && !job->NewInController)
         Fail(Printf1("Карта(ключ) %s удалена из контроллера и из файла базы",
                      Format(typeFormat, oldCode)));
-        return status;
-    }
-    if (!FileStep(journaled::SaveKey(path, newCode, description))) {
+    else if (job->NewInController && !job->NewInFile)
         Fail(Printf1("Карта(ключ) %s записана в контроллер, но не в файл базы",
                      Format(typeFormat, newCode)));
-        return CliFailed;
-    }
-    return CliOk;
+    return status;
 }
 
 // ---- remove --------------------------------------------------------------------
@@ -601,10 +626,10 @@ int RunRemove(CliArgs& args) {
             {Printf1("Вы действительно хотите удалить карту(ключ) %s?", Format(typeFormat, code))});
         status != CliOk)
         return status;
-    if (int status = WriteKeyOnce(args, RemovingText(typeFormat, code), code, false, false);
-        status != CliOk)
-        return status;
-    return FileStep(journaled::RemoveKey(path, code)) ? CliOk : CliFailed;
+    KeyEdit edit{KeyEdit::Kind::Remove, path, typeFormat, code, 0, {}};
+    TKeyEditJob* job = nullptr;
+    std::unique_ptr<TKeyEditJob> keep;
+    return RunKeyEdit(args, job, keep, edit);
 }
 
 // ---- set-vardex ----------------------------------------------------------------

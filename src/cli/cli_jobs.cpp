@@ -116,8 +116,12 @@ class TCliHost : public TLoopJobHost, public TCheckKeys {
         (void)code;
         Print(text);
     }
-    bool AddMissingKey(KeyCode code, const std::string& text) override {
-        DbResult r = journaled::SaveKey(databasePath, code, text);
+    bool AddMissingKeys(const Keys& keys) override {
+        std::vector<DbKey> rows;
+        rows.reserve(keys.size());
+        for (const auto& [code, text] : keys)
+            rows.push_back({code, text});
+        DbResult r = journaled::SaveKeys(databasePath, rows);
         if (!r) {
             FileError(r);
             addFailed = true;

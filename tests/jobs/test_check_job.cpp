@@ -87,6 +87,8 @@ TEST_F(CheckJobTest, ListsEachMissingCodeOnceInTheOpenFormat) {
     EXPECT_EQ(job->Add(), 2);
     EXPECT_EQ(host.added, (std::vector<std::pair<KeyCode, std::string>>{
                               {0, Format(1, 0)}, {0x020001, Format(1, 0x020001)}}));
+    // One write of the file for the whole batch, not one (with its flushes) per key.
+    EXPECT_EQ(host.addWrites, 1);
     EXPECT_EQ(host.closed, JobEnd::Ok);
 }
 

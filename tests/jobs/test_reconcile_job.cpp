@@ -17,6 +17,7 @@
 #include "core/keys/backup.h"
 #include "core/keys/journal.h"
 #include "fake_controller.h"
+#include "support/recording_job_host.h"
 
 namespace {
 
@@ -118,7 +119,7 @@ class ReconcileJobTest : public ::testing::Test {
     // A fresh host and job over the same controller (a rerun), read to the differences.
     void Read() {
         job.reset();
-        host = std::make_unique<TLoopJobHost>(loop, controller);
+        host = std::make_unique<TRecordingJobHost>(loop, controller);
         ReconcileOptions options;
         options.databasePath = dbPath;
         options.file = file;
@@ -153,7 +154,7 @@ class ReconcileJobTest : public ::testing::Test {
     TVirtualJobClock clock;
     TJobLoop loop;
     FakeController controller;
-    std::unique_ptr<TLoopJobHost> host;
+    std::unique_ptr<TRecordingJobHost> host;
     std::unique_ptr<TReconcileJob> job;
     fs::path dir;
     std::string dbPath;
@@ -400,7 +401,7 @@ TEST_F(ReconcileJobTest, FailureAtAWriteStopsWithASummaryAndARerunFinishes) {
 TEST_F(ReconcileJobTest, CancelDuringTheReadWritesNoCopy) {
     controller.keys = {1, 2, 3};
     SetFile({4});
-    host = std::make_unique<TLoopJobHost>(loop, controller);
+    host = std::make_unique<TRecordingJobHost>(loop, controller);
     ReconcileOptions options;
     options.databasePath = dbPath;
     options.file = file;

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "core/jobs/job_host.h"
 #include "core/link/command_set.h"
 #include "core/link/commands.h"
 #include "scripted_line.h"
@@ -131,8 +132,9 @@ TEST(TCommands, NextRequestLoadedFromCompletion) {
     EXPECT_EQ(sent[7], 0x02);
 }
 
-// A requester that went away while its request was in flight: the completion finds
-// nobody, the worker goes idle and serves the next requester.
+// A host that went away while its request was in flight: its destructor waits for the
+// completion, which then reaches no job; the worker goes idle and serves the next
+// requester. This is the guard every loop host (the command line's) relies on.
 TEST(TCommands, RequesterGoneMeanwhile) {
     ScriptedLine line;
     std::promise<void> requesterGone;
@@ -141,24 +143,27 @@ TEST(TCommands, RequesterGoneMeanwhile) {
         gone.wait();
         return ScriptedReply{ReplyFrame(0x43)};
     };
-    struct Dialog {
-        int handled = 0;
-    };
-    auto dialog = std::make_shared<Dialog>();
-    std::weak_ptr<Dialog> weak = dialog;
-    Results delivered;
+    struct CountingJob : TJobBase {
+        int completions = 0;
+        void Start() override {}
+        void OnStep(int) override {}
+        void OnCompletion(int, const FrameHeader&, const FrameData&) override { ++completions; }
+    } job;
     TCommands worker(line);
-    const RequestFrame f = MakeReadPresentedKey();
-    worker.Load(f.header, f.data,
-                [weak, &delivered](int result, const FrameHeader& r, const FrameData& d) {
-                    if (auto alive = weak.lock()) {
-                        ++alive->handled;
-                    }
-                    delivered.Add({result, r, d});
-                });
-    dialog.reset();
-    requesterGone.set_value();
-    EXPECT_EQ(delivered.WaitFor(1)[0].result, Ok);
+    TJobLoop loop;
+    {
+        auto host = std::make_unique<TLoopJobHost>(loop, worker);
+        host->Attach(job);
+        host->SendRequest(MakeReadPresentedKey());
+        std::thread answer([&requesterGone] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            requesterGone.set_value();
+        });
+        host.reset();
+        answer.join();
+    }
+    EXPECT_EQ(job.completions, 0);
+    EXPECT_TRUE(worker.Idle());
 
     line.responder = nullptr;
     line.QueueReply({ReplyFrame(0x02)});

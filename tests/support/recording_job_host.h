@@ -46,10 +46,11 @@ class TRecordingJobHost : public TLoopJobHost, public TCheckKeys {
     void OfferMissingKey(KeyCode code, const std::string& text) override {
         offered.emplace_back(code, text);
     }
-    bool AddMissingKey(KeyCode code, const std::string& text) override {
-        if (addFailsAt >= 0 && static_cast<int>(added.size()) >= addFailsAt)
+    bool AddMissingKeys(const Keys& keys) override {
+        ++addWrites;
+        if (addFailsAt >= 0 && static_cast<int>(added.size() + keys.size()) > addFailsAt)
             return false;
-        added.emplace_back(code, text);
+        added.insert(added.end(), keys.begin(), keys.end());
         return true;
     }
 
@@ -65,7 +66,9 @@ class TRecordingJobHost : public TLoopJobHost, public TCheckKeys {
     std::vector<std::pair<KeyCode, std::string>> added;
 
     // Scripted answers: questions take them in order (No when none is left);
-    // AddMissingKey fails from the `addFailsAt`-th call on (0-based; -1 never).
+    // a write of missing keys fails when it would take the added keys past `addFailsAt`
+    // (-1 never).
     std::deque<bool> answers;
     int addFailsAt = -1;
+    int addWrites = 0;  // writes of missing keys asked for
 };

@@ -156,7 +156,7 @@ class TestEditKey : public QObject {
 
     void masksAndOkInBothFormats() {
         {
-            TFEditKey d(*w, 0, -1);
+            TFEditKey d(w, *w, 0, -1);
             QCOMPARE(d.windowTitle(), QStringLiteral("Новая карта(ключ)"));
             QCOMPARE(d.edKeyNumber->displayText(), QStringLiteral("XX XX XXXXXX 000000"));
             QVERIFY(!d.bbOK->isEnabled());
@@ -167,7 +167,7 @@ class TestEditKey : public QObject {
             QVERIFY(!d.bbOK->isEnabled());
         }
         {
-            TFEditKey d(*w, 1, -1);
+            TFEditKey d(w, *w, 1, -1);
             QCOMPARE(d.edKeyNumber->displayText(), QStringLiteral("000,00000"));
             QVERIFY(!d.bbOK->isEnabled());
             TypeNumber(&d, QStringLiteral("01843981"));
@@ -183,7 +183,7 @@ class TestEditKey : public QObject {
             QVERIFY(d.lNumberHint->isHidden());
         }
         w->SelectRow(w->FindRow(0x12ABCD));
-        TFEditKey d(*w, 0, w->SelectedRow());
+        TFEditKey d(w, *w, 0, w->SelectedRow());
         QCOMPARE(d.windowTitle(), QStringLiteral("Редактирование - XX XX XXXXXX 12ABCD"));
         QCOMPARE(d.edKeyNumber->displayText(), QStringLiteral("XX XX XXXXXX 12ABCD"));
         QCOMPARE(d.edDescription->text(), QStringLiteral("Иванов"));
@@ -193,7 +193,7 @@ class TestEditKey : public QObject {
     // Enter on the focused "Вычитать" reads a key; only from the fields does it mean OK.
     void enterOnTheFocusedButtonClicksIt() {
         w->SelectRow(w->FindRow(0x12ABCD));
-        TFEditKey d(*w, 0, w->SelectedRow());
+        TFEditKey d(w, *w, 0, w->SelectedRow());
         int getKey = 0;
         int ok = 0;
         QObject::disconnect(d.bbGetKey, &QPushButton::clicked, nullptr, nullptr);
@@ -213,7 +213,7 @@ class TestEditKey : public QObject {
     }
 
     void leavingAnIncompleteNumberIsRefused() {
-        TFEditKey d(*w, 0, -1);
+        TFEditKey d(w, *w, 0, -1);
         d.show();
         QVERIFY(QTest::qWaitForWindowActive(&d));
         d.edKeyNumber->setFocus();
@@ -232,7 +232,7 @@ class TestEditKey : public QObject {
     }
 
     void theDescriptionTakesOnlyWhatTheFileCanHold() {
-        TFEditKey d(*w, 0, -1);
+        TFEditKey d(w, *w, 0, -1);
         d.edDescription->setFocus();
         TypeText(d.edDescription, QStringLiteral("Дверь №5 €中!"));
         QCOMPARE(d.edDescription->text(), QStringLiteral("Дверь №5 €!"));

@@ -11,16 +11,19 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <stdexcept>
 
-#include "ui/seams/prompter.h"
-#include "ui/seams/ui_platform.h"
-#include "fakes.h"
-#include "ui/dialogs/readcontr.h"
-#include "ui/dialogs/synccontr.h"
-#include "ui/dialogs/writecontr.h"
+#include "core/jobs/keys_guard.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
 #include "core/link/command_set.h"
+#include "fakes.h"
+#include "ui/dialogs/getvardex.h"
+#include "ui/dialogs/readcontr.h"
+#include "ui/dialogs/synccontr.h"
+#include "ui/dialogs/writecontr.h"
+#include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
 
 namespace {
 
@@ -310,6 +313,85 @@ class TestJobsDialogs : public QObject {
         w->actSaveExecute();
         QVERIFY(checked);
         QCOMPARE(runner->sent.size(), size_t(5));
+    }
+
+    // A bad entry name stops the key list: the window shows the keys before it, and an
+    // export from there would wipe the rest from the controller. It is refused, with the
+    // same box the command line prints, before any question and any request.
+    void exportOfAFileReadOnlyInPartIsRefused() {
+        const QString path = dir.filePath(QStringLiteral("part.vx2"));
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(
+                "[ControllerSettings]\r\nTimeOpen=9\r\nRetryRead=2\r\nTypeFormat=0\r\n"
+                "Vardex=0\r\n[VardexDB2]\r\n1=first\r\nabc=x\r\n16777215=after\r\n");
+        }
+        DbModel model;
+        const DbResult read = LoadDbFile(path.toStdString(), model);
+        QVERIFY(read.ok && !read.error.empty());
+        Open(path);
+        QVERIFY(w->FileOpen);
+        prompter->records.clear();
+        w->actSaveExecute();
+        QCOMPARE(prompter->records.size(), size_t(1));
+        QCOMPARE(prompter->records[0].caption, QStringLiteral("Ошибка"));
+        QCOMPARE(prompter->records[0].text, QString::fromStdString(RefusePartialRead(read)->text));
+        QVERIFY(runner->sent.empty());
+        QCOMPARE(link->opens, 0);
+    }
+
+    // The pause between two steps of "&Новый файл" runs the event loop. A click on the
+    // vardex button then must not start the vardex action inside it: that would open and
+    // close the link under the outer action, which would go on sending on a closed link.
+    void aClickBetweenTheStepsOfAnActionStartsNothing() {
+        Open(SampleDb(QStringLiteral("a.vx2")));
+        prompter->AnswerBox(PromptAnswer::Yes);
+        prompter->AnswerBox(PromptAnswer::Yes);
+        prompter->AnswerFile(dir.filePath(QStringLiteral("new.vx2")));
+        // Only reached when the click got through: the capture is cancelled at once.
+        QTimer cancelCapture;
+        cancelCapture.setInterval(5);
+        connect(&cancelCapture, &QTimer::timeout, [] {
+            if (auto* d = qobject_cast<TFGetVardex*>(QApplication::activeModalWidget()))
+                d->reject();
+        });
+        cancelCapture.start();
+        bool clicked = false;
+        Poll([&] {
+            // The link check has been answered and its dialog closed: the pause.
+            if (runner->sent.size() != 1 || QApplication::activeModalWidget())
+                return false;
+            w->bbVardex->click();
+            clicked = true;
+            return true;
+        });
+        const int opens = link->opens;
+        w->actNewExecute();
+        QVERIFY(clicked);
+        QCOMPARE(link->opens, opens + 1);
+        QCOMPARE(runner->sent.size(), size_t(3));
+        QCOMPARE(int(runner->sent[1].header[1]), 0x01);
+        QCOMPARE(w->CurrentFile, dir.filePath(QStringLiteral("new.vx2")));
+    }
+
+    // An error that escapes an action (here thrown from inside its file dialog) is shown
+    // with its text; the program goes on.
+    void anErrorThatEscapesAnActionIsShownWithItsText() {
+        int boxes = 0;
+        prompter->onPrompt = [&](const ScriptedPrompter::Record&) {
+            if (++boxes == 1)
+                throw std::runtime_error("Недостаточно памяти");
+        };
+        w->actOpen->trigger();
+        prompter->onPrompt = nullptr;
+        QCOMPARE(boxes, 2);
+        QCOMPARE(prompter->records.back().caption, QStringLiteral("Ошибка"));
+        QCOMPARE(prompter->records.back().text, QStringLiteral("Недостаточно памяти"));
+        QVERIFY(!w->ActionRunning());
+        // The next action runs as usual.
+        Open(SampleDb(QStringLiteral("after.vx2")));
+        QVERIFY(w->FileOpen);
     }
 
     void syncListsEachMissingKeyOnceAndAddsTheTickedOnes() {

@@ -248,6 +248,23 @@ class TestMainWindow : public QObject {
         QCOMPARE(link->opens, 0);
     }
 
+    // The port box emptied (and Enter pressed): the next action says there is no port,
+    // it does not go on quietly with the one selected before.
+    void anEmptiedPortBoxIsNoPort() {
+        settings->value.reset();
+        Make({QStringLiteral("/dev/ttyS0"), QStringLiteral("/dev/ttyS1")});
+        QCOMPARE(w->SelectedPortPath(), QStringLiteral("/dev/ttyS0"));
+        w->cboxPort->setFocus();
+        w->cboxPort->lineEdit()->selectAll();
+        QTest::keyClick(w->cboxPort->lineEdit(), Qt::Key_Backspace);
+        QTest::keyClick(w->cboxPort->lineEdit(), Qt::Key_Return);
+        prompter->records.clear();
+        QVERIFY(!w->OpenLink());
+        QCOMPARE(prompter->records.size(), size_t(1));
+        QCOMPARE(prompter->records[0].text, QStringLiteral("Не выбран порт подключения!"));
+        QCOMPARE(link->opens, 0);
+    }
+
     void openShowsTheFileWithoutTouchingControllerOrFile() {
         const QString first = SampleDb(QStringLiteral("first.vx2"), 2, 2);
         Open(first);

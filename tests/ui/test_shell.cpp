@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include "app/app_start.h"
 #include "fakes.h"
@@ -333,6 +335,29 @@ class TestShell : public QObject {
         QTest::mouseRelease(&ud, Qt::LeftButton, {}, upArrow);
         QCOMPARE(offered, 1);
         QCOMPARE(ud.value(), 6);
+    }
+
+    // The wheel turned over a time field offers nothing: each offer is a controller
+    // command and a file write.
+    void theWheelOverATimeFieldChangesNothing() {
+        TUpDown ud(QStringLiteral("edRetryRead"));
+        ud.setRange(0, 255);
+        ud.SetPosition(5);
+        int offered = 0;
+        ud.OnChanging = [&offered](int) {
+            ++offered;
+            return true;
+        };
+        ud.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&ud));
+        const QPointF at(ud.width() / 2.0, ud.height() / 2.0);
+        QWheelEvent up(at, ud.mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                       Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&ud, &up);
+        QApplication::sendEvent(ud.findChild<QLineEdit*>(), &up);
+        QCoreApplication::processEvents();
+        QCOMPARE(offered, 0);
+        QCOMPARE(ud.value(), 5);
     }
 };
 

@@ -94,16 +94,19 @@ int TCheckJob::Add() {
     std::iota(order.begin(), order.end(), size_t{0});
     std::stable_sort(order.begin(), order.end(),
                      [this](size_t a, size_t b) { return missing_[a].text < missing_[b].text; });
-    int count = 0;
+    TCheckKeys::Keys batch;
+    std::vector<size_t> taken;
     for (size_t i : order) {
-        MissingKey& key = missing_[i];
+        const MissingKey& key = missing_[i];
         if (!key.ticked || key.added)
             continue;
-        if (!keys_.AddMissingKey(key.code, key.text))
-            return count;
-        key.added = true;
-        ++count;
+        batch.emplace_back(key.code, key.text);
+        taken.push_back(i);
     }
+    if (!batch.empty() && !keys_.AddMissingKeys(batch))
+        return 0;
+    for (size_t i : taken)
+        missing_[i].added = true;
     host_.CloseJob(JobEnd::Ok);
-    return count;
+    return static_cast<int>(batch.size());
 }

@@ -4,18 +4,21 @@
 
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "core/jobs/job_host.h"
 
 // The database's side of the check: the host lists a key the controller holds and the
-// database lacks (ticked), and adds one such key to the database (false when that
-// failed; the host has then reported the failure itself).
+// database lacks (ticked), and adds such keys to the database, all of them in one write
+// of the file (false when that failed and none was added; the host has then reported
+// the failure itself).
 class TCheckKeys {
   public:
+    using Keys = std::vector<std::pair<KeyCode, std::string>>;  // code, text as description
     virtual ~TCheckKeys() = default;
     virtual void OfferMissingKey(KeyCode code, const std::string& text) = 0;
-    virtual bool AddMissingKey(KeyCode code, const std::string& text) = 0;
+    virtual bool AddMissingKeys(const Keys& keys) = 0;
 };
 
 class TCheckJob : public TJob {
@@ -39,8 +42,8 @@ class TCheckJob : public TJob {
     // Whether "Добавить" has anything to do: a ticked row not added yet.
     bool AnyToAdd() const;
 
-    // "Добавить": asks, then adds every ticked row not added before, sorted by text, and
-    // asks the host to close with OK. Stops at the first key the host fails to add.
+    // "Добавить": asks, then adds every ticked row not added before, sorted by text, in
+    // one write, and asks the host to close with OK. Adds none when that write fails.
     // Returns the number of keys added.
     int Add();
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/keys/cp1251.h"
+#include "core/keys/display_list.h"
 
 namespace {
 
@@ -21,11 +22,9 @@ ExportSource ExportSourceOf(const DbModel& model, int typeFormat) {
     source.Vardex = model.Vardex;
     source.VardexCaption = VardexCaption(typeFormat, model.Vardex);
     source.keys.reserve(model.keys.size());
-    for (const auto& key : model.keys)
+    for (const DisplayRow& row : SortedDisplayRows(typeFormat, model.keys))
         source.keys.push_back(
-            {key.code, Format(typeFormat, key.code), Cp1251ToUtf8(key.description)});
-    std::stable_sort(source.keys.begin(), source.keys.end(),
-                     [](const ExportKey& a, const ExportKey& b) { return a.caption < b.caption; });
+            {row.code, std::string(row.Text()), Cp1251ToUtf8(model.keys[row.key].description)});
     return source;
 }
 

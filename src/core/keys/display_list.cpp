@@ -17,8 +17,9 @@ void SetText(DisplayRow& row, int typeFormat) {
 
 void SortRows(std::vector<DisplayRow>& rows) {
     std::sort(rows.begin(), rows.end(), [](const DisplayRow& a, const DisplayRow& b) {
-        int c = a.Text().compare(b.Text());
-        return c != 0 ? c < 0 : a.key < b.key;
+        if (KeyListBefore(a.Text(), b.Text()))
+            return true;
+        return !KeyListBefore(b.Text(), a.Text()) && a.key < b.key;
     });
 }
 

@@ -18,6 +18,13 @@ struct DisplayRow {
     std::string_view Text() const { return {text, length}; }
 };
 
+// The one order of the key list, wherever it is shown or followed (the window's list, the
+// command line's list, the export): the display texts in ascending byte order. Callers
+// that need a stable order keep equal texts in file order.
+inline bool KeyListBefore(std::string_view a, std::string_view b) {
+    return a < b;
+}
+
 // One row per key, sorted by text (ascending byte order, as the list sorts its first
 // column); rows of equal text keep file order.
 std::vector<DisplayRow> SortedDisplayRows(int typeFormat, const std::vector<DbKey>& keys);

@@ -15,8 +15,8 @@ constexpr int KeyCodeRole = Qt::UserRole;
 }  // namespace
 
 TFSyncContr::TFSyncContr(QWidget* owner, TRequester& runner, int typeFormat,
-                         const std::vector<KeyCode>& known, AddKey addKey)
-    : TJobDialog(owner, runner, nullptr), addKey_(std::move(addKey)) {
+                         const std::vector<KeyCode>& known, AddKeys addKeys)
+    : TJobDialog(owner, runner, nullptr), addKeys_(std::move(addKeys)) {
     setObjectName(QStringLiteral("TFSyncContr"));
     setWindowTitle(QStringLiteral("Проверка новых карт(ключей)"));
     setProperty("helpContext", 15);
@@ -96,14 +96,16 @@ void TFSyncContr::OfferMissingKey(KeyCode code, const std::string& text) {
     lvListChange();
 }
 
-bool TFSyncContr::AddMissingKey(KeyCode code, const std::string& text) {
-    if (!addKey_ || !addKey_(code, QString::fromStdString(text)))
+bool TFSyncContr::AddMissingKeys(const Keys& keys) {
+    if (!addKeys_ || !addKeys_(keys))
         return false;
     // Added keys stay listed, unticked and greyed, so they cannot be added again.
-    if (QTreeWidgetItem* item = ItemOf(code)) {
-        const QSignalBlocker block(lvList);
-        item->setCheckState(0, Qt::Unchecked);
-        item->setFlags(item->flags() & ~(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled));
+    for (const auto& [code, text] : keys) {
+        if (QTreeWidgetItem* item = ItemOf(code)) {
+            const QSignalBlocker block(lvList);
+            item->setCheckState(0, Qt::Unchecked);
+            item->setFlags(item->flags() & ~(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled));
+        }
     }
     return true;
 }

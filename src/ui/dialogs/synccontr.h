@@ -16,12 +16,12 @@ class QTreeWidgetItem;
 class TFSyncContr : public TJobDialog, public TCheckKeys {
     Q_OBJECT
   public:
-    // Adds one key to the open database file and a row to the main list; false (after
-    // showing why) when the file could not be written.
-    using AddKey = std::function<bool(KeyCode code, const QString& caption)>;
+    // Adds the keys to the open database file in one write and rows to the main list;
+    // false (after showing why) when the file could not be written.
+    using AddKeys = std::function<bool(const Keys& keys)>;
 
     TFSyncContr(QWidget* owner, TRequester& runner, int typeFormat,
-                const std::vector<KeyCode>& known, AddKey addKey);
+                const std::vector<KeyCode>& known, AddKeys addKeys);
 
     TCheckJob& Check() const { return static_cast<TCheckJob&>(Job()); }
 
@@ -34,12 +34,12 @@ class TFSyncContr : public TJobDialog, public TCheckKeys {
     void tBlinkTimer();
 
     void OfferMissingKey(KeyCode code, const std::string& text) override;
-    bool AddMissingKey(KeyCode code, const std::string& text) override;
+    bool AddMissingKeys(const Keys& keys) override;
     void Finished(const JobBox& box) override;
 
   private:
     QTreeWidgetItem* ItemOf(KeyCode code) const;
 
-    AddKey addKey_;
+    AddKeys addKeys_;
     bool red_ = false;
 };

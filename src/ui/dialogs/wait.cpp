@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "core/jobs/request_job.h"
 #include "ui/seams/prompter.h"
 
 TFWait::TFWait(QWidget* owner, TRequester& runner, const QString& text)
@@ -64,10 +65,89 @@ void TFWait::showEvent(QShowEvent* event) {
 
 void TFWait::FormShow() {
     ResultValue = -1;
-    LoadOnUi(runner_, Request, RequestData, this,
+    if (!job_) {
+        request_ = &Host<TRequestJob>(RequestFrame{Request, RequestData});
+    }
+    job_->Start();
+}
+
+void TFWait::SendRequest(const RequestFrame& request) {
+    LoadOnUi(runner_, request.header, request.data, this,
              [this](int result, const FrameHeader& reply, const FrameData& replyData) {
-                 Completed(result, reply, replyData);
+                 job_->OnCompletion(result, reply, replyData);
              });
+}
+
+void TFWait::PostStep(int step) {
+    QTimer::singleShot(0, this, [this, step] { job_->OnStep(step); });
+}
+
+void TFWait::ContinueAfterPause(int step) {
+    QTimer::singleShot(JobPauseMs, Qt::PreciseTimer, this, [this, step] { job_->OnStep(step); });
+}
+
+void TFWait::AddLine(const std::string& line) {
+    // The job's log line is "what is done ... "; the label shows what is done.
+    QString text = QString::fromStdString(line);
+    if (text.endsWith(QStringLiteral(" ... "))) {
+        text.chop(5);
+    }
+    if (!text.isEmpty()) {
+        lInfo->setText(text);
+    }
+}
+
+void TFWait::Ended() {
+    CanClose = true;
+    tBlink->stop();
+    if (request_) {
+        ResultValue = request_->Result;
+    }
+}
+
+void TFWait::Finished(const JobBox& box) {
+    Ended();
+    if (request_) {
+        Reply = request_->Reply;
+        ReplyData = request_->ReplyData;
+        ReplyReceived();
+    }
+    if (!box.text.empty()) {
+        AppPrompter().Info(this, QString::fromStdString(box.caption),
+                           QString::fromStdString(box.text));
+    }
+    accept();
+}
+
+void TFWait::Failed(const JobBox& box) {
+    Ended();
+    AppPrompter().Error(this, QString::fromStdString(box.caption), box.text);
+    QDialog::reject();
+}
+
+void TFWait::CloseJob(JobEnd end) {
+    Ended();
+    done(end == JobEnd::Ok ? QDialog::Accepted : QDialog::Rejected);
+}
+
+bool TFWait::AskYesNo(const JobBox& question) {
+    return AppPrompter().AskYesNo(this, QString::fromStdString(question.caption),
+                                  QString::fromStdString(question.text), PromptIcon::Question);
+}
+
+namespace {
+class TFJobWait : public TFWait {
+  public:
+    TFJobWait(QWidget* owner, TRequester& runner, const QString& text)
+        : TFWait(owner, runner, text) {}
+
+  protected:
+    void ReplyReceived() override {}
+};
+}  // namespace
+
+std::unique_ptr<TFWait> TFWait::ForJob(QWidget* owner, TRequester& runner, const QString& text) {
+    return std::make_unique<TFJobWait>(owner, runner, text);
 }
 
 void TFWait::tBlinkTimer() {
@@ -76,21 +156,6 @@ void TFWait::tBlinkTimer() {
     p.setColor(QPalette::WindowText,
                red_ ? QColor(Qt::red) : palette().color(QPalette::WindowText));
     lInfo->setPalette(p);
-}
-
-void TFWait::Completed(int result, const FrameHeader& reply, const FrameData& replyData) {
-    ResultValue = result;
-    CanClose = true;
-    tBlink->stop();
-    if (result == NotRun || result == Ok) {
-        Reply = reply;
-        ReplyData = replyData;
-        ReplyReceived();
-        accept();
-        return;
-    }
-    AppPrompter().Error(this, QString::fromUtf8(ErrorCaption()), ResultText(result));
-    QDialog::reject();
 }
 
 void TFWait::closeEvent(QCloseEvent* event) {

@@ -13,13 +13,16 @@
 #include <QVBoxLayout>
 #include <QValidator>
 
+#include <QFile>
+
+#include "core/jobs/key_edit_job.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
 #include "ui/dialogs/clearbuffer.h"
 #include "ui/dialogs/getkey.h"
-#include "ui/dialogs/keysave.h"
+#include "ui/dialogs/wait.h"
+#include "ui/main/key_list_model.h"
 #include "ui/main/key_number_edit.h"
-#include "ui/main/main_window.h"
 #include "ui/seams/prompter.h"
 #include "ui/seams/worker_bridge.h"
 
@@ -45,17 +48,29 @@ QString KeyText(int typeFormat, KeyCode code) {
     return QString::fromStdString(Format(typeFormat, code));
 }
 
+// The link is open while a LinkHold lives (closed also on early returns).
+class LinkHold {
+  public:
+    explicit LinkHold(TKeyEditSite& site) : site_(site), ok_(site.OpenLink()) {}
+    ~LinkHold() { site_.CloseLink(); }
+    explicit operator bool() const { return ok_; }
+
+  private:
+    TKeyEditSite& site_;
+    bool ok_;
+};
+
 }  // namespace
 
-TFEditKey::TFEditKey(TFMain& owner, int typeFormat, int row)
+TFEditKey::TFEditKey(QWidget* owner, TKeyEditSite& site, int typeFormat, int row)
     // A title and a close box only: a modal dialog minimised out of sight would leave
     // the main window blocked with nothing to click.
-    : QDialog(&owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint),
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint),
       TypeFormat(typeFormat),
       Row(row),
       OldNumber(0),
-      owner_(owner) {
+      owner_(site) {
     setObjectName(QStringLiteral("TFEditKey"));
     setModal(true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -118,7 +133,7 @@ TFEditKey::TFEditKey(TFMain& owner, int typeFormat, int row)
         setWindowTitle(QStringLiteral("Новая карта(ключ)"));
         edKeyNumber->setText(QString::fromStdString(mask.initialText));
     } else {
-        const KeyRow& r = owner.Keys()->Row(row);
+        const KeyRow& r = site.Keys()->Row(row);
         OldNumber = r.code;
         setWindowTitle(QStringLiteral("Редактирование - ") + r.caption);
         edKeyNumber->setText(r.caption);
@@ -162,7 +177,7 @@ void TFEditKey::ShowNumberHint(const QString& text) {
 bool TFEditKey::RefuseIncompleteNumber() {
     if (edKeyNumber->hasAcceptableInput())
         return false;
-    owner_.Prompt().Error(this, QStringLiteral("Ошибка ввода"), QString::fromUtf8(NumberRefusal));
+    AppPrompter().Error(this, QStringLiteral("Ошибка ввода"), QString::fromUtf8(NumberRefusal));
     edKeyNumber->setFocus();
     return true;
 }
@@ -188,12 +203,12 @@ bool TFEditKey::eventFilter(QObject* watched, QEvent* event) {
 void TFEditKey::bbGetKeyClick() {
     if (!edKeyNumber->hasAcceptableInput())
         return;  // the field has refused to be left
-    TFMain::LinkHold link(owner_);
+    LinkHold link(owner_);
     if (!link)
         return;
-    if (!TFClearBuffer::CheckLink(this, owner_.Runner(), property("HelpContext")))
+    if (!TFClearBuffer::CheckLink(this, owner_.Requester(), property("HelpContext")))
         return;
-    TFGetKey getKey(this, TypeFormat, OldNumber, owner_.Runner());
+    TFGetKey getKey(this, TypeFormat, OldNumber, owner_.Requester());
     getKey.setProperty("HelpContext", property("HelpContext"));
     if (getKey.Run())
         edKeyNumber->setText(KeyText(TypeFormat, getKey.ReadCode));  // re-evaluates OK
@@ -224,49 +239,45 @@ void TFEditKey::bbOKClick() {
     }
 
     if (owner_.FindRow(newCode) >= 0) {
-        owner_.Prompt().Error(
+        AppPrompter().Error(
             this, QStringLiteral("Ошибка"),
             QStringLiteral("Карта(ключ) с номером %1 уже зарегистрирована в базе карт(ключей)")
                 .arg(KeyText(TypeFormat, newCode)));
         return;
     }
+    std::string stored;
+    Utf8ToCp1251(description.toStdString(), stored);  // the field's validator let only these in
 
-    TFMain::LinkHold link(owner_);
+    LinkHold link(owner_);
     if (!link)
         return;
-    const QString adding =
-        QStringLiteral("Добавление карты(ключа) %1").arg(KeyText(TypeFormat, newCode));
+    KeyEdit edit;
+    edit.kind = Row < 0 ? KeyEdit::Kind::Add : KeyEdit::Kind::Change;
+    edit.path = QFile::encodeName(owner_.DatabasePath()).toStdString();
+    edit.typeFormat = TypeFormat;
+    edit.oldCode = OldNumber;
+    edit.newCode = newCode;
+    edit.description = stored;
+    std::unique_ptr<TFWait> wait = TFWait::ForJob(this, owner_.Requester(), {});
+    const TKeyEditJob& job = wait->Host<TKeyEditJob>(edit);
+    wait->Run();
 
     if (Row < 0) {
-        TFKeySave store(this, adding, newCode, true, false, owner_.Runner());
-        if (!store.Run())
-            return;
         // Closes also when the file refused the key (its box has told why): the key is
         // then in the controller only.
-        if (owner_.SaveKey(newCode, description))
+        if (!job.NewInController)
+            return;
+        if (job.NewInFile)
             owner_.SelectRow(owner_.AddKeyRow(newCode, description));
         accept();
         return;
     }
-
-    {
-        TFKeySave remove(
-            this, QStringLiteral("Удаление карты(ключа) %1").arg(KeyText(TypeFormat, OldNumber)),
-            OldNumber, false, false, owner_.Runner());
-        if (!remove.Run())
-            return;
-    }
-    if (!owner_.RemoveKey(OldNumber))
+    if (!job.OldGoneFromFile)
         return;
     // From here the old number is in neither the controller nor the file. Should the new
-    // one not get stored, its row must go too, or the list would show a key that is
+    // one not have been stored, its row must go too, or the list would show a key that is
     // nowhere; the dialog then holds what is left to add: a new key.
-    bool stored;
-    {
-        TFKeySave store(this, adding, newCode, true, false, owner_.Runner());
-        stored = store.Run() && owner_.SaveKey(newCode, description);
-    }
-    if (!stored) {
+    if (!job.Complete()) {
         owner_.RemoveKeyRow(Row);
         BecomeNewKey();
         return;

@@ -6,19 +6,43 @@
 
 #include <QDialog>
 
+#include "core/keys/database.h"
 #include "core/keys/key_code.h"
 
+class KeyListModel;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class TKeyNumberEdit;
-class TFMain;
+class TRequester;
+
+// What the key dialog needs of the window that opened it: the open database, the link,
+// the worker and the rows of its key list.
+class TKeyEditSite {
+  public:
+    virtual ~TKeyEditSite() = default;
+    virtual QString DatabasePath() const = 0;
+    virtual TRequester& Requester() const = 0;
+    virtual bool OpenLink() = 0;  // shows the link's own message on failure
+    virtual void CloseLink() = 0;
+    virtual KeyListModel* Keys() const = 0;
+    virtual int FindRow(KeyCode code) const = 0;
+    // Makes sure the file can be written and locks it for the whole change; shows why
+    // not and returns false.
+    virtual bool LockForChange(DbLock& lock, QWidget* parent) = 0;
+    // Writes the description alone into the file; shows its error and returns false.
+    virtual bool SaveKey(KeyCode code, const QString& description, const QString& path = {}) = 0;
+    virtual int AddKeyRow(KeyCode code, const QString& description) = 0;
+    virtual int UpdateKeyRow(int row, KeyCode code, const QString& description) = 0;
+    virtual void RemoveKeyRow(int row) = 0;
+    virtual void SelectRow(int row) = 0;  // selected and scrolled into view
+};
 
 class TFEditKey : public QDialog {
     Q_OBJECT
   public:
     // row: the list row to edit, or -1 for a new key.
-    TFEditKey(TFMain& owner, int typeFormat, int row);
+    TFEditKey(QWidget* owner, TKeyEditSite& site, int typeFormat, int row);
 
     bool Run() { return exec() == QDialog::Accepted; }
 
@@ -52,5 +76,5 @@ class TFEditKey : public QDialog {
     // The row has gone from the list: what is left in the dialog is a new key.
     void BecomeNewKey();
 
-    TFMain& owner_;
+    TKeyEditSite& owner_;
 };

@@ -1,10 +1,15 @@
 #include "ui/main/key_list_model.h"
 
 #include <algorithm>
+#include <string>
+#include <utility>
+
+#include "core/keys/display_list.h"
 
 namespace {
+// The list's order is the core's (KeyListBefore); captions are plain ASCII.
 bool Before(const KeyRow& a, const KeyRow& b) {
-    return QString::compare(a.caption, b.caption, Qt::CaseSensitive) < 0;
+    return KeyListBefore(a.caption.toLatin1().toStdString(), b.caption.toLatin1().toStdString());
 }
 }  // namespace
 
@@ -38,7 +43,17 @@ QVariant KeyListModel::headerData(int section, Qt::Orientation orientation, int 
 }
 
 void KeyListModel::Sort() {
-    std::stable_sort(rows_.begin(), rows_.end(), Before);
+    // Each caption's bytes once, not once per comparison (65,535 rows).
+    std::vector<std::pair<std::string, size_t>> order(rows_.size());
+    for (size_t i = 0; i < rows_.size(); ++i)
+        order[i] = {rows_[i].caption.toLatin1().toStdString(), i};
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto& a, const auto& b) { return KeyListBefore(a.first, b.first); });
+    std::vector<KeyRow> sorted;
+    sorted.reserve(rows_.size());
+    for (const auto& o : order)
+        sorted.push_back(std::move(rows_[o.second]));
+    rows_ = std::move(sorted);
 }
 
 int KeyListModel::SortedPlace(const QString& caption) const {

@@ -4,10 +4,12 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
-#include <QPushButton>
 #include <QSaveFile>
+#include <QPushButton>
 #include <QToolButton>
 
+#include "core/jobs/key_edit_job.h"
+#include "core/jobs/keys_guard.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/journal.h"
 #include "core/keys/journaled.h"
@@ -22,6 +24,7 @@
 #include "ui/dialogs/readvardex.h"
 #include "ui/dialogs/reconcile.h"
 #include "ui/dialogs/synccontr.h"
+#include "ui/dialogs/wait.h"
 #include "ui/dialogs/writecontr.h"
 #include "ui/help/help.h"
 #include "ui/main/about_box.h"
@@ -40,329 +43,37 @@ std::string Local(const QString& path) {
 // ---- Actions --------------------------------------------------------------------------------
 
 void TFMain::actNewExecute() {
-    const QString caption = QStringLiteral("Создание нового файла");
-    if (!Prompt().ConfirmTwice(this, caption,
-                               QStringLiteral("Для создания нового файла необходимо очистить "
-                                              "контроллер!\rДля продолжения нажмите на кнопку "
-                                              "\"Да\"\rДля отмены нажмите на кнопку \"Нет\""),
-                               QStringLiteral("Внимание! Все данные в контроллере будут "
-                                              "удалены!\rПродолжить?"))) {
-        return;
-    }
-    FileDialogOptions sdNew;
-    sdNew.title = QStringLiteral("Укажите имя нового файла");
-    sdNew.filter = QStringLiteral("Файл базы ключей(*.vx2)|*.vx2");
-    sdNew.defaultExt = QStringLiteral("*.vx2");
-    sdNew.fileName = QStringLiteral("new_db2.vx2");
-    sdNew.directory = LastFolder();
-    sdNew.overwritePrompt = true;
-    sdNew.pathMustExist = true;
-    const QString path = Prompt().SaveFile(this, sdNew);
-    if (path.isEmpty()) {
-        EnableEditing(editingEnabled_);
-        return;
-    }
-    // Where the file goes is asked before the controller is cleared, and the file must be
-    // writable (and is locked) before any request: a cleared controller never ends up
-    // with nowhere to save its file.
-    DbLock fileLock;
-    if (DbResult r = LockDbForWrite(Local(path), fileLock); !r) {
-        Prompt().Error(this, QStringLiteral("Ошибка"), QString::fromStdString(r.error));
-        return;
-    }
-    LinkHold link(*this);
-    if (!link) {
-        return;
-    }
-    if (!TFClearBuffer::CheckLink(this, Runner())) {
-        return;
-    }
-    {
-        TFClearBuffer clear(this, TFClearBuffer::Mode::Clear);
-        if (!clear.Run()) {
+    RunAction([&] {
+        const QString caption = QStringLiteral("Создание нового файла");
+        if (!Prompt().ConfirmTwice(this, caption,
+                                   QStringLiteral("Для создания нового файла необходимо очистить "
+                                                  "контроллер!\rДля продолжения нажмите на кнопку "
+                                                  "\"Да\"\rДля отмены нажмите на кнопку \"Нет\""),
+                                   QStringLiteral("Внимание! Все данные в контроллере будут "
+                                                  "удалены!\rПродолжить?"))) {
             return;
         }
-    }
-    PauseMs(100);
-    KeyCode vardex = 0;
-    {
-        TFReadVardex read(this);
-        if (!read.Run()) {
+        FileDialogOptions sdNew;
+        sdNew.title = QStringLiteral("Укажите имя нового файла");
+        sdNew.filter = QStringLiteral("Файл базы ключей(*.vx2)|*.vx2");
+        sdNew.defaultExt = QStringLiteral("*.vx2");
+        sdNew.fileName = QStringLiteral("new_db2.vx2");
+        sdNew.directory = LastFolder();
+        sdNew.overwritePrompt = true;
+        sdNew.pathMustExist = true;
+        const QString path = Prompt().SaveFile(this, sdNew);
+        if (path.isEmpty()) {
+            EnableEditing(editingEnabled_);
             return;
         }
-        vardex = read.Vardex;
-    }
-    if (!NewDbFile(path) || !SaveVardex(vardex, path) || !LoadDbFile(path)) {
-        return;
-    }
-    FileOpen = true;
-    SetCurrentFile(path);
-    EnableEditing(true);
-    AddRecentFile(path);
-}
-
-void TFMain::actNewFromContrExecute() {
-    if (TakeTypedPort()) {
-        cboxPortChange();
-    }
-    if (SelectedPortPath().isEmpty()) {
-        Prompt().Error(this, QStringLiteral("Ошибка"),
-                       QStringLiteral("Не выбран порт подключения!"));
-        return;
-    }
-    if (!Ready.loadFromContr) {
-        return;
-    }
-    LinkHold link(*this);
-    if (!link) {
-        return;
-    }
-    // The new file becomes current only once it is written whole and loaded.
-    TFReadContr dialog(
-        this, Runner(), [this] { CloseLink(); },
-        [this](const QString& path, const DbModel& model) {
-            if (!WriteDbFile(path, model) || !LoadDbFile(path)) {
-                return false;
-            }
-            SetCurrentFile(path);
-            EnableEditing(true);
-            FileOpen = true;
-            AddRecentFile(path);
-            return true;
-        });
-    dialog.Run();
-}
-
-void TFMain::actOpenExecute() {
-    FileDialogOptions odOpen;
-    odOpen.title = QStringLiteral("Открыть файл базы ключей");
-    odOpen.filter = QStringLiteral("Файл базы ключей (*.vx2)|*.vx2");
-    odOpen.defaultExt = QStringLiteral("*.vx2");
-    odOpen.fileMustExist = true;
-    odOpen.directory = LastFolder();
-    const QString path = Prompt().OpenFile(this, odOpen);
-    if (path.isEmpty()) {
-        EnableEditing(editingEnabled_);
-        return;
-    }
-    RememberFolderOf(path);
-    OpenFile(path);
-}
-
-void TFMain::actSaveExecute() {
-    if (!Ready.exportToContr) {
-        return;
-    }
-    ReloadIfChanged();  // the export writes what the window shows: the file as it is now
-    const QString caption = QStringLiteral("Экспорт в контроллер");
-    if (!Prompt().ConfirmTwice(this, caption,
-                               QStringLiteral("Вы действительно хотите выполнить экспорт в "
-                                              "контроллер?"),
-                               QStringLiteral("Внимание! Все данные в контроллере будут "
-                                              "перезаписаны!\rПродолжить?"))) {
-        return;
-    }
-    LinkHold link(*this);
-    if (!link) {
-        return;
-    }
-    // What the export writes is what the window shows: its times, its vardex button and
-    // its rows in list order.
-    ExportSource source;
-    source.TimeOpen = TimeOpen;
-    source.RetryRead = RetryRead;
-    source.Vardex = Vardex;
-    source.VardexCaption = bbVardex->text().toStdString();
-    source.keys.reserve(keys_->Rows().size());
-    for (const KeyRow& row : keys_->Rows()) {
-        source.keys.push_back({row.code, row.caption.toStdString(), row.description.toStdString()});
-    }
-    const size_t count = source.keys.size();
-    TFWriteContr dialog(
-        this, Runner(), [this] { CloseLink(); }, std::move(source));
-    dialog.Run();
-    // The controller has been cleared at least: whatever the end, the file's journal
-    // says what was done to it.
-    journal::Record(QFile::encodeName(CurrentFile).toStdString(),
-                    {journal::kExport, "", "", "", journaled::KeyCount(count),
-                     dialog.Outcome.empty() ? "Прервано" : dialog.Outcome});
-}
-
-void TFMain::actSaveCsvExecute() {
-    if (CurrentFile.isEmpty())
-        return;
-    FileDialogOptions options;
-    options.title = QStringLiteral("Сохранить список в CSV");
-    options.filter = QStringLiteral("Файл CSV (*.csv)|*.csv");
-    options.defaultExt = QStringLiteral("csv");
-    options.fileName = QFileInfo(CurrentFile).completeBaseName() + QStringLiteral(".csv");
-    options.overwritePrompt = true;
-    options.pathMustExist = true;
-    const QString path = Prompt().SaveFile(this, options);
-    if (path.isEmpty())
-        return;
-    // The whole list, whatever the search shows.
-    std::vector<DbKey> keys;
-    keys.reserve(keys_->Rows().size());
-    for (const KeyRow& row : keys_->Rows()) {
-        DbKey key{row.code, {}};
-        Utf8ToCp1251(row.description.toStdString(), key.description);
-        keys.push_back(std::move(key));
-    }
-    const std::string csv = KeysToCsv(TypeFormat, keys);
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) ||
-        out.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) ||
-        !out.commit())
-        Prompt().Error(this, QStringLiteral("Ошибка"), out.errorString());
-}
-
-void TFMain::actJournalExecute() {
-    if (CurrentFile.isEmpty()) {
-        return;
-    }
-    TFJournal dialog(this, CurrentFile);
-    dialog.exec();
-}
-
-void TFMain::actSyncExecute() {
-    if (!Ready.syncContr) {
-        return;
-    }
-    ReloadIfChanged();
-    LinkHold link(*this);
-    if (!link) {
-        return;
-    }
-    std::vector<KeyCode> known;
-    known.reserve(keys_->Rows().size());
-    for (const KeyRow& row : keys_->Rows()) {
-        known.push_back(row.code);
-    }
-    TFSyncContr dialog(this, Runner(), TypeFormat, known,
-                       [this](KeyCode code, const QString& caption) {
-                           if (!SaveKey(code, caption)) {
-                               return false;
-                           }
-                           AddKeyRow(code, caption);
-                           return true;
-                       });
-    dialog.Run();
-}
-
-void TFMain::actReconcileExecute() {
-    if (!Ready.reconcile || !FileOpen) {
-        return;
-    }
-    const QString caption = QStringLiteral("Сверка с контроллером");
-    // The file as it is on disk, read whole: a list that stops at a bad entry would have
-    // the keys after it removed from the controller.
-    ReconcileOptions options;
-    options.databasePath = Local(CurrentFile);
-    DbResult read = ::LoadDbFile(options.databasePath, options.file);
-    if (!read || !read.error.empty()) {
-        Prompt().Error(this, caption,
-                       QStringLiteral("Файл прочитан не полностью, сверка не выполняется:\r") +
-                           QString::fromStdString(read.error));
-        return;
-    }
-    options.typeFormat = TypeFormat;
-    LinkHold link(*this);
-    if (!link) {
-        return;
-    }
-    TFReconcile dialog(
-        this, Runner(), [this] { CloseLink(); }, std::move(options),
-        [this](const std::vector<DbKey>& keys) {
-            for (const DbKey& key : keys) {
-                if (FindRow(key.code) < 0) {
-                    AddKeyRow(key.code, QString::fromStdString(Cp1251ToUtf8(key.description)));
-                }
-            }
-        });
-    dialog.Run();
-}
-
-void TFMain::bbVardexClick() {
-    if (!FileOpen || !Ready.vardex) {
-        return;
-    }
-    DbLock lock;
-    if (!LockForChange(lock)) {
-        return;
-    }
-    ReloadIfChanged();
-    LinkHold link(*this);
-    if (!link) {
-        return;
-    }
-    if (!TFClearBuffer::CheckLink(this, Runner())) {
-        return;
-    }
-    TFGetVardex dialog(
-        this, TypeFormat, Vardex, [this](KeyCode code) { return FindRow(code) >= 0; }, Runner());
-    if (!dialog.Run()) {
-        return;
-    }
-    // The controller already holds it.
-    if (SaveVardex(dialog.NewVardex)) {
-        SetVardex(dialog.NewVardex);
-    }
-}
-
-void TFMain::tbAddClick() {
-    if (!FileOpen) {
-        return;
-    }
-    ReloadIfChanged();
-    TFEditKey dialog(*this, TypeFormat, -1);
-    dialog.Run();
-}
-
-void TFMain::tbEditClick() {
-    ReloadIfChanged();  // keeps the selected key selected, wherever its row is now
-    const int row = SelectedRow();
-    if (!FileOpen || row < 0) {
-        return;
-    }
-    TFEditKey dialog(*this, TypeFormat, row);
-    dialog.Run();
-}
-
-void TFMain::tbDelClick() {
-    ReloadIfChanged();
-    const int row = SelectedRow();
-    if (!FileOpen || row < 0) {
-        return;
-    }
-    const KeyRow key = keys_->Row(row);
-    if (!Prompt().AskYesNo(
-            this, QStringLiteral("Удаление карты(ключа)"),
-            QStringLiteral("Вы действительно хотите удалить карту(ключ) %1?").arg(key.caption),
-            PromptIcon::Question)) {
-        return;
-    }
-    DbLock lock;
-    if (!LockForChange(lock)) {
-        return;
-    }
-    LinkHold link(*this);
-    if (!link) {
-        return;
-    }
-    TFKeySave remove(this, QStringLiteral("Удаление карты(ключа) %1").arg(key.caption), key.code,
-                     false, false, Runner());
-    if (remove.Run() && RemoveKey(key.code)) {
-        RemoveKeyRow(row);
-    }
-}
-
-void TFMain::tbFindKeyClick() {
-    if (!FileOpen) {
-        return;
-    }
-    KeyCode found = 0;
-    {
+        // Where the file goes is asked before the controller is cleared, and the file must
+        // be writable (and is locked) before any request: a cleared controller never ends
+        // up with nowhere to save its file.
+        DbLock fileLock;
+        if (DbResult r = LockDbForWrite(Local(path), fileLock); !r) {
+            Prompt().Error(this, QStringLiteral("Ошибка"), QString::fromStdString(r.error));
+            return;
+        }
         LinkHold link(*this);
         if (!link) {
             return;
@@ -370,21 +81,348 @@ void TFMain::tbFindKeyClick() {
         if (!TFClearBuffer::CheckLink(this, Runner())) {
             return;
         }
-        TFFindKey find(this, TypeFormat, Runner());
-        if (!find.Run()) {
+        {
+            TFClearBuffer clear(this, TFClearBuffer::Mode::Clear);
+            if (!clear.Run()) {
+                return;
+            }
+        }
+        PauseMs(100);
+        KeyCode vardex = 0;
+        {
+            TFReadVardex read(this);
+            if (!read.Run()) {
+                return;
+            }
+            vardex = read.Vardex;
+        }
+        if (!NewDbFile(path) || !SaveVardex(vardex, path) || !LoadDbFile(path)) {
             return;
         }
-        found = find.ReadCode;
-    }
-    const int row = FindRow(found);
-    if (row >= 0) {
-        SelectRow(row);
-        tbEditClick();
+        FileOpen = true;
+        SetCurrentFile(path);
+        EnableEditing(true);
+        AddRecentFile(path);
+    });
+}
+
+void TFMain::actNewFromContrExecute() {
+    RunAction([&] {
+        if (TakeTypedPort()) {
+            cboxPortChange();
+        }
+        if (SelectedPortPath().isEmpty()) {
+            Prompt().Error(this, QStringLiteral("Ошибка"),
+                           QStringLiteral("Не выбран порт подключения!"));
+            return;
+        }
+        if (!Ready.loadFromContr) {
+            return;
+        }
+        LinkHold link(*this);
+        if (!link) {
+            return;
+        }
+        // The new file becomes current only once it is written whole and loaded.
+        TFReadContr dialog(
+            this, Runner(), [this] { CloseLink(); },
+            [this](const QString& path, const DbModel& model) {
+                if (!WriteDbFile(path, model) || !LoadDbFile(path)) {
+                    return false;
+                }
+                SetCurrentFile(path);
+                EnableEditing(true);
+                FileOpen = true;
+                AddRecentFile(path);
+                return true;
+            });
+        dialog.Run();
+    });
+}
+
+void TFMain::actOpenExecute() {
+    RunAction([&] {
+        FileDialogOptions odOpen;
+        odOpen.title = QStringLiteral("Открыть файл базы ключей");
+        odOpen.filter = QStringLiteral("Файл базы ключей (*.vx2)|*.vx2");
+        odOpen.defaultExt = QStringLiteral("*.vx2");
+        odOpen.fileMustExist = true;
+        odOpen.directory = LastFolder();
+        const QString path = Prompt().OpenFile(this, odOpen);
+        if (path.isEmpty()) {
+            EnableEditing(editingEnabled_);
+            return;
+        }
+        RememberFolderOf(path);
+        OpenFile(path);
+    });
+}
+
+void TFMain::actSaveExecute() {
+    RunAction([&] {
+        if (!Ready.exportToContr) {
+            return;
+        }
+        ReloadIfChanged();  // the window shows what the export will write: the file as it is now
+        // What the export writes is the open file as the command line would send it; a file
+        // read only in part is refused before anything is asked.
+        std::optional<ExportSource> source = ExportSourceOfFile();
+        if (!source) {
+            return;
+        }
+        const QString caption = QStringLiteral("Экспорт в контроллер");
+        if (!Prompt().ConfirmTwice(this, caption,
+                                   QStringLiteral("Вы действительно хотите выполнить экспорт в "
+                                                  "контроллер?"),
+                                   QStringLiteral("Внимание! Все данные в контроллере будут "
+                                                  "перезаписаны!\rПродолжить?"))) {
+            return;
+        }
+        LinkHold link(*this);
+        if (!link) {
+            return;
+        }
+        const size_t count = source->keys.size();
+        TFWriteContr dialog(
+            this, Runner(), [this] { CloseLink(); }, std::move(*source));
+        dialog.Run();
+        // The controller has been cleared at least: whatever the end, the file's journal
+        // says what was done to it.
+        journal::Record(Local(CurrentFile),
+                        {journal::kExport, "", "", "", journaled::KeyCount(count),
+                         dialog.Outcome.empty() ? "Прервано" : dialog.Outcome});
+    });
+}
+
+void TFMain::actSaveCsvExecute() {
+    RunAction([&] {
+        if (CurrentFile.isEmpty())
+            return;
+        FileDialogOptions options;
+        options.title = QStringLiteral("Сохранить список в CSV");
+        options.filter = QStringLiteral("Файл CSV (*.csv)|*.csv");
+        options.defaultExt = QStringLiteral("csv");
+        options.fileName = QFileInfo(CurrentFile).completeBaseName() + QStringLiteral(".csv");
+        options.overwritePrompt = true;
+        options.pathMustExist = true;
+        const QString path = Prompt().SaveFile(this, options);
+        if (path.isEmpty())
+            return;
+        // The whole list, whatever the search shows.
+        std::vector<DbKey> keys;
+        keys.reserve(keys_->Rows().size());
+        for (const KeyRow& row : keys_->Rows()) {
+            DbKey key{row.code, {}};
+            Utf8ToCp1251(row.description.toStdString(), key.description);
+            keys.push_back(std::move(key));
+        }
+        const std::string csv = KeysToCsv(TypeFormat, keys);
+        QSaveFile out(path);
+        if (!out.open(QIODevice::WriteOnly) ||
+            out.write(csv.data(), static_cast<qint64>(csv.size())) !=
+                static_cast<qint64>(csv.size()) ||
+            !out.commit())
+            Prompt().Error(this, QStringLiteral("Ошибка"), out.errorString());
+    });
+}
+
+void TFMain::actJournalExecute() {
+    RunAction([&] {
+        if (CurrentFile.isEmpty()) {
+            return;
+        }
+        TFJournal dialog(this, CurrentFile);
+        dialog.exec();
+    });
+}
+
+void TFMain::actSyncExecute() {
+    RunAction([&] {
+        if (!Ready.syncContr) {
+            return;
+        }
+        ReloadIfChanged();
+        LinkHold link(*this);
+        if (!link) {
+            return;
+        }
+        std::vector<KeyCode> known;
+        known.reserve(keys_->Rows().size());
+        for (const KeyRow& row : keys_->Rows()) {
+            known.push_back(row.code);
+        }
+        TFSyncContr dialog(this, Runner(), TypeFormat, known, [this](const TCheckKeys::Keys& keys) {
+            std::vector<DbKey> rows;
+            rows.reserve(keys.size());
+            for (const auto& [code, text] : keys) {
+                rows.push_back({code, text});  // the text is plain ASCII
+            }
+            if (!SaveKeys(rows)) {
+                return false;
+            }
+            for (const auto& [code, text] : keys) {
+                AddKeyRow(code, QString::fromStdString(text));
+            }
+            return true;
+        });
+        dialog.Run();
+    });
+}
+
+void TFMain::actReconcileExecute() {
+    RunAction([&] {
+        if (!Ready.reconcile || !FileOpen) {
+            return;
+        }
+        // The file as it is on disk, read whole: a list that stops at a bad entry would
+        // have the keys after it removed from the controller.
+        ReconcileOptions options;
+        options.databasePath = Local(CurrentFile);
+        const DbResult read = ::LoadDbFile(options.databasePath, options.file);
+        if (const std::optional<JobBox> refusal = RefusePartialRead(read)) {
+            Prompt().Error(this, QString::fromStdString(refusal->caption),
+                           QString::fromStdString(refusal->text));
+            return;
+        }
+        options.typeFormat = TypeFormat;
+        LinkHold link(*this);
+        if (!link) {
+            return;
+        }
+        TFReconcile dialog(
+            this, Runner(), [this] { CloseLink(); }, std::move(options),
+            [this](const std::vector<DbKey>& keys) {
+                for (const DbKey& key : keys) {
+                    if (FindRow(key.code) < 0) {
+                        AddKeyRow(key.code, QString::fromStdString(Cp1251ToUtf8(key.description)));
+                    }
+                }
+            });
+        dialog.Run();
+    });
+}
+
+void TFMain::bbVardexClick() {
+    RunAction([&] {
+        if (!FileOpen || !Ready.vardex) {
+            return;
+        }
+        DbLock lock;
+        if (!LockForChange(lock)) {
+            return;
+        }
+        ReloadIfChanged();
+        LinkHold link(*this);
+        if (!link) {
+            return;
+        }
+        if (!TFClearBuffer::CheckLink(this, Runner())) {
+            return;
+        }
+        TFGetVardex dialog(
+            this, TypeFormat, Vardex, [this](KeyCode code) { return FindRow(code) >= 0; },
+            Runner());
+        if (!dialog.Run()) {
+            return;
+        }
+        // The controller already holds it.
+        if (SaveVardex(dialog.NewVardex)) {
+            SetVardex(dialog.NewVardex);
+        }
+    });
+}
+
+void TFMain::tbAddClick() {
+    RunAction([&] {
+        if (!FileOpen) {
+            return;
+        }
+        ReloadIfChanged();
+        TFEditKey dialog(this, *this, TypeFormat, -1);
+        dialog.Run();
+    });
+}
+
+void TFMain::tbEditClick() {
+    RunAction([&] { EditSelectedRow(); });
+}
+
+void TFMain::EditSelectedRow() {
+    ReloadIfChanged();  // keeps the selected key selected, wherever its row is now
+    const int row = SelectedRow();
+    if (!FileOpen || row < 0) {
         return;
     }
-    Prompt().Warning(this, QStringLiteral("Результат поиска"),
-                     QStringLiteral("Карта(ключ) с номером %1 отсутсвует в базе данных!")
-                         .arg(QString::fromStdString(Format(TypeFormat, found))));
+    TFEditKey dialog(this, *this, TypeFormat, row);
+    dialog.Run();
+}
+
+void TFMain::tbDelClick() {
+    RunAction([&] {
+        ReloadIfChanged();
+        const int row = SelectedRow();
+        if (!FileOpen || row < 0) {
+            return;
+        }
+        const KeyRow key = keys_->Row(row);
+        if (!Prompt().AskYesNo(
+                this, QStringLiteral("Удаление карты(ключа)"),
+                QStringLiteral("Вы действительно хотите удалить карту(ключ) %1?").arg(key.caption),
+                PromptIcon::Question)) {
+            return;
+        }
+        DbLock lock;
+        if (!LockForChange(lock)) {
+            return;
+        }
+        LinkHold link(*this);
+        if (!link) {
+            return;
+        }
+        KeyEdit edit;
+        edit.kind = KeyEdit::Kind::Remove;
+        edit.path = Local(CurrentFile);
+        edit.typeFormat = TypeFormat;
+        edit.oldCode = key.code;
+        std::unique_ptr<TFWait> wait = TFWait::ForJob(this, Runner(), {});
+        const TKeyEditJob& job = wait->Host<TKeyEditJob>(edit);
+        wait->Run();
+        if (job.OldGoneFromFile) {
+            RemoveKeyRow(row);
+        }
+    });
+}
+
+void TFMain::tbFindKeyClick() {
+    RunAction([&] {
+        if (!FileOpen) {
+            return;
+        }
+        KeyCode found = 0;
+        {
+            LinkHold link(*this);
+            if (!link) {
+                return;
+            }
+            if (!TFClearBuffer::CheckLink(this, Runner())) {
+                return;
+            }
+            TFFindKey find(this, TypeFormat, Runner());
+            if (!find.Run()) {
+                return;
+            }
+            found = find.ReadCode;
+        }
+        const int row = FindRow(found);
+        if (row >= 0) {
+            SelectRow(row);
+            EditSelectedRow();
+            return;
+        }
+        Prompt().Warning(this, QStringLiteral("Результат поиска"),
+                         QStringLiteral("Карта(ключ) с номером %1 отсутсвует в базе данных!")
+                             .arg(QString::fromStdString(Format(TypeFormat, found))));
+    });
 }
 
 void TFMain::lvDBDblClick() {
@@ -394,91 +432,104 @@ void TFMain::lvDBDblClick() {
 }
 
 void TFMain::cboxTypeChange(int index) {
-    if (!FileOpen) {
-        return;
-    }
-    ReloadIfChanged();
-    if (index == (TypeFormat == 0 ? 0 : 1)) {
-        return;
-    }
-    if (!SaveTypeFormat(index)) {
-        const QSignalBlocker block(cboxType);
-        cboxType->setCurrentIndex(TypeFormat == 0 ? 0 : 1);
-        return;
-    }
-    const std::optional<KeyCode> selected = SelectedKeyCode();
-    TypeFormat = index;
-    SetVardex(Vardex);
-    keys_->Reformat(TypeFormat);
-    if (selected) {
-        SelectRow(keys_->FindRow(*selected));
-    }
+    RunAction([&] {
+        if (!FileOpen) {
+            return;
+        }
+        ReloadIfChanged();
+        if (index == (TypeFormat == 0 ? 0 : 1)) {
+            return;
+        }
+        if (!SaveTypeFormat(index)) {
+            const QSignalBlocker block(cboxType);
+            cboxType->setCurrentIndex(TypeFormat == 0 ? 0 : 1);
+            return;
+        }
+        const std::optional<KeyCode> selected = SelectedKeyCode();
+        TypeFormat = index;
+        SetVardex(Vardex);
+        keys_->Reformat(TypeFormat);
+        if (selected) {
+            SelectRow(keys_->FindRow(*selected));
+        }
+    });
 }
 
 bool TFMain::udTimeOpenChangingEx(int proposed) {
-    if (!FileOpen || proposed < udTimeOpen->minimum() || proposed > udTimeOpen->maximum()) {
-        return true;
-    }
-    DbLock lock;
-    if (!LockForChange(lock)) {
+    return RunAction([&]() -> bool {
+        if (!FileOpen || proposed < udTimeOpen->minimum() || proposed > udTimeOpen->maximum()) {
+            return true;
+        }
+        DbLock lock;
+        if (!LockForChange(lock)) {
+            return false;
+        }
+        if (ReloadIfChanged()) {
+            return false;  // the step was from a time the file no longer holds
+        }
+        LinkHold link(*this);
+        if (!link) {
+            return false;
+        }
+        TFContrSettings dialog(this, QStringLiteral("Сохранение времени открывания замка"),
+                               proposed, udRetryRead->value());
+        if (!dialog.Run()) {
+            return false;
+        }
+        TimeOpen = proposed;
+        if (SaveSettings(TimeOpen, RetryRead, TypeFormat)) {
+            return true;
+        }
+        TimeOpen = udTimeOpen->value();
         return false;
-    }
-    if (ReloadIfChanged()) {
-        return false;  // the step was from a time the file no longer holds
-    }
-    LinkHold link(*this);
-    if (!link) {
-        return false;
-    }
-    TFContrSettings dialog(this, QStringLiteral("Сохранение времени открывания замка"), proposed,
-                           udRetryRead->value());
-    if (!dialog.Run()) {
-        return false;
-    }
-    TimeOpen = proposed;
-    if (SaveSettings(TimeOpen, RetryRead, TypeFormat)) {
-        return true;
-    }
-    TimeOpen = udTimeOpen->value();
-    return false;
+    });
 }
 
 bool TFMain::udRetryReadChangingEx(int proposed) {
-    if (!FileOpen || proposed < udRetryRead->minimum() || proposed > udRetryRead->maximum()) {
-        return true;
-    }
-    DbLock lock;
-    if (!LockForChange(lock)) {
+    return RunAction([&]() -> bool {
+        if (!FileOpen || proposed < udRetryRead->minimum() || proposed > udRetryRead->maximum()) {
+            return true;
+        }
+        DbLock lock;
+        if (!LockForChange(lock)) {
+            return false;
+        }
+        if (ReloadIfChanged()) {
+            return false;  // the step was from a time the file no longer holds
+        }
+        LinkHold link(*this);
+        if (!link) {
+            return false;
+        }
+        TFContrSettings dialog(
+            this, QStringLiteral("Сохранение времени повторного считывания карты(ключа)"),
+            udTimeOpen->value(), proposed);
+        if (!dialog.Run()) {
+            return false;
+        }
+        RetryRead = proposed;
+        if (SaveSettings(TimeOpen, RetryRead, TypeFormat)) {
+            return true;
+        }
+        RetryRead = udRetryRead->value();
         return false;
-    }
-    if (ReloadIfChanged()) {
-        return false;
-    }
-    LinkHold link(*this);
-    if (!link) {
-        return false;
-    }
-    TFContrSettings dialog(this,
-                           QStringLiteral("Сохранение времени повторного считывания карты(ключа)"),
-                           udTimeOpen->value(), proposed);
-    if (!dialog.Run()) {
-        return false;
-    }
-    RetryRead = proposed;
-    if (SaveSettings(TimeOpen, RetryRead, TypeFormat)) {
-        return true;
-    }
-    RetryRead = udRetryRead->value();
-    return false;
+    });
+}
+
+void TFMain::ShowEscapedError(const char* what) {
+    Prompt().Error(this, QStringLiteral("Ошибка"),
+                   what ? QString::fromLocal8Bit(what) : QStringLiteral("Неизвестная ошибка"));
 }
 
 // ---- Help and about -----------------------------------------------------------------------
 
 void TFMain::actHelpProgramExecute() {
-    help::ShowContext(1, this);
+    RunAction([&] { help::ShowContext(1, this); });
 }
 
 void TFMain::actAboutExecute() {
-    TAboutBox box(this);
-    box.exec();
+    RunAction([&] {
+        TAboutBox box(this);
+        box.exec();
+    });
 }

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenu>
 
+#include "core/jobs/keys_guard.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/journal.h"
 #include "core/keys/journaled.h"
@@ -72,6 +73,10 @@ bool TFMain::SaveKey(KeyCode code, const QString& description, const QString& pa
     return Written(journaled::SaveKey(Local(PathOr(path)), code, cp));
 }
 
+bool TFMain::SaveKeys(const std::vector<DbKey>& keys) {
+    return Report(this, ::SaveKeys(Local(CurrentFile), keys));
+}
+
 bool TFMain::RemoveKey(KeyCode code, const QString& path) {
     return Written(journaled::RemoveKey(Local(PathOr(path)), code));
 }
@@ -90,6 +95,17 @@ bool TFMain::SaveTypeFormat(int typeFormat, const QString& path) {
 
 bool TFMain::WriteDbFile(const QString& path, const DbModel& model) {
     return Written(journaled::WriteDbFile(Local(path), model, journal::kLoad));
+}
+
+std::optional<ExportSource> TFMain::ExportSourceOfFile() {
+    DbModel model;
+    const DbResult r = ::LoadDbFile(Local(CurrentFile), model);
+    if (const std::optional<JobBox> refusal = RefusePartialRead(r)) {
+        Prompt().Error(this, QString::fromStdString(refusal->caption),
+                       QString::fromStdString(refusal->text));
+        return std::nullopt;
+    }
+    return ExportSourceOf(model, TypeFormat);
 }
 
 bool TFMain::LoadDbFile(const QString& path) {

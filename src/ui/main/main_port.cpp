@@ -182,6 +182,12 @@ bool TFMain::TakeTypedPort() {
 }
 
 bool TFMain::OpenLink() {
+    // An emptied box is no port: the previous one is not used behind the operator's back.
+    if (cboxPort->currentText().trimmed().isEmpty()) {
+        Prompt().Error(this, QStringLiteral("Ошибка"),
+                       QStringLiteral("Не выбран порт подключения!"));
+        return false;
+    }
     if (TakeTypedPort()) {
         cboxPortChange();
     }

@@ -28,8 +28,10 @@
 #include <optional>
 #include <string>
 
+#include "core/jobs/export_job.h"
 #include "core/keys/database.h"
 #include "core/keys/key_code.h"
+#include "ui/main/editkey.h"
 #include "ui/main/key_list_model.h"
 
 class KeyFilterModel;
@@ -92,7 +94,7 @@ struct MainDeps {
     QString tracePath;
 };
 
-class TFMain : public QMainWindow {
+class TFMain : public QMainWindow, public TKeyEditSite {
     Q_OBJECT
   public:
     explicit TFMain(MainDeps deps = {}, QWidget* parent = nullptr);
@@ -129,7 +131,7 @@ class TFMain : public QMainWindow {
     bool ReloadIfChanged();
     // Makes sure the open file can be written and locks it for one change, before any
     // request; says why not (over `parent`, or the window) and returns false otherwise.
-    bool LockForChange(DbLock& lock, QWidget* parent = nullptr);
+    bool LockForChange(DbLock& lock, QWidget* parent = nullptr) override;
     void SetVardex(KeyCode code);
     QString SelectedPortPath() const;
 
@@ -138,23 +140,28 @@ class TFMain : public QMainWindow {
     // error (caption "Ошибка") and return false.
     bool NewDbFile(const QString& path);
     bool LoadDbFile(const QString& path);  // reads the file into the window
-    bool SaveKey(KeyCode code, const QString& description, const QString& path = {});
+    bool SaveKey(KeyCode code, const QString& description, const QString& path = {}) override;
     bool RemoveKey(KeyCode code, const QString& path = {});
+    // Many keys into the open file in one write (descriptions as the file keeps them).
+    bool SaveKeys(const std::vector<DbKey>& keys);
     bool SaveVardex(KeyCode code, const QString& path = {});
     bool SaveSettings(int timeOpen, int retryRead, int typeFormat, const QString& path = {});
     bool SaveTypeFormat(int typeFormat, const QString& path = {});
+    // The open file as the export sends it; nothing (after the box) when it cannot be
+    // read or was read only in part.
+    std::optional<ExportSource> ExportSourceOfFile();
     // Writes a whole model in one go and shows its error; does not load it.
     bool WriteDbFile(const QString& path, const DbModel& model);
 
     // Rows of lvDB. Each keeps the list sorted; the row numbers are list order.
-    KeyListModel* Keys() const { return keys_; }
-    int AddKeyRow(KeyCode code, const QString& description);
-    int UpdateKeyRow(int row, KeyCode code, const QString& description);
-    void RemoveKeyRow(int row);
-    int FindRow(KeyCode code) const { return keys_->FindRow(code); }
+    KeyListModel* Keys() const override { return keys_; }
+    int AddKeyRow(KeyCode code, const QString& description) override;
+    int UpdateKeyRow(int row, KeyCode code, const QString& description) override;
+    void RemoveKeyRow(int row) override;
+    int FindRow(KeyCode code) const override { return keys_->FindRow(code); }
     int SelectedRow() const;
     std::optional<KeyCode> SelectedKeyCode() const;
-    void SelectRow(int row);
+    void SelectRow(int row) override;
 
     // The link is open while a LinkHold lives (closed also on early returns).
     class LinkHold {
@@ -167,8 +174,10 @@ class TFMain : public QMainWindow {
         TFMain& owner_;
         bool ok_ = false;
     };
-    bool OpenLink();  // shows the link's own message on failure
-    void CloseLink();
+    bool OpenLink() override;  // shows the link's own message on failure
+    void CloseLink() override;
+    QString DatabasePath() const override { return CurrentFile; }
+    TRequester& Requester() const override { return *runner_; }
     TSerialPort* Port() const { return port_.get(); }  // null with an injected runner
     TCommands* Worker() const { return worker_.get(); }
     TRequester& Runner() const { return *runner_; }
@@ -249,7 +258,39 @@ class TFMain : public QMainWindow {
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
 
+  public:
+    // Every action of the window runs through here. One at a time: a pause between two
+    // steps of an action runs the event loop, and a click then must not start a second
+    // action inside the first (it is dropped). An error that escapes an action is shown
+    // with its text instead of ending the program. Returns the body's result, or R{}
+    // when the action was refused or failed.
+    template <class F>
+    auto RunAction(F&& body) -> decltype(body()) {
+        using R = decltype(body());
+        if (actionRunning_) {
+            return R();
+        }
+        ActionScope scope(actionRunning_);
+        try {
+            return body();
+        } catch (const std::exception& e) {
+            ShowEscapedError(e.what());
+        } catch (...) {
+            ShowEscapedError(nullptr);
+        }
+        return R();
+    }
+    bool ActionRunning() const { return actionRunning_; }
+
   private:
+    struct ActionScope {
+        explicit ActionScope(bool& flag) : flag_(flag) { flag_ = true; }
+        ~ActionScope() { flag_ = false; }
+        bool& flag_;
+    };
+    void ShowEscapedError(const char* what);
+    void EditSelectedRow();
+    bool actionRunning_ = false;
     void FormShow();
     void CreateActions();
     void CreateControls();

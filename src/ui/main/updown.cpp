@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QTimer>
+#include <QWheelEvent>
 
 TUpDown::TUpDown(const QString& fieldName, QWidget* parent) : QSpinBox(parent) {
     lineEdit()->setObjectName(fieldName);
@@ -12,6 +13,10 @@ TUpDown::TUpDown(const QString& fieldName, QWidget* parent) : QSpinBox(parent) {
     setButtonSymbols(QAbstractSpinBox::UpDownArrows);
     setAccelerated(false);
     setKeyboardTracking(false);
+}
+
+void TUpDown::wheelEvent(QWheelEvent* event) {
+    event->ignore();
 }
 
 void TUpDown::SetPosition(int value) {

@@ -23,6 +23,9 @@ class TUpDown : public QSpinBox {
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // Every step goes to the controller and into the file: only the arrows (and the
+    // arrow keys) make one, never a turn of the mouse wheel passing over the field.
+    void wheelEvent(QWheelEvent* event) override;
 
   signals:
     void ChangeSettled();  // a proposed step has been allowed or refused
