@@ -84,8 +84,8 @@ TEST_F(CliJournal, EveryChangeLeavesItsLine) {
 
     const std::vector<std::string> lines = Lines(ReadAll(path + ".journal"));
     const std::vector<std::string> expected = {
-        // The check adds a missing key with its number as the description.
-        "key-add\tXX XX XXXXXX 777777\tXX XX XXXXXX 777777\t\t\tOK",
+        // The check adds its missing keys in one write, with one summary line.
+        "check\t\t\t\tкарт(ключей): 1\tOK",
         "key-add\tXX XX XXXXXX 0A1B2C\tСклад\t\t\tOK",
         "key-description\tXX XX XXXXXX 0A1B2C\tСклад №2\tСклад\tСклад №2\tOK",
         "key-remove\tXX XX XXXXXX 0A1B2C\tСклад №2\t\t\tOK",

@@ -9,11 +9,12 @@
 
 #include "core/jobs/enrol_job.h"
 #include "core/keys/cp1251.h"
+#include "support/recording_job_host.h"
 
 namespace {
 
 // The reader answers from a script (0 = nobody at the reader); stores are recorded.
-class ReaderAndStore : public TJobWorker {
+class ReaderAndStore : public TRequester {
   public:
     std::deque<KeyCode> presented;
     std::vector<KeyCode> stored;
@@ -91,7 +92,7 @@ class EnrolJobTest : public ::testing::Test {
     TVirtualJobClock clock;
     TJobLoop loop;
     ReaderAndStore worker;
-    TLoopJobHost host;
+    TRecordingJobHost host;
     std::unique_ptr<TEnrolJob> job;
     std::vector<EnrolEvent> events;
     std::string dir, path;

@@ -11,6 +11,7 @@
 #include "core/jobs/import_job.h"
 #include "core/keys/journal.h"
 #include "fake_controller.h"
+#include "support/recording_job_host.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ class ImportJobTest : public ::testing::Test {
     TVirtualJobClock clock;
     TJobLoop loop;
     FakeController controller;
-    TLoopJobHost host;
+    TRecordingJobHost host;
     std::unique_ptr<TImportJob> job;
     std::string dir, path;
     int writes = 0;

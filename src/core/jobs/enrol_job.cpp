@@ -9,21 +9,16 @@ constexpr int kPollStep = 0;
 constexpr int kStoreStep = 1;
 }  // namespace
 
-class TEnrolJob::PollHost : public TJobHost {
+class TEnrolJob::PollHost : public TReaderPollHost {
   public:
     explicit PollHost(TJobHost& outer) : outer_(outer) {}
     void SendRequest(const RequestFrame& request) override { outer_.SendRequest(request); }
     void PostStep(int) override { outer_.PostStep(kPollStep); }
     void ContinueAfterPause(int) override { outer_.ContinueAfterPause(kPollStep); }
-    void AddLine(const std::string&) override {}
-    void AppendToLastLine(const std::string&) override {}
-    void SetProgressMax(int) override {}
-    void SetProgressPosition(int) override {}
-    void ClosePort() override { outer_.ClosePort(); }
-    void Finished(const JobBox& box) override { outer_.Finished(box); }
-    void Failed(const JobBox& box) override { outer_.Failed(box); }
-    void CloseJob(JobEnd end) override { outer_.CloseJob(end); }
-    bool AskYesNo(const JobBox& question) override { return outer_.AskYesNo(question); }
+    void PollFailed(const JobBox& box) override {
+        outer_.Failed(box);
+        outer_.CloseJob(JobEnd::Cancel);
+    }
 
   private:
     TJobHost& outer_;

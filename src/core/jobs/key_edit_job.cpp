@@ -46,8 +46,8 @@ void TKeyEditJob::OnStep(int step) {
 }
 
 bool TKeyEditJob::WriteFile(bool store, KeyCode code) {
-    const DbResult r =
-        store ? SaveKey(edit_.path, code, edit_.description) : RemoveKey(edit_.path, code);
+    const DbResult r = store ? journaled::SaveKey(edit_.path, code, edit_.description)
+                             : journaled::RemoveKey(edit_.path, code);
     if (r)
         return true;
     FileFailed = true;

@@ -17,7 +17,7 @@ constexpr int ItemRole = Qt::UserRole;  // the row's index in the job's differen
 
 }  // namespace
 
-TFReconcile::TFReconcile(QWidget* owner, CommandRunner& runner, std::function<void()> closeLink,
+TFReconcile::TFReconcile(QWidget* owner, TRequester& runner, std::function<void()> closeLink,
                          ReconcileOptions options, AdoptedKeys adopted)
     : TJobDialog(owner, runner, std::move(closeLink)), adopted_(std::move(adopted)) {
     setObjectName(QStringLiteral("TFReconcile"));

@@ -20,7 +20,7 @@ class TFReconcile : public TJobDialog {
     // Adds the keys the apply wrote into the file to the main window's list.
     using AdoptedKeys = std::function<void(const std::vector<DbKey>& keys)>;
 
-    TFReconcile(QWidget* owner, CommandRunner& runner, std::function<void()> closeLink,
+    TFReconcile(QWidget* owner, TRequester& runner, std::function<void()> closeLink,
                 ReconcileOptions options, AdoptedKeys adopted);
 
     TReconcileJob& Reconcile() const { return static_cast<TReconcileJob&>(Job()); }
