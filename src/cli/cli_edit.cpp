@@ -111,7 +111,7 @@ class ReaderSession {
         loop_.Run([&] { return paused || interrupted_; });
         if (interrupted_)
             return CliOk;
-        TCommandsWorker worker(link_.Commands());
+        TRequester& worker = link_.Commands();
         int added = 0;
         bool failed = false;
         {

@@ -171,9 +171,9 @@ class TestBulkDialogs : public QObject {
         QTRY_COMPARE(runner->sent.size(), size_t(1));
         QVERIFY(d.lTimeLeft->text().isEmpty());
         runner->Release();  // the first key stored: two to go at its pace
-        QVERIFY(QRegularExpression(QStringLiteral("^Осталось примерно: \\d+:\\d\\d$"))
-                    .match(d.lTimeLeft->text())
-                    .hasMatch());
+        QTRY_VERIFY(QRegularExpression(QStringLiteral("^Осталось примерно: \\d+:\\d\\d$"))
+                        .match(d.lTimeLeft->text())
+                        .hasMatch());
         d.bbCancel->click();  // the job is running: the dialog stays
         QVERIFY(d.isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(d.bbCancel->text(), QStringLiteral("Закрыть"), 5000);

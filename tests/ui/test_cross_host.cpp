@@ -13,6 +13,7 @@
 #include "fakes.h"
 #include "support/sim_process.h"
 #include "ui/main/editkey.h"
+#include "ui/main/key_number_edit.h"
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
 

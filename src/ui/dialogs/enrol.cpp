@@ -36,7 +36,7 @@ std::optional<std::string> TemplateCp1251(const QString& text, QString& why) {
 
 }  // namespace
 
-TFEnrol::TFEnrol(QWidget* owner, CommandRunner& runner, std::function<void()> closeLink,
+TFEnrol::TFEnrol(QWidget* owner, TRequester& runner, std::function<void()> closeLink,
                  std::string databasePath, int typeFormat, const std::vector<DbKey>& known,
                  AddedKey added)
     : TJobDialog(owner, runner, std::move(closeLink)),

@@ -21,7 +21,7 @@ class TFEnrol : public TJobDialog {
     // A key the job wrote into the file: the window adds its row.
     using AddedKey = std::function<void(KeyCode code, const QString& description)>;
 
-    TFEnrol(QWidget* owner, CommandRunner& runner, std::function<void()> closeLink,
+    TFEnrol(QWidget* owner, TRequester& runner, std::function<void()> closeLink,
             std::string databasePath, int typeFormat, const std::vector<DbKey>& known,
             AddedKey added);
 

@@ -25,7 +25,7 @@ QString Q(const std::string& utf8) {
 
 }  // namespace
 
-TFImportCsv::TFImportCsv(QWidget* owner, CommandRunner& runner, std::function<void()> closeLink,
+TFImportCsv::TFImportCsv(QWidget* owner, TRequester& runner, std::function<void()> closeLink,
                          std::string databasePath, int typeFormat, CsvImport preview,
                          WrittenKeys written)
     : TJobDialog(owner, runner, std::move(closeLink)),

@@ -24,7 +24,7 @@ class TFImportCsv : public TJobDialog {
     using WrittenKeys =
         std::function<void(const std::vector<DbKey>& added, const std::vector<DbKey>& updated)>;
 
-    TFImportCsv(QWidget* owner, CommandRunner& runner, std::function<void()> closeLink,
+    TFImportCsv(QWidget* owner, TRequester& runner, std::function<void()> closeLink,
                 std::string databasePath, int typeFormat, CsvImport preview, WrittenKeys written);
 
     QTreeWidget* lvLines = nullptr;  // one row per line: line, number, description, fate

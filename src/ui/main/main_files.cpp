@@ -74,7 +74,7 @@ bool TFMain::SaveKey(KeyCode code, const QString& description, const QString& pa
 }
 
 bool TFMain::SaveKeys(const std::vector<DbKey>& keys) {
-    return Report(this, ::SaveKeys(Local(CurrentFile), keys));
+    return Written(journaled::SaveKeys(Local(CurrentFile), keys));
 }
 
 bool TFMain::RemoveKey(KeyCode code, const QString& path) {
