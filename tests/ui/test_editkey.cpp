@@ -3,13 +3,13 @@
 // new key, number change and its failure), delete, find and the vardex button.
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-#include <QLabel>
 #include <QValidator>
 
 #include "core/keys/cp1251.h"

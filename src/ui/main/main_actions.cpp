@@ -4,8 +4,8 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QToolButton>
 
 #include "core/jobs/key_edit_job.h"
