@@ -10,6 +10,7 @@
 
 #include "core/keys/database.h"
 #include "core/keys/journal.h"
+#include "core/link/frame.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -88,8 +89,9 @@ TEST_F(CliJournal, EveryChangeLeavesItsLine) {
         "check\t\t\t\tкарт(ключей): 1\tOK",
         "key-add\tXX XX XXXXXX 0A1B2C\tСклад\t\t\tOK",
         "key-description\tXX XX XXXXXX 0A1B2C\tСклад №2\tСклад\tСклад №2\tOK",
-        "key-remove\tXX XX XXXXXX 0A1B2C\tСклад №2\t\t\tOK",
-        "key-add\tXX XX XXXXXX 0A1B2D\tСклад №2\t\t\tOK",
+        // A number change is one line, old -> new.
+        "key-renumber\tXX XX XXXXXX 0A1B2C\tСклад №2\tXX XX XXXXXX 0A1B2C\tXX XX XXXXXX "
+        "0A1B2D\tOK",
         "times\t\t\tTimeOpen=1, RetryRead=1\tTimeOpen=7, RetryRead=2\tOK",
         "vardex\tXX XX XXXXXX 010203\t\t\tXX XX XXXXXX 010203\tOK",
         "key-remove\tXX XX XXXXXX 12ABCD\tДверь\t\t\tOK",
@@ -111,6 +113,18 @@ TEST_F(CliJournal, EveryChangeLeavesItsLine) {
     ASSERT_EQ(json.status, 0) << json.err;
     EXPECT_NE(json.out.find("\"description\": \"Склад №2\""), std::string::npos) << json.out;
     EXPECT_NE(json.out.find("\"operation\": \"export\""), std::string::npos);
+}
+
+TEST_F(CliJournal, AChangeTheControllerDidNotTakeLeavesItsLineToo) {
+    sim->Fault("silence");
+    const std::time_t from = std::time(nullptr);
+    ProcessResult r = RunProgram(
+        {CliPath(), "--port", sim->Port(), "add", path, "XX XX XXXXXX 0A1B2C", "Склад"}, "", 20000);
+    EXPECT_NE(r.status, 0);
+    const std::vector<std::string> lines = Lines(ReadAll(path + ".journal"));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(Checked(lines[0], from, std::time(nullptr)),
+              "key-add\tXX XX XXXXXX 0A1B2C\tСклад\t\t\t" + journal::Escape(ResultText(TimedOut)));
 }
 
 TEST_F(CliJournal, AFileWithoutJournalPrintsNothing) {

@@ -174,6 +174,28 @@ TEST_F(JournalTest, DatabaseWritesSayWhatChanged) {
                   "check\t\t\t\tкарт(ключей): 2\tOK\n");
 }
 
+TEST_F(JournalTest, ARefusedChangeSaysWhatWasAskedAndWhy) {
+    // The lines of changes the controller refused: what was asked, read from the file
+    // as it is, and the error as the outcome; a journal failure is not told twice.
+    ASSERT_TRUE(journaled::NewDbFile(db_));
+    ASSERT_TRUE(journaled::SaveVardex(db_, 0x010203));
+    int told = 0;
+    journal::SetReporter([&](const std::string&, const std::string&) { ++told; });
+    const DbModel before = journaled::Before(db_);
+    EXPECT_EQ(journaled::Refused(db_, journaled::VardexSet(before, 0), "Ошибка записи"), "");
+    EXPECT_EQ(journaled::Refused(db_, journaled::TimesSet(before, 9, 0), "Нет\rответа"), "");
+    const std::string bytes = ReadAll(db_ + ".journal");
+    const std::string head = "\toperator\tdesk-1\t";
+    EXPECT_EQ(bytes.substr(bytes.find("2026-12-08T07:54:11Z")),
+              "2026-12-08T07:54:11Z" + head + "vardex\t\t\t" + Format(0, 0x010203) +
+                  "\t\tОшибка записи\n" + "2026-12-08T07:54:12Z" + head +
+                  "times\t\t\tTimeOpen=1, RetryRead=1\tTimeOpen=9, RetryRead=0\tНет\\rответа\n");
+    fs::remove(db_ + ".journal");
+    fs::create_directory(db_ + ".journal");
+    EXPECT_FALSE(journaled::Refused(db_, journaled::VardexSet(before, 0), "x").empty());
+    EXPECT_EQ(told, 0);
+}
+
 TEST_F(JournalTest, AFailedWriteIsRecordedWithItsError) {
     // No such folder: the write fails, and the journal beside it cannot be written
     // either; the result is the write's own.

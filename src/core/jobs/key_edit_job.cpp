@@ -7,6 +7,20 @@ std::string AddingKeyText(int typeFormat, KeyCode code) {
     return "Добавление карты(ключа) " + Format(typeFormat, code);
 }
 
+namespace {
+
+// The controller took the change and the file did not: the door already obeys it.
+std::string InControllerOnly(const std::string& error) {
+    return "Карта(ключ) записана в контроллер, но не в файл базы: " + error;
+}
+std::string GoneFromControllerOnly(const std::string& error) {
+    return "Карта(ключ) удалена из контроллера, но осталась в файле базы: " + error;
+}
+
+const char* const Interrupted = "Прервано";
+
+}  // namespace
+
 std::string RemovingKeyText(int typeFormat, KeyCode code) {
     return "Удаление карты(ключа) " + Format(typeFormat, code);
 }
@@ -29,12 +43,30 @@ bool TKeyEditJob::Complete() const {
 }
 
 void TKeyEditJob::Start() {
+    const DbModel before = journaled::Before(edit_.path);
+    switch (edit_.kind) {
+        case KeyEdit::Kind::Add:
+            asked_ = journaled::KeyAdded(before, edit_.newCode, edit_.description);
+            break;
+        case KeyEdit::Kind::Remove:
+            asked_ = journaled::KeyRemoved(before, edit_.oldCode);
+            break;
+        case KeyEdit::Kind::Change:
+            removed_ = journaled::KeyRemoved(before, edit_.oldCode);
+            oldDescription_ = removed_.description;
+            asked_ =
+                journaled::KeyRenumbered(before, edit_.oldCode, edit_.newCode, edit_.description);
+            break;
+    }
     host_.PostStep(edit_.kind == KeyEdit::Kind::Add ? StoreNew : RemoveOld);
 }
 
 void TKeyEditJob::OnStep(int step) {
-    if (TakeCancel())
+    if (TakeCancel()) {
+        if (OldGoneFromController)
+            Journal(Interrupted);  // between the two halves of a number change
         return;
+    }
     step_ = step;
     if (step == RemoveOld) {
         host_.AddLine(RemovingKeyText(edit_.typeFormat, edit_.oldCode) + " ... ");
@@ -46,12 +78,13 @@ void TKeyEditJob::OnStep(int step) {
 }
 
 bool TKeyEditJob::WriteFile(bool store, KeyCode code) {
-    const DbResult r = store ? journaled::SaveKey(edit_.path, code, edit_.description)
-                             : journaled::RemoveKey(edit_.path, code);
+    const DbResult r =
+        store ? ::SaveKey(edit_.path, code, edit_.description) : ::RemoveKey(edit_.path, code);
     if (r)
         return true;
     FileFailed = true;
     CanClose = true;
+    Journal(r.error);
     host_.Failed({"Ошибка", r.error, BoxIcon::Error});
     return false;
 }
@@ -60,6 +93,7 @@ void TKeyEditJob::OnCompletion(int result, const FrameHeader&, const FrameData&)
     if (!IsSuccess(result)) {
         Result = result;
         CanClose = true;
+        Journal(ResultText(result));
         host_.Failed({"Ошибка связи с контроллером", ResultText(result), BoxIcon::Error});
         return;
     }
@@ -72,8 +106,10 @@ void TKeyEditJob::OnCompletion(int result, const FrameHeader&, const FrameData&)
         OldGoneFromFile = true;
         if (edit_.kind == KeyEdit::Kind::Change) {
             // A cancel between the two requests is honoured only here, never inside one.
-            if (TakeCancel())
+            if (TakeCancel()) {
+                Journal(Interrupted);
                 return;
+            }
             host_.ContinueAfterPause(StoreNew);
             return;
         }
@@ -87,7 +123,33 @@ void TKeyEditJob::OnCompletion(int result, const FrameHeader&, const FrameData&)
     End();
 }
 
+void TKeyEditJob::Journal(const std::string& error) {
+    if (Complete()) {
+        journal::Record(edit_.path, asked_);
+        // A number change may bring a new description too; that is a change of its own.
+        if (edit_.kind == KeyEdit::Kind::Change && asked_.description != oldDescription_)
+            journal::Record(edit_.path,
+                            {journal::kKeyDescription, asked_.newValue, asked_.description,
+                             oldDescription_, asked_.description, journal::kOk});
+        return;
+    }
+    const bool change = edit_.kind == KeyEdit::Kind::Change;
+    if (change && OldGoneFromController) {
+        journal::Entry removed = removed_;
+        if (!OldGoneFromFile)
+            removed.outcome = GoneFromControllerOnly(error);
+        journal::Record(edit_.path, removed, false);  // the failure is being told
+    }
+    std::string outcome = error;
+    if (NewInController)
+        outcome = InControllerOnly(error);
+    else if (!change && OldGoneFromController)
+        outcome = GoneFromControllerOnly(error);
+    journaled::Refused(edit_.path, asked_, outcome);
+}
+
 void TKeyEditJob::End() {
+    Journal();
     CanClose = true;
     host_.ClosePort();
     host_.Finished({"", "", BoxIcon::Information});

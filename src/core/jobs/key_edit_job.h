@@ -2,11 +2,18 @@
 // file second, so that the file never lists a key the controller refused. A number change
 // is a removal of the old number and an addition of the new one, each in both places; a
 // failure on the way leaves one of the partial outcomes the flags below describe.
+//
+// The job writes the edit's line in the journal of changes however it ends: "OK" when
+// done, else the error's text. A line whose outcome is "OK" is a change that happened;
+// the removal half of a number change that stopped after it is such a change, so it
+// gets its own "key-remove" line before the failed "key-renumber" one. When the
+// controller took a change the file did not, the outcome says so before the error.
 #pragma once
 
 #include <string>
 
 #include "core/jobs/job_host.h"
+#include "core/keys/journal.h"
 
 struct KeyEdit {
     enum class Kind { Add, Change, Remove };
@@ -48,7 +55,13 @@ class TKeyEditJob : public TJob {
     enum Step { RemoveOld = 0, StoreNew = 1 };
     bool WriteFile(bool store, KeyCode code);
     void End();
+    // The edit's lines in the journal; `error` says why it is not complete.
+    void Journal(const std::string& error = {});
 
     KeyEdit edit_;
     int step_ = RemoveOld;
+    // The lines, worked out from the file before the first request.
+    journal::Entry asked_;
+    journal::Entry removed_;      // Change: its first half
+    std::string oldDescription_;  // Change: the description the old number had (UTF-8)
 };

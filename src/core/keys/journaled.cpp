@@ -7,14 +7,6 @@
 namespace journaled {
 namespace {
 
-// The file as it was before the write; a file that cannot be read yet (a new one)
-// reads as the defaults, which is what the program shows for it.
-DbModel Before(const std::string& path) {
-    DbModel model;
-    LoadDbFile(path, model);
-    return model;
-}
-
 const DbKey* FindKey(const DbModel& model, KeyCode code) {
     for (const DbKey& key : model.keys) {
         if (key.code == code) {
@@ -40,6 +32,63 @@ DbResult Note(const std::string& path, journal::Entry entry, DbResult result) {
 
 }  // namespace
 
+// A file that cannot be read yet (a new one) reads as the defaults, which is what the
+// program shows for it.
+DbModel Before(const std::string& path) {
+    DbModel model;
+    LoadDbFile(path, model);
+    return model;
+}
+
+journal::Entry KeyAdded(const DbModel& before, KeyCode code, const std::string& description) {
+    return {journal::kKeyAdd, Format(before.TypeFormat, code), Cp1251ToUtf8(description), "", "",
+            journal::kOk};
+}
+
+journal::Entry KeyRemoved(const DbModel& before, KeyCode code) {
+    const DbKey* old = FindKey(before, code);
+    return {journal::kKeyRemove,
+            Format(before.TypeFormat, code),
+            old ? Cp1251ToUtf8(old->description) : std::string(),
+            "",
+            "",
+            journal::kOk};
+}
+
+journal::Entry KeyRenumbered(const DbModel& before, KeyCode oldCode, KeyCode newCode,
+                             const std::string& description) {
+    const std::string oldShown = Format(before.TypeFormat, oldCode);
+    return {journal::kKeyRenumber,
+            oldShown,
+            Cp1251ToUtf8(description),
+            oldShown,
+            Format(before.TypeFormat, newCode),
+            journal::kOk};
+}
+
+journal::Entry VardexSet(const DbModel& before, KeyCode code) {
+    return {journal::kVardex,
+            Shown(before.TypeFormat, code),
+            "",
+            Shown(before.TypeFormat, before.Vardex),
+            Shown(before.TypeFormat, code),
+            journal::kOk};
+}
+
+journal::Entry TimesSet(const DbModel& before, int timeOpen, int retryRead) {
+    return {journal::kTimes,
+            "",
+            "",
+            Times(before.TimeOpen, before.RetryRead),
+            Times(timeOpen, retryRead),
+            journal::kOk};
+}
+
+std::string Refused(const std::string& path, journal::Entry entry, const std::string& error) {
+    entry.outcome = error;
+    return journal::Record(path, entry, false);
+}
+
 std::string KeyCount(size_t count) {
     return "карт(ключей): " + std::to_string(count);
 }
@@ -53,20 +102,14 @@ DbResult NewDbFile(const std::string& path) {
 }
 
 DbResult SaveVardex(const std::string& path, KeyCode code) {
-    const DbModel before = Before(path);
-    return Note(path,
-                {journal::kVardex, Shown(before.TypeFormat, code), "",
-                 Shown(before.TypeFormat, before.Vardex), Shown(before.TypeFormat, code), ""},
-                ::SaveVardex(path, code));
+    journal::Entry entry = VardexSet(Before(path), code);  // read before the write
+    return Note(path, std::move(entry), ::SaveVardex(path, code));
 }
 
 DbResult SaveSettings(const std::string& path, int timeOpen, int retryRead, int typeFormat) {
     const DbModel before = Before(path);
     DbResult result = ::SaveSettings(path, timeOpen, retryRead, typeFormat);
-    Note(path,
-         {journal::kTimes, "", "", Times(before.TimeOpen, before.RetryRead),
-          Times(timeOpen, retryRead), ""},
-         result);
+    Note(path, TimesSet(before, timeOpen, retryRead), result);
     if (typeFormat != before.TypeFormat) {
         Note(path,
              {journal::kFormat, "", "", TypeFormatCaption(before.TypeFormat),
@@ -87,26 +130,18 @@ DbResult SaveTypeFormat(const std::string& path, int typeFormat) {
 DbResult SaveKey(const std::string& path, KeyCode code, const std::string& description) {
     const DbModel before = Before(path);
     const DbKey* old = FindKey(before, code);
-    journal::Entry entry;
-    entry.key = Format(before.TypeFormat, code);
-    entry.description = Cp1251ToUtf8(description);
+    journal::Entry entry = KeyAdded(before, code, description);
     if (old) {
         entry.operation = journal::kKeyDescription;
         entry.oldValue = Cp1251ToUtf8(old->description);
         entry.newValue = entry.description;
-    } else {
-        entry.operation = journal::kKeyAdd;
     }
     return Note(path, entry, ::SaveKey(path, code, description));
 }
 
 DbResult RemoveKey(const std::string& path, KeyCode code) {
-    const DbModel before = Before(path);
-    const DbKey* old = FindKey(before, code);
-    return Note(path,
-                {journal::kKeyRemove, Format(before.TypeFormat, code),
-                 old ? Cp1251ToUtf8(old->description) : std::string(), "", "", ""},
-                ::RemoveKey(path, code));
+    journal::Entry entry = KeyRemoved(Before(path), code);  // read before the write
+    return Note(path, std::move(entry), ::RemoveKey(path, code));
 }
 
 DbResult SaveKeys(const std::string& path, const std::vector<DbKey>& keys, const char* operation) {

@@ -29,6 +29,28 @@ DbResult SaveKeys(const std::string& path, const std::vector<DbKey>& keys,
 DbResult WriteDbFile(const std::string& path, const DbModel& model,
                      const char* operation = journal::kLoad);
 
+// What the line of a change says, from the file as it was before the change (Before),
+// for the changes that go to the controller before the file: the jobs write their
+// lines themselves, since a refusal or a change that ends half-way has a line too.
+DbModel Before(const std::string& path);
+// "key-add"; the description as the file keeps it (Windows-1251).
+journal::Entry KeyAdded(const DbModel& before, KeyCode code, const std::string& description);
+// "key-remove" with the key's description in the file.
+journal::Entry KeyRemoved(const DbModel& before, KeyCode code);
+// "key-renumber": the old number as the key, old -> new number, the new description.
+journal::Entry KeyRenumbered(const DbModel& before, KeyCode oldCode, KeyCode newCode,
+                             const std::string& description);
+journal::Entry VardexSet(const DbModel& before, KeyCode code);
+journal::Entry TimesSet(const DbModel& before, int timeOpen, int retryRead);
+
+// The line of a change that did not happen as asked (the controller refused it, the link
+// failed, the operator stopped it, the file refused it): `error` is its outcome. The
+// error has been told already, so a journal that cannot be written is only returned.
+// A vardex or times job whose request fails calls e.g.
+//   journaled::Refused(path, journaled::VardexSet(journaled::Before(path), code),
+//                      ResultText(result));
+std::string Refused(const std::string& path, journal::Entry entry, const std::string& error);
+
 // The summary of a job's keys: "карт(ключей): N".
 std::string KeyCount(size_t count);
 // The outcome field of a database result: "OK" or the error's text.
