@@ -308,9 +308,7 @@ bool NotListed(const DbModel& model, int typeFormat, KeyCode code) {
 }
 
 bool LoadFile(const std::string& path, DbModel& model) {
-    DbResult loaded = LoadDbFile(path, model);
-    if (!loaded.notice.empty())
-        Fail(loaded.notice);
+    DbResult loaded = CliLoadDb(path, model);
     if (!loaded) {
         Fail(loaded.error);
         return false;

@@ -370,7 +370,7 @@ int RunExport(CliArgs& args) {
     if (!TakeFile(args, file))
         return Usage(ExportSynopsis);
     DbModel model;
-    DbResult r = LoadDbFile(file, model);
+    DbResult r = CliLoadDb(file, model);
     if (const std::optional<JobBox> refusal = RefusePartialRead(r)) {
         std::fprintf(stderr, "%s: %s\n", refusal->caption.c_str(), CliText(refusal->text).c_str());
         return CliFailed;
@@ -436,7 +436,7 @@ int RunCheck(CliArgs& args) {
     if (!TakeFile(args, file))
         return Usage(CheckSynopsis);
     DbModel model;
-    DbResult r = LoadDbFile(file, model);
+    DbResult r = CliLoadDb(file, model);
     if (!r) {
         FileError(r);
         return CliFailed;
@@ -568,7 +568,7 @@ int RunReconcile(CliArgs& args) {
     if (!TakeFile(args, file))
         return Usage(ReconcileSynopsis);
     DbModel model;
-    DbResult r = LoadDbFile(file, model);
+    DbResult r = CliLoadDb(file, model);
     if (!r || !r.error.empty()) {
         // A file read only in part would remove the keys it lost from the controller.
         FileError(r);
@@ -667,7 +667,7 @@ int RunImport(CliArgs& args) {
     const bool dryRun = args.TakeFlag("--dry-run");
     const bool updateDescriptions = args.TakeFlag("--update-descriptions");
     DbModel model;
-    DbResult r = LoadDbFile(file, model);
+    DbResult r = CliLoadDb(file, model);
     if (!r || !r.error.empty()) {
         // Read only in part: the keys after the bad entry would count as new.
         FileError(r);

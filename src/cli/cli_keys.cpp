@@ -4,6 +4,7 @@
 
 #include "cli/cli_command.h"
 #include "cli/cli_json.h"
+#include "cli/cli_support.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
 #include "core/keys/display_list.h"
@@ -45,9 +46,7 @@ int LoadForDisplay(CliArgs& args, const char* command, DbModel& model, DbResult&
         return CliUsage;
     if (!args.format.empty() && !ChooseFormat(args, 0, typeFormat))
         return CliUsage;
-    r = LoadDbFile(path, model);
-    if (!r.notice.empty())
-        std::fprintf(stderr, "%s\n", r.notice.c_str());
+    r = CliLoadDb(path, model);
     if (!r) {
         std::fprintf(stderr, "%s\n", r.error.c_str());
         return CliFailed;

@@ -4,6 +4,7 @@
 
 #include "cli/cli_command.h"
 #include "cli/cli_json.h"
+#include "cli/cli_support.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
 #include "core/keys/display_list.h"
@@ -29,7 +30,7 @@ int RunSearch(CliArgs& args) {
     const std::string path = args.words.at(0);
     const std::string text = args.words.at(1);
     DbModel model;
-    DbResult r = LoadDbFile(path, model);
+    DbResult r = CliLoadDb(path, model);
     if (!r) {
         std::fprintf(stderr, "%s\n", r.error.c_str());
         return CliFailed;

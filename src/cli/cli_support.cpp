@@ -73,6 +73,19 @@ std::string CliText(const std::string& text) {
     return out;
 }
 
+DbResult CliLoadDb(const std::string& path, DbModel& model) {
+    DbResult r = LoadDbFile(path, model);
+    if (!r.notice.empty()) {
+        std::fprintf(stderr, "%s\n", CliText(r.notice).c_str());
+    }
+    if (r) {
+        if (const std::string times = TimesOutOfRangeText(model); !times.empty()) {
+            std::fprintf(stderr, "%s\n", times.c_str());
+        }
+    }
+    return r;
+}
+
 int CliLinkFailure(int result) {
     if (CliLinkSucceeded(result)) {
         return CliOk;

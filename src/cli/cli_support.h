@@ -56,6 +56,12 @@ int CliLinkFailure(int result);
 // Turns the carriage returns that break the lines of the program's texts into newlines.
 std::string CliText(const std::string& text);
 
+// Reads a database for any command. What the operator must hear although the file was
+// read (a write that died half-way and was finished, times outside their range taken as
+// the nearest in range) goes to standard error here, once; the result's error is left
+// to the command, which knows whether a file read only in part is fit for it.
+DbResult CliLoadDb(const std::string& path, DbModel& model);
+
 // Before the first request of a change whose file is written afterwards: makes sure the
 // file can be written and takes its lock, held until `lock` goes (across the traffic
 // and the file write). CliOk, or CliRefused with the reason on standard error.

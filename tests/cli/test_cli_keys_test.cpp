@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "support/sim_process.h"
 
@@ -93,6 +94,62 @@ TEST_F(CliKeys, UnreadableFileAndBadKeyName) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "XX XX XXXXXX 000001\tone\nXX XX XXXXXX 000009\tnine\n");
     EXPECT_EQ(r.err, "«key» не является допустимым целым числом\n");
+}
+
+// A hand-edited file with times outside their range: every command that reads it shows,
+// sends and writes the nearest value in range, says so once on standard error, and
+// reading alone leaves the file as it is.
+const char kTimesOutside[] =
+    "[ControllerSettings]\r\nTimeOpen=801\r\nRetryRead=-1\r\nTypeFormat=0\r\nVardex=0\r\n"
+    "[VardexDB2]\r\n5=a\r\n";
+const char kTimesTold[] =
+    "В файле время открывания замка 801 вне пределов 1–255: используется 255\n"
+    "В файле время повторного считывания карты(ключа) -1 вне пределов 0–255: используется 0\n";
+
+std::string Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(CliKeys, TimesOutsideTheirRangeAreTakenAsTheNearestAndToldOnce) {
+    const std::string path = File(kTimesOutside);
+    ProcessResult r = Cli({"show", path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "Время открывания замка: 255 сек.\n"
+              "Повторное считывание карты (ключа): 0 сек.\n"
+              "Формат отображения: 0 (Ключи iButton (TouchMemory))\n"
+              "Вардекс: Отсутствует\n"
+              "Карт(ключей) в базе: 1\n");
+    EXPECT_EQ(r.err, kTimesTold);
+    r = Cli({"show", path, "--json"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"open_seconds\": 255,"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"retry_seconds\": 0,"), std::string::npos) << r.out;
+    r = Cli({"list", path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, kTimesTold);
+    EXPECT_EQ(Bytes(path), kTimesOutside);
+
+    // The export sends them as shown.
+    SimProcess sim({"--keys", "7"});
+    r = RunProgram({CliPath(), "--port", sim.Port(), "export", path, "--yes"}, "", 20000);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, kTimesTold);
+    SimState state = sim.State();
+    EXPECT_EQ(state.timeOpen, 255);
+    EXPECT_EQ(state.retryRead, 0);
+    EXPECT_EQ(Bytes(path), kTimesOutside);
+
+    // Changing one time writes the other as the program holds it.
+    r = RunProgram({CliPath(), "--port", sim.Port(), "set-times", path, "--retry", "3"}, "", 20000);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sim.State().timeOpen, 255);
+    EXPECT_EQ(sim.State().retryRead, 3);
+    EXPECT_NE(Bytes(path).find("TimeOpen=255\r\nRetryRead=3\r\n"), std::string::npos)
+        << Bytes(path);
+    r = Cli({"show", path});
+    EXPECT_EQ(r.err, "");
 }
 
 }  // namespace

@@ -21,8 +21,8 @@ std::vector<std::uint8_t> Bytes(const RequestFrame& r) {
 
 DbModel ThreeKeys() {
     DbModel model;
-    model.TimeOpen = 300;  // only the low byte travels
-    model.RetryRead = 0;
+    model.TimeOpen = 300;  // outside its range: the nearest in range travels, not the low byte
+    model.RetryRead = -1;
     model.Vardex = 0x0A1B2C;
     // File order differs from the displayed order; descriptions are Windows-1251.
     model.keys = {{0x12ABCD, "\xc4\xe2\xe5\xf0\xfc"},  // "Дверь"
@@ -50,6 +50,8 @@ class ExportJobTest : public ::testing::Test {
 
 TEST_F(ExportJobTest, SourceIsTheListInDisplayedOrder) {
     ExportSource source = ExportSourceOf(ThreeKeys(), 0);
+    EXPECT_EQ(source.TimeOpen, 255);
+    EXPECT_EQ(source.RetryRead, 0);
     ASSERT_EQ(source.keys.size(), 3u);
     EXPECT_EQ(source.keys[0].code, 0x000002u);
     EXPECT_EQ(source.keys[1].code, 0x01000005u);
@@ -66,7 +68,7 @@ TEST_F(ExportJobTest, WritesClearSettingsVardexAndKeysAndLogsEachStep) {
 
     const std::vector<std::vector<std::uint8_t>> expected = {
         {0x00, 0x01, 0x00, 0x00, 0x00},
-        {0x00, 0x23, 0x00, 0x00, 0x05, 0x2C, 0x00, 0x00, 0x00, 0x00},
+        {0x00, 0x23, 0x00, 0x00, 0x05, 0xFF, 0x00, 0x00, 0x00, 0x00},
         {0x00, 0x22, 0x00, 0xFF, 0x0C, 0x0A, 0x1B, 0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0},
         {0x00, 0x22, 0x00, 0x00, 0x0C, 0x00, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0},
         {0x00, 0x22, 0x00, 0x00, 0x0C, 0x00, 0x00, 0x05, 0, 0, 0, 0, 0, 0, 0, 0, 0},
@@ -105,7 +107,7 @@ TEST_F(ExportJobTest, WritesClearSettingsVardexAndKeysAndLogsEachStep) {
     // The controller now holds what the file holds.
     EXPECT_EQ(controller.keys, (std::vector<std::uint32_t>{2, 5, 0x12ABCD}));
     EXPECT_EQ(controller.vardex, 0x0A1B2Cu);
-    EXPECT_EQ(controller.timeOpen, 44);
+    EXPECT_EQ(controller.timeOpen, 255);
     EXPECT_EQ(controller.retryRead, 0);
 }
 

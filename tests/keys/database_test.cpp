@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "core/keys/atomic_file.h"
@@ -215,6 +216,57 @@ TEST_F(Database, LoadRulesAndEdgeCases) {
     EXPECT_TRUE(m.keys.empty());
 }
 
+TEST_F(Database, TimesOutsideTheirRangeLoadAsTheNearestAndLeaveTheFile) {
+    const std::string hand =
+        "[ControllerSettings]\nTimeOpen=801\nRetryRead=-1\nTypeFormat=0\nVardex=0\n"
+        "[VardexDB2]\n5=a\n";
+    WriteAll(path, hand);
+    DbModel m;
+    DbResult r = LoadDbFile(path, m);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(m.TimeOpen, 255);
+    EXPECT_EQ(m.RetryRead, 0);
+    EXPECT_EQ(m.TimeOpenInFile, 801);
+    EXPECT_EQ(m.RetryReadInFile, -1);
+    EXPECT_EQ(TimesOutOfRangeText(m),
+              "В файле время открывания замка 801 вне пределов 1–255: используется 255\n"
+              "В файле время повторного считывания карты(ключа) -1 вне пределов 0–255: "
+              "используется 0");
+    EXPECT_EQ(ReadAll(path), hand);  // reading writes nothing
+    ExpectOnlyFile();
+
+    // Each bound on its own; a value at a bound, and a default, are in range.
+    WriteAll(path, "[ControllerSettings]\nTimeOpen=0\nRetryRead=0x100\n");
+    ASSERT_TRUE(LoadDbFile(path, m));
+    EXPECT_EQ(m.TimeOpen, 1);
+    EXPECT_EQ(m.RetryRead, 255);
+    EXPECT_EQ(TimesOutOfRangeText(m),
+              "В файле время открывания замка 0 вне пределов 1–255: используется 1\n"
+              "В файле время повторного считывания карты(ключа) 256 вне пределов 0–255: "
+              "используется 255");
+    WriteAll(path, "[ControllerSettings]\nTimeOpen=255\nRetryRead=abc\n");
+    ASSERT_TRUE(LoadDbFile(path, m));
+    EXPECT_EQ(m.TimeOpenInFile, std::nullopt);
+    EXPECT_EQ(m.RetryReadInFile, std::nullopt);
+    EXPECT_EQ(TimesOutOfRangeText(m), "");
+    WriteAll(path, "[ControllerSettings]\nRetryRead=-2147483648\n");
+    ASSERT_TRUE(LoadDbFile(path, m));
+    EXPECT_EQ(TimesOutOfRangeText(m),
+              "В файле время повторного считывания карты(ключа) -2147483648 вне пределов "
+              "0–255: используется 0");
+
+    // A change of the other setting writes the times as the program holds them.
+    WriteAll(path, hand);
+    ASSERT_TRUE(LoadDbFile(path, m));
+    ASSERT_TRUE(SaveSettings(path, m.TimeOpen, m.RetryRead, 1));
+    DbModel again;
+    ASSERT_TRUE(LoadDbFile(path, again));
+    EXPECT_EQ(again.TimeOpen, 255);
+    EXPECT_EQ(again.RetryRead, 0);
+    EXPECT_EQ(TimesOutOfRangeText(again), "");
+}
+
 TEST_F(Database, NameNotAnIntegerStopsTheListButNotTheLoad) {
     WriteAll(path, "[ControllerSettings]\nTimeOpen=3\n[VardexDB2]\n5=a\n\xC0\xE1=b\n6=c\n");
     DbModel m;
@@ -239,7 +291,7 @@ TEST_F(Database, UnreadableFileIsAnErrorAndLeavesTheModel) {
 
 // Every failing write leaves the old file byte-identical and no temporary file.
 TEST_F(Database, InjectedWriteFaultsKeepTheOldFile) {
-    ASSERT_TRUE(WriteDbFile(path, DbModel{5, 1, 1, 65538, {{1, "a"}, {2, "b"}}}));
+    ASSERT_TRUE(WriteDbFile(path, DbModel{5, 1, 1, 65538, {{1, "a"}, {2, "b"}}, {}, {}}));
     const std::string before = ReadAll(path);
     for (int err : {ENOSPC, EIO, EDQUOT}) {
         static int failWith;

@@ -434,6 +434,81 @@ class TestMainWindow : public QObject {
         QCOMPARE(w->Keys()->Row(0).caption, QStringLiteral("000,00001"));
     }
 
+    // A hand-edited file with times outside their range: the window shows, sends and
+    // writes the nearest values in range, says so once when the file is opened (not again
+    // when someone else's change leaves the times as they were), and opening writes nothing.
+    void timesOutsideTheirRangeShownAsTheNearestAndToldOnce() {
+        const QString path = SampleDb(QStringLiteral("hand.vx2"), 801, -1);
+        const QByteArray before = ReadAll(path);
+        // Every box so far, as "caption|icon|text".
+        const auto boxes = [this] {
+            QStringList texts;
+            for (const auto& r : prompter->records) {
+                if (r.kind == ScriptedPrompter::Record::Box) {
+                    texts << r.caption + QLatin1Char('|') + QString::number(int(r.icon)) +
+                                 QLatin1Char('|') + r.text;
+                }
+            }
+            return texts;
+        };
+        const QString warning =
+            QStringLiteral("Настройки контроллера|%1|").arg(int(PromptIcon::Warning));
+        const QString told =
+            warning +
+            QStringLiteral(
+                "В файле время открывания замка 801 вне пределов 1–255: используется 255\n"
+                "В файле время повторного считывания карты(ключа) -1 вне пределов 0–255: "
+                "используется 0");
+        Open(path);
+        QVERIFY(w->FileOpen);
+        QCOMPARE(w->udTimeOpen->value(), 255);
+        QCOMPARE(w->edTimeOpen->text(), QStringLiteral("255"));
+        QCOMPARE(w->TimeOpen, 255);
+        QCOMPARE(w->udRetryRead->value(), 0);
+        QCOMPARE(w->edRetryRead->text(), QStringLiteral("0"));
+        QCOMPARE(w->RetryRead, 0);
+        QCOMPARE(boxes(), QStringList{told});
+        QVERIFY(runner->sent.empty());
+        QCOMPARE(ReadAll(path), before);
+
+        // Someone else adds a key: the list is read again, the times told no more.
+        QVERIFY(SaveKey(path.toStdString(), 0x999999, "").ok);
+        QVERIFY(w->ReloadIfChanged());
+        QVERIFY(w->FindRow(0x999999) >= 0);
+        QCOMPARE(boxes(), QStringList{told});
+        // ... but a different value outside the range is told.
+        QVERIFY(SaveSettings(path.toStdString(), 0, -1, 0).ok);
+        QVERIFY(w->ReloadIfChanged());
+        QCOMPARE(w->udTimeOpen->value(), 1);
+        QCOMPARE(boxes().size(), 2);
+        QCOMPARE(
+            boxes().back(),
+            warning + QStringLiteral(
+                          "В файле время открывания замка 0 вне пределов 1–255: используется 1\n"
+                          "В файле время повторного считывания карты(ключа) -1 вне пределов 0–255: "
+                          "используется 0"));
+        QVERIFY(runner->sent.empty());
+
+        // A step of one time sends and writes the other as shown.
+        w->udRetryRead->stepBy(1);
+        QTRY_COMPARE(w->udRetryRead->value(), 1);
+        QCOMPARE(runner->sent.size(), size_t(1));
+        QCOMPARE(int(runner->sent[0].data[1]), 1);
+        QCOMPARE(int(runner->sent[0].data[2]), 1);
+        DbModel m;
+        QVERIFY(LoadDbFile(path.toStdString(), m).ok);
+        QCOMPARE(m.TimeOpen, 1);
+        QCOMPARE(m.RetryRead, 1);
+        QVERIFY(!m.TimeOpenInFile && !m.RetryReadInFile);
+        QCOMPARE(boxes().size(), 2);
+
+        // Opening the file again is a new opening: told again.
+        QVERIFY(SaveSettings(path.toStdString(), 801, -1, 0).ok);
+        Open(path);
+        QCOMPARE(boxes().size(), 3);
+        QCOMPARE(boxes().back(), told);
+    }
+
     void timeChangeGoesToControllerThenFile() {
         const QString path = SampleDb(QStringLiteral("times.vx2"));
         Open(path);

@@ -17,8 +17,8 @@ std::string VardexCaption(int typeFormat, KeyCode vardex) {
 
 ExportSource ExportSourceOf(const DbModel& model, int typeFormat) {
     ExportSource source;
-    source.TimeOpen = model.TimeOpen;
-    source.RetryRead = model.RetryRead;
+    source.TimeOpen = TimeOpenInRange(model.TimeOpen);
+    source.RetryRead = RetryReadInRange(model.RetryRead);
     source.Vardex = model.Vardex;
     source.VardexCaption = VardexCaption(typeFormat, model.Vardex);
     source.keys.reserve(model.keys.size());
@@ -52,7 +52,8 @@ void TExportJob::OnStep(int step) {
             Step = 1;
             host_.AddLine("");
             host_.AddLine("Запись настроек контроллера ... ");
-            host_.SendRequest(MakeWriteSettings(source_.TimeOpen & 0xFF, source_.RetryRead & 0xFF));
+            host_.SendRequest(MakeWriteSettings(TimeOpenInRange(source_.TimeOpen),
+                                                RetryReadInRange(source_.RetryRead)));
             break;
         case 2:
             Step = 2;

@@ -39,14 +39,6 @@ std::string VardexText(int typeFormat, KeyCode vardex) {
 
 }  // namespace
 
-int TimeOpenInRange(int value) {
-    return std::clamp(value, 1, 255);
-}
-
-int RetryReadInRange(int value) {
-    return std::clamp(value, 0, 255);
-}
-
 int Differences::Count(DiffKind kind) const {
     return static_cast<int>(std::count_if(items.begin(), items.end(),
                                           [kind](const DiffItem& i) { return i.kind == kind; }));

@@ -53,11 +53,6 @@ struct Differences {
     bool AnyAction() const;
 };
 
-// The lock-open time the controller takes for the file's value (1..255) and the repeat-read
-// time (0..255): out-of-range values in a hand-edited file are taken as the nearest in range.
-int TimeOpenInRange(int value);
-int RetryReadInRange(int value);
-
 // Compares the controller with `file` (descriptions Windows-1251), keys shown in
 // `typeFormat`. A file key is compared by the 24 bits that reach the controller.
 Differences CompareWithFile(const ControllerImage& controller, const DbModel& file, int typeFormat);

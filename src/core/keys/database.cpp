@@ -2,6 +2,7 @@
 // replacement of the whole file.
 #include "core/keys/database.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "core/keys/atomic_file.h"
@@ -75,6 +76,31 @@ void WriteSettings(ProfileFile& f, int timeOpen, int retryRead, int typeFormat) 
 }
 
 }  // namespace
+
+int TimeOpenInRange(int value) {
+    return std::clamp(value, MinTimeOpen, MaxTime);
+}
+
+int RetryReadInRange(int value) {
+    return std::clamp(value, MinRetryRead, MaxTime);
+}
+
+std::string TimesOutOfRangeText(const DbModel& model) {
+    std::string text;
+    auto line = [&](const std::optional<int>& inFile, const char* what, int low, int used) {
+        if (!inFile)
+            return;
+        if (!text.empty())
+            text += '\n';
+        text += "В файле " + std::string(what) + " " + std::to_string(*inFile) + " вне пределов " +
+                std::to_string(low) + "–" + std::to_string(MaxTime) + ": используется " +
+                std::to_string(used);
+    };
+    line(model.TimeOpenInFile, "время открывания замка", MinTimeOpen, model.TimeOpen);
+    line(model.RetryReadInFile, "время повторного считывания карты(ключа)", MinRetryRead,
+         model.RetryRead);
+    return text;
+}
 
 DbResult LockDbForWrite(const std::string& path, DbLock& lock) {
     if (int err = CheckWritable(path))
@@ -184,8 +210,17 @@ DbResult LoadDbFile(const std::string& path, DbModel& model) {
 DbResult LoadDbBytes(std::string bytes, DbModel& model) {
     ProfileFile file(std::move(bytes));
     DbModel loaded;
-    loaded.TimeOpen = file.ReadInteger(kSettings, "TimeOpen", 1);
-    loaded.RetryRead = file.ReadInteger(kSettings, "RetryRead", 1);
+    // A hand-edited time outside its range: the controller could not take it, and a
+    // window could not show it. The nearest value in range stands for it everywhere; the
+    // file keeps its text until the operator changes a time.
+    const int timeOpen = file.ReadInteger(kSettings, "TimeOpen", 1);
+    const int retryRead = file.ReadInteger(kSettings, "RetryRead", 1);
+    loaded.TimeOpen = TimeOpenInRange(timeOpen);
+    loaded.RetryRead = RetryReadInRange(retryRead);
+    if (loaded.TimeOpen != timeOpen)
+        loaded.TimeOpenInFile = timeOpen;
+    if (loaded.RetryRead != retryRead)
+        loaded.RetryReadInFile = retryRead;
     loaded.TypeFormat = file.ReadInteger(kSettings, "TypeFormat", 0);
     loaded.Vardex = static_cast<KeyCode>(file.ReadInteger(kSettings, "Vardex", 0));
     DbResult result;

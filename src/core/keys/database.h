@@ -2,6 +2,7 @@
 // descriptions. Every write replaces the file atomically.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -15,14 +16,31 @@ struct DbKey {
     std::string description;  // Windows-1251 bytes, as in the file
 };
 
+// The times a controller takes: the lock-open time 1..255 seconds, the repeat-read time
+// 0..255. A value outside is taken as the nearest in range wherever it comes from (a
+// hand-edited file), so that what is shown, sent and written is always the same.
+constexpr int MinTimeOpen = 1;
+constexpr int MinRetryRead = 0;
+constexpr int MaxTime = 255;
+int TimeOpenInRange(int value);
+int RetryReadInRange(int value);
+
 // The open database as the program holds it in memory.
 struct DbModel {
-    int TimeOpen = 1;
-    int RetryRead = 1;
+    int TimeOpen = 1;   // always in range once loaded
+    int RetryRead = 1;  // likewise
     int TypeFormat = 0;
     KeyCode Vardex = 0;
     std::vector<DbKey> keys;  // file order
+    // What the file holds for a time outside its range (the field above holds the value
+    // taken instead); nothing when the file's value was in range.
+    std::optional<int> TimeOpenInFile;
+    std::optional<int> RetryReadInFile;
 };
+
+// The operator's warning for the times a load took otherwise, one line each ("\n"
+// between them); empty when the file's times were in range.
+std::string TimesOutOfRangeText(const DbModel& model);
 
 // Outcome of a file operation. `error` is the text for a box captioned "Ошибка" (UTF-8);
 // `notice` something the operator must hear even though the operation succeeded.
@@ -70,7 +88,8 @@ DbResult SaveKeys(const std::string& path, const std::vector<DbKey>& keys);
 // Removes every entry of the key (a file edited by hand may hold two).
 DbResult RemoveKey(const std::string& path, KeyCode code);
 
-// Reads the file into `model` (descriptions cut to 128 characters). A write that died
+// Reads the file into `model` (descriptions cut to 128 characters, times outside their
+// range taken as the nearest in range and recorded, the file left as it is). A write that died
 // half-way is finished first (the result's notice says so). Files that are not regular
 // files, and files over 64 MB, are refused before anything is read. A bad entry name
 // stops the key list there: the result is still ok, with `error` set to the

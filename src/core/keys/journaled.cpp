@@ -76,12 +76,11 @@ journal::Entry VardexSet(const DbModel& before, KeyCode code) {
 }
 
 journal::Entry TimesSet(const DbModel& before, int timeOpen, int retryRead) {
-    return {journal::kTimes,
-            "",
-            "",
-            Times(before.TimeOpen, before.RetryRead),
-            Times(timeOpen, retryRead),
-            journal::kOk};
+    return {journal::kTimes, "", "",
+            // The file's own text, also a time the program took otherwise.
+            Times(before.TimeOpenInFile.value_or(before.TimeOpen),
+                  before.RetryReadInFile.value_or(before.RetryRead)),
+            Times(timeOpen, retryRead), journal::kOk};
 }
 
 std::string Refused(const std::string& path, journal::Entry entry, const std::string& error) {

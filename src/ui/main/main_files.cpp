@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QScopedValueRollback>
 
 #include "core/jobs/keys_guard.h"
 #include "core/keys/cp1251.h"
@@ -134,6 +135,11 @@ bool TFMain::LoadDbFile(const QString& path) {
     }
     keys_->Reset(std::move(rows));
     stamp_ = StampOf(PathOr(path));
+    const QString times = QString::fromStdString(TimesOutOfRangeText(model));
+    if (!times.isEmpty() && !(reloading_ && times == timesTold_)) {
+        Prompt().Warning(this, QStringLiteral("Настройки контроллера"), times);
+    }
+    timesTold_ = times;
     if (!r.error.empty()) {
         Prompt().Error(this, QStringLiteral("Ошибка"), r.error);
     }
@@ -175,7 +181,11 @@ bool TFMain::ReloadIfChanged() {
     const std::optional<KeyCode> selected = SelectedKeyCode();
     const QString path = CurrentFile;
     FileOpen = false;  // the positions the load sets are not the operator's changes
-    const bool read = LoadDbFile(path);
+    bool read = false;
+    {
+        const QScopedValueRollback<bool> reload(reloading_, true);
+        read = LoadDbFile(path);
+    }
     FileOpen = true;
     if (!read) {
         stamp_ = now;  // told once; the window keeps what it showed

@@ -323,6 +323,10 @@ class TFMain : public QMainWindow, public TKeyEditSite {
     };
     static FileStamp StampOf(const QString& path);
     FileStamp stamp_;
+    // Times outside their range are told when a file is opened, and on a reload only
+    // when what the file holds differs from what was told.
+    bool reloading_ = false;
+    QString timesTold_;
     QFileSystemWatcher* fileWatcher_ = nullptr;
     QFileSystemWatcher* portWatcher_ = nullptr;
     QTimer* portRefresh_ = nullptr;
