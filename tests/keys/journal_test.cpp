@@ -196,6 +196,15 @@ TEST_F(JournalTest, ARefusedChangeSaysWhatWasAskedAndWhy) {
     EXPECT_EQ(told, 0);
 }
 
+TEST_F(JournalTest, TimesChangedFromOutsideTheirRangeSayWhatTheFileHeld) {
+    std::ofstream(db_, std::ios::binary) << "[ControllerSettings]\nTimeOpen=801\nRetryRead=-1\n";
+    ASSERT_TRUE(journaled::SaveSettings(db_, 255, 3, 0));
+    const std::string bytes = ReadAll(db_ + ".journal");
+    EXPECT_NE(bytes.find("times\t\t\tTimeOpen=801, RetryRead=-1\tTimeOpen=255, RetryRead=3\tOK\n"),
+              std::string::npos)
+        << bytes;
+}
+
 TEST_F(JournalTest, AFailedWriteIsRecordedWithItsError) {
     // No such folder: the write fails, and the journal beside it cannot be written
     // either; the result is the write's own.
