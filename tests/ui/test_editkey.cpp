@@ -344,6 +344,66 @@ class TestEditKey : public QObject {
         QCOMPARE(File().keys.back().description, Cp("Иванов"));
     }
 
+    // Another writer changes the file while the dialog is open: OK works from the file as
+    // it is once locked, not from the list the dialog was opened on.
+    void okChecksTheFileAsItIsUnderTheLock() {
+        // The key being edited was removed meanwhile: nothing is stored again.
+        w->SelectRow(w->FindRow(0x12ABCD));
+        OnModal<TFEditKey>([this](TFEditKey* d) {
+            QVERIFY(::RemoveKey(path.toStdString(), 0x12ABCD).ok);
+            d->edDescription->setText(QStringLiteral("Склад"));
+            d->bbOK->click();
+        });
+        w->tbEditClick();
+        QCOMPARE(Boxes(), QStringLiteral("Ошибка: Карта(ключ) с номером XX XX XXXXXX 12ABCD "
+                                         "удалена из базы карт(ключей) другой программой или её "
+                                         "номер изменён.\rСписок перечитан, изменения не "
+                                         "сохранены."));
+        QCOMPARE(File().keys.size(), size_t(1));
+        QCOMPARE(Rows(), std::vector<KeyCode>{0x000001});
+
+        // The new number was added meanwhile: refused as any duplicate, before any traffic.
+        prompter->records.clear();
+        w->SelectRow(w->FindRow(0x000001));
+        OnModal<TFEditKey>([this](TFEditKey* d) {
+            QVERIFY(::SaveKey(path.toStdString(), 0x0A1B2C, Cp("Чужой")).ok);
+            d->edKeyNumber->setText(QStringLiteral("XX XX XXXXXX 0A1B2C"));
+            d->bbOK->click();
+            QVERIFY(d->isVisible());
+            d->reject();
+        });
+        w->tbEditClick();
+        QCOMPARE(Boxes(), QStringLiteral("Ошибка: Карта(ключ) с номером XX XX XXXXXX 0A1B2C уже "
+                                         "зарегистрирована в базе карт(ключей)"));
+        QVERIFY(runner->sent.empty());
+        QCOMPARE(File().keys.size(), size_t(2));
+
+        // A key added before the edited one moves its row: the right row is updated.
+        prompter->records.clear();
+        w->SelectRow(w->FindRow(0x0A1B2C));
+        OnModal<TFEditKey>([this](TFEditKey* d) {
+            QVERIFY(::SaveKey(path.toStdString(), 0x000002, "").ok);
+            d->edDescription->setText(QStringLiteral("Свой"));
+            d->bbOK->click();
+        });
+        w->tbEditClick();
+        QVERIFY2(prompter->records.empty(), qPrintable(Boxes()));
+        QCOMPARE(Rows(), (std::vector<KeyCode>{0x000001, 0x000002, 0x0A1B2C}));
+        QCOMPARE(w->Keys()->Row(w->FindRow(0x0A1B2C)).description, QStringLiteral("Свой"));
+        QCOMPARE(w->Keys()->Row(w->FindRow(0x000002)).description, QString());
+    }
+
+    // The window's own key edits are not taken for another writer's afterwards.
+    void theDialogsOwnWriteIsNoOutsideChange() {
+        OnModal<TFEditKey>([](TFEditKey* d) {
+            TypeNumber(d, QStringLiteral("0A1B2C"));
+            d->bbOK->click();
+        });
+        w->tbAddClick();
+        QCOMPARE(File().keys.size(), size_t(3));
+        QVERIFY(!w->ReloadIfChanged());
+    }
+
     void readingTheNumberAtTheReader() {
         runner->makeReply = Presents(0x0A0B0C);
         OnModal<TFEditKey>([](TFEditKey* d) {

@@ -228,6 +228,24 @@ void TFEditKey::bbOKClick() {
     DbLock lock;
     if (!owner_.LockForChange(lock, this))
         return;
+    // The list the dialog was opened from may be older than the file: another writer may
+    // have changed it before the lock was taken. What OK does is checked on the file as
+    // it is now; the duplicate check below then sees it too.
+    owner_.ReloadIfChanged();
+    if (Row >= 0) {
+        Row = owner_.FindRow(OldNumber);
+        if (Row < 0) {
+            // Storing it again would undo a removal made on purpose: nothing is done.
+            AppPrompter().Error(
+                this, QStringLiteral("Ошибка"),
+                QStringLiteral("Карта(ключ) с номером %1 удалена из базы карт(ключей) другой "
+                               "программой или её номер изменён.\rСписок перечитан, изменения "
+                               "не сохранены.")
+                    .arg(KeyText(TypeFormat, OldNumber)));
+            reject();
+            return;
+        }
+    }
 
     // The description alone lives only in the file: nothing goes to the controller.
     if (Row >= 0 && newCode == OldNumber) {
@@ -261,6 +279,7 @@ void TFEditKey::bbOKClick() {
     std::unique_ptr<TFWait> wait = TFWait::ForJob(this, owner_.Requester(), {});
     const TKeyEditJob& job = wait->Host<TKeyEditJob>(edit);
     wait->Run();
+    owner_.FileWritten();
 
     if (Row < 0) {
         // Closes also when the file refused the key (its box has told why): the key is

@@ -30,6 +30,11 @@ class TKeyEditSite {
     // Makes sure the file can be written and locks it for the whole change; shows why
     // not and returns false.
     virtual bool LockForChange(DbLock& lock, QWidget* parent) = 0;
+    // Under that lock: reads the file again when another writer has changed it since the
+    // list was read (keeping the selection); true when it did.
+    virtual bool ReloadIfChanged() = 0;
+    // The dialog's job has written the file: the window's own change, not another's.
+    virtual void FileWritten() = 0;
     // Writes the description alone into the file; shows its error and returns false.
     virtual bool SaveKey(KeyCode code, const QString& description, const QString& path = {}) = 0;
     virtual int AddKeyRow(KeyCode code, const QString& description) = 0;

@@ -128,10 +128,11 @@ class TFMain : public QMainWindow, public TKeyEditSite {
     // When a script or another copy of the program has changed the open file since this
     // window last read or wrote it (its device, inode, size or time differ), reads it
     // again, keeping the selected key, and returns true.
-    bool ReloadIfChanged();
+    bool ReloadIfChanged() override;
     // Makes sure the open file can be written and locks it for one change, before any
     // request; says why not (over `parent`, or the window) and returns false otherwise.
     bool LockForChange(DbLock& lock, QWidget* parent = nullptr) override;
+    void FileWritten() override { StampFile(); }
     void SetVardex(KeyCode code);
     QString SelectedPortPath() const;
 
