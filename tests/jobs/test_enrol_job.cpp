@@ -122,15 +122,19 @@ TEST_F(EnrolJobTest, NewKeysStoredOnceListedKeysReportedOnly) {
 }
 
 TEST_F(EnrolJobTest, DescriptionAskedForEachKeyAndSkipped) {
-    job->DescriptionFor = [](KeyCode code, int n) -> std::optional<std::string> {
-        if (code == 0x000003)
+    std::vector<KeyCode> asked;
+    job->DescriptionFor = [&](KeyCode code, int n) -> std::optional<std::string> {
+        asked.push_back(code);
+        if (code == 0x000003 && asked.size() == 1)
             return std::nullopt;  // the operator skipped it
         return "typed " + std::to_string(n);
     };
-    worker.presented = {0x000003, 0x000004, 0};
+    // Skipped, still at the reader (not asked again), another key, nobody, presented again.
+    worker.presented = {0x000003, 0x000003, 0x000004, 0, 0x000003, 0};
     RunScript();
-    EXPECT_EQ(worker.stored, (std::vector<KeyCode>{0x000004}));
-    EXPECT_EQ(File().keys.back().description, "typed 1");
+    EXPECT_EQ(asked, (std::vector<KeyCode>{0x000003, 0x000004, 0x000003}));
+    EXPECT_EQ(worker.stored, (std::vector<KeyCode>{0x000004, 0x000003}));
+    EXPECT_EQ(File().keys.back().description, "typed 2");
 }
 
 TEST_F(EnrolJobTest, AStoreInFlightAtStopStillReachesTheFile) {

@@ -2,6 +2,7 @@
 // lines; enrolment by presenting keys with a known key, a key held twice and the close;
 // and their places in the main window's menu.
 #include <QAction>
+#include <QCheckBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -249,6 +250,60 @@ class TestBulkDialogs : public QObject {
         const size_t sent = runner->sent.size();
         QTest::qWait(300);  // several poll pauses
         QCOMPARE(runner->sent.size(), sent);
+        delete d;
+    }
+
+    // "Вводить описание для каждого ключа": each new key's description is asked for with
+    // the template's text offered; one the file cannot hold is refused and asked again;
+    // Cancel skips the key, which is not asked about again while it stays at the reader.
+    void enrolmentAsksADescriptionForEachKey() {
+        const QString db = SampleDb(QStringLiteral("each.vx2"));
+        std::deque<KeyCode> presented{0x50, 0x50, 0x60, 0x60, 0x12ABCD, 0x70};
+        runner->makeReply = [&](const FrameHeader& h, FrameHeader& reply, FrameData& data) {
+            if (h[1] != ReadPresentedKey || presented.empty())
+                return;
+            const KeyCode code = presented.front();
+            presented.pop_front();
+            reply[4] = 4;
+            data[0] = 4;
+            data[2] = static_cast<std::uint8_t>(code >> 16);
+            data[3] = static_cast<std::uint8_t>(code >> 8);
+            data[4] = static_cast<std::uint8_t>(code);
+        };
+        prompter->AnswerText(QStringLiteral("Иванов И.И., склад"));
+        prompter->CancelText();
+        prompter->AnswerText(QStringLiteral("Ω"));
+        prompter->AnswerText(QStringLiteral("Петров"));
+        auto* d = new TFEnrol(nullptr, *runner, [this] { ++closes; }, db.toStdString(),
+                              TypeFormatIButton, KeysOf(db), {});
+        QVERIFY(!d->cbAskEach->isChecked());
+        QCOMPARE(d->cbAskEach->text(), QStringLiteral("Вводить описание для каждого ключа"));
+        d->cbAskEach->setChecked(true);
+        d->show();
+        QTRY_COMPARE_WITH_TIMEOUT(d->lvAdded->topLevelItemCount(), 2, 5000);
+        QTRY_VERIFY(presented.empty());
+        QCOMPARE(Writes(*runner), (std::vector<KeyCode>{0x50, 0x70}));
+        QCOMPARE(DescriptionOf(db, 0x50), QStringLiteral("Иванов И.И., склад"));
+        QCOMPARE(DescriptionOf(db, 0x60), QStringLiteral("<none>"));
+        QCOMPARE(DescriptionOf(db, 0x70), QStringLiteral("Петров"));
+        QCOMPARE(d->lvAdded->topLevelItem(1)->text(1), QStringLiteral("Петров"));
+        QStringList prompts;
+        for (const auto& r : prompter->records)
+            prompts << r.caption + QStringLiteral(" | ") + r.text;
+        QCOMPARE(prompts,
+                 QStringList({
+                     QStringLiteral("Регистрация карт(ключей) | Описание новой карты(ключа) "
+                                    "XX XX XXXXXX 000050:\nСотрудник 1"),
+                     QStringLiteral("Регистрация карт(ключей) | Описание новой карты(ключа) "
+                                    "XX XX XXXXXX 000060:\nСотрудник 2"),
+                     QStringLiteral("Регистрация карт(ключей) | Описание новой карты(ключа) "
+                                    "XX XX XXXXXX 000070:\nСотрудник 2"),
+                     QStringLiteral("Ошибка | Символ «Ω» нельзя записать в описание"),
+                     QStringLiteral("Регистрация карт(ключей) | Описание новой карты(ключа) "
+                                    "XX XX XXXXXX 000070:\nΩ"),
+                 }));
+        QCOMPARE(d->lLast->text(), QStringLiteral("Добавлена: XX XX XXXXXX 000070"));
+        d->bbCancel->click();
         delete d;
     }
 

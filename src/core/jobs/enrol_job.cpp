@@ -83,6 +83,9 @@ void TEnrolJob::OnCompletion(int result, const FrameHeader& reply, const FrameDa
     if (!IsSuccess(result))
         lastResult_ = result;
     if (!storing_) {
+        // Nobody at the reader: a key skipped a moment ago has been taken away.
+        if (IsSuccess(result) && reply[4] == 0)
+            skipped_ = 0;
         if (poll_)
             poll_->OnCompletion(result, reply, replyData);  // dropped once stopped
         return;
@@ -119,6 +122,13 @@ void TEnrolJob::OnKey(KeyCode code) {
         host_.ContinueAfterPause(kPollStep);
         return;
     }
+    if (code == skipped_) {
+        // Still at the reader after the operator declined it: not asked about again
+        // until it has been taken away.
+        host_.ContinueAfterPause(kPollStep);
+        return;
+    }
+    skipped_ = 0;
     last_ = code;
     if (auto it = known_.find(code); it != known_.end()) {
         Report({EnrolEvent::Known, code, Cp1251ToUtf8(it->second), 0, ""});
@@ -133,7 +143,9 @@ void TEnrolJob::OnKey(KeyCode code) {
     if (stopped_)
         return;  // stopped while the description was asked for
     if (!description) {
-        last_ = 0;  // skipped: presenting it again asks again
+        // Skipped: presenting it again asks again.
+        last_ = 0;
+        skipped_ = code;
         host_.ContinueAfterPause(kPollStep);
         return;
     }

@@ -32,7 +32,8 @@ class TEnrolJob : public TJob {
     ~TEnrolJob() override;
 
     // The description of the n-th key added (Windows-1251); unset: use the template.
-    // Returning nothing skips the key (it is not written anywhere).
+    // Returning nothing skips the key (it is not written anywhere, and not asked about
+    // again while it stays at the reader). It may run a modal question: the poll waits.
     std::function<std::optional<std::string>(KeyCode code, int n)> DescriptionFor;
     // The template, Windows-1251; "{n}" becomes the key's number in this run.
     std::string Template;
@@ -72,6 +73,7 @@ class TEnrolJob : public TJob {
     int lastResult_ = Ok;
     bool stopped_ = false;
     KeyCode last_ = 0;
+    KeyCode skipped_ = 0;  // declined, and the reader has not been empty since
     KeyCode storeCode_ = 0;
     std::string storeDescription_;
 };

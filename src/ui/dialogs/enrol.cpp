@@ -1,5 +1,6 @@
 #include "ui/dialogs/enrol.h"
 
+#include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,7 +10,9 @@
 #include <QVBoxLayout>
 
 #include "core/keys/cp1251.h"
+#include "core/keys/database.h"
 #include "core/keys/key_code.h"
+#include "ui/seams/prompter.h"
 
 namespace {
 
@@ -17,21 +20,33 @@ QString Q(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
 
-// The template in Windows-1251, or why it cannot name a key.
-std::optional<std::string> TemplateCp1251(const QString& text, QString& why) {
+// A description in Windows-1251, or why the file cannot hold it. `expandsTo` is its
+// length at its longest (a template's {n} grows).
+std::optional<std::string> DescriptionCp1251(const QString& text, QString& why,
+                                             std::size_t (*expandsTo)(const std::string&)) {
     std::string cp;
     std::string bad;
     if (!Utf8ToCp1251(text.toStdString(), cp, &bad)) {
         why = QStringLiteral("Символ «%1» нельзя записать в описание").arg(Q(bad));
         return std::nullopt;
     }
-    // The longest {n} this run can reach must still fit.
-    if (static_cast<int>(TEnrolJob::Expand(cp, 99999).size()) > MaxDescriptionLength) {
+    if (HasControlCharacters(cp)) {
+        why = QStringLiteral("Описание не может содержать управляющие символы");
+        return std::nullopt;
+    }
+    if (static_cast<int>(expandsTo(cp)) > MaxDescriptionLength) {
         why = QStringLiteral("Описание длиннее %1 символов").arg(MaxDescriptionLength);
         return std::nullopt;
     }
     why.clear();
     return cp;
+}
+
+// The template in Windows-1251, or why it cannot name a key.
+std::optional<std::string> TemplateCp1251(const QString& text, QString& why) {
+    // The longest {n} this run can reach must still fit.
+    return DescriptionCp1251(
+        text, why, [](const std::string& cp) { return TEnrolJob::Expand(cp, 99999).size(); });
 }
 
 }  // namespace
@@ -60,6 +75,9 @@ TFEnrol::TFEnrol(QWidget* owner, TRequester& runner, std::function<void()> close
     lTemplateError = new QLabel(this);
     lTemplateError->setObjectName(QStringLiteral("lTemplateError"));
     layout->addWidget(lTemplateError);
+    cbAskEach = new QCheckBox(QStringLiteral("Вводить описание для каждого ключа"), this);
+    cbAskEach->setObjectName(QStringLiteral("cbAskEach"));
+    layout->addWidget(cbAskEach);
     lvAdded = new QTreeWidget(this);
     lvAdded->setObjectName(QStringLiteral("lvAdded"));
     lvAdded->setColumnCount(2);
@@ -82,19 +100,36 @@ TFEnrol::TFEnrol(QWidget* owner, TRequester& runner, std::function<void()> close
     });
 
     auto job = std::make_unique<TEnrolJob>(*this, std::move(databasePath), typeFormat, known);
-    // Read at each key, so that a change of the field applies to the next key.
-    job->DescriptionFor = [this](KeyCode code, int n) -> std::optional<std::string> {
-        QString why;
-        auto templ = TemplateCp1251(edTemplate->text(), why);
+    // Read at each key, so that a change of the fields applies to the next key.
+    job->DescriptionFor = [this](KeyCode code, int n) { return DescriptionFor(code, n); };
+    job->Reported = [this](const EnrolEvent& event) { OnEvent(event); };
+    SetJob(std::move(job));
+}
+
+std::optional<std::string> TFEnrol::DescriptionFor(KeyCode code, int n) {
+    const QString key = Q(Format(typeFormat_, code));
+    QString why;
+    auto templ = TemplateCp1251(edTemplate->text(), why);
+    if (!cbAskEach->isChecked()) {
         if (!templ) {
-            lLast->setText(
-                QStringLiteral("Не записана: %1: %2").arg(Q(Format(typeFormat_, code)), why));
+            lLast->setText(QStringLiteral("Не записана: %1: %2").arg(key, why));
             return std::nullopt;
         }
         return TEnrolJob::Expand(*templ, n);
-    };
-    job->Reported = [this](const EnrolEvent& event) { OnEvent(event); };
-    SetJob(std::move(job));
+    }
+    // The poll waits while the operator types; the key stays unwritten until then.
+    QString text = templ ? Q(Cp1251ToUtf8(TEnrolJob::Expand(*templ, n))) : QString();
+    for (;;) {
+        if (!AppPrompter().AskText(this, windowTitle(),
+                                   QStringLiteral("Описание новой карты(ключа) %1:").arg(key),
+                                   text)) {
+            lLast->setText(QStringLiteral("Пропущена: %1").arg(key));
+            return std::nullopt;
+        }
+        if (auto cp = DescriptionCp1251(text, why, [](const std::string& s) { return s.size(); }))
+            return cp;
+        AppPrompter().Error(this, QStringLiteral("Ошибка"), why);
+    }
 }
 
 void TFEnrol::OnEvent(const EnrolEvent& event) {

@@ -1,16 +1,20 @@
 // TFEnrol, "Регистрация карт(ключей)": hosts the enrolment job, which polls the reader
 // without end and stores each new key presented in the controller and then the file,
-// named from the template field. The list shows what this run added; closing the dialog
-// stops the poll.
+// named from the template field, or, with "Вводить описание для каждого ключа" ticked,
+// by a description asked for as each new key is presented (the template's text offered;
+// Cancel skips the key). The list shows what this run added; closing the dialog stops
+// the poll.
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/jobs/enrol_job.h"
 #include "ui/dialogs/jobdialog.h"
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QTreeWidget;
@@ -29,6 +33,7 @@ class TFEnrol : public TJobDialog {
 
     QLineEdit* edTemplate = nullptr;  // "Сотрудник {n}"; {n} counts this run's keys from 1
     QLabel* lTemplateError = nullptr;
+    QCheckBox* cbAskEach = nullptr;  // "Вводить описание для каждого ключа"
     QLabel* lLast = nullptr;         // what became of the last key presented
     QTreeWidget* lvAdded = nullptr;  // the keys this run added
 
@@ -36,6 +41,9 @@ class TFEnrol : public TJobDialog {
 
   private:
     void OnEvent(const EnrolEvent& event);
+    // The description of the n-th new key: the template's, or the one the operator types
+    // (asked again until the file can hold it); nothing when it cannot be had.
+    std::optional<std::string> DescriptionFor(KeyCode code, int n);
 
     int typeFormat_;
     bool closing_ = false;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 
 void Prompter::Error(QWidget* owner, const QString& caption, const QString& text) {
@@ -142,6 +143,21 @@ QString QtPrompter::OpenFile(QWidget* owner, const FileDialogOptions& dialogOpti
     return dialog.selectedFiles().constFirst();
 }
 
+bool QtPrompter::AskText(QWidget* owner, const QString& caption, const QString& label,
+                         QString& text) {
+    QInputDialog dialog(owner ? owner : QApplication::activeWindow());
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(ScreenText(label));
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setTextValue(text);
+    dialog.setOkButtonText(QStringLiteral("OK"));
+    dialog.setCancelButtonText(QStringLiteral("Отмена"));
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    text = dialog.textValue();
+    return true;
+}
+
 PromptAnswer ScriptedPrompter::Message(QWidget*, const QString& caption, const QString& text,
                                        PromptIcon icon, PromptButtons buttons) {
     Record r;
@@ -189,6 +205,25 @@ QString ScriptedPrompter::SaveFile(QWidget*, const FileDialogOptions& dialogOpti
 
 QString ScriptedPrompter::OpenFile(QWidget*, const FileDialogOptions& dialogOptions) {
     return RecordFileDialog(Record::Open, dialogOptions);
+}
+
+bool ScriptedPrompter::AskText(QWidget*, const QString& caption, const QString& label,
+                               QString& text) {
+    Record r;
+    r.kind = Record::Text;
+    r.caption = caption;
+    r.text = label + QLatin1Char('\n') + text;
+    records.push_back(r);
+    if (onPrompt)
+        onPrompt(r);
+    if (texts_.empty() || !texts_.front()) {
+        if (!texts_.empty())
+            texts_.pop_front();
+        return false;
+    }
+    text = *texts_.front();
+    texts_.pop_front();
+    return true;
 }
 
 namespace {

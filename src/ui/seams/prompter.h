@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,10 @@ class Prompter {
     // The chosen path, or an empty string when the operator cancelled.
     virtual QString SaveFile(QWidget* owner, const FileDialogOptions& dialogOptions) = 0;
     virtual QString OpenFile(QWidget* owner, const FileDialogOptions& dialogOptions) = 0;
+    // One line of text asked for, offered with `text` already in it. False when the
+    // operator cancelled; `text` then keeps what it held.
+    virtual bool AskText(QWidget* owner, const QString& caption, const QString& label,
+                         QString& text) = 0;
 
     // The kinds of box the program shows.
     void Error(QWidget* owner, const QString& caption, const QString& text);
@@ -65,16 +70,18 @@ class QtPrompter : public Prompter {
                          PromptIcon icon, PromptButtons buttons) override;
     QString SaveFile(QWidget* owner, const FileDialogOptions& dialogOptions) override;
     QString OpenFile(QWidget* owner, const FileDialogOptions& dialogOptions) override;
+    bool AskText(QWidget* owner, const QString& caption, const QString& label,
+                 QString& text) override;
 };
 
 // For tests: records every prompt and answers from a queue. An unscripted question is
-// answered No, an unscripted file dialog is cancelled.
+// answered No, an unscripted file dialog or line of text is cancelled.
 class ScriptedPrompter : public Prompter {
   public:
     struct Record {
-        enum Kind { Box, Save, Open } kind = Box;
+        enum Kind { Box, Save, Open, Text } kind = Box;
         QString caption;  // the box caption or the dialog title
-        QString text;
+        QString text;     // Text: the label, then the text offered
         PromptIcon icon = PromptIcon::Information;
         PromptButtons buttons = PromptButtons::Ok;
         FileDialogOptions dialogOptions;
@@ -82,11 +89,15 @@ class ScriptedPrompter : public Prompter {
 
     void AnswerBox(PromptAnswer a) { answers_.push_back(a); }
     void AnswerFile(const QString& path) { files_.push_back(path); }  // empty = cancel
+    void AnswerText(const QString& text) { texts_.push_back(text); }
+    void CancelText() { texts_.push_back(std::nullopt); }
 
     PromptAnswer Message(QWidget* owner, const QString& caption, const QString& text,
                          PromptIcon icon, PromptButtons buttons) override;
     QString SaveFile(QWidget* owner, const FileDialogOptions& dialogOptions) override;
     QString OpenFile(QWidget* owner, const FileDialogOptions& dialogOptions) override;
+    bool AskText(QWidget* owner, const QString& caption, const QString& label,
+                 QString& text) override;
 
     std::vector<Record> records;
     // Runs inside each box before it is answered (e.g. to look at the window state).
@@ -97,6 +108,7 @@ class ScriptedPrompter : public Prompter {
 
     std::deque<PromptAnswer> answers_;
     std::deque<QString> files_;
+    std::deque<std::optional<QString>> texts_;
 };
 
 // The process-wide prompter (a QtPrompter unless a test sets another one).
