@@ -16,6 +16,7 @@
 #include "core/jobs/job_host.h"
 #include "core/jobs/key_edit_job.h"
 #include "core/jobs/reader_poll_job.h"
+#include "core/jobs/setting_change_job.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
 #include "core/keys/journaled.h"
@@ -374,32 +375,6 @@ int OpenKeyFile(CliArgs& args, size_t least, size_t most, const char* usage, Key
     return LoadWithFormat(args, file.path, file.model, file.typeFormat);
 }
 
-// One request through the controller, announced on standard output as the wait
-// dialog shows it.
-int RunAnnounced(CliLink& link, const std::string& text, const RequestFrame& frame) {
-    std::printf("%s ... ", text.c_str());
-    std::fflush(stdout);
-    const int result = link.Run(frame);
-    std::printf(CliLinkSucceeded(result) ? "OK!\n" : "\n");
-    std::fflush(stdout);
-    return CliLinkFailure(result);
-}
-
-// The port opened for one announced request and closed again.
-int RunOnce(const CliArgs& args, const std::string& text, const RequestFrame& frame) {
-    CliLink link;
-    if (!link.Open(args))
-        return CliPortNotOpened;
-    const int status = RunAnnounced(link, text, frame);
-    link.Port().Close();
-    return status;
-}
-
-int WriteKeyOnce(const CliArgs& args, const std::string& text, KeyCode code, bool store,
-                 bool vardex) {
-    return RunOnce(args, text, MakeWriteKey(code, store, vardex, KeyFiller::KeyDialog));
-}
-
 // The number of the key presented at the reader.
 int ReadAtReader(const CliArgs& args, KeyCode& code) {
     ReaderSession session;
@@ -440,16 +415,17 @@ class KeyEditHost : public TLoopJobHost {
     bool open_ = false;
 };
 
-int RunKeyEdit(const CliArgs& args, TKeyEditJob*& out, std::unique_ptr<TKeyEditJob>& keep,
-               const KeyEdit& edit) {
+// Runs one edit job (a key, the vardex, the times) made from `what` on the port; `keep`
+// holds the job afterwards, so the caller can say where things stand.
+template <class J, class W>
+int RunEditJob(const CliArgs& args, std::unique_ptr<J>& keep, const W& what) {
     CliLink link;
     if (!link.Open(args))
         return CliPortNotOpened;
     TJobLoop loop;
     {
         KeyEditHost host(loop, link.Commands());
-        keep = std::make_unique<TKeyEditJob>(host, edit);
-        out = keep.get();
+        keep = std::make_unique<J>(host, what);
         host.Attach(*keep);
         host.RunJob();
     }  // a completion still in flight is drained here
@@ -457,6 +433,21 @@ int RunKeyEdit(const CliArgs& args, TKeyEditJob*& out, std::unique_ptr<TKeyEditJ
     if (!CliLinkSucceeded(keep->Result))
         return CliLinkBase + keep->Result;
     return keep->FileFailed ? CliFailed : CliOk;
+}
+
+int RunKeyEdit(const CliArgs& args, TKeyEditJob*& out, std::unique_ptr<TKeyEditJob>& keep,
+               const KeyEdit& edit) {
+    const int status = RunEditJob(args, keep, edit);
+    out = keep.get();
+    return status;
+}
+
+int RunSettingChange(const CliArgs& args, const SettingChange& change) {
+    std::unique_ptr<TSettingChangeJob> job;
+    const int status = RunEditJob(args, job, change);
+    if (job && job->InController && !job->InFile)
+        Fail("Изменение записано в контроллер, но не в файл базы");
+    return status;
 }
 
 // ---- read-key ------------------------------------------------------------------
@@ -645,12 +636,12 @@ int RunSetVardex(CliArgs& args) {
     // The vardex opens the door as a key of its own, so it may not also be in the list.
     if (!NotListed(model, typeFormat, newVardex))
         return CliRefused;
-    const int status = newVardex != 0
-                           ? WriteKeyOnce(args, "Установка вардекса", newVardex, true, true)
-                           : WriteKeyOnce(args, "Сброс вардекса", model.Vardex, false, true);
-    if (status != CliOk)
-        return status;
-    return FileStep(journaled::SaveVardex(path, newVardex)) ? CliOk : CliFailed;
+    SettingChange change;
+    change.kind =
+        newVardex != 0 ? SettingChange::Kind::SetVardex : SettingChange::Kind::ResetVardex;
+    change.path = path;
+    change.vardex = newVardex != 0 ? newVardex : model.Vardex;
+    return RunSettingChange(args, change);
 }
 
 // ---- set-times -----------------------------------------------------------------
@@ -689,15 +680,14 @@ int RunSetTimes(CliArgs& args) {
         Fail("Повторное считывание карты (ключа): от 0 до 255 сек., задано \"" + retryText + "\"");
         return CliRefused;
     }
-    const int status = RunOnce(args,
-                               haveOpen ? "Сохранение времени открывания замка"
-                                        : "Сохранение времени повторного считывания карты(ключа)",
-                               MakeWriteSettings(timeOpen, retryRead));
-    if (status != CliOk)
-        return status;
-    return FileStep(journaled::SaveSettings(path, timeOpen, retryRead, model.TypeFormat))
-               ? CliOk
-               : CliFailed;
+    SettingChange change;
+    change.kind = SettingChange::Kind::Times;
+    change.path = path;
+    change.timeOpen = timeOpen;
+    change.retryRead = retryRead;
+    change.typeFormat = model.TypeFormat;
+    change.timeOpenChanged = haveOpen;
+    return RunSettingChange(args, change);
 }
 
 }  // namespace

@@ -329,9 +329,7 @@ int RunNew(CliArgs& args) {
         return link.FailureStatus();
     link.link.Port().Close();
 
-    DbModel model;
-    model.Vardex = job.VardexCode;
-    DbResult r = journaled::WriteDbFile(file, model, journal::kNewFile);
+    DbResult r = WriteNewDbFile(file, job.VardexCode);
     if (!r) {
         FileError(r);
         return CliFailed;

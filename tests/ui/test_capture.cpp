@@ -5,9 +5,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include "core/keys/database.h"
 #include "core/link/serial_port.h"
 #include "fakes.h"
 #include "support/sim_process.h"
@@ -47,6 +49,13 @@ class TestCapture : public QObject {
     Q_OBJECT
     ScriptedPrompter prompter;
     FakeRunner runner;
+    QTemporaryDir dir;
+    // A database for the vardex dialog to write its vardex into once the controller has it.
+    std::string VardexDb() {
+        const std::string path = dir.filePath(QStringLiteral("vardex.vx2")).toStdString();
+        NewDbFile(path);
+        return path;
+    }
 
   private slots:
     void init() {
@@ -187,7 +196,7 @@ class TestCapture : public QObject {
     void vardexResetWithNoneBeforeStillWritesTheResetRecord() {
         runner.makeReply = Reader{1000, 0};
         TFGetVardex dialog(
-            nullptr, 0, 0, [](KeyCode) { return false; }, runner);
+            nullptr, 0, 0, [](KeyCode) { return false; }, VardexDb(), runner);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Считывание вардекса"));
         QCOMPARE(dialog.edGetKey->text(), QStringLiteral("ПОДНЕСИТЕ ВАРДЕКС К СЧИТЫВАТЕЛЮ"));
         OnModal<TFGetVardex>([](TFGetVardex* d) {
@@ -210,7 +219,7 @@ class TestCapture : public QObject {
     void enterWhileTheVardexDialogWaitsResetsNothing() {
         runner.makeReply = Reader{1000, 0};
         TFGetVardex dialog(
-            nullptr, 0, 0x123456, [](KeyCode) { return false; }, runner);
+            nullptr, 0, 0x123456, [](KeyCode) { return false; }, VardexDb(), runner);
         bool checked = false;
         OnModal<TFGetVardex>([&checked](TFGetVardex* d) {
             d->bbClear->setFocus();
@@ -230,7 +239,7 @@ class TestCapture : public QObject {
     void vardexAlreadyInTheListIsRefusedAndTheDialogStays() {
         runner.makeReply = Reader{0, 0x000005};
         TFGetVardex dialog(
-            nullptr, 0, 0x000007, [](KeyCode c) { return c == 0x000005; }, runner);
+            nullptr, 0, 0x000007, [](KeyCode c) { return c == 0x000005; }, VardexDb(), runner);
         OnModal<TFGetVardex>([this](TFGetVardex* d) {
             QTRY_VERIFY(d->bbOK->isEnabled());
             const size_t sent = runner.sent.size();
@@ -253,7 +262,7 @@ class TestCapture : public QObject {
     void theSameVardexIsWrittenAgain() {
         runner.makeReply = Reader{0, 0x12ABCD};
         TFGetVardex dialog(
-            nullptr, 0, 0x12ABCD, [](KeyCode) { return false; }, runner);
+            nullptr, 0, 0x12ABCD, [](KeyCode) { return false; }, VardexDb(), runner);
         OnModal<TFGetVardex>([](TFGetVardex* d) {
             QTRY_VERIFY(d->bbOK->isEnabled());
             d->bbOK->click();
@@ -270,7 +279,7 @@ class TestCapture : public QObject {
         runner.makeReply = Reader{0, 0x0A0B0C};
         runner.results = {Ok, WriteFailed, Ok};
         TFGetVardex dialog(
-            nullptr, 0, 0, [](KeyCode) { return false; }, runner);
+            nullptr, 0, 0, [](KeyCode) { return false; }, VardexDb(), runner);
         OnModal<TFGetVardex>([this](TFGetVardex* d) {
             QTRY_VERIFY(d->bbOK->isEnabled());
             OnModal<TFGetVardex>([this](TFGetVardex* again) {

@@ -1,5 +1,8 @@
 #include "core/jobs/new_file_job.h"
 
+#include "core/keys/journal.h"
+#include "core/keys/journaled.h"
+
 namespace {
 
 // The texts of the wait dialogs of the three requests.
@@ -47,4 +50,10 @@ void TNewFileJob::OnCompletion(int result, const FrameHeader& reply, const Frame
     CanClose = true;
     complete_ = true;
     host_.Finished({"", "", BoxIcon::Information});
+}
+
+DbResult WriteNewDbFile(const std::string& path, KeyCode vardex) {
+    DbModel model;
+    model.Vardex = vardex;
+    return journaled::WriteDbFile(path, model, journal::kNewFile);
 }

@@ -1,10 +1,17 @@
-// The controller side of creating a new, empty database: check the link, clear the
-// controller completely, read its vardex (what stays after a clear), each after the
-// pause. The main window runs the same three requests as wait dialogs; the command line
-// runs them here with a log of its own.
+// Creating a new, empty database: check the link, clear the controller completely, read
+// its vardex (what stays after a clear), each after the pause; then the file, with that
+// vardex and nothing else. The window's "&Новый файл" hosts it in its wait dialog, the
+// command line's `new` with a log of its own.
 #pragma once
 
+#include <string>
+
 #include "core/jobs/job_host.h"
+#include "core/keys/database.h"
+
+// The file of a controller just cleared: its vardex, the default times, no keys
+// (journaled as one new-file line).
+DbResult WriteNewDbFile(const std::string& path, KeyCode vardex);
 
 class TNewFileJob : public TJob {
   public:

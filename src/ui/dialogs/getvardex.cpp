@@ -3,18 +3,21 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "ui/dialogs/keysave.h"
+#include "core/jobs/setting_change_job.h"
+#include "ui/dialogs/wait.h"
 #include "ui/seams/prompter.h"
 
 TFGetVardex::TFGetVardex(QWidget* owner, int typeFormat, KeyCode oldVardex,
-                         std::function<bool(KeyCode)> inKeyList, TRequester& runner)
+                         std::function<bool(KeyCode)> inKeyList, std::string path,
+                         TRequester& runner)
     : TFReaderPoll(owner, typeFormat,
                    Look{"TFGetVardex", "Считывание вардекса", "Вардекс",
                         "ПОДНЕСИТЕ ВАРДЕКС К СЧИТЫВАТЕЛЮ", "edGetKey", true, true},
                    runner),
       OldVardex(oldVardex),
       NewVardex(oldVardex),
-      inKeyList_(std::move(inKeyList)) {
+      inKeyList_(std::move(inKeyList)),
+      path_(std::move(path)) {
     edGetKey = edKey;
     // "Сбросить" has the focus while the dialog waits; Enter must not reset the vardex
     // then. Enter belongs to OK, and does nothing while OK is disabled.
@@ -47,15 +50,18 @@ void TFGetVardex::bbOKClick() {
         AppPrompter().Error(this, QStringLiteral("Ошибка"), text);
         return;
     }
-    bool stored;
-    if (NewVardex != 0) {
-        TFKeySave save(this, QStringLiteral("Установка вардекса"), NewVardex, true, true, runner_);
-        stored = save.Run();
-    } else {
-        TFKeySave save(this, QStringLiteral("Сброс вардекса"), OldVardex, false, true, runner_);
-        stored = save.Run();
-    }
-    // A failed write has been reported by the wait dialog; "ОК" can be pressed again.
-    if (stored)
+    SettingChange change;
+    change.kind =
+        NewVardex != 0 ? SettingChange::Kind::SetVardex : SettingChange::Kind::ResetVardex;
+    change.path = path_;
+    change.vardex = NewVardex != 0 ? NewVardex : OldVardex;
+    std::unique_ptr<TFWait> wait =
+        TFWait::ForJob(this, runner_, QString::fromStdString(SettingChangeText(change)));
+    const TSettingChangeJob& job = wait->Host<TSettingChangeJob>(change);
+    wait->Run();
+    InFile = job.InFile;
+    // A failed request has been reported by the wait dialog; "ОК" can be pressed again. A
+    // failed file write has been reported too, but the controller holds the vardex now.
+    if (job.InController)
         accept();
 }

@@ -1,20 +1,25 @@
 // Reads a new vardex at the reader, or resets it with "Сбросить", and on "ОК" writes it
-// into the controller; closes only when the controller has accepted it.
+// into the controller, then into the database file; closes only when the controller has
+// accepted it.
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "ui/dialogs/getkey.h"
 
 class TFGetVardex : public TFReaderPoll {
     Q_OBJECT
   public:
-    // inKeyList: whether a code is in the main window's key list (a vardex may not be).
+    // inKeyList: whether a code is in the main window's key list (a vardex may not be);
+    // path: the database file the new vardex goes into once the controller holds it.
     TFGetVardex(QWidget* owner, int typeFormat, KeyCode oldVardex,
-                std::function<bool(KeyCode)> inKeyList, TRequester& runner = AppRunner());
+                std::function<bool(KeyCode)> inKeyList, std::string path,
+                TRequester& runner = AppRunner());
 
     KeyCode OldVardex;
     KeyCode NewVardex;
+    bool InFile = false;  // after OK: the database file holds NewVardex too
     QLineEdit* edGetKey = nullptr;
 
     void bbClearClick();
@@ -25,4 +30,5 @@ class TFGetVardex : public TFReaderPoll {
 
   private:
     std::function<bool(KeyCode)> inKeyList_;
+    std::string path_;
 };

@@ -10,18 +10,18 @@
 
 #include "core/jobs/key_edit_job.h"
 #include "core/jobs/keys_guard.h"
+#include "core/jobs/new_file_job.h"
+#include "core/jobs/setting_change_job.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/journal.h"
 #include "core/keys/journaled.h"
 #include "core/keys/key_csv.h"
 #include "core/link/commands.h"
 #include "ui/dialogs/clearbuffer.h"
-#include "ui/dialogs/contrsettings.h"
 #include "ui/dialogs/findkey.h"
 #include "ui/dialogs/getvardex.h"
 #include "ui/dialogs/keysave.h"
 #include "ui/dialogs/readcontr.h"
-#include "ui/dialogs/readvardex.h"
 #include "ui/dialogs/reconcile.h"
 #include "ui/dialogs/synccontr.h"
 #include "ui/dialogs/wait.h"
@@ -78,25 +78,14 @@ void TFMain::actNewExecute() {
         if (!link) {
             return;
         }
-        if (!TFClearBuffer::CheckLink(this, Runner())) {
+        std::unique_ptr<TFWait> wait =
+            TFWait::ForJob(this, Runner(), QStringLiteral("Проверка связи с контроллером"));
+        const TNewFileJob& job = wait->Host<TNewFileJob>();
+        wait->Run();
+        if (!job.Complete()) {
             return;
         }
-        {
-            TFClearBuffer clear(this, TFClearBuffer::Mode::Clear);
-            if (!clear.Run()) {
-                return;
-            }
-        }
-        PauseMs(100);
-        KeyCode vardex = 0;
-        {
-            TFReadVardex read(this);
-            if (!read.Run()) {
-                return;
-            }
-            vardex = read.Vardex;
-        }
-        if (!NewDbFile(path) || !SaveVardex(vardex, path) || !LoadDbFile(path)) {
+        if (!Written(WriteNewDbFile(Local(path), job.VardexCode)) || !LoadDbFile(path)) {
             return;
         }
         FileOpen = true;
@@ -321,12 +310,10 @@ void TFMain::bbVardexClick() {
         }
         TFGetVardex dialog(
             this, TypeFormat, Vardex, [this](KeyCode code) { return FindRow(code) >= 0; },
-            Runner());
-        if (!dialog.Run()) {
-            return;
-        }
-        // The controller already holds it.
-        if (SaveVardex(dialog.NewVardex)) {
+            Local(CurrentFile), Runner());
+        const bool done = dialog.Run();
+        StampFile();  // the dialog's change wrote the file, not someone else
+        if (done && dialog.InFile) {
             SetVardex(dialog.NewVardex);
         }
     });
@@ -456,38 +443,17 @@ void TFMain::cboxTypeChange(int index) {
 }
 
 bool TFMain::udTimeOpenChangingEx(int proposed) {
-    return RunAction([&]() -> bool {
-        if (!FileOpen || proposed < udTimeOpen->minimum() || proposed > udTimeOpen->maximum()) {
-            return true;
-        }
-        DbLock lock;
-        if (!LockForChange(lock)) {
-            return false;
-        }
-        if (ReloadIfChanged()) {
-            return false;  // the step was from a time the file no longer holds
-        }
-        LinkHold link(*this);
-        if (!link) {
-            return false;
-        }
-        TFContrSettings dialog(this, QStringLiteral("Сохранение времени открывания замка"),
-                               proposed, udRetryRead->value());
-        if (!dialog.Run()) {
-            return false;
-        }
-        TimeOpen = proposed;
-        if (SaveSettings(TimeOpen, RetryRead, TypeFormat)) {
-            return true;
-        }
-        TimeOpen = udTimeOpen->value();
-        return false;
-    });
+    return ChangeTime(true, proposed);
 }
 
 bool TFMain::udRetryReadChangingEx(int proposed) {
+    return ChangeTime(false, proposed);
+}
+
+bool TFMain::ChangeTime(bool timeOpen, int proposed) {
     return RunAction([&]() -> bool {
-        if (!FileOpen || proposed < udRetryRead->minimum() || proposed > udRetryRead->maximum()) {
+        TUpDown* field = timeOpen ? udTimeOpen : udRetryRead;
+        if (!FileOpen || proposed < field->minimum() || proposed > field->maximum()) {
             return true;
         }
         DbLock lock;
@@ -501,18 +467,24 @@ bool TFMain::udRetryReadChangingEx(int proposed) {
         if (!link) {
             return false;
         }
-        TFContrSettings dialog(
-            this, QStringLiteral("Сохранение времени повторного считывания карты(ключа)"),
-            udTimeOpen->value(), proposed);
-        if (!dialog.Run()) {
+        SettingChange change;
+        change.kind = SettingChange::Kind::Times;
+        change.path = Local(CurrentFile);
+        change.timeOpen = timeOpen ? proposed : udTimeOpen->value();
+        change.retryRead = timeOpen ? udRetryRead->value() : proposed;
+        change.typeFormat = TypeFormat;
+        change.timeOpenChanged = timeOpen;
+        std::unique_ptr<TFWait> wait =
+            TFWait::ForJob(this, Runner(), QString::fromStdString(SettingChangeText(change)));
+        const TSettingChangeJob& job = wait->Host<TSettingChangeJob>(change);
+        wait->Run();
+        StampFile();
+        if (!job.Complete()) {
             return false;
         }
-        RetryRead = proposed;
-        if (SaveSettings(TimeOpen, RetryRead, TypeFormat)) {
-            return true;
-        }
-        RetryRead = udRetryRead->value();
-        return false;
+        TimeOpen = change.timeOpen;
+        RetryRead = change.retryRead;
+        return true;
     });
 }
 

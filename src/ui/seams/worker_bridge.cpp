@@ -28,10 +28,12 @@ TRequester::Completion PostToUi(QObject* receiver, UiDone done) {
     };
 }
 
+// The pause between two requests of one action: the operator's input waits until it is
+// over, so that no click starts a second action between the steps of the first.
 void PauseMs(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 namespace {

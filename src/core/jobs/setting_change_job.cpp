@@ -1,0 +1,70 @@
+#include "core/jobs/setting_change_job.h"
+
+#include "core/keys/journaled.h"
+
+std::string SettingChangeText(const SettingChange& change) {
+    switch (change.kind) {
+        case SettingChange::Kind::SetVardex:
+            return "Установка вардекса";
+        case SettingChange::Kind::ResetVardex:
+            return "Сброс вардекса";
+        case SettingChange::Kind::Times:
+            break;
+    }
+    return change.timeOpenChanged ? "Сохранение времени открывания замка"
+                                  : "Сохранение времени повторного считывания карты(ключа)";
+}
+
+TSettingChangeJob::TSettingChangeJob(TJobHost& host, SettingChange change)
+    : TJob(host), change_(std::move(change)) {
+    host_.SetProgressMax(1);
+    host_.SetProgressPosition(0);
+}
+
+void TSettingChangeJob::Start() {
+    host_.PostStep(0);
+}
+
+void TSettingChangeJob::OnStep(int) {
+    if (TakeCancel())
+        return;
+    host_.AddLine(SettingChangeText(change_) + " ... ");
+    switch (change_.kind) {
+        case SettingChange::Kind::SetVardex:
+            host_.SendRequest(MakeWriteKey(change_.vardex, true, true, KeyFiller::KeyDialog));
+            return;
+        case SettingChange::Kind::ResetVardex:
+            host_.SendRequest(MakeWriteKey(change_.vardex, false, true, KeyFiller::KeyDialog));
+            return;
+        case SettingChange::Kind::Times:
+            host_.SendRequest(MakeWriteSettings(change_.timeOpen, change_.retryRead));
+            return;
+    }
+}
+
+void TSettingChangeJob::OnCompletion(int result, const FrameHeader&, const FrameData&) {
+    CanClose = true;
+    if (!IsSuccess(result)) {
+        Result = result;
+        host_.Failed({"Ошибка связи с контроллером", ResultText(result), BoxIcon::Error});
+        return;
+    }
+    host_.AppendToLastLine("OK!");
+    host_.SetProgressPosition(1);
+    InController = true;
+    const DbResult r =
+        change_.kind == SettingChange::Kind::Times
+            ? journaled::SaveSettings(change_.path, change_.timeOpen, change_.retryRead,
+                                      change_.typeFormat)
+            : journaled::SaveVardex(change_.path, change_.kind == SettingChange::Kind::SetVardex
+                                                      ? change_.vardex
+                                                      : 0);
+    if (!r) {
+        FileFailed = true;
+        host_.Failed({"Ошибка", r.error, BoxIcon::Error});
+        return;
+    }
+    InFile = true;
+    host_.ClosePort();
+    host_.Finished({"", "", BoxIcon::Information});
+}
