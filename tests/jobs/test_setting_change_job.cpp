@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "core/jobs/new_file_job.h"
 #include "core/jobs/setting_change_job.h"
 #include "core/keys/database.h"
+#include "core/keys/journal.h"
 #include "fake_controller.h"
 #include "support/recording_job_host.h"
 
@@ -91,6 +93,13 @@ TEST_F(SettingChangeJobTest, ARefusedRequestLeavesTheFileAndAnUnwritableFileIsTo
     ASSERT_TRUE(host->failed);
     EXPECT_EQ(host->failed->caption, "Ошибка связи с контроллером");
     EXPECT_EQ(File().Vardex, 0x0A0B0Cu);
+    // The refusal has its journal line, with the controller's answer as its outcome.
+    std::ifstream journalFile(path + ".journal", std::ios::binary);
+    std::string line, last;
+    while (std::getline(journalFile, line))
+        last = line;
+    EXPECT_NE(last.find("\t" + std::string(journal::kVardex) + "\t"), std::string::npos) << last;
+    EXPECT_TRUE(last.ends_with("\t" + journal::Escape(ResultText(TimedOut)))) << last;
 
     controller.failAt = -1;
     TSettingChangeJob& noFile =

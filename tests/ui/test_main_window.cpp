@@ -610,6 +610,32 @@ class TestMainWindow : public QObject {
         QVERIFY(prompter->records.back().text.contains(QStringLiteral("другая программа")));
     }
 
+    // The delete looks at the file again once it holds the lock: a key another program
+    // removed while the question was on screen is not sent to the controller again, and
+    // the window's own delete is not taken for an outside change afterwards.
+    void deleteLooksAtTheFileUnderTheLockAndKnowsItsOwnWrite() {
+        const QString path = SampleDb(QStringLiteral("del.vx2"));
+        Open(path);
+        w->SelectRow(w->FindRow(0x0A1B2C));
+        prompter->onPrompt = [&](const ScriptedPrompter::Record&) {
+            QVERIFY(RemoveKey(path.toStdString(), 0x0A1B2C).ok);  // meanwhile, elsewhere
+        };
+        prompter->AnswerBox(PromptAnswer::Yes);
+        w->tbDelClick();
+        prompter->onPrompt = nullptr;
+        QVERIFY(runner->sent.empty());
+        QVERIFY(prompter->records.back().text.startsWith(
+            QStringLiteral("Карта(ключ) с номером XX XX XXXXXX 0A1B2C удалена из базы")));
+        QCOMPARE(w->FindRow(0x0A1B2C), -1);
+
+        w->SelectRow(w->FindRow(0x000001));
+        prompter->AnswerBox(PromptAnswer::Yes);
+        w->tbDelClick();
+        QCOMPARE(runner->sent.size(), size_t(1));
+        QCOMPARE(w->FindRow(0x000001), -1);
+        QVERIFY(!w->ReloadIfChanged());  // its own write
+    }
+
     void timeChangesWithoutAFileOrOutOfRangeSendNothing() {
         QVERIFY(w->udTimeOpenChangingEx(2));  // nothing open: let through
         Open(SampleDb(QStringLiteral("range.vx2")));

@@ -15,6 +15,18 @@ std::string SettingChangeText(const SettingChange& change) {
                                   : "Сохранение времени повторного считывания карты(ключа)";
 }
 
+journal::Entry TSettingChangeJob::Entry(const DbModel& before) const {
+    switch (change_.kind) {
+        case SettingChange::Kind::SetVardex:
+            return journaled::VardexSet(before, change_.vardex);
+        case SettingChange::Kind::ResetVardex:
+            return journaled::VardexSet(before, 0);
+        case SettingChange::Kind::Times:
+            break;
+    }
+    return journaled::TimesSet(before, change_.timeOpen, change_.retryRead);
+}
+
 TSettingChangeJob::TSettingChangeJob(TJobHost& host, SettingChange change)
     : TJob(host), change_(std::move(change)) {
     host_.SetProgressMax(1);
@@ -46,6 +58,9 @@ void TSettingChangeJob::OnCompletion(int result, const FrameHeader&, const Frame
     CanClose = true;
     if (!IsSuccess(result)) {
         Result = result;
+        // Nothing changed, but the journal says what was asked and why it did not happen.
+        journaled::Refused(change_.path, Entry(journaled::Before(change_.path)),
+                           ResultText(result));
         host_.Failed({"Ошибка связи с контроллером", ResultText(result), BoxIcon::Error});
         return;
     }

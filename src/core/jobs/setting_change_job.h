@@ -7,6 +7,8 @@
 #include <string>
 
 #include "core/jobs/job_host.h"
+#include "core/keys/database.h"
+#include "core/keys/journal.h"
 
 struct SettingChange {
     enum class Kind { SetVardex, ResetVardex, Times };
@@ -43,5 +45,8 @@ class TSettingChangeJob : public TJob {
     bool Complete() const { return InController && InFile; }
 
   private:
+    // The journal's line of this change against the file as it was before it.
+    journal::Entry Entry(const DbModel& before) const;
+
     SettingChange change_;
 };

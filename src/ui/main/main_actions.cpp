@@ -362,6 +362,18 @@ void TFMain::tbDelClick() {
         if (!LockForChange(lock)) {
             return;
         }
+        // Under the lock, the file as it is now: the key may have gone meanwhile (then
+        // there is nothing to delete), or moved to another row.
+        ReloadIfChanged();
+        const int now = FindRow(key.code);
+        if (now < 0) {
+            Prompt().Error(
+                this, QStringLiteral("Удаление карты(ключа)"),
+                QStringLiteral("Карта(ключ) с номером %1 удалена из базы карт(ключей) другой "
+                               "программой.\rСписок перечитан.")
+                    .arg(key.caption));
+            return;
+        }
         LinkHold link(*this);
         if (!link) {
             return;
@@ -374,8 +386,9 @@ void TFMain::tbDelClick() {
         std::unique_ptr<TFWait> wait = TFWait::ForJob(this, Runner(), {});
         const TKeyEditJob& job = wait->Host<TKeyEditJob>(edit);
         wait->Run();
+        StampFile();  // the job's write is the window's own
         if (job.OldGoneFromFile) {
-            RemoveKeyRow(row);
+            RemoveKeyRow(now);
         }
     });
 }

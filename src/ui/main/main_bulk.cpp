@@ -32,6 +32,10 @@ std::optional<DbModel> ReadWhole(QWidget* owner, const QString& path) {
 }  // namespace
 
 void TFMain::actImportCsvExecute() {
+    RunAction([&] { ImportCsv(); });
+}
+
+void TFMain::ImportCsv() {
     if (!FileOpen || CurrentFile.isEmpty())
         return;
     const QString caption = QStringLiteral("Импорт из CSV");
@@ -84,6 +88,10 @@ void TFMain::actImportCsvExecute() {
 }
 
 void TFMain::actEnrolExecute() {
+    RunAction([&] { Enrol(); });
+}
+
+void TFMain::Enrol() {
     if (!FileOpen || CurrentFile.isEmpty())
         return;
     ReloadIfChanged();

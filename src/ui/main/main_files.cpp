@@ -237,7 +237,7 @@ void TFMain::FillRecentMenu() {
         a->setStatusTip(file);
         a->setToolTip(file);
         a->setData(file);
-        connect(a, &QAction::triggered, this, [this, file] { OpenFile(file); });
+        connect(a, &QAction::triggered, this, [this, file] { RunAction([&] { OpenFile(file); }); });
     }
     miRecent->setEnabled(n > 0);
 }

@@ -291,6 +291,8 @@ class TFMain : public QMainWindow, public TKeyEditSite {
     };
     void ShowEscapedError(const char* what);
     void EditSelectedRow();
+    void ImportCsv();  // the bodies of actImportCsvExecute and actEnrolExecute
+    void Enrol();
     // One step of a time field: the controller, then the file. False leaves the field.
     bool ChangeTime(bool timeOpen, int proposed);
     bool actionRunning_ = false;
