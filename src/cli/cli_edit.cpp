@@ -482,8 +482,11 @@ int RunEnroll(CliArgs& args) {
     }
     DbModel model;
     int typeFormat = 0;
-    if (int status = LoadWithFormat(args, path, model, typeFormat); status != CliOk)
-        return status;
+    // Read whole: the keys after a bad entry would count as new and be stored again.
+    if (!CliLoadWholeDb(path, model))
+        return CliFailed;
+    if (!FormatOption(args, model.TypeFormat, typeFormat))
+        return CliUsage;
     ReaderSession session;
     if (!session.Open(args))
         return CliPortNotOpened;

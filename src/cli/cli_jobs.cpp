@@ -368,11 +368,8 @@ int RunExport(CliArgs& args) {
     if (!TakeFile(args, file))
         return Usage(ExportSynopsis);
     DbModel model;
-    DbResult r = CliLoadDb(file, model);
-    if (const std::optional<JobBox> refusal = RefusePartialRead(r)) {
-        std::fprintf(stderr, "%s: %s\n", refusal->caption.c_str(), CliText(refusal->text).c_str());
+    if (!CliLoadWholeDb(file, model))
         return CliFailed;
-    }
     int typeFormat = 0;
     if (!TypeFormatOf(args, model.TypeFormat, typeFormat))
         return Usage(ExportSynopsis);
@@ -566,12 +563,8 @@ int RunReconcile(CliArgs& args) {
     if (!TakeFile(args, file))
         return Usage(ReconcileSynopsis);
     DbModel model;
-    DbResult r = CliLoadDb(file, model);
-    if (!r || !r.error.empty()) {
-        // A file read only in part would remove the keys it lost from the controller.
-        FileError(r);
+    if (!CliLoadWholeDb(file, model))
         return CliFailed;
-    }
     int typeFormat = 0;
     if (!TypeFormatOf(args, model.TypeFormat, typeFormat))
         return Usage(ReconcileSynopsis);
@@ -665,12 +658,8 @@ int RunImport(CliArgs& args) {
     const bool dryRun = args.TakeFlag("--dry-run");
     const bool updateDescriptions = args.TakeFlag("--update-descriptions");
     DbModel model;
-    DbResult r = CliLoadDb(file, model);
-    if (!r || !r.error.empty()) {
-        // Read only in part: the keys after the bad entry would count as new.
-        FileError(r);
+    if (!CliLoadWholeDb(file, model))
         return CliFailed;
-    }
     int typeFormat = 0;
     if (!TypeFormatOf(args, model.TypeFormat, typeFormat))
         return Usage("import FILE LIST.csv [--format ibutton|em]");

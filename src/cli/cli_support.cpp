@@ -7,6 +7,9 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <optional>
+
+#include "core/jobs/keys_guard.h"
 
 CliLink::CliLink() : commands_(std::make_unique<TCommands>(port_)) {}
 
@@ -84,6 +87,15 @@ DbResult CliLoadDb(const std::string& path, DbModel& model) {
         }
     }
     return r;
+}
+
+bool CliLoadWholeDb(const std::string& path, DbModel& model) {
+    const DbResult r = CliLoadDb(path, model);
+    if (const std::optional<JobBox> refusal = RefusePartialRead(r)) {
+        std::fprintf(stderr, "%s: %s\n", refusal->caption.c_str(), CliText(refusal->text).c_str());
+        return false;
+    }
+    return true;
 }
 
 int CliLinkFailure(int result) {

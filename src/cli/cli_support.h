@@ -62,6 +62,11 @@ std::string CliText(const std::string& text);
 // to the command, which knows whether a file read only in part is fit for it.
 DbResult CliLoadDb(const std::string& path, DbModel& model);
 
+// For the commands that write a file's keys to the controller (export, reconcile, import,
+// enroll): reads the file whole or says why nothing is sent (the core's one guard) and
+// returns false.
+bool CliLoadWholeDb(const std::string& path, DbModel& model);
+
 // Before the first request of a change whose file is written afterwards: makes sure the
 // file can be written and takes its lock, held until `lock` goes (across the traffic
 // and the file write). CliOk, or CliRefused with the reason on standard error.

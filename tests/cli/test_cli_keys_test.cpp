@@ -153,3 +153,27 @@ TEST_F(CliKeys, TimesOutsideTheirRangeAreTakenAsTheNearestAndToldOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every command that writes a file's keys to the controller refuses a file read only in
+// part with the same words, before it asks anything or opens the port.
+TEST_F(CliKeys, AFileReadOnlyInPartIsSentByNoCommand) {
+    const std::string path = File("[VardexDB2]\n9=nine\nkey=x\n2=two\n");
+    std::ofstream(dir + "/list.csv") << "000005;new\n";
+    const std::string refusal =
+        "Ошибка: Файл базы ключей прочитан не полностью: «key» не является допустимым целым "
+        "числом\nКарты(ключи) после этой записи не прочитаны, запись в контроллер удалила бы их "
+        "из него.\n";
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"--port", "/dev/null", "export", path, "--yes"},
+          {"--port", "/dev/null", "reconcile", path, "--yes"},
+          {"--port", "/dev/null", "import", path, dir + "/list.csv", "--yes"},
+          {"--port", "/dev/null", "enroll", path}}) {
+        const ProcessResult r = Cli(command);
+        EXPECT_EQ(r.status, 1) << command[2];
+        EXPECT_EQ(r.err, refusal) << command[2];
+    }
+}
+
+}  // namespace

@@ -265,14 +265,13 @@ void TFMain::actReconcileExecute() {
         }
         // The file as it is on disk, read whole: a list that stops at a bad entry would
         // have the keys after it removed from the controller.
-        ReconcileOptions options;
-        options.databasePath = Local(CurrentFile);
-        const DbResult read = ::LoadDbFile(options.databasePath, options.file);
-        if (const std::optional<JobBox> refusal = RefusePartialRead(read)) {
-            Prompt().Error(this, QString::fromStdString(refusal->caption),
-                           QString::fromStdString(refusal->text));
+        std::optional<DbModel> whole = ReadWholeFile();
+        if (!whole) {
             return;
         }
+        ReconcileOptions options;
+        options.databasePath = Local(CurrentFile);
+        options.file = std::move(*whole);
         options.typeFormat = TypeFormat;
         LinkHold link(*this);
         if (!link) {

@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "core/jobs/keys_guard.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/key_csv.h"
 #include "ui/dialogs/enrol.h"
@@ -15,18 +14,6 @@ namespace {
 
 QString Q(const std::string& utf8) {
     return QString::fromStdString(utf8);
-}
-
-// The open file read whole from disk; nothing when it reads only in part, which has been
-// told to the operator: the keys after a bad entry would count as new.
-std::optional<DbModel> ReadWhole(QWidget* owner, const QString& path) {
-    DbModel model;
-    const DbResult read = ::LoadDbFile(QFile::encodeName(path).toStdString(), model);
-    if (auto refused = RefusePartialRead(read)) {
-        AppPrompter().Error(owner, Q(refused->caption), Q(refused->text));
-        return std::nullopt;
-    }
-    return model;
 }
 
 }  // namespace
@@ -58,7 +45,7 @@ void TFMain::ImportCsv() {
     }
     const QByteArray bytes = csv.readAll();
     ReloadIfChanged();
-    const std::optional<DbModel> model = ReadWhole(this, CurrentFile);
+    const std::optional<DbModel> model = ReadWholeFile();
     if (!model)
         return;
     CsvImport preview = PreviewCsvImport(std::string_view(bytes.constData(), bytes.size()),
@@ -95,7 +82,7 @@ void TFMain::Enrol() {
     if (!FileOpen || CurrentFile.isEmpty())
         return;
     ReloadIfChanged();
-    const std::optional<DbModel> model = ReadWhole(this, CurrentFile);
+    const std::optional<DbModel> model = ReadWholeFile();
     if (!model)
         return;
     LinkHold link(*this);

@@ -98,7 +98,7 @@ bool TFMain::WriteDbFile(const QString& path, const DbModel& model) {
     return Written(journaled::WriteDbFile(Local(path), model, journal::kLoad));
 }
 
-std::optional<ExportSource> TFMain::ExportSourceOfFile() {
+std::optional<DbModel> TFMain::ReadWholeFile() {
     DbModel model;
     const DbResult r = ::LoadDbFile(Local(CurrentFile), model);
     if (const std::optional<JobBox> refusal = RefusePartialRead(r)) {
@@ -106,7 +106,15 @@ std::optional<ExportSource> TFMain::ExportSourceOfFile() {
                        QString::fromStdString(refusal->text));
         return std::nullopt;
     }
-    return ExportSourceOf(model, TypeFormat);
+    return model;
+}
+
+std::optional<ExportSource> TFMain::ExportSourceOfFile() {
+    const std::optional<DbModel> model = ReadWholeFile();
+    if (!model) {
+        return std::nullopt;
+    }
+    return ExportSourceOf(*model, TypeFormat);
 }
 
 bool TFMain::LoadDbFile(const QString& path) {

@@ -150,6 +150,9 @@ class TFMain : public QMainWindow, public TKeyEditSite {
     bool SaveTypeFormat(int typeFormat, const QString& path = {});
     // The open file as the export sends it; nothing (after the box) when it cannot be
     // read or was read only in part.
+    // The open file read whole, or nothing after the box that says why a file read only
+    // in part is not sent to the controller (export, reconcile, import, enrolment).
+    std::optional<DbModel> ReadWholeFile();
     std::optional<ExportSource> ExportSourceOfFile();
     // Writes a whole model in one go and shows its error; does not load it.
     bool WriteDbFile(const QString& path, const DbModel& model);
