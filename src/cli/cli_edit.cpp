@@ -41,7 +41,7 @@ struct BlockedSignals {
     sigset_t set{};
 };
 
-// Reading a presented key: the link check, the pause and the reader poll run on one
+// Reading a presented key: the reader poll with its link check first runs on one
 // event loop of the calling thread, so that Ctrl+C ends the wait at once wherever it
 // is: the poll stops, the port closes (the worker's wait wakes and its request fails),
 // and that late completion is drained into nothing before the worker is stopped.
@@ -61,15 +61,6 @@ class ReaderSession {
     bool Open(const CliArgs& args) { return link_.Open(args); }
 
     int ReadPresentedKey(KeyCode& code) {
-        int status = Run(MakeCheckLink());
-        if (status != CliOk)
-            return status;
-        bool paused = false;
-        loop_.PostAfter(JobPauseMs, [&paused] { paused = true; });
-        loop_.Run([&] { return paused || interrupted_; });
-        if (interrupted_)
-            return Interrupt();
-
         TRequester& worker = link_.Commands();
         bool read = false;
         bool failed = false;
@@ -77,6 +68,7 @@ class ReaderSession {
         {
             PollHost host(loop_, worker);
             TReaderPollJob job(host);
+            job.CheckLinkFirst = true;
             host.Attach(job);
             job.KeyRead = [&](KeyCode key) {
                 code = key;
@@ -104,21 +96,15 @@ class ReaderSession {
     // key it sends is in the file too. Returns the exit status.
     int Enrol(const std::string& path, int typeFormat, const std::vector<DbKey>& known,
               const std::string& templateCp1251) {
-        int status = Run(MakeCheckLink());
-        if (status != CliOk)
-            return status;
-        bool paused = false;
-        loop_.PostAfter(JobPauseMs, [&paused] { paused = true; });
-        loop_.Run([&] { return paused || interrupted_; });
-        if (interrupted_)
-            return CliOk;
         TRequester& worker = link_.Commands();
+        int status = CliOk;
         int added = 0;
         bool failed = false;
         {
             PollHost host(loop_, worker);
             TEnrolJob job(host, path, typeFormat, known);
             job.Template = templateCp1251;
+            job.CheckLinkFirst = true;
             job.Reported = [&](const EnrolEvent& e) {
                 const std::string key = Format(typeFormat, e.code);
                 if (e.kind == EnrolEvent::Added)
@@ -143,7 +129,9 @@ class ReaderSession {
             link_.Port().Close();  // a poll still in flight fails into nothing
             added = job.AddedCount;
             failed = host.failed.has_value();
-            status = failed ? CliLinkFailure(job.LastResult()) : CliOk;
+            // The failure's text is on standard error already (PollHost::Failed).
+            if (failed && !CliLinkSucceeded(job.LastResult()))
+                status = CliLinkBase + job.LastResult();
         }
         std::printf("Добавлено карт(ключей): %d\n", added);
         std::fflush(stdout);
@@ -162,23 +150,6 @@ class ReaderSession {
             std::fprintf(stderr, "%s\n%s\n", box.caption.c_str(), CliText(box.text).c_str());
         }
     };
-
-    int Run(const RequestFrame& frame) {
-        bool done = false;
-        int result = NotRun;
-        loop_.Expect();
-        link_.Commands().Load(frame.header, frame.data,
-                              [this, &done, &result](int r, const FrameHeader&, const FrameData&) {
-                                  loop_.Fulfil([&done, &result, r] {
-                                      done = true;
-                                      result = r;
-                                  });
-                              });
-        loop_.Run([&] { return done; });
-        if (interrupted_)
-            return Interrupt();
-        return CliLinkFailure(result);
-    }
 
     int Interrupt() {
         std::fprintf(stderr, "Прервано\n");

@@ -16,6 +16,7 @@
 
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
+#include "core/link/commands.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -201,6 +202,23 @@ TEST_F(CliImport, EnrollStoresNewKeysUntilCtrlC) {
     EXPECT_NE(text.find("уже зарегистрирована в базе карт(ключей)\tДверь"), std::string::npos)
         << text;
     EXPECT_NE(text.find("Добавлено карт(ключей): 2\n"), std::string::npos) << text;
+}
+
+// A controller that does not answer the link check: the run ends at once with the link's
+// status, the failure said once, no poll sent and the file untouched.
+TEST_F(CliImport, EnrollEndsWhenTheLinkCheckFails) {
+    sim->Fault("silence");
+    const std::size_t before = File().keys.size();
+    ProcessResult r = Cli({"enroll", path, "--description", "Сотрудник {n}"});
+    EXPECT_EQ(r.status, 14) << r.err;
+    const std::string text = ResultText(TimedOut).substr(0, 20);
+    const std::size_t first = r.err.find(text);
+    ASSERT_NE(first, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(text, first + 1), std::string::npos) << r.err;  // once
+    EXPECT_NE(r.out.find("Добавлено карт(ключей): 0\n"), std::string::npos) << r.out;
+    for (const std::string& frame : Requests(sim->Log()))
+        EXPECT_EQ(frame.substr(0, 5), "00 02");
+    EXPECT_EQ(File().keys.size(), before);
 }
 
 }  // namespace

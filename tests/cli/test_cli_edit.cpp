@@ -301,6 +301,17 @@ TEST_F(CliEdit, ReadKeyWaitsForAKeyAtTheReader) {
     EXPECT_EQ(r.out, "010,06956\n");
 }
 
+// The controller does not answer the link check: the capture's failure, and no poll.
+TEST_F(CliEdit, ReadKeyWithoutAnAnswerToTheCheckPollsNothing) {
+    sim->Fault("silence");
+    ProcessResult r = Cli({"read-key"});
+    EXPECT_EQ(r.status, 14) << r.err;
+    EXPECT_NE(r.err.find("Ошибка связи с контроллером"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty());
+    for (const std::string& frame : Requests(sim->Log()))
+        EXPECT_EQ(frame, "00 02 00 00 00 07");
+}
+
 TEST_F(CliEdit, FindPrintsTheRowOrSaysTheKeyIsMissing) {
     sim->Present(0x12ABCD);
     ProcessResult r = Cli({"find", path});

@@ -1,6 +1,7 @@
 // Enrolment by presenting keys in a row: new keys stored in the controller then the
 // file with the template's description, a listed key reported and not written, a key
-// held at the reader counted once, and a store in flight at Stop still reaching the file.
+// held at the reader counted once, a store in flight at Stop still reaching the file, and
+// the link check made once, before the first poll only.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -34,7 +35,7 @@ class ReaderAndStore : public TRequester {
                     afterEach();
                 return;
             }
-        } else if (!presented.empty()) {
+        } else if (request[1] == ReadPresentedKey && !presented.empty()) {
             KeyCode code = presented.front();
             presented.pop_front();
             if (code != 0) {
@@ -151,6 +152,21 @@ TEST_F(EnrolJobTest, AStoreInFlightAtStopStillReachesTheFile) {
     EXPECT_EQ(job->AddedCount, 1);
     EXPECT_EQ(TEnrolJob::Expand("Сотрудник {n} ({n})", 12), "Сотрудник 12 (12)");
     EXPECT_EQ(TEnrolJob::Expand("", 3), "");
+}
+
+TEST_F(EnrolJobTest, TheLinkCheckOpensTheRunOnlyOnce) {
+    job->CheckLinkFirst = true;
+    worker.presented = {0x000001, 0, 0x000002, 0};
+    RunScript();
+    ASSERT_GE(host.requests.size(), 2u);
+    EXPECT_EQ(host.requests[0].frame.header, MakeCheckLink().header);
+    EXPECT_EQ(host.requests[1].frame.header, MakeReadPresentedKey().header);
+    EXPECT_EQ(host.requests[1].at - host.requests[0].at, std::chrono::milliseconds(JobPauseMs));
+    int checks = 0;
+    for (const auto& r : host.requests)
+        checks += r.frame.header[1] == CheckLink;
+    EXPECT_EQ(checks, 1);  // each new poll after a store goes without one
+    EXPECT_EQ(worker.stored, (std::vector<KeyCode>{0x000001, 0x000002}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The reader poll on a virtual clock with a scripted worker: when requests go out, what
-// a key, an empty reply and a failure do, and that a stopped poll ignores what comes.
+// a key, an empty reply and a failure do, that a stopped poll ignores what comes, and
+// the link check that opens a capture (check, pause, poll; a failed check polls nothing).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -41,15 +42,24 @@ class ScriptedPollWorker : public TRequester {
             held = std::move(done);
             return;
         }
+        if (request[1] == CheckLink) {
+            done(checkResult, FrameHeader{0x00, CheckLink, 0, 0, 0, 0}, FrameData{});
+            return;
+        }
         Answer(std::move(done));
     }
 
     void ReleaseHeld() {
         auto done = std::move(held);
         held = nullptr;
+        if (requests.back()[1] == CheckLink) {
+            done(checkResult, FrameHeader{0x00, CheckLink, 0, 0, 0, 0}, FrameData{});
+            return;
+        }
         Answer(std::move(done));
     }
 
+    int checkResult = Ok;  // the answer to the link check
     std::deque<PollAnswer> script;
     std::vector<FrameHeader> requests;
     bool hold = false;
@@ -179,6 +189,66 @@ TEST_F(ReaderPollTest, AFailureAfterStopIsNotReported) {
     loop.Run([this] { return host.outstanding == 0; });
     EXPECT_TRUE(host.boxes.empty());
     EXPECT_FALSE(host.closed.has_value());
+}
+
+// The capture the operator starts: the check, the pause, then the polls at the poll's
+// own pace; the field's switch to the prompt comes with the check's answer.
+TEST_F(ReaderPollTest, TheLinkCheckGoesFirstAndThePollFollowsAfterThePause) {
+    job.CheckLinkFirst = true;
+    size_t sentWhenChecked = 0;
+    job.LinkChecked = [this, &sentWhenChecked] {
+        sentWhenChecked = host.requests.size();
+        EXPECT_FALSE(job.Checking());
+    };
+    worker.script = {Empty(), Key(0x0A0B0C)};
+    job.Start();
+    EXPECT_TRUE(job.Checking());
+    loop.Run([this] { return host.closed.has_value() && host.outstanding == 0; });
+    ASSERT_EQ(host.requests.size(), 3u);
+    EXPECT_EQ(host.requests[0].frame.header, MakeCheckLink().header);
+    EXPECT_EQ(host.requests[0].frame.data, MakeCheckLink().data);
+    EXPECT_EQ(host.requests[1].frame.header, MakeReadPresentedKey().header);
+    EXPECT_EQ(SentAtMs(1), JobPauseMs);
+    EXPECT_EQ(SentAtMs(2), 2 * JobPauseMs);
+    EXPECT_EQ(sentWhenChecked, 1u);
+    EXPECT_EQ(job.Polls, 2);
+    EXPECT_EQ(keys, std::vector<KeyCode>{0x0A0B0C});
+    EXPECT_TRUE(host.boxes.empty());
+}
+
+TEST_F(ReaderPollTest, AFailedLinkCheckPollsNothing) {
+    job.CheckLinkFirst = true;
+    bool checked = false;
+    job.LinkChecked = [&checked] { checked = true; };
+    worker.checkResult = TimedOut;
+    worker.script = {Key(0x000001)};
+    Run();
+    loop.Run([] { return false; });  // no pause is left to run out
+    ASSERT_EQ(host.requests.size(), 1u);
+    EXPECT_EQ(worker.requests[0][1], CheckLink);
+    EXPECT_EQ(job.Polls, 0);
+    EXPECT_FALSE(checked);
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].caption, "Ошибка связи с контроллером");
+    EXPECT_EQ(host.boxes[0].text, ResultText(TimedOut));
+    EXPECT_EQ(host.boxes[0].icon, BoxIcon::Error);
+    EXPECT_EQ(host.closed, JobEnd::Cancel);
+    EXPECT_EQ(job.Result, TimedOut);
+    EXPECT_TRUE(keys.empty());
+}
+
+TEST_F(ReaderPollTest, CancelDuringTheLinkCheckPollsNothing) {
+    job.CheckLinkFirst = true;
+    worker.hold = true;
+    job.Start();
+    ASSERT_EQ(host.outstanding, 1);
+    job.Stop();
+    host.CloseJob(JobEnd::Cancel);
+    worker.ReleaseHeld();
+    loop.Run([] { return false; });
+    EXPECT_EQ(host.requests.size(), 1u);
+    EXPECT_EQ(job.Polls, 0);
+    EXPECT_TRUE(host.boxes.empty());
 }
 
 }  // namespace

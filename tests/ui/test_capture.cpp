@@ -1,6 +1,7 @@
-// The key capture dialogs: the poll with its pause, a key on the first or a later reply,
-// a failure mid-poll, Cancel with a request in flight (also on the real worker over the
-// virtual controller), and the vardex dialog's reset, duplicate and failed write.
+// The key capture dialogs: the link check that opens them, the poll with its pause, a key
+// on the first or a later reply, a failure of the check or mid-poll, Cancel with a request
+// in flight (also on the real worker over the virtual controller), and the vardex
+// dialog's reset, duplicate and failed write.
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -39,6 +40,8 @@ struct Reader {
     }
 };
 
+const QString CheckingText = QStringLiteral("Проверка связи с контроллером");
+
 std::vector<int> Payload(const FakeRunner::Sent& s) {
     return std::vector<int>(s.data.begin() + 1, s.data.begin() + 1 + s.data[0]);
 }
@@ -69,14 +72,19 @@ class TestCapture : public QObject {
         runner.makeReply = Reader{0, 0x12ABCD};
         TFFindKey dialog(nullptr, 1, runner);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Поиск карты(ключа)"));
-        QCOMPARE(dialog.edFindKey->text(), QStringLiteral("ПОДНЕСИТЕ КАРТУ(КЛЮЧ) К СЧИТЫВАТЕЛЮ"));
+        QCOMPARE(dialog.edFindKey->text(), CheckingText);
         QVERIFY(dialog.bbOK == nullptr);
         QVERIFY(dialog.Run());
         QCOMPARE(dialog.ReadCode, KeyCode(0x12ABCD));
         QCOMPARE(dialog.edFindKey->text(), QStringLiteral("018,43981"));
-        QCOMPARE(runner.sent.size(), size_t(1));
+        // The link check, the pause, the poll: the bytes the check dialog used to send.
+        QCOMPARE(runner.sent.size(), size_t(2));
+        QCOMPARE(runner.sent[0].header, MakeCheckLink().header);
+        QCOMPARE(runner.sent[0].data, MakeCheckLink().data);
         const FrameHeader poll{0x00, 0x43, 0x00, 0x00, 0x00, 0x00};
-        QCOMPARE(runner.sent[0].header, poll);
+        QCOMPARE(runner.sent[1].header, poll);
+        QVERIFY2(runner.sent[1].atMs - runner.sent[0].atMs >= 100,
+                 qPrintable(QString::number(runner.sent[1].atMs - runner.sent[0].atMs)));
         QVERIFY(!dialog.tBlink->isActive());
         QVERIFY(prompter.records.empty());
     }
@@ -87,10 +95,17 @@ class TestCapture : public QObject {
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Считывание карты(ключа)"));
         QSignalSpy finished(&dialog, &QDialog::finished);
         dialog.open();
-        QVERIFY(dialog.tBlink->isActive());
+        // The check is on the line: the field says so and does not blink yet.
+        QVERIFY(dialog.Checking());
+        QCOMPARE(dialog.edGetKey->text(), CheckingText);
+        QVERIFY(!dialog.tBlink->isActive());
+        QTRY_VERIFY(dialog.tBlink->isActive());
+        QCOMPARE(dialog.edGetKey->text(), QStringLiteral("ПОДНЕСИТЕ КАРТУ(КЛЮЧ) К СЧИТЫВАТЕЛЮ"));
         QVERIFY(!dialog.bbOK->isEnabled());
         QTRY_VERIFY(dialog.bbOK->isEnabled());
-        QCOMPARE(runner.sent.size(), size_t(4));
+        QCOMPARE(runner.sent.size(), size_t(5));
+        QCOMPARE(int(runner.sent[0].header[1]), 0x02);
+        QCOMPARE(dialog.Polls(), 4);
         for (size_t i = 1; i < runner.sent.size(); ++i)
             QVERIFY2(runner.sent[i].atMs - runner.sent[i - 1].atMs >= 100,
                      qPrintable(QString::number(runner.sent[i].atMs - runner.sent[i - 1].atMs)));
@@ -98,7 +113,7 @@ class TestCapture : public QObject {
         QCOMPARE(dialog.ReadCode, KeyCode(0x0A1B2C));
         QVERIFY(!dialog.tBlink->isActive());
         QTest::qWait(250);  // the poll has stopped: nothing more goes out
-        QCOMPARE(runner.sent.size(), size_t(4));
+        QCOMPARE(runner.sent.size(), size_t(5));
         QCOMPARE(finished.count(), 0);
         dialog.bbOK->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -106,17 +121,35 @@ class TestCapture : public QObject {
 
     void aFailureMidPollShowsOneBoxAndCancels() {
         runner.makeReply = Reader{100, 0};
-        runner.results = {Ok, NotRun, TimedOut};
+        runner.results = {Ok, Ok, NotRun, TimedOut};  // the check, then three polls
         TFGetKey dialog(nullptr, 0, 0x000001, runner);
         QVERIFY(!dialog.Run());
         QCOMPARE(dialog.ReadCode, KeyCode(0x000001));  // the caller's number is kept
-        QCOMPARE(runner.sent.size(), size_t(3));
+        QCOMPARE(runner.sent.size(), size_t(4));
         QCOMPARE(prompter.records.size(), size_t(1));
         QCOMPARE(prompter.records[0].caption, QStringLiteral("Ошибка связи с контроллером"));
         QCOMPARE(prompter.records[0].text, QString::fromStdString(ResultText(TimedOut)));
         QCOMPARE(prompter.records[0].icon, PromptIcon::Error);
         QTest::qWait(250);
-        QCOMPARE(runner.sent.size(), size_t(3));
+        QCOMPARE(runner.sent.size(), size_t(4));
+    }
+
+    // The controller does not answer the check: the box the check dialog gave, and no poll.
+    void aFailedLinkCheckPollsNothing() {
+        runner.makeReply = Reader{0, 0x123456};
+        runner.results = {WriteFailed};
+        TFFindKey find(nullptr, 0, runner);
+        QVERIFY(!find.Run());
+        QCOMPARE(find.ReadCode, KeyCode(0));
+        QCOMPARE(find.Polls(), 0);
+        QCOMPARE(runner.sent.size(), size_t(1));
+        QCOMPARE(int(runner.sent[0].header[1]), 0x02);
+        QCOMPARE(prompter.records.size(), size_t(1));
+        QCOMPARE(prompter.records[0].caption, QStringLiteral("Ошибка связи с контроллером"));
+        QCOMPARE(prompter.records[0].text, QString::fromStdString(ResultText(WriteFailed)));
+        QCOMPARE(prompter.records[0].icon, PromptIcon::Error);
+        QTest::qWait(250);
+        QCOMPARE(runner.sent.size(), size_t(1));
     }
 
     void cancelWithARequestInFlightClosesAtOnce() {
@@ -198,8 +231,12 @@ class TestCapture : public QObject {
         TFGetVardex dialog(
             nullptr, 0, 0, [](KeyCode) { return false; }, VardexDb(), runner);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Считывание вардекса"));
-        QCOMPARE(dialog.edGetKey->text(), QStringLiteral("ПОДНЕСИТЕ ВАРДЕКС К СЧИТЫВАТЕЛЮ"));
+        QCOMPARE(dialog.edGetKey->text(), CheckingText);
+        // "Сбросить" comes with the controller's answer to the check, as it used to.
+        QVERIFY(!dialog.bbClear->isEnabled());
         OnModal<TFGetVardex>([](TFGetVardex* d) {
+            QTRY_VERIFY(d->bbClear->isEnabled());
+            QCOMPARE(d->edGetKey->text(), QStringLiteral("ПОДНЕСИТЕ ВАРДЕКС К СЧИТЫВАТЕЛЮ"));
             d->bbClear->click();
             QCOMPARE(d->edGetKey->text(), QStringLiteral("Отсутствует"));
             QVERIFY(d->bbOK->isEnabled());
@@ -222,6 +259,7 @@ class TestCapture : public QObject {
             nullptr, 0, 0x123456, [](KeyCode) { return false; }, VardexDb(), runner);
         bool checked = false;
         OnModal<TFGetVardex>([&checked](TFGetVardex* d) {
+            QTRY_VERIFY(d->bbClear->isEnabled());
             d->bbClear->setFocus();
             QTest::keyClick(d->bbClear, Qt::Key_Return);
             QTest::keyClick(d, Qt::Key_Enter);
@@ -277,7 +315,7 @@ class TestCapture : public QObject {
 
     void aFailedVardexWriteKeepsTheDialogOpen() {
         runner.makeReply = Reader{0, 0x0A0B0C};
-        runner.results = {Ok, WriteFailed, Ok};
+        runner.results = {Ok, Ok, WriteFailed, Ok};  // the check, the poll, two writes
         TFGetVardex dialog(
             nullptr, 0, 0, [](KeyCode) { return false; }, VardexDb(), runner);
         OnModal<TFGetVardex>([this](TFGetVardex* d) {
@@ -295,7 +333,7 @@ class TestCapture : public QObject {
             d->bbOK->click();
         });
         QVERIFY(dialog.Run());
-        QCOMPARE(runner.sent.size(), size_t(3));
+        QCOMPARE(runner.sent.size(), size_t(4));
         QCOMPARE(dialog.NewVardex, KeyCode(0x0A0B0C));
     }
 };

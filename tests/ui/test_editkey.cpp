@@ -466,6 +466,32 @@ class TestEditKey : public QObject {
         QCOMPARE(link->closes, link->opens);
     }
 
+    // The capture dialog checks the link itself: a controller that does not answer gives
+    // the one box of the check, no poll and no key dialog, and the link is let go.
+    void aFailedLinkCheckAtFindPollsNothing() {
+        runner->makeReply = Presents(0x12ABCD);
+        runner->results = {TimedOut};
+        bool edited = false;
+        auto* watch = new QTimer(this);
+        connect(watch, &QTimer::timeout, [&edited] {
+            if (auto* d = qobject_cast<TFEditKey*>(QApplication::activeModalWidget())) {
+                edited = true;
+                d->reject();
+            }
+        });
+        watch->start(5);
+        w->tbFindKeyClick();
+        QTest::qWait(150);
+        delete watch;
+        QVERIFY(!edited);
+        QCOMPARE(runner->sent.size(), size_t(1));
+        QCOMPARE(int(runner->sent[0].header[1]), 0x02);
+        QCOMPARE(prompter->records.size(), size_t(1));
+        QCOMPARE(prompter->records[0].caption, QStringLiteral("Ошибка связи с контроллером"));
+        QCOMPARE(prompter->records[0].text, QString::fromStdString(ResultText(TimedOut)));
+        QCOMPARE(link->closes, link->opens);
+    }
+
     void theVardexButton() {
         runner->makeReply = Presents(0x0A0B0C);
         OnModal<TFGetVardex>([](TFGetVardex* d) {

@@ -62,6 +62,8 @@ void TEnrolJob::Poll() {
         return;
     poll_ = std::make_unique<TReaderPollJob>(*pollHost_);
     poll_->KeyRead = [this](KeyCode code) { OnKey(code); };
+    poll_->CheckLinkFirst = CheckLinkFirst && !polled_;
+    polled_ = true;
     poll_->Start();
 }
 

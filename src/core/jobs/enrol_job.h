@@ -39,6 +39,8 @@ class TEnrolJob : public TJob {
     std::string Template;
     // What happened to each key presented.
     std::function<void(const EnrolEvent& event)> Reported;
+    // Set before Start: the first poll checks the link first (see TReaderPollJob).
+    bool CheckLinkFirst = false;
 
     void Start() override;
     void OnStep(int step) override;
@@ -72,6 +74,7 @@ class TEnrolJob : public TJob {
     bool storing_ = false;
     int lastResult_ = Ok;
     bool stopped_ = false;
+    bool polled_ = false;  // a poll has been made: the link check is behind us
     KeyCode last_ = 0;
     KeyCode skipped_ = 0;  // declined, and the reader has not been empty since
     KeyCode storeCode_ = 0;

@@ -15,7 +15,12 @@ TReaderPollJob::TReaderPollJob(TReaderPollHost& host) : host_(host) {
 }
 
 void TReaderPollJob::Start() {
-    Poll();
+    if (!CheckLinkFirst) {
+        Poll();
+        return;
+    }
+    checking_ = true;
+    host_.SendRequest(MakeCheckLink());
 }
 
 void TReaderPollJob::OnStep(int /*step*/) {
@@ -36,9 +41,18 @@ void TReaderPollJob::OnCompletion(int result, const FrameHeader& reply,
     if (!waiting_)
         return;  // the dialog stopped waiting: a late completion
     Result = result;
+    const bool check = checking_;
+    checking_ = false;
     if (!IsSuccess(result)) {
         waiting_ = false;
         host_.PollFailed(JobBox{ReaderPollErrorCaption, ResultText(result), BoxIcon::Error});
+        return;
+    }
+    if (check) {
+        if (LinkChecked)
+            LinkChecked();
+        if (waiting_)  // LinkChecked may have stopped the capture
+            host_.ContinueAfterPause(PollStep);
         return;
     }
     Reply = reply;
@@ -55,5 +69,6 @@ void TReaderPollJob::OnCompletion(int result, const FrameHeader& reply,
 
 void TReaderPollJob::Stop() {
     waiting_ = false;
+    checking_ = false;
     CancelRequested = true;
 }

@@ -2,7 +2,6 @@
 
 #include <QLabel>
 
-#include "core/jobs/job_host.h"
 #include "core/link/command_set.h"
 
 TFClearBuffer::TFClearBuffer(QWidget* owner, Mode mode, TRequester& runner)
@@ -16,18 +15,4 @@ TFClearBuffer::TFClearBuffer(QWidget* owner, Mode mode, TRequester& runner)
         const RequestFrame f = MakeCheckLink();
         SetRequest(f.header, f.data);
     }
-}
-
-bool TFClearBuffer::CheckLink(QWidget* owner, TRequester& runner, const QVariant& helpContext) {
-    {
-        TFClearBuffer check(owner, Mode::Check, runner);
-        if (helpContext.isValid()) {
-            check.setProperty("HelpContext", helpContext);
-        }
-        if (!check.Run()) {
-            return false;
-        }
-    }
-    PauseMs(JobPauseMs);
-    return true;
 }

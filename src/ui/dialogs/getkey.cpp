@@ -76,13 +76,28 @@ TFReaderPoll::TFReaderPoll(QWidget* owner, int typeFormat, const Look& look, TRe
     tBlink->setObjectName(QStringLiteral("tBlink"));
     tBlink->setInterval(300);
     connect(tBlink, &QTimer::timeout, this, &TFReaderPoll::tBlinkTimer);
-    tBlink->start();
 
+    // The capture opens with the link check in this dialog, not in a wait dialog of its
+    // own: the operator sees one window, which says what it is doing, and is asked for
+    // the key (the blinking prompt) only once the controller has answered. "Сбросить"
+    // waits for that answer too, as it always came after the check.
+    prompt_ = QString::fromUtf8(look.prompt);
+    edKey->setText(QStringLiteral("Проверка связи с контроллером"));
+    if (bbClear)
+        bbClear->setEnabled(false);
+    job_.CheckLinkFirst = true;
+    job_.LinkChecked = [this] {
+        edKey->setText(prompt_);
+        if (bbClear) {
+            bbClear->setEnabled(true);
+            bbClear->setFocus();  // where it is while the dialog waits
+        }
+        tBlink->start();
+    };
     job_.KeyRead = [this](KeyCode code) {
         StopWaiting();
         KeyRead(code);
     };
-    edKey->setText(QString::fromUtf8(look.prompt));
 }
 
 TFReaderPoll::~TFReaderPoll() {

@@ -1,7 +1,8 @@
 // The key capture dialogs: the operator holds a key (or card) to the controller's
 // reader while the dialog polls it. TFReaderPoll is what the three dialogs share (the
-// blinking prompt, the poll and its failure box, Cancel at any time); TFGetKey reads a
-// number into the key-edit dialog and waits for "ОК".
+// link check that opens every capture, the blinking prompt, the poll and its failure
+// box, Cancel at any time); TFGetKey reads a number into the key-edit dialog and waits
+// for "ОК".
 #pragma once
 
 #include <QDialog>
@@ -27,8 +28,10 @@ class TFReaderPoll : public QDialog, protected TReaderPollHost {
     // The dialog's waiting flag: true from creation until a key, "Сбросить", Cancel or
     // close; completions that arrive after it are ignored.
     bool Waiting() const;
-    // Requests sent so far.
+    // Polls sent so far (the link check not counted).
     int Polls() const { return job_.Polls; }
+    // The link check is on the line: the field says so, and nothing but Cancel works.
+    bool Checking() const { return job_.Checking(); }
 
     int TypeFormat;
     QLabel* Label1 = nullptr;
@@ -76,6 +79,7 @@ class TFReaderPoll : public QDialog, protected TReaderPollHost {
     void SetRed(bool red);
 
     TReaderPollJob job_;
+    QString prompt_;
     bool shown_ = false;
     bool red_ = false;
 };

@@ -18,7 +18,6 @@
 #include "core/jobs/key_edit_job.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
-#include "ui/dialogs/clearbuffer.h"
 #include "ui/dialogs/getkey.h"
 #include "ui/dialogs/wait.h"
 #include "ui/main/key_list_model.h"
@@ -205,8 +204,6 @@ void TFEditKey::bbGetKeyClick() {
         return;  // the field has refused to be left
     LinkHold link(owner_);
     if (!link)
-        return;
-    if (!TFClearBuffer::CheckLink(this, owner_.Requester(), property("HelpContext")))
         return;
     TFGetKey getKey(this, TypeFormat, OldNumber, owner_.Requester());
     getKey.setProperty("HelpContext", property("HelpContext"));

@@ -17,7 +17,6 @@
 #include "core/keys/journaled.h"
 #include "core/keys/key_csv.h"
 #include "core/link/commands.h"
-#include "ui/dialogs/clearbuffer.h"
 #include "ui/dialogs/findkey.h"
 #include "ui/dialogs/getvardex.h"
 #include "ui/dialogs/keysave.h"
@@ -304,9 +303,6 @@ void TFMain::bbVardexClick() {
         if (!link) {
             return;
         }
-        if (!TFClearBuffer::CheckLink(this, Runner())) {
-            return;
-        }
         TFGetVardex dialog(
             this, TypeFormat, Vardex, [this](KeyCode code) { return FindRow(code) >= 0; },
             Local(CurrentFile), Runner());
@@ -401,9 +397,6 @@ void TFMain::tbFindKeyClick() {
         {
             LinkHold link(*this);
             if (!link) {
-                return;
-            }
-            if (!TFClearBuffer::CheckLink(this, Runner())) {
                 return;
             }
             TFFindKey find(this, TypeFormat, Runner());

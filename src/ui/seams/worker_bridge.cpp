@@ -3,8 +3,6 @@
 #include "core/link/commands.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 
 TRequester::Completion PostToUi(QObject* receiver, UiDone done) {
     // The guard is only read on the user-interface thread; the worker merely copies it
@@ -26,14 +24,6 @@ TRequester::Completion PostToUi(QObject* receiver, UiDone done) {
             },
             Qt::QueuedConnection);
     };
-}
-
-// The pause between two requests of one action: the operator's input waits until it is
-// over, so that no click starts a second action between the steps of the first.
-void PauseMs(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 namespace {

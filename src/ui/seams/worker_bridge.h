@@ -28,7 +28,3 @@ inline void LoadOnUi(TRequester& requester, const FrameHeader& request,
 // the worker; tests set a scripted one). Without one, requests fail as unsent.
 TRequester& AppRunner();
 void SetAppRunner(TRequester* runner);
-
-// The pause between two dialogs or two steps: the event loop keeps running, so the
-// windows stay alive; never a sleep on the user-interface thread.
-void PauseMs(int ms);
