@@ -233,6 +233,8 @@ class TestBulkDialogs : public QObject {
         d->edTemplate->setText(QStringLiteral("Гость {n}"));
         QTRY_COMPARE_WITH_TIMEOUT(d->lvAdded->topLevelItemCount(), 2, 5000);
         QTRY_VERIFY(presented.empty());
+        QCOMPARE(int(runner->sent.front().header[1]),
+                 int(CheckLink));  // the link before the reader
         QCOMPARE(Writes(*runner), (std::vector<KeyCode>{0x30, 0x40}));
         QCOMPARE(d->lvAdded->topLevelItem(0)->text(1), QStringLiteral("Сотрудник 1"));
         QCOMPARE(d->lvAdded->topLevelItem(1)->text(1), QStringLiteral("Гость 2"));

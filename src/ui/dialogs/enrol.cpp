@@ -103,6 +103,7 @@ TFEnrol::TFEnrol(QWidget* owner, TRequester& runner, std::function<void()> close
     // Read at each key, so that a change of the fields applies to the next key.
     job->DescriptionFor = [this](KeyCode code, int n) { return DescriptionFor(code, n); };
     job->Reported = [this](const EnrolEvent& event) { OnEvent(event); };
+    job->CheckLinkFirst = true;  // as every capture: the link, the pause, then the reader
     SetJob(std::move(job));
 }
 

@@ -39,7 +39,6 @@
 #include "core/link/commands.h"
 #include "core/link/line_trace.h"
 #include "core/link/serial_port.h"
-#include "ui/dialogs/clearbuffer.h"
 #include "ui/dialogs/contrsettings.h"
 #include "ui/dialogs/findkey.h"
 #include "ui/dialogs/getvardex.h"
