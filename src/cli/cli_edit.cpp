@@ -203,24 +203,6 @@ void Fail(const std::string& text) {
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-// --format ibutton|em overrides the file's own display format for KEY and output.
-bool FormatOption(const CliArgs& args, int fallback, int& typeFormat) {
-    if (args.format.empty()) {
-        typeFormat = fallback;
-        return true;
-    }
-    if (args.format == "ibutton" || args.format == "0") {
-        typeFormat = TypeFormatIButton;
-        return true;
-    }
-    if (args.format == "em" || args.format == "1") {
-        typeFormat = TypeFormatEmMarine;
-        return true;
-    }
-    Fail("Неизвестный формат: " + args.format + " (ibutton или em)");
-    return false;
-}
-
 // KEY in any form the database's format reads ("12ABCD", "XX XX XXXXXX 12ABCD",
 // "000000FBC52B"; "066,04103", "0004329479", "0A004D7603"); a refusal says why and
 // names the forms.
@@ -295,7 +277,7 @@ bool LoadFile(const std::string& path, DbModel& model) {
 int LoadWithFormat(const CliArgs& args, const std::string& path, DbModel& model, int& typeFormat) {
     if (!LoadFile(path, model))
         return CliFailed;
-    if (!FormatOption(args, model.TypeFormat, typeFormat))
+    if (!CliFormatOption(args, model.TypeFormat, typeFormat))
         return CliUsage;
     return CliOk;
 }
@@ -425,7 +407,7 @@ int RunSettingChange(const CliArgs& args, const SettingChange& change) {
 
 int RunReadKey(CliArgs& args) {
     int typeFormat = TypeFormatIButton;
-    if (!FormatOption(args, TypeFormatIButton, typeFormat))
+    if (!CliFormatOption(args, TypeFormatIButton, typeFormat))
         return CliUsage;
     if (!NoMoreWords(args))
         return CliUsage;
@@ -456,7 +438,7 @@ int RunEnroll(CliArgs& args) {
     // Read whole: the keys after a bad entry would count as new and be stored again.
     if (!CliLoadWholeDb(path, model))
         return CliFailed;
-    if (!FormatOption(args, model.TypeFormat, typeFormat))
+    if (!CliFormatOption(args, model.TypeFormat, typeFormat))
         return CliUsage;
     ReaderSession session;
     if (!session.Open(args))

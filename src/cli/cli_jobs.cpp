@@ -209,18 +209,6 @@ bool TakeFile(CliArgs& args, std::string& file) {
     return true;
 }
 
-bool TypeFormatOf(const CliArgs& args, int fileFormat, int& typeFormat) {
-    if (args.format.empty())
-        typeFormat = fileFormat;
-    else if (args.format == "ibutton")
-        typeFormat = TypeFormatIButton;
-    else if (args.format == "em")
-        typeFormat = TypeFormatEmMarine;
-    else
-        return false;
-    return true;
-}
-
 int RefuseWithoutTerminal() {
     std::fprintf(stderr,
                  "Нет терминала, чтобы задать вопрос; ничего не сделано. Чтобы выполнить "
@@ -371,7 +359,7 @@ int RunExport(CliArgs& args) {
     if (!CliLoadWholeDb(file, model))
         return CliFailed;
     int typeFormat = 0;
-    if (!TypeFormatOf(args, model.TypeFormat, typeFormat))
+    if (!CliFormatOption(args, model.TypeFormat, typeFormat))
         return Usage(ExportSynopsis);
     int status =
         CliConfirm(args, "Экспорт в контроллер",
@@ -439,7 +427,7 @@ int RunCheck(CliArgs& args) {
     if (!r.error.empty())
         FileError(r);
     int typeFormat = 0;
-    if (!TypeFormatOf(args, model.TypeFormat, typeFormat))
+    if (!CliFormatOption(args, model.TypeFormat, typeFormat))
         return Usage(CheckSynopsis);
     if (add && !args.yes && !HasTerminal())
         return RefuseWithoutTerminal();
@@ -566,7 +554,7 @@ int RunReconcile(CliArgs& args) {
     if (!CliLoadWholeDb(file, model))
         return CliFailed;
     int typeFormat = 0;
-    if (!TypeFormatOf(args, model.TypeFormat, typeFormat))
+    if (!CliFormatOption(args, model.TypeFormat, typeFormat))
         return Usage(ReconcileSynopsis);
     // Asked after the read; refused before any traffic when no one could answer.
     if (!dryRun && !args.yes && !HasTerminal())
@@ -661,7 +649,7 @@ int RunImport(CliArgs& args) {
     if (!CliLoadWholeDb(file, model))
         return CliFailed;
     int typeFormat = 0;
-    if (!TypeFormatOf(args, model.TypeFormat, typeFormat))
+    if (!CliFormatOption(args, model.TypeFormat, typeFormat))
         return Usage("import FILE LIST.csv [--format ibutton|em]");
     std::string bytes;
     if (std::FILE* f = std::fopen(csvPath.c_str(), "rb")) {

@@ -12,21 +12,6 @@
 
 namespace {
 
-// The display format: --format ibutton|em, else the file's own.
-bool ChooseFormat(const CliArgs& args, int fileFormat, int& typeFormat) {
-    if (args.format.empty()) {
-        typeFormat = fileFormat;
-    } else if (args.format == "ibutton") {
-        typeFormat = TypeFormatIButton;
-    } else if (args.format == "em") {
-        typeFormat = TypeFormatEmMarine;
-    } else {
-        std::fprintf(stderr, "Неизвестный формат: %s (ibutton или em)\n", args.format.c_str());
-        return false;
-    }
-    return true;
-}
-
 bool TakeFile(CliArgs& args, const char* command, std::string& path) {
     if (args.words.size() != 1 || args.words[0].empty() || args.words[0][0] == '-') {
         std::fprintf(stderr, "Использование: vardex2-cli %s FILE\n", command);
@@ -44,14 +29,14 @@ int LoadForDisplay(CliArgs& args, const char* command, DbModel& model, DbResult&
     std::string path;
     if (!TakeFile(args, command, path))
         return CliUsage;
-    if (!args.format.empty() && !ChooseFormat(args, 0, typeFormat))
+    if (!args.format.empty() && !CliFormatOption(args, 0, typeFormat))
         return CliUsage;
     r = CliLoadDb(path, model);
     if (!r) {
         std::fprintf(stderr, "%s\n", r.error.c_str());
         return CliFailed;
     }
-    ChooseFormat(args, model.TypeFormat, typeFormat);
+    CliFormatOption(args, model.TypeFormat, typeFormat);
     return CliOk;
 }
 

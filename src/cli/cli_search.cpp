@@ -12,20 +12,6 @@
 
 namespace {
 
-bool SearchFormat(const CliArgs& args, int fileFormat, int& typeFormat) {
-    if (args.format.empty()) {
-        typeFormat = fileFormat;
-    } else if (args.format == "ibutton") {
-        typeFormat = TypeFormatIButton;
-    } else if (args.format == "em") {
-        typeFormat = TypeFormatEmMarine;
-    } else {
-        std::fprintf(stderr, "Неизвестный формат: %s (ibutton или em)\n", args.format.c_str());
-        return false;
-    }
-    return true;
-}
-
 int RunSearch(CliArgs& args) {
     const std::string path = args.words.at(0);
     const std::string text = args.words.at(1);
@@ -36,7 +22,7 @@ int RunSearch(CliArgs& args) {
         return CliFailed;
     }
     int typeFormat = model.TypeFormat;
-    if (!SearchFormat(args, model.TypeFormat, typeFormat))
+    if (!CliFormatOption(args, model.TypeFormat, typeFormat))
         return CliUsage;
 
     KeySearchIndex index;

@@ -76,6 +76,20 @@ std::string CliText(const std::string& text) {
     return out;
 }
 
+bool CliFormatOption(const CliArgs& args, int fileFormat, int& typeFormat) {
+    if (args.format.empty()) {
+        typeFormat = fileFormat;
+    } else if (args.format == "ibutton" || args.format == "0") {
+        typeFormat = TypeFormatIButton;
+    } else if (args.format == "em" || args.format == "1") {
+        typeFormat = TypeFormatEmMarine;
+    } else {
+        std::fprintf(stderr, "Неизвестный формат: %s (ibutton или em)\n", args.format.c_str());
+        return false;
+    }
+    return true;
+}
+
 DbResult CliLoadDb(const std::string& path, DbModel& model) {
     DbResult r = LoadDbFile(path, model);
     if (!r.notice.empty()) {

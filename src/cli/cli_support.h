@@ -60,6 +60,10 @@ std::string CliText(const std::string& text);
 // read (a write that died half-way and was finished, times outside their range taken as
 // the nearest in range) goes to standard error here, once; the result's error is left
 // to the command, which knows whether a file read only in part is fit for it.
+// The display format of the key numbers: --format ibutton|em (0|1), else the file's own.
+// An unknown name is told on standard error; false.
+bool CliFormatOption(const CliArgs& args, int fileFormat, int& typeFormat);
+
 DbResult CliLoadDb(const std::string& path, DbModel& model);
 
 // For the commands that write a file's keys to the controller (export, reconcile, import,
