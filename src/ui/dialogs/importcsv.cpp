@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSaveFile>
+#include <QSaveFile>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QTreeWidget>
@@ -175,10 +177,12 @@ void TFImportCsv::bbSaveRefusedClick() {
     if (path.isEmpty())
         return;
     const std::string csv = RefusedRowsToCsv(preview_);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+    // Written beside and renamed over, as the list's CSV is: a full disk never leaves a
+    // file cut short in place of the one that was there.
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) ||
         f.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) ||
-        !f.flush()) {
+        !f.commit()) {
         AppPrompter().Error(this, Caption,
                             QStringLiteral("Не удалось записать ") + path + QStringLiteral(":\r") +
                                 f.errorString());
