@@ -1,4 +1,5 @@
-// The site file and the people view derived from the doors' database files.
+// The site file, the people view derived from the doors' database files, and one change
+// to many doors with the status of each, on controllers in memory.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -7,8 +8,12 @@
 #include <sstream>
 
 #include "core/keys/database.h"
+#include "core/keys/journal.h"
 #include "core/site/people.h"
+#include "core/site/site_change.h"
 #include "core/site/site_file.h"
+#include "core/site/site_status.h"
+#include "jobs/fake_controller.h"
 
 namespace fs = std::filesystem;
 
@@ -149,6 +154,104 @@ TEST(PeopleView, OneRowPerKeyAcrossDoors) {
     EXPECT_EQ(v.keysPerDoor, (std::vector<std::size_t>{2, 0, 2, 0}));
     EXPECT_EQ(v.RowOf(2), 1);
     EXPECT_EQ(v.RowOf(4), -1);
+}
+
+}  // namespace
+
+// ---- one change to many doors, and the status, on controllers in memory ------------
+
+namespace {
+
+class FakeLines : public TSiteLines {
+  public:
+    std::map<std::string, FakeController> controllers;  // by line (each at address 0)
+    std::vector<std::string> opened;
+    TRequester* Door(const std::string& line, int, std::string& error) override {
+        opened.push_back(line);
+        auto it = controllers.find(line);
+        if (it == controllers.end()) {
+            error = "Не удалось открыть порт " + line;
+            return nullptr;
+        }
+        return &it->second;
+    }
+};
+
+TEST_F(SiteFile, ChangesRunPerDoorAndTheSiteJournalSaysWhere) {
+    Write("a.vx2", Db(0) + "1=Иванов\r\n");
+    Write("b.vx2", Db(0) + "1=Иванов\r\n2=Петров\r\n");
+    Write("c.vx2", Db(0) + "1=Иванов\r\n");
+    Site s;
+    s.name = "Офис";
+    s.doors = {
+        {"A", "a.vx2", "/dev/line1"}, {"B", "b.vx2", "/dev/line2"}, {"C", "c.vx2", "/dev/gone"}};
+    FakeLines lines;
+    lines.controllers["/dev/line1"].keys = {1};
+    lines.controllers["/dev/line2"].keys = {1, 2};
+    SiteRun run;
+    run.sitePath = site;
+    run.site = &s;
+
+    SiteChange grant{SiteChange::Kind::Grant, 3, "Сидоров", {0, 1}};
+    std::vector<SiteDoorOutcome> out = RunSiteChange(run, grant, lines);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].state, SiteDoorOutcome::State::Done);
+    EXPECT_EQ(out[1].state, SiteDoorOutcome::State::Done);
+    EXPECT_EQ(lines.controllers["/dev/line2"].keys, (std::vector<std::uint32_t>{1, 2, 3}));
+    EXPECT_NE(Read(dir + "/a.vx2").find("3=Сидоров"), std::string::npos);
+
+    // The door on a line that cannot be opened fails; the others are done; the rerun of
+    // the same revoke finishes nothing more until the line is back.
+    lines.controllers["/dev/line2"].resultOverride = TimedOut;
+    SiteChange revoke{SiteChange::Kind::Revoke, 1, {}, {}};
+    out = RunSiteChange(run, revoke, lines);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].state, SiteDoorOutcome::State::Done);
+    EXPECT_EQ(out[1].state, SiteDoorOutcome::State::Failed);
+    EXPECT_EQ(out[2].state, SiteDoorOutcome::State::Failed);
+    EXPECT_NE(out[2].text.find("/dev/gone"), std::string::npos);
+    EXPECT_FALSE(SiteChangeComplete(out));
+    EXPECT_NE(Read(dir + "/b.vx2").find("1=Иванов"), std::string::npos);
+    EXPECT_EQ(SiteOutcomeText(revoke, out[0]), "удалена");
+
+    lines.controllers["/dev/line2"].resultOverride.reset();
+    s.doors[2].line = "/dev/line1";  // the third door's line is back, on the first one's
+    out = RunSiteChange(run, revoke, lines);
+    EXPECT_EQ(out[0].state, SiteDoorOutcome::State::Unchanged);
+    EXPECT_EQ(out[1].state, SiteDoorOutcome::State::Done);
+    EXPECT_EQ(out[2].state, SiteDoorOutcome::State::Done);
+    EXPECT_TRUE(SiteChangeComplete(out));
+
+    SiteChange describe{SiteChange::Kind::Describe, 3, "Сидоров И.", {}};
+    std::size_t before = lines.opened.size();
+    out = RunSiteChange(run, describe, lines);
+    EXPECT_EQ(lines.opened.size(), before);  // the files alone
+    EXPECT_EQ(out[0].state, SiteDoorOutcome::State::Done);
+    EXPECT_EQ(out[2].state, SiteDoorOutcome::State::Unchanged);
+
+    std::vector<journal::Line> lines_;
+    ASSERT_EQ(journal::ReadJournal(site, lines_), "");
+    ASSERT_EQ(lines_.size(), 4u);
+    EXPECT_EQ(lines_[0].entry.operation, "site-grant");
+    EXPECT_EQ(lines_[0].entry.newValue, "A; B");
+    EXPECT_EQ(lines_[0].entry.outcome, "OK");
+    EXPECT_EQ(lines_[1].entry.newValue, "A");
+    EXPECT_EQ(lines_[1].entry.outcome.rfind("не выполнено: B (", 0), 0u) << lines_[1].entry.outcome;
+    EXPECT_EQ(lines_[2].entry.newValue, "B; C");
+    EXPECT_EQ(lines_[3].entry.operation, "site-description");
+
+    std::vector<SiteDoorStatus> status = ReadSiteStatus(run, lines);
+    ASSERT_EQ(status.size(), 3u);
+    EXPECT_TRUE(status[1].reachable);
+    EXPECT_EQ(status[1].controllerKeys, 2);
+    EXPECT_EQ(status[1].fileKeys, 2u);
+    s.doors[1].line = "/dev/gone";
+    fs::remove(dir + "/c.vx2");
+    status = ReadSiteStatus(run, lines);
+    EXPECT_FALSE(status[1].reachable);
+    EXPECT_FALSE(status[1].controllerKeys);
+    EXPECT_FALSE(status[2].fileKeys);
+    EXPECT_FALSE(status[2].fileError.empty());
 }
 
 }  // namespace

@@ -337,6 +337,10 @@ std::string KeysToCsv(int typeFormat, const std::vector<DbKey>& keys) {
     return out;
 }
 
+std::string CsvField(std::string_view field, char separator) {
+    return Quoted(field, separator);
+}
+
 std::string RefusedRowsToCsv(const CsvImport& import) {
     std::string out(kBom);
     out += "Строка;Карта(ключ);Описание;Причина\r\n";

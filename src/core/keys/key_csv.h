@@ -83,5 +83,8 @@ const char* CsvFateText(CsvFate fate);
 // The list as the window shows it (sorted by its text): UTF-8 with a byte order mark,
 // ';' between fields, a header row "Карта(ключ);Описание".
 std::string KeysToCsv(int typeFormat, const std::vector<DbKey>& keys);
+// One field as these files write it: quoted when it holds the separator, a quotation mark
+// or a line break.
+std::string CsvField(std::string_view field, char separator = ';');
 // The refused rows with their reasons: "Строка;Карта(ключ);Описание;Причина".
 std::string RefusedRowsToCsv(const CsvImport& import);

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "core/keys/cp1251.h"
+#include "core/keys/key_csv.h"
+
 PeopleView BuildPeopleView(const std::vector<DoorKeys>& doors) {
     struct Hold {
         KeyCode code;
@@ -68,4 +71,28 @@ std::ptrdiff_t PeopleView::RowOf(KeyCode code) const {
     if (it == rows.end() || it->code != code)
         return -1;
     return it - rows.begin();
+}
+
+std::string PeopleCsv(const PeopleView& view, int typeFormat,
+                      const std::vector<std::string>& doorNames,
+                      const std::vector<DoorKeys>& doors) {
+    std::string out = "\xEF\xBB\xBF";
+    out += "Карта(ключ);Описание";
+    for (const std::string& name : doorNames)
+        out += ";" + CsvField(name);
+    out += "\r\n";
+    for (std::size_t r = 0; r < view.rows.size(); ++r) {
+        const PeopleView::Row& row = view.rows[r];
+        out += CsvField(Format(typeFormat, row.code));
+        out += ";" + CsvField(Cp1251ToUtf8(row.description));
+        for (std::size_t d = 0; d < view.doorCount; ++d) {
+            out += ";";
+            if (!doors[d].readable)
+                out += "?";
+            else if (view.Holds(r, d))
+                out += "+";
+        }
+        out += "\r\n";
+    }
+    return out;
 }

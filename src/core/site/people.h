@@ -39,3 +39,10 @@ struct PeopleView {
 };
 
 PeopleView BuildPeopleView(const std::vector<DoorKeys>& doors);
+
+// Who opens what, for a spreadsheet: UTF-8 with a byte order mark, ';' between fields, a
+// header row "Карта(ключ);Описание;<door>..." and a row per key with "+" where a door holds
+// it; a door whose file could not be read has "?" in every row.
+std::string PeopleCsv(const PeopleView& view, int typeFormat,
+                      const std::vector<std::string>& doorNames,
+                      const std::vector<DoorKeys>& doors);
