@@ -12,6 +12,7 @@
 #include "core/site/people.h"
 #include "core/site/site_change.h"
 #include "core/site/site_file.h"
+#include "core/site/site_reconcile.h"
 #include "core/site/site_status.h"
 #include "jobs/fake_controller.h"
 
@@ -252,6 +253,53 @@ TEST_F(SiteFile, ChangesRunPerDoorAndTheSiteJournalSaysWhere) {
     EXPECT_FALSE(status[1].controllerKeys);
     EXPECT_FALSE(status[2].fileKeys);
     EXPECT_FALSE(status[2].fileError.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SiteFile, ReconcileEveryDoorOnePlanOneApplyAndARerunFinishes) {
+    Write("a.vx2", Db(0) + "1=A\r\n2=B\r\n");  // agrees with its controller
+    Write("b.vx2", Db(0) + "1=A\r\n3=C\r\n");  // its controller lacks 3 and holds 9
+    Write("c.vx2", Db(0) + "1=A\r\n");         // its line is gone
+    Site s;
+    s.doors = {{"A", "a.vx2", "/dev/l1"}, {"B", "b.vx2", "/dev/l2"}, {"C", "c.vx2", "/dev/l3"}};
+    FakeLines lines;
+    lines.controllers["/dev/l1"].keys = {1, 2};
+    lines.controllers["/dev/l1"].timeOpen = 5;
+    lines.controllers["/dev/l1"].retryRead = 1;
+    lines.controllers["/dev/l2"].keys = {1, 9};
+    lines.controllers["/dev/l2"].timeOpen = 5;
+    lines.controllers["/dev/l2"].retryRead = 1;
+    SiteRun run;
+    run.sitePath = site;
+    run.site = &s;
+    run.backupFolder = dir + "/backups";
+    using State = SiteReconcileDoor::State;
+    {
+        TSiteReconcile r(run, lines);
+        r.Plan();
+        ASSERT_EQ(r.Doors().size(), 3u);
+        EXPECT_EQ(r.Doors()[0].state, State::Agrees) << r.Doors()[0].text;
+        EXPECT_EQ(r.Doors()[1].state, State::Differs) << r.Doors()[1].text;
+        EXPECT_EQ(r.Doors()[1].write, 1);
+        EXPECT_EQ(r.Doors()[1].remove, 1);
+        EXPECT_EQ(r.Doors()[2].state, State::Unreachable);
+        EXPECT_EQ(SiteReconcilePlanText(r.Doors()[1]), "записать: 1, удалить: 1, без изменений: 1");
+        EXPECT_TRUE(r.AnythingToApply());
+        EXPECT_FALSE(r.Apply());  // door C could not be reached
+        EXPECT_EQ(r.Doors()[1].state, State::Done) << r.Doors()[1].text;
+        EXPECT_EQ(r.Doors()[1].backup.rfind(dir + "/backups/", 0), 0u) << r.Doors()[1].backup;
+    }
+    EXPECT_EQ(lines.controllers["/dev/l2"].keys, (std::vector<std::uint32_t>{1, 3}));
+    lines.controllers["/dev/l3"].keys = {1};
+    lines.controllers["/dev/l3"].timeOpen = 5;
+    lines.controllers["/dev/l3"].retryRead = 1;
+    TSiteReconcile again(run, lines);
+    again.Plan();
+    EXPECT_TRUE(again.AllAgree());
+    EXPECT_FALSE(again.AnythingToApply());
 }
 
 }  // namespace

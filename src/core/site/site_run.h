@@ -26,7 +26,8 @@ class TSiteLines {
 struct SiteRun {
     std::string sitePath;
     const Site* site = nullptr;
-    LineOverrides overrides;  // this computer's lines
+    LineOverrides overrides;   // this computer's lines
+    std::string backupFolder;  // where a reconcile keeps its copies ("": the user's own)
     // Set by the host to stop between two doors (and between two requests of a door).
     const std::atomic<bool>* stop = nullptr;
 };
