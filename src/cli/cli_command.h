@@ -30,6 +30,7 @@ struct CliArgs {
     std::string format;                          // --format ibutton|em (empty: the file's own)
     bool yes = false;                            // --yes: do not ask
     bool json = false;                           // --json: one JSON object on standard output
+    bool quiet = false;                          // -q, --quiet: no job log on standard error
     std::string trace;                           // --trace FILE|-: the line trace (empty: none)
     std::FILE* traceFile = nullptr;              // where it goes, opened before the command runs
     std::vector<std::string> words;              // the positional arguments given, in order
@@ -67,6 +68,8 @@ class CliDefine {
     CliDefine& Link();    // talks to the controller: --port, --trace
     CliDefine& Format();  // --format ibutton|em
     CliDefine& Yes();     // --yes, for commands that ask
+    // Two options that cannot be given together (an argument error).
+    CliDefine& Excludes(const std::string& one, const std::string& other);
     // Text shown after the options in the command's --help.
     CliDefine& Footer(const std::string& text);
 

@@ -58,7 +58,10 @@ class ReaderSession {
         loop_.Drain();
     }
 
-    bool Open(const CliArgs& args) { return link_.Open(args); }
+    bool Open(const CliArgs& args) {
+        log_ = CliLogFile(args);
+        return link_.Open(args);
+    }
 
     int ReadPresentedKey(KeyCode& code) {
         TRequester& worker = link_.Commands();
@@ -133,8 +136,11 @@ class ReaderSession {
             if (failed && !CliLinkSucceeded(job.LastResult()))
                 status = CliLinkBase + job.LastResult();
         }
-        std::printf("Добавлено карт(ключей): %d\n", added);
         std::fflush(stdout);
+        if (log_ != nullptr) {
+            std::fprintf(log_, "Добавлено карт(ключей): %d\n", added);
+            std::fflush(log_);
+        }
         if (failed && status == CliOk)
             status = CliFailed;
         return status;
@@ -184,6 +190,7 @@ class ReaderSession {
     TEnrolJob* enrol_ = nullptr;
     std::thread waiter_;
     bool interrupted_ = false;
+    std::FILE* log_ = stderr;
 };
 
 const char* const DuplicateText =
@@ -290,7 +297,7 @@ bool FileStep(const DbResult& result) {
 
 // The database file is the one positional argument every file command starts with.
 bool TakeFile(CliArgs& args, std::string& path) {
-    if (args.words.empty() || args.words[0].rfind("--", 0) == 0) {
+    if (args.words.empty() || args.words[0].empty() || args.words[0] == "-") {
         Fail("Не указан файл базы");
         return false;
     }
@@ -337,34 +344,37 @@ int ReadAtReader(const CliArgs& args, KeyCode& code) {
     return session.ReadPresentedKey(code);
 }
 
-// The key dialog's job: its requests announced on standard output as the wait dialog
-// shows them, a failure on standard error. Returns the exit status of the job's end.
+// The key dialog's job: its requests announced on the log as the wait dialog shows them,
+// each line written whole (a --trace on standard error never splits one), a failure on
+// standard error. Returns the exit status of the job's end.
 class KeyEditHost : public TLoopJobHost {
   public:
-    using TLoopJobHost::TLoopJobHost;
+    KeyEditHost(TJobLoop& loop, TRequester& worker, std::FILE* log)
+        : TLoopJobHost(loop, worker), log_(log) {}
     ~KeyEditHost() override { EndLine(); }
     void AddLine(const std::string& line) override {
         EndLine();
-        std::printf("%s", line.c_str());
-        std::fflush(stdout);
+        line_ = line;
         open_ = true;
     }
-    void AppendToLastLine(const std::string& text) override {
-        std::printf("%s", text.c_str());
-        std::fflush(stdout);
-    }
+    void AppendToLastLine(const std::string& text) override { line_ += text; }
     void Failed(const JobBox& box) override {
         TLoopJobHost::Failed(box);
         EndLine();
         Fail(CliText(box.text));
     }
     void EndLine() {
-        if (open_)
-            std::printf("\n");
+        if (open_ && log_ != nullptr) {
+            std::fprintf(log_, "%s\n", line_.c_str());
+            std::fflush(log_);
+        }
         open_ = false;
+        line_.clear();
     }
 
   private:
+    std::FILE* log_;
+    std::string line_;
     bool open_ = false;
 };
 
@@ -377,7 +387,7 @@ int RunEditJob(const CliArgs& args, std::unique_ptr<J>& keep, const W& what) {
         return CliPortNotOpened;
     TJobLoop loop;
     {
-        KeyEditHost host(loop, link.Commands());
+        KeyEditHost host(loop, link.Commands(), CliLogFile(args));
         keep = std::make_unique<J>(host, what);
         host.Attach(*keep);
         host.RunJob();
@@ -428,10 +438,10 @@ int RunEnroll(CliArgs& args) {
     args.TakeOption("--description", templ);
     std::string templCp;
     if (!DescriptionArgument(templ, templCp))
-        return CliRefused;
+        return CliUsage;
     if (static_cast<int>(TEnrolJob::Expand(templCp, 99999).size()) > MaxDescriptionLength) {
         Fail("Описание карты(ключа) длиннее " + std::to_string(MaxDescriptionLength) + " символов");
-        return CliRefused;
+        return CliUsage;
     }
     DbModel model;
     int typeFormat = 0;
@@ -479,9 +489,9 @@ int RunAdd(CliArgs& args) {
     KeyCode code = 0;
     std::string description;
     if (!ParseKeyArgument(typeFormat, args.words[0], code))
-        return CliRefused;
+        return CliUsage;
     if (args.words.size() > 1 && !DescriptionArgument(args.words[1], description))
-        return CliRefused;
+        return CliUsage;
     if (!NotListed(model, typeFormat, code))
         return CliRefused;
     KeyEdit edit{KeyEdit::Kind::Add, path, typeFormat, 0, code, description};
@@ -515,16 +525,16 @@ int RunEdit(CliArgs& args) {
         return status;
     KeyCode oldCode = 0;
     if (!ParseKeyArgument(typeFormat, args.words[0], oldCode))
-        return CliRefused;
+        return CliUsage;
     int row = ListedRow(model, typeFormat, oldCode);
     if (row < 0)
         return CliRefused;
     KeyCode newCode = oldCode;
     if (haveNumber && !ParseKeyArgument(typeFormat, newNumberText, newCode))
-        return CliRefused;
+        return CliUsage;
     std::string description = model.keys[row].description;
     if (haveDescription && !DescriptionArgument(descriptionText, description))
-        return CliRefused;
+        return CliUsage;
 
     // The number unchanged: the description lives only in the file.
     if (newCode == oldCode)
@@ -561,7 +571,7 @@ int RunRemove(CliArgs& args) {
     auto& [path, model, typeFormat, lock] = file;
     KeyCode code = 0;
     if (!ParseKeyArgument(typeFormat, args.words[0], code))
-        return CliRefused;
+        return CliUsage;
     if (ListedRow(model, typeFormat, code) < 0)
         return CliRefused;
     // Deleting asks once, as the program does. Like every other command that destroys
@@ -588,7 +598,7 @@ int RunSetVardex(CliArgs& args) {
     KeyCode newVardex = 0;
     const std::string& word = args.words[0];
     if (word != "none" && word != "Отсутствует" && !ParseKeyArgument(typeFormat, word, newVardex))
-        return CliRefused;
+        return CliUsage;
     // The vardex opens the door as a key of its own, so it may not also be in the list.
     if (!NotListed(model, typeFormat, newVardex))
         return CliRefused;
@@ -630,11 +640,11 @@ int RunSetTimes(CliArgs& args) {
     int timeOpen = model.TimeOpen, retryRead = model.RetryRead;
     if (haveOpen && !TimeArgument(openText, 1, timeOpen)) {
         Fail("Время открывания замка: от 1 до 255 сек., задано \"" + openText + "\"");
-        return CliRefused;
+        return CliUsage;
     }
     if (haveRetry && !TimeArgument(retryText, 0, retryRead)) {
         Fail("Повторное считывание карты (ключа): от 0 до 255 сек., задано \"" + retryText + "\"");
-        return CliRefused;
+        return CliUsage;
     }
     SettingChange change;
     change.kind = SettingChange::Kind::Times;

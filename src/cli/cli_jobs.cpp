@@ -1,7 +1,8 @@
 // vardex2-cli's controller jobs: new, load, export and check. They run the same state
 // machines as the program's dialogs on a loop of their own: the job log goes to standard
-// output line by line (the lines of the dialog's log), a progress bar to standard error
-// when it is a terminal, and questions to the terminal.
+// error line by line (the lines of the dialog's log; none with --quiet), a progress bar
+// too when it is a terminal, and questions to the terminal. Standard output carries the
+// data alone: the keys the check finds, the differences, the lines of a CSV, JSON.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,9 +55,12 @@ void FileError(const DbResult& r) {
 // What the operator would see in the dialog, on a terminal and in pipes.
 class TCliHost : public TLoopJobHost, public TCheckKeys {
   public:
-    TCliHost(TJobLoop& loop, TRequester& worker, TSerialPort& port, bool yes)
-        : TLoopJobHost(loop, worker), port_(port), yes_(yes) {
-        bar_ = ::isatty(STDERR_FILENO) == 1;
+    TCliHost(TJobLoop& loop, TRequester& worker, TSerialPort& port, const CliArgs& args)
+        : TLoopJobHost(loop, worker), port_(port), yes_(args.yes) {
+        log = CliLogFile(args);
+        json = args.json;
+        bar_ = log != nullptr && ::isatty(STDERR_FILENO) == 1;
+        dumb_ = CliDumbTerminal();
         started_ = std::chrono::steady_clock::now();
     }
     ~TCliHost() override { EndLog(); }
@@ -67,8 +71,10 @@ class TCliHost : public TLoopJobHost, public TCheckKeys {
     bool refused = false;
     // A key of --add could not be written into the database.
     bool addFailed = false;
-    // Where the log goes: standard error when standard output carries --json.
-    std::FILE* log = stdout;
+    // Where the log goes: standard error, or nowhere with --quiet.
+    std::FILE* log = stderr;
+    // Standard output carries --json: the data lines go to the log instead.
+    bool json = false;
 
     void AddLine(const std::string& line) override {
         Flush();
@@ -114,7 +120,7 @@ class TCliHost : public TLoopJobHost, public TCheckKeys {
     }
     void OfferMissingKey(KeyCode code, const std::string& text) override {
         (void)code;
-        Print(text);
+        Data(text);
     }
     bool AddMissingKeys(const Keys& keys) override {
         std::vector<DbKey> rows;
@@ -133,36 +139,46 @@ class TCliHost : public TLoopJobHost, public TCheckKeys {
     // The last line of the log is complete: out with it, and the bar off the terminal.
     void EndLog() {
         Flush();
-        if (barShown_) {
-            std::fputs("\r\033[K", stderr);
-            barShown_ = false;
-        }
+        ClearBar();
     }
-    // A line of the command's own (not from the job's log).
-    void Print(const std::string& line) {
+    // A message of the command's own (not from the job's log), on the log.
+    void Log(const std::string& line) { Write(log, line); }
+    // A line of data: standard output, or the log when standard output carries JSON.
+    void Data(const std::string& line) { Write(json ? log : stdout, line); }
+
+  private:
+    void Write(std::FILE* out, const std::string& line) {
         Flush();
+        if (out == nullptr)
+            return;
+        ClearBar();
+        std::fprintf(out, "%s\n", line.c_str());
+        std::fflush(out);
+        DrawBar();
+    }
+    void Flush() {
+        if (!hasPending_)
+            return;
+        hasPending_ = false;
+        const std::string line = CliText(pending_);
+        pending_.clear();
+        if (log == nullptr)
+            return;
         ClearBar();
         std::fprintf(log, "%s\n", line.c_str());
         std::fflush(log);
         DrawBar();
     }
-
-  private:
-    void Flush() {
-        if (!hasPending_)
-            return;
-        ClearBar();
-        std::fprintf(log, "%s\n", CliText(pending_).c_str());
-        std::fflush(log);
-        hasPending_ = false;
-        pending_.clear();
-        DrawBar();
-    }
+    // A terminal without escape sequences gets the bar overwritten with spaces.
     void ClearBar() {
-        if (barShown_) {
+        if (!barShown_)
+            return;
+        if (dumb_)
+            std::fprintf(stderr, "\r%*s\r", barColumns_, "");
+        else
             std::fputs("\r\033[K", stderr);
-            barShown_ = false;
-        }
+        std::fflush(stderr);
+        barShown_ = false;
     }
     void DrawBar() {
         if (!bar_ || progressMax <= 0)
@@ -181,16 +197,27 @@ class TCliHost : public TLoopJobHost, public TCheckKeys {
             std::snprintf(text, sizeof text, "%d:%02d", seconds / 60, seconds % 60);
             left = text;
         }
-        std::fprintf(stderr, "\r[%s] %d/%d, осталось %s\033[K", bar.c_str(), pos, progressMax,
-                     left.c_str());
+        char text[160];
+        std::snprintf(text, sizeof text, "[%s] %d/%d, осталось %s", bar.c_str(), pos, progressMax,
+                      left.c_str());
+        int columns = 0;
+        for (const char* c = text; *c != '\0'; ++c)
+            columns += (static_cast<unsigned char>(*c) & 0xC0) != 0x80;  // UTF-8 lead bytes
+        if (dumb_)
+            std::fprintf(stderr, "\r%s%*s", text, std::max(barColumns_ - columns, 0), "");
+        else
+            std::fprintf(stderr, "\r%s\033[K", text);
         std::fflush(stderr);
+        barColumns_ = std::max(barColumns_, columns);
         barShown_ = true;
     }
 
     TSerialPort& port_;
     bool yes_;
     bool bar_ = false;
+    bool dumb_ = false;
     bool barShown_ = false;
+    int barColumns_ = 0;  // the widest bar drawn, for clearing it without escapes
     std::string pending_;
     bool hasPending_ = false;
     std::chrono::steady_clock::time_point started_;
@@ -203,7 +230,7 @@ int Usage(const char* synopsis) {
 
 // The one argument FILE; anything else is a usage error.
 bool TakeFile(CliArgs& args, std::string& file) {
-    if (args.words.size() != 1 || args.words[0].empty() || args.words[0][0] == '-')
+    if (args.words.size() != 1 || args.words[0].empty() || args.words[0] == "-")
         return false;
     file = args.words[0];
     return true;
@@ -267,7 +294,7 @@ struct TCliJobLink {
         if (!link.Open(args))
             return false;
         worker.inner = &link.Commands();
-        host.emplace(loop, worker, link.Port(), args.yes);
+        host.emplace(loop, worker, link.Port(), args);
         return true;
     }
     // Runs the job to its end and closes its log.
@@ -396,7 +423,7 @@ int AddMissing(TCliHost& host, TCheckJob& job, bool add) {
         std::fprintf(stderr, "Отменено.\n");
         return CliRefused;
     }
-    host.Print("Добавлено карт(ключей): " + std::to_string(added));
+    host.Log("Добавлено карт(ключей): " + std::to_string(added));
     return CliOk;
 }
 
@@ -429,8 +456,7 @@ int RunCheck(CliArgs& args) {
     int typeFormat = 0;
     if (!CliFormatOption(args, model.TypeFormat, typeFormat))
         return Usage(CheckSynopsis);
-    if (add && !args.yes && !HasTerminal())
-        return RefuseWithoutTerminal();
+    // Without a terminal, --add is refused only when there is something to ask about.
     DbLock lock;
     if (add) {
         if (int status = CliLockForChange(file, lock); status != CliOk)
@@ -446,8 +472,6 @@ int RunCheck(CliArgs& args) {
     if (!link.Open(args))
         return CliPortNotOpened;
     TCliHost& host = *link.host;
-    if (args.json)
-        host.log = stderr;
     host.databasePath = file;
     TCheckJob job(host, host, typeFormat, known);
     link.Run(job);
@@ -455,7 +479,7 @@ int RunCheck(CliArgs& args) {
         return link.FailureStatus();
     link.link.Port().Close();
     if (host.finished)
-        host.Print(CliText(host.finished->text));
+        host.Log(CliText(host.finished->text));
     const int status = AddMissing(host, job, add);
     if (args.json)
         PrintCheckJson(job, typeFormat);
@@ -467,18 +491,18 @@ void PrintDifferences(TCliHost& host, const Differences& diff) {
     for (const DiffItem& item : diff.items) {
         switch (item.kind) {
             case DiffKind::Write:
-                host.Print("записать: " + item.text + " - " + item.description);
+                host.Data("записать: " + item.text + " - " + item.description);
                 break;
             case DiffKind::Times:
             case DiffKind::Vardex:
-                host.Print("записать: " + item.text);
+                host.Data("записать: " + item.text);
                 break;
             case DiffKind::Extra:
-                host.Print((item.adopt ? "добавить в файл: " : "удалить: ") + item.text);
+                host.Data((item.adopt ? "добавить в файл: " : "удалить: ") + item.text);
                 break;
             case DiffKind::Duplicate:
-                host.Print("в нескольких ячейках (" + std::to_string(item.slotCount) +
-                           "): " + item.text);
+                host.Data("в нескольких ячейках (" + std::to_string(item.slotCount) +
+                          "): " + item.text);
                 break;
         }
     }
@@ -573,8 +597,6 @@ int RunReconcile(CliArgs& args) {
     if (!link.Open(args))
         return CliPortNotOpened;
     TCliHost& host = *link.host;
-    if (args.json)
-        host.log = stderr;
     ReconcileOptions options;
     options.databasePath = file;
     options.file = std::move(model);
@@ -674,7 +696,7 @@ int RunImport(CliArgs& args) {
     }
     ImportPlan plan{file, typeFormat, CsvNewKeys(im), CsvUpdates(im)};
 
-    std::FILE* log = args.json ? stderr : stdout;
+    // The lines' fates are the data; the counts and the rest are the log.
     if (!args.json) {
         for (const CsvRow& row : im.rows) {
             std::string line = "Строка " + std::to_string(row.line) + ": " + row.numberText;
@@ -686,17 +708,18 @@ int RunImport(CliArgs& args) {
                         (row.selected ? ")" : "; без --update-descriptions не меняется)");
             if (!row.reason.empty())
                 line += ": " + row.reason;
-            std::fprintf(log, "%s\n", line.c_str());
+            std::fprintf(stdout, "%s\n", line.c_str());
         }
+        std::fflush(stdout);
     }
-    std::fprintf(log,
-                 "Новых: %zu, уже в файле: %zu, новых описаний: %zu, повторов: %zu, отказов: "
-                 "%zu\n",
-                 im.Count(CsvFate::New), im.Count(CsvFate::Same), im.Count(CsvFate::Update),
-                 im.Count(CsvFate::Duplicate), im.Count(CsvFate::Refused));
+    char counts[160];
+    std::snprintf(counts, sizeof counts,
+                  "Новых: %zu, уже в файле: %zu, новых описаний: %zu, повторов: %zu, отказов: %zu",
+                  im.Count(CsvFate::New), im.Count(CsvFate::Same), im.Count(CsvFate::Update),
+                  im.Count(CsvFate::Duplicate), im.Count(CsvFate::Refused));
+    CliLog(args, counts);
     if (im.Count(CsvFate::Refused) > 0)
-        std::fprintf(log, "%s\n", CliText(AcceptedKeyForms(typeFormat)).c_str());
-    std::fflush(log);
+        CliLog(args, AcceptedKeyForms(typeFormat));
 
     auto printJson = [&](const TImportJob* job) {
         if (!args.json)
@@ -728,7 +751,7 @@ int RunImport(CliArgs& args) {
 
     if (dryRun || (plan.newKeys.empty() && plan.updates.empty())) {
         if (!dryRun)
-            std::fprintf(log, "Нечего импортировать.\n");
+            CliLog(args, "Нечего импортировать.");
         printJson(nullptr);
         return CliOk;
     }
@@ -741,8 +764,7 @@ int RunImport(CliArgs& args) {
         TSerialPort port;
         NoController none;
         TJobLoop loop;
-        TCliHost host(loop, none, port, args.yes);
-        host.log = log;
+        TCliHost host(loop, none, port, args);
         TImportJob job(host, std::move(plan));
         host.Attach(job);
         host.RunJob();
@@ -753,7 +775,6 @@ int RunImport(CliArgs& args) {
     TCliJobLink link;
     if (!link.Open(args))
         return CliPortNotOpened;
-    link.host->log = log;
     TImportJob job(*link.host, std::move(plan));
     link.Run(job);
     printJson(&job);

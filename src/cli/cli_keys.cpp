@@ -13,7 +13,7 @@
 namespace {
 
 bool TakeFile(CliArgs& args, const char* command, std::string& path) {
-    if (args.words.size() != 1 || args.words[0].empty() || args.words[0][0] == '-') {
+    if (args.words.size() != 1 || args.words[0].empty() || args.words[0] == "-") {
         std::fprintf(stderr, "Использование: vardex2-cli %s FILE\n", command);
         return false;
     }
@@ -130,6 +130,7 @@ VX_CLI_COMMAND(
             .Flag("--csv",
                   "write CSV instead (UTF-8 with a byte order mark, ';', a header row), as "
                   "the program's \"Сохранить список в CSV...\" does; `import` reads it back");
+        d.Excludes("--csv", "--json");
     },
     RunList);
 VX_CLI_COMMAND(

@@ -14,8 +14,9 @@ bool NoExtraArguments(const CliArgs& args) {
     return false;
 }
 
-// Runs one request without reply data and reports the outcome the usual way.
-int RunSingle(CliArgs& args, const RequestFrame& request) {
+// Runs one request without reply data and reports the outcome the usual way: "OK" is
+// the link check's answer (standard output), and a line of the clear's log.
+int RunSingle(CliArgs& args, const RequestFrame& request, bool answer) {
     if (!NoExtraArguments(args)) {
         return CliUsage;
     }
@@ -27,12 +28,17 @@ int RunSingle(CliArgs& args, const RequestFrame& request) {
     if (!CliLinkSucceeded(result)) {
         return CliLinkFailure(result);
     }
-    std::printf("OK\n");
+    if (answer) {
+        std::printf("OK\n");
+        std::fflush(stdout);
+    } else {
+        CliLog(args, "OK");
+    }
     return CliOk;
 }
 
 int LinkCheck(CliArgs& args) {
-    return RunSingle(args, MakeCheckLink());
+    return RunSingle(args, MakeCheckLink(), true);
 }
 
 int Clear(CliArgs& args) {
@@ -47,7 +53,7 @@ int Clear(CliArgs& args) {
     if (confirmed != CliOk) {
         return confirmed;
     }
-    return RunSingle(args, MakeClearAll());
+    return RunSingle(args, MakeClearAll(), false);
 }
 
 }  // namespace

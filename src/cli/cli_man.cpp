@@ -69,7 +69,8 @@ std::string Items(const CLI::App& app, const CLI::App* globals = nullptr) {
 std::string CliManPage(const CLI::App& app,
                        const std::map<const CLI::App*, std::string>& synopses) {
     std::string out =
-        ".TH VARDEX2\\-CLI 1 \"\" \"Vardex 2\" \"User Commands\"\n"
+        ".TH VARDEX2\\-CLI 1 \"" VX_RELEASE_DATE "\" \"Vardex 2 " VX_VERSION
+        "\" \"User Commands\"\n"
         ".SH NAME\n"
         "vardex2\\-cli \\- the controller jobs and file operations of Vardex 2 from a terminal\n"
         ".SH SYNOPSIS\n"
@@ -97,7 +98,19 @@ std::string CliManPage(const CLI::App& app,
         const std::string synopsis = it != synopses.end() ? it->second : sub->get_name();
         out +=
             ".SS \"vardex2\\-cli " + Roff(synopsis) + "\"\n" + Roff(sub->get_description()) + "\n";
-        out += ".RS\n" + Items(*sub, &app) + ".RE\n";
+        out += ".RS\n" + Items(*sub, &app);
+        // The notes after the options in the command's --help, one paragraph a line.
+        const std::string footer = sub->get_footer();
+        size_t at = 0;
+        while (at < footer.size()) {
+            size_t end = footer.find('\n', at);
+            if (end == std::string::npos)
+                end = footer.size();
+            if (end > at)
+                out += ".PP\n" + Roff(footer.substr(at, end - at)) + "\n";
+            at = end + 1;
+        }
+        out += ".RE\n";
     }
     out +=
         ".SH ENVIRONMENT\n"
@@ -109,6 +122,40 @@ std::string CliManPage(const CLI::App& app,
         ".I ~/.config/Vardex2/Vardex2.conf\n"
         "The settings of \\fBvardex2\\fR. Without \\fB\\-\\-port\\fR and without "
         "\\fBVARDEX2_PORT\\fR, the port is the one the program last used (ComPort).\n"
+        ".TP\n"
+        ".I FILE.journal\n"
+        "The journal of changes beside the database \\fIFILE\\fR: one line per change to "
+        "the controller or the file (time in UTC, login, host, operation, key, description, "
+        "old and new value, outcome, tab\\-separated), appended, never rewritten; "
+        "\\fBjournal\\fR prints it.\n"
+        ".TP\n"
+        ".I $XDG_DATA_HOME/Vardex2/backups/\n"
+        "(by default \\fI~/.local/share/Vardex2/backups/\\fR) The copies of what a "
+        "controller held, kept by \\fBreconcile\\fR before it writes; the newest 20 per "
+        "database.\n"
+        ".TP\n"
+        ".I .vx2\\-HASH.lock\n"
+        "Beside a database, held while a command or the program changes it, so that two "
+        "writers never lose an update; \\fI.vx2\\-HASH.safe\\fR and "
+        "\\fI.vx2\\-HASH\\-*.tmp\\fR are the write in progress (a stale one is removed by the "
+        "next writer).\n"
+        ".SH EXAMPLES\n"
+        ".nf\n"
+        "vardex2\\-cli \\-\\-port /dev/ttyUSB0 link\\-check\n"
+        "vardex2\\-cli \\-\\-port /dev/ttyUSB0 load backup.vx2\n"
+        "vardex2\\-cli \\-\\-port /dev/ttyUSB0 check doors.vx2 \\-\\-add\n"
+        "vardex2\\-cli \\-\\-port /dev/ttyUSB0 reconcile doors.vx2 \\-\\-dry\\-run\n"
+        "vardex2\\-cli \\-\\-port /dev/ttyUSB0 reconcile doors.vx2 \\-\\-yes\n"
+        "vardex2\\-cli \\-\\-port /dev/ttyUSB0 add doors.vx2 12ABCD \"Иванов И. И.\"\n"
+        "vardex2\\-cli list doors.vx2 \\-\\-json\n"
+        "vardex2\\-cli journal doors.vx2 | grep remove\n"
+        ".fi\n"
+        ".PP\n"
+        "The first line checks the link; the second reads the whole controller into a new "
+        "file; the third adds to the file the keys the controller holds and the file lacks; "
+        "the fourth and fifth show and then write only the differences between the file "
+        "and the controller. Scripts read standard output (the data) and leave standard "
+        "error (the log, questions and errors) to the operator.\n"
         ".SH EXIT STATUS\n"
         "0 success, 1 the operation failed, 2 wrong arguments, 3 the port could not be "
         "opened, 4 the port cannot be tested (port\\-test on a pseudo\\-terminal), 5 refused "

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <optional>
 
@@ -74,6 +75,22 @@ std::string CliText(const std::string& text) {
         }
     }
     return out;
+}
+
+std::FILE* CliLogFile(const CliArgs& args) {
+    return args.quiet ? nullptr : stderr;
+}
+
+void CliLog(const CliArgs& args, const std::string& line) {
+    if (std::FILE* log = CliLogFile(args)) {
+        std::fprintf(log, "%s\n", CliText(line).c_str());
+        std::fflush(log);
+    }
+}
+
+bool CliDumbTerminal() {
+    const char* term = std::getenv("TERM");
+    return term == nullptr || *term == '\0' || std::string(term) == "dumb";
 }
 
 bool CliFormatOption(const CliArgs& args, int fileFormat, int& typeFormat) {

@@ -53,6 +53,19 @@ inline bool CliLinkSucceeded(int result) {
 // error and returns CliLinkBase + result. For a success returns CliOk, printing nothing.
 int CliLinkFailure(int result);
 
+// Where the job log and every other line that tells the operator what happens go:
+// standard error, or nowhere with --quiet (nullptr). Standard output carries data alone
+// (lists, keys, reports, JSON); errors and questions go to standard error even with
+// --quiet.
+std::FILE* CliLogFile(const CliArgs& args);
+
+// Writes one line of the log (CliText applied), unless --quiet.
+void CliLog(const CliArgs& args, const std::string& line);
+
+// True when the terminal on standard error takes no escape sequences (TERM unset or
+// "dumb"): a progress line is then cleared with spaces.
+bool CliDumbTerminal();
+
 // Turns the carriage returns that break the lines of the program's texts into newlines.
 std::string CliText(const std::string& text);
 

@@ -14,6 +14,7 @@
 #include "cli/cli_command.h"
 #include "cli/cli_man.h"
 #include "core/link/remembered_port.h"
+#include "core/system_text.h"
 
 namespace {
 
@@ -48,6 +49,9 @@ std::string RussianParseError(const CLI::ParseError& e, bool haveCommand) {
             return "Неизвестный параметр: " + word;
         return (haveCommand ? "Лишний аргумент: " : "Неизвестная команда: ") + word;
     }
+    if (match("(\\S+) excludes (\\S+)"))
+        return "Параметры " + std::string(m[1]) + " и " + std::string(m[2]) +
+               " нельзя указать вместе";
     if (match("(.+) is required"))
         return "Не указан обязательный аргумент " + std::string(m[1]);
     if (match("(\\S+): \\d+ required .* missing"))
@@ -179,6 +183,8 @@ CliDefine& CliDefine::Link() {
     app_.add_option("--trace", args_.trace,
                     "write every attempt of every request to FILE (- for standard error)")
         ->type_name("FILE");
+    app_.add_flag("-q,--quiet", args_.quiet,
+                  "no job log on standard error (errors and questions still come)");
     link_ = true;
     return *this;
 }
@@ -198,6 +204,11 @@ CliDefine& CliDefine::Yes() {
 
 std::string CliDefine::Synopsis(const std::string& name) const {
     return (link_ ? "--port DEVICE " : "") + name + synopsis_;
+}
+
+CliDefine& CliDefine::Excludes(const std::string& one, const std::string& other) {
+    app_.get_option(one)->excludes(other);
+    return *this;
 }
 
 CliDefine& CliDefine::Footer(const std::string& text) {
@@ -225,6 +236,9 @@ int main(int argc, char** argv) {
     app.add_option("--trace", args.trace,
                    "write every attempt of every request to FILE (- for standard error)")
         ->type_name("FILE");
+    app.add_flag("-q,--quiet", args.quiet,
+                 "no job log on standard error (errors and questions still come)");
+    app.set_version_flag("-V,--version", "vardex2-cli " VX_VERSION, "print the version and exit");
 
     // The manual page is made from these definitions at build time; not for people.
     bool manPage = false;
@@ -250,6 +264,13 @@ int main(int argc, char** argv) {
         subs.emplace_back(sub, &c);
     }
 
+    // help COMMAND: that command's help, as COMMAND --help shows it (answered below).
+    CLI::App* help = app.add_subcommand("help", "print the help of COMMAND, or this list");
+    help->group("Commands");
+    help->set_help_flag("-h,--help", "print this help and exit");
+    help->add_option("COMMAND", "a command")->type_name("");
+    formatter->synopses[help] = "help [COMMAND]";
+
     auto chosen = [&]() -> const std::pair<CLI::App*, const CliCommand*>* {
         for (const auto& s : subs) {
             if (s.first->parsed())
@@ -257,6 +278,23 @@ int main(int argc, char** argv) {
         }
         return nullptr;
     };
+    // help [COMMAND] is answered before the parse: the parser would take the name of a
+    // command for that command.
+    if (argc >= 2 && argc <= 3 && std::strcmp(argv[1], "help") == 0 &&
+        (argc == 2 || argv[2][0] != '-')) {
+        if (argc == 2) {
+            std::fputs(app.help().c_str(), stdout);
+            return CliOk;
+        }
+        for (const auto& sub : subs) {
+            if (sub.first->get_name() == argv[2]) {
+                std::fputs(sub.first->help().c_str(), stdout);
+                return CliOk;
+            }
+        }
+        std::fprintf(stderr, "Неизвестная команда: %s\nСправка: vardex2-cli --help\n", argv[2]);
+        return CliUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
@@ -289,7 +327,7 @@ int main(int argc, char** argv) {
             traceFile.reset(std::fopen(args.trace.c_str(), "we"));
             if (!traceFile) {
                 std::fprintf(stderr, "Не удалось открыть файл трассировки %s: %s\n",
-                             args.trace.c_str(), std::strerror(errno));
+                             args.trace.c_str(), SystemErrorText(errno).c_str());
                 return CliFailed;
             }
             args.traceFile = traceFile.get();

@@ -309,6 +309,7 @@ int main(int argc, char** argv) {
     CLI::App app(kDescription, "vardex2-sim");
     app.footer(kControlHelp);
     app.set_help_flag("-h,--help", "print this help and exit");
+    app.set_version_flag("-V,--version", "vardex2-sim " VX_VERSION, "print the version and exit");
     app.add_option("--state", sim.statePath,
                    "keep keys, vardex and times in FILE (JSON), saved on every change")
         ->type_name("FILE");

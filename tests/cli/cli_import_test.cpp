@@ -79,13 +79,13 @@ TEST_F(CliImport, OnlyNewKeysGoToTheControllerInOrderThenTheFile) {
     EXPECT_NE(r.out.find("Строка 5: 0A0B0C «Склад ещё раз» — Повтор: Повторяет строку 2"),
               std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find("Новых: 2, уже в файле: 1, новых описаний: 0, повторов: 2, отказов: 1"),
+    EXPECT_NE(r.err.find("Новых: 2, уже в файле: 1, новых описаний: 0, повторов: 2, отказов: 1"),
               std::string::npos)
-        << r.out;
-    EXPECT_NE(r.out.find("Добавление карты(ключа) XX XX XXXXXX 0A0B0C ... OK!\n"
+        << r.err;
+    EXPECT_NE(r.err.find("Добавление карты(ключа) XX XX XXXXXX 0A0B0C ... OK!\n"
                          "Добавление карты(ключа) XX XX XXXXXX 000001 ... OK!\n"),
               std::string::npos)
-        << r.out;
+        << r.err;
     const auto frames = Requests(sim->Log());
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0].substr(0, 29), "00 22 00 00 0C D4 0A 0B 0C 00");
@@ -101,7 +101,7 @@ TEST_F(CliImport, OnlyNewKeysGoToTheControllerInOrderThenTheFile) {
     // Again: everything is there now, nothing to send.
     r = Cli({"import", path, csv, "--yes"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("Нечего импортировать."), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Нечего импортировать."), std::string::npos) << r.err;
     EXPECT_EQ(Requests(sim->Log()).size(), 2u);
 }
 
@@ -166,8 +166,7 @@ TEST_F(CliImport, EnrollStoresNewKeysUntilCtrlC) {
     if (pid == 0) {
         int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(fd, STDOUT_FILENO);
-        int devnull = ::open("/dev/null", O_WRONLY);
-        dup2(devnull, STDERR_FILENO);
+        dup2(fd, STDERR_FILENO);  // the keys, and the count in the log
         std::string cli = CliPath();
         execl(cli.c_str(), cli.c_str(), "--port", sim->Port().c_str(), "enroll", path.c_str(),
               "--description", "Сотрудник {n}", nullptr);
@@ -215,7 +214,7 @@ TEST_F(CliImport, EnrollEndsWhenTheLinkCheckFails) {
     const std::size_t first = r.err.find(text);
     ASSERT_NE(first, std::string::npos) << r.err;
     EXPECT_EQ(r.err.find(text, first + 1), std::string::npos) << r.err;  // once
-    EXPECT_NE(r.out.find("Добавлено карт(ключей): 0\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Добавлено карт(ключей): 0\n"), std::string::npos) << r.err;
     for (const std::string& frame : Requests(sim->Log()))
         EXPECT_EQ(frame.substr(0, 5), "00 02");
     EXPECT_EQ(File().keys.size(), before);

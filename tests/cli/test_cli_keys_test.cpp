@@ -133,7 +133,8 @@ TEST_F(CliKeys, TimesOutsideTheirRangeAreTakenAsTheNearestAndToldOnce) {
 
     // The export sends them as shown.
     SimProcess sim({"--keys", "7"});
-    r = RunProgram({CliPath(), "--port", sim.Port(), "export", path, "--yes"}, "", 20000);
+    r = RunProgram({CliPath(), "--port", sim.Port(), "export", path, "--yes", "--quiet"}, "",
+                   20000);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, kTimesTold);
     SimState state = sim.State();

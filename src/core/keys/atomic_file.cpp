@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/system_text.h"
+
 namespace {
 
 constexpr int DefaultLockWaitMs = 10000;
@@ -444,41 +446,8 @@ std::string ErrorText(int err) {
             return "Символическая ссылка указывает на несуществующий файл";
         case LockTimedOut:
             return "Файл изменяет другая программа (ожидание более 10 секунд)";
-        case EACCES:
-            return "Отказано в доступе";
-        case EPERM:
-            return "Операция не позволена";
-        case ENOENT:
-            return "Нет такого файла или каталога";
-        case ENOSPC:
-            return "На устройстве не осталось свободного места";
-        case EDQUOT:
-            return "Превышена дисковая квота";
-        case EROFS:
-            return "Файловая система доступна только для чтения";
-        case EISDIR:
-            return "Это каталог";
-        case ENOTDIR:
-            return "Это не каталог";
-        case ENAMETOOLONG:
-            return "Слишком длинное имя файла";
-        case EIO:
-            return "Ошибка ввода/вывода";
-        case EMFILE:
-        case ENFILE:
-            return "Слишком много открытых файлов";
-        case EFBIG:
-            return "Файл слишком велик";
-        case ENOMEM:
-            return "Недостаточно памяти";
-        case EBUSY:
-            return "Устройство или ресурс занято";
-        case ELOOP:
-            return "Слишком много уровней символических ссылок";
-        case ETXTBSY:
-            return "Текстовый файл занят";
         default:
-            return std::strerror(err);
+            return SystemErrorText(err);
     }
 }
 

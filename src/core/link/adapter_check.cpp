@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "core/system_text.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -114,14 +116,14 @@ bool CheckAdapter(const std::string& path, bool loopback, AdapterReport& report,
     report = AdapterReport{};
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        error = std::strerror(fd < 0 ? errno : EBUSY);
+        error = SystemErrorText(fd < 0 ? errno : EBUSY);
         if (fd >= 0)
             ::close(fd);
         return false;
     }
     termios base{};
     if (tcgetattr(fd, &base) != 0) {
-        error = std::strerror(errno);
+        error = SystemErrorText(errno);
         ::close(fd);
         return false;
     }

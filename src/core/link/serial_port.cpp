@@ -19,6 +19,7 @@
 #include <mutex>
 
 #include "core/link/break_marks.h"
+#include "core/system_text.h"
 
 namespace {
 
@@ -39,11 +40,9 @@ const char* const NoPortText = "Не выбран COM порт";
 const char* const PortLinePrefix = "\nПорт подключения: ";
 const char* const NoMarkSpaceText = "Адаптер порта не поддерживает четность mark и space";
 
+// In Russian from the program's own table, whatever locales are installed.
 std::string SystemText(int error) {
-    char buffer[256];
-    // GNU strerror_r: the result may or may not be the buffer.
-    const char* text = strerror_r(error, buffer, sizeof buffer);
-    return text;
+    return SystemErrorText(error);
 }
 
 // One line of advice for the causes an operator can fix.

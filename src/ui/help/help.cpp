@@ -120,7 +120,8 @@ void Init(const QString& executablePath, const QStringList& arguments) {
     g_pages = PagesBeside(g_helpFile);
     g_debug = QFileInfo::exists(exe.absolutePath() + QStringLiteral("/debug.debug")) ||
               arguments.contains(QStringLiteral("/debug")) ||
-              arguments.contains(QStringLiteral("-debug"));
+              arguments.contains(QStringLiteral("-debug")) ||
+              arguments.contains(QStringLiteral("--debug"));
     Log(QStringLiteral("Init: help file %1").arg(g_helpFile));
 }
 
