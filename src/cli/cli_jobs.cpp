@@ -101,7 +101,11 @@ class TCliHost : public TLoopJobHost, public TCheckKeys {
     void Failed(const JobBox& box) override {
         TLoopJobHost::Failed(box);
         EndLog();
-        std::fprintf(stderr, "%s: %s\n", box.caption.c_str(), CliText(box.text).c_str());
+        // The log on standard error has told it already when it ends with the text.
+        const std::string text = CliText(box.text);
+        if (log == stderr && recent_.find(text) != std::string::npos)
+            return;
+        std::fprintf(stderr, "%s: %s\n", box.caption.c_str(), text.c_str());
     }
     bool AskYesNo(const JobBox& question) override {
         if (yes_)
@@ -167,6 +171,7 @@ class TCliHost : public TLoopJobHost, public TCheckKeys {
         ClearBar();
         std::fprintf(log, "%s\n", line.c_str());
         std::fflush(log);
+        recent_ = line;
         DrawBar();
     }
     // A terminal without escape sequences gets the bar overwritten with spaces.
@@ -217,6 +222,7 @@ class TCliHost : public TLoopJobHost, public TCheckKeys {
     bool bar_ = false;
     bool dumb_ = false;
     bool barShown_ = false;
+    std::string recent_;  // the last line of the log written
     int barColumns_ = 0;  // the widest bar drawn, for clearing it without escapes
     std::string pending_;
     bool hasPending_ = false;

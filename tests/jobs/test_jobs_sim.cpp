@@ -90,7 +90,8 @@ TEST_F(JobsSimTest, LoadPrintsTheDialogsLogAndWritesTheFile) {
 
     ProcessResult r = RunProgram({CliPath(), "--port", sim->Port(), "load", Path("a.vx2")});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, Joined(dialogLog));
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, Joined(dialogLog));  // the dialog's log, on standard error
     EXPECT_EQ(
         ReadFile(Path("a.vx2")),
         "[ControllerSettings]\r\nTimeOpen=7\r\nRetryRead=4\r\nTypeFormat=0\r\nVardex=662316\r\n"
@@ -126,8 +127,8 @@ TEST_F(JobsSimTest, LoadFailingAtAKeyWritesNoFile) {
         "XXXXXX 000001\nОшибка при импорте из контроллера!\nОписание ошибки: "
         "Истекло время ожидания ответа от контроллера.\nВозможно контроллер "
         "не подключен\n";
-    ASSERT_GE(r.out.size(), tail.size());
-    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+    ASSERT_GE(r.err.size(), tail.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
 }
 
 TEST_F(JobsSimTest, ExportMakesTheControllerEqualTheFile) {
@@ -142,7 +143,8 @@ TEST_F(JobsSimTest, ExportMakesTheControllerEqualTheFile) {
 
     r = RunProgram({CliPath(), "--port", sim->Port(), "export", Path("e.vx2"), "--yes"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err,
               "Полная очистка контроллера ... OK!\n\nЗапись настроек контроллера ... OK!\n\n"
               "Установка вардекса 001,00002 ... OK!\n\n"
               "Запись базы карт(ключей) в контроллер ... \n"
@@ -171,8 +173,8 @@ TEST_F(JobsSimTest, ExportFailingAtTheSecondKey) {
         "Карта(ключ) 000,00007 -  ... OK!\nКарта(ключ) 018,43981 - Дверь ... \nОшибка при "
         "экспорте\nОписание ошибки: Истекло время ожидания ответа от контроллера.\nВозможно "
         "контроллер не подключен\n";
-    ASSERT_GE(r.out.size(), tail.size());
-    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+    ASSERT_GE(r.err.size(), tail.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
     EXPECT_EQ(sim->State().keys, (std::vector<std::uint32_t>{7}));
 }
 
@@ -182,20 +184,23 @@ TEST_F(JobsSimTest, CheckListsAndAddsTheMissingKeysOnce) {
     WriteFile(Path("c.vx2"), TwoKeys);
     ProcessResult r =
         RunProgram({CliPath(), "--port", sim->Port(), "check", Path("c.vx2"), "--add"});
-    EXPECT_EQ(r.status, 5);  // no terminal for the question: refused before any traffic
-    EXPECT_TRUE(Requests(sim->Log()).empty());
+    // No terminal for the question: the keys are listed, nothing is added.
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.out, "000,00048\n000,00064\n");
+    EXPECT_EQ(ReadFile(Path("c.vx2")), TwoKeys);
 
     r = RunProgram({CliPath(), "--port", sim->Port(), "check", Path("c.vx2"), "--add", "--yes"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
-              "000,00048\n000,00064\n"
+    EXPECT_EQ(r.out, "000,00048\n000,00064\n");
+    EXPECT_EQ(r.err,
               "В контроллере обнаружены карты(ключи), отсутствующие в базе данных!\n"
               "Добавлено карт(ключей): 2\n");
     EXPECT_EQ(ReadFile(Path("c.vx2")), std::string(TwoKeys) + "48=000,00048\r\n64=000,00064\r\n");
 
     r = RunProgram({CliPath(), "--port", sim->Port(), "check", Path("c.vx2")});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "В контроллере не обнаружены карты(ключи), отсутствующие в базе данных!\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "В контроллере не обнаружены карты(ключи), отсутствующие в базе данных!\n");
 }
 
 TEST_F(JobsSimTest, NewClearsTheControllerAndWritesItsVardex) {
@@ -206,7 +211,7 @@ TEST_F(JobsSimTest, NewClearsTheControllerAndWritesItsVardex) {
     EXPECT_TRUE(Requests(sim->Log()).empty());
     r = RunProgram({CliPath(), "--port", sim->Port(), "--yes", "new", Path("n.vx2")});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
+    EXPECT_EQ(r.err,
               "Проверка связи с контроллером ... OK!\nПолная очистка контроллера ... OK!\n"
               "Чтение вардекса ... OK!\n");
     EXPECT_TRUE(sim->State().keys.empty());

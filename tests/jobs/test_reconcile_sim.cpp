@@ -138,14 +138,14 @@ TEST_F(ReconcileSimTest, ApplyWritesOnlyTheDifferencesAndARerunFindsNothing) {
     EXPECT_EQ(requests[9].substr(18, 17), "00 00 30 FF FF FF");
     EXPECT_EQ(requests[10].substr(18, 17), "00 00 40 FF FF FF");
     EXPECT_EQ(requests[11].substr(0, 5), "00 42");
-    EXPECT_NE(r.out.find("Удаление карт(ключей) из контроллера:\nКарта(ключ) 000,00048 ... OK!\n"
+    EXPECT_NE(r.err.find("Удаление карт(ключей) из контроллера:\nКарта(ключ) 000,00048 ... OK!\n"
                          "Карта(ключ) 000,00064 ... OK!\n"),
               std::string::npos);
     const std::string tail =
         "Проверка кол-ва карт(ключей) в контроллере ... OK!\nКол-во карт(ключей) в "
         "контроллере: 2\n\nСверка с контроллером завершена успешно!\n";
-    ASSERT_GE(r.out.size(), tail.size());
-    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+    ASSERT_GE(r.err.size(), tail.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
     SimState state = sim->State();
     EXPECT_EQ(state.keys, (std::vector<std::uint32_t>{0x12ABCD, 7}));
     EXPECT_EQ(state.vardex, 65538u);
@@ -154,7 +154,7 @@ TEST_F(ReconcileSimTest, ApplyWritesOnlyTheDifferencesAndARerunFindsNothing) {
 
     r = Cli({"--yes"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("Файл и контроллер совпадают\n"), std::string::npos);
+    EXPECT_NE(r.err.find("Файл и контроллер совпадают\n"), std::string::npos);
     EXPECT_EQ(Requests(sim->Log()).size(), 12u + 5u);
     EXPECT_EQ(Copies().size(), 2u);
 }
@@ -175,11 +175,11 @@ TEST_F(ReconcileSimTest, AFailedWriteStopsWithItsStatusAndTheRerunFinishes) {
     sim->Fault("silent-from-write", 2);  // the second store
     ProcessResult r = Cli({"--yes"});
     EXPECT_EQ(r.status, 14);
-    EXPECT_NE(r.out.find("Записано карт(ключей): 1 из 2, удалено: 0 из 1\n"), std::string::npos);
+    EXPECT_NE(r.err.find("Записано карт(ключей): 1 из 2, удалено: 0 из 1\n"), std::string::npos);
     EXPECT_EQ(sim->State().keys, (std::vector<std::uint32_t>{0x30, 7}));
     sim->FaultOff();
     r = Cli({"--yes"});
-    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(sim->State().keys, (std::vector<std::uint32_t>{7, 0x12ABCD}));
 }
 
