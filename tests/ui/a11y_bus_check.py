@@ -7,6 +7,7 @@ Exit status 0 when every control has its name, 1 when one is missing, 77 (skippe
 when the bus or pyatspi is not available here.
 """
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -24,12 +25,20 @@ EXPECTED = [
     ("Поиск карты(ключа) в базе", BUTTON),
     ("Время открывания замка", {"spin button"}),
     ("Повторное считывание карты (ключа)", {"spin button"}),
-    ("Вардекс", BUTTON),
+    # The vardex button says its value with its name.
+    ("Вардекс: Отсутствует", BUTTON),
+    ("Поиск", {"text", "entry"}),
+    ("Панель инструментов", {"tool bar"}),
     ("База карт(ключей)", {"tree table", "table", "tree", "list"}),
     # A combo box says its current entry as its name; its label comes by relation.
     ("Формат отображения", {"combo box"}),
     ("Порт подключения", {"combo box"}),
 ]
+# The port remembered by the program but not plugged in: the box marks it, and the mark is
+# said too (as the combo box's description).
+ABSENT_PORT = "/dev/ttyVX-absent"
+ABSENT_MARK = "не подключён"
+RUSSIAN = re.compile("[А-Яа-яЁё]")
 
 
 def skip(reason):
@@ -51,6 +60,9 @@ def main():
     import pyatspi
 
     home = tempfile.mkdtemp(prefix="vx_a11y_")
+    os.makedirs(os.path.join(home, ".config", "Vardex2"))
+    with open(os.path.join(home, ".config", "Vardex2", "Vardex2.conf"), "w") as conf:
+        conf.write("[General]\nComPort=%s\n" % ABSENT_PORT)
     env = dict(os.environ)
     env.update({
         "QT_QPA_PLATFORM": "xcb",
@@ -98,7 +110,7 @@ def main():
         if window is None:
             skip("the window did not appear on the accessibility bus")
 
-        nodes = []  # (name, role, names of the labels it is labelled by)
+        nodes = []  # (name, role, names of the labels it is labelled by, focusable, description)
 
         def walk(node, depth=0):
             if node is None or depth > 40:
@@ -111,9 +123,13 @@ def main():
                     if relation.getRelationType() == pyatspi.RELATION_LABELLED_BY:
                         for t in range(relation.getNTargets()):
                             labels.append(relation.getTarget(t).name)
+                states = node.getState()
+                focusable = (states.contains(pyatspi.STATE_FOCUSABLE) and
+                             states.contains(pyatspi.STATE_SHOWING))
+                description = node.description
             except Exception:
                 return
-            nodes.append((name, role, labels))
+            nodes.append((name, role, labels, focusable, description))
             for k in range(node.childCount):
                 walk(node.getChildAtIndex(k), depth + 1)
 
@@ -126,10 +142,20 @@ def main():
                 print("named: %s (%s)" % (name, hit[0][1]))
             else:
                 missing.append(name)
+        # Every control that takes the focus is named in Russian, by itself or its label
+        # (the entries of a list are data: a device path is said as it is).
+        for n in nodes:
+            if n[1] in ("list item", "table cell", "tree item"):
+                continue
+            if n[3] and not RUSSIAN.search(n[0] + " ".join(n[2])):
+                missing.append("%s %r" % (n[1], n[0]))
+        ports = [n for n in nodes if n[1] == "combo box" and n[0] == ABSENT_PORT]
+        if not ports or ABSENT_MARK not in ports[0][4]:
+            missing.append("the mark %r of the port %s" % (ABSENT_MARK, ABSENT_PORT))
         if missing:
             print("no accessible name: " + ", ".join(missing))
             for n in nodes:
-                print("  seen: %r %s %r" % n)
+                print("  seen: %r %s %r focusable=%s %r" % n)
             return 1
         return 0
     finally:

@@ -324,8 +324,8 @@ class TestBulkDialogs : public QObject {
         QVERIFY(file);
         QVERIFY(file->actions().contains(w.actImportCsv));
         QVERIFY(file->actions().contains(w.actEnrol));
-        QCOMPARE(w.actImportCsv->text(), QStringLiteral("Импорт из CSV..."));
-        QCOMPARE(w.actEnrol->text(), QStringLiteral("Регистрация карт(ключей)"));
+        QCOMPARE(w.actImportCsv->text(), QStringLiteral("&Импорт из CSV..."));
+        QCOMPARE(w.actEnrol->text(), QStringLiteral("&Регистрация карт(ключей)"));
         QVERIFY(!w.actImportCsv->isEnabled());
         const QString db = SampleDb(QStringLiteral("p.vx2"));
         prompter->AnswerFile(db);

@@ -9,10 +9,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSortFilterProxyModel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
-#include <QSortFilterProxyModel>
 #include <QTreeView>
 
 #include "core/keys/cp1251.h"
@@ -142,12 +142,22 @@ class TestDesk : public QObject {
         QTest::keyClick(w->lvDB, Qt::Key_Insert);
         QCOMPARE(caption, QStringLiteral("Новая карта(ключ)"));
 
-        // Without a selected row Enter and Delete do nothing.
+        // With the selection cleared, the row the focus is on is chosen again: Enter and
+        // Delete act on it rather than doing nothing until Space.
         w->lvDB->clearSelection();
         const size_t shown = prompter->records.size();
         QTest::keyClick(w->lvDB, Qt::Key_Delete);
+        QCOMPARE(prompter->records.size(), shown + 1);
+        QCOMPARE(prompter->records.back().caption, QStringLiteral("Удаление карты(ключа)"));
+        w->lvDB->clearSelection();
+        caption.clear();
+        OnModal<TFEditKey>([&](TFEditKey* d) {
+            caption = d->windowTitle();
+            d->reject();
+        });
         QTest::keyClick(w->lvDB, Qt::Key_Return);
-        QCOMPARE(prompter->records.size(), shown);
+        QVERIFY(caption.startsWith(QStringLiteral("Редактирование - ")));
+        QVERIFY(runner->sent.empty());
     }
 
     void timesByTabAndOneWritePerArrow() {
@@ -196,7 +206,7 @@ class TestDesk : public QObject {
                      {w->tbFindKey, "Поиск карты(ключа) в базе"},
                      {w->udTimeOpen, "Время открывания замка"},
                      {w->udRetryRead, "Повторное считывание карты (ключа)"},
-                     {w->bbVardex, "Вардекс"},
+                     {w->bbVardex, "Вардекс: Отсутствует"},  // with its value
                      {w->lvDB, "База карт(ключей)"}};
         for (const auto& n : named) {
             QAccessibleInterface* a = QAccessible::queryAccessibleInterface(n.widget);

@@ -144,6 +144,9 @@ class TestEditKey : public QObject {
     void editAndDeleteFollowTheSelection() {
         QVERIFY(w->tbAdd->isEnabled());
         QVERIFY(w->tbFindKey->isEnabled());
+        // The open file's list has the focus on its first row, chosen.
+        QVERIFY(w->tbEdit->isEnabled());
+        w->SelectRow(-1);
         QVERIFY(!w->tbEdit->isEnabled());
         QVERIFY(!w->tbDel->isEnabled());
         w->SelectRow(0);

@@ -220,6 +220,55 @@ class TestJobsDialogs : public QObject {
             QVERIFY(runner->sent[i].atMs - runner->sent[i - 1].atMs >= 99);
     }
 
+    // After a complete read Enter saves; Esc, Cancel and the close box ask before the read
+    // is thrown away, No (the default) keeping the dialog open.
+    void aFinishedLoadIsSavedByEnterAndNotThrownAway() {
+        controller.keys = {0x12ABCD};
+        const QString question = QStringLiteral(
+            "Данные, прочитанные из контроллера, не сохранены. Закрыть окно без сохранения?");
+        const QString saved = dir.filePath(QStringLiteral("kept.vx2"));
+        int asked = 0;
+        Poll([&] {
+            auto* d = Shown<TFReadContr>();
+            if (!d || !d->bbOK->isEnabled())
+                return false;
+            [&] {
+                QVERIFY(d->bbOK->isDefault());
+                QVERIFY(!d->bbCancel->isDefault());
+                for (auto close : std::initializer_list<std::function<void()>>{
+                         [d] { QTest::keyClick(d, Qt::Key_Escape); }, [d] { d->bbCancel->click(); },
+                         [d] { d->close(); }}) {
+                    close();
+                    QVERIFY(d->isVisible());
+                    QCOMPARE(prompter->records.back().text, question);
+                    QCOMPARE(prompter->records.back().buttons, PromptButtons::YesNoDefaultNo);
+                    ++asked;
+                }
+            }();
+            prompter->AnswerFile(saved);
+            QTest::keyClick(d->focusWidget() ? d->focusWidget() : d, Qt::Key_Return);
+            return true;
+        });
+        w->actNewFromContrExecute();
+        QCOMPARE(asked, 3);
+        QVERIFY(!Shown<TFReadContr>());
+        QCOMPARE(w->CurrentFile, saved);
+
+        // Answered Yes, the dialog closes and nothing is saved.
+        Poll([&] {
+            auto* d = Shown<TFReadContr>();
+            if (!d || !d->bbOK->isEnabled())
+                return false;
+            prompter->AnswerBox(PromptAnswer::Yes);
+            QTest::keyClick(d, Qt::Key_Escape);
+            return true;
+        });
+        w->actNewFromContrExecute();
+        QVERIFY(!Shown<TFReadContr>());
+        QCOMPARE(w->CurrentFile, saved);
+        QCOMPARE(prompter->records.back().text, question);
+    }
+
     void loadCancelInFlightClosesOnlyAtTheCompletion() {
         controller.keys = {1, 2};
         runner->hold = true;

@@ -164,7 +164,7 @@ class TestReconcileDialog : public QObject {
         const int sync = static_cast<int>(actions.indexOf(w->actSync));
         QVERIFY(sync >= 0);
         QCOMPARE(actions.value(sync + 1), w->actReconcile);
-        QCOMPARE(w->actReconcile->text(), QStringLiteral("С&верка с контроллером"));
+        QCOMPARE(w->actReconcile->text(), QStringLiteral("Св&ерка с контроллером"));
         QCOMPARE(
             w->actReconcile->statusTip(),
             QStringLiteral("Сравнить файл с контроллером и записать в контроллер только различия"));
@@ -238,6 +238,8 @@ class TestReconcileDialog : public QObject {
         QVERIFY(applied);
         QCOMPARE(controller.keys, (std::vector<std::uint32_t>{1, 0x40, 0x12ABCD}));
         QVERIFY(w->FindRow(0x40) >= 0);
+        // The adopted key was the window's own write, not another program's.
+        QVERIFY(!w->ReloadIfChanged());
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QVERIFY(f.readAll().endsWith("64=XX XX XXXXXX 000040\r\n"));
@@ -246,6 +248,64 @@ class TestReconcileDialog : public QObject {
                      .entryList(QDir::Files)
                      .size(),
                  1);
+    }
+
+    // Cancel between two writes: the dialog stays and says what was and was not written.
+    void aCancelMidWayShowsWhatWasDone() {
+        prompter->AnswerFile(SampleDb(QStringLiteral("c.vx2")));
+        w->actOpenExecute();
+        controller.keys = {1};
+        controller.vardex = 0x0A1B2C;
+        bool cancelled = false;
+        QString closeCaption;
+        Poll([&] {
+            auto* d = Shown<TFReconcile>();
+            if (!d || !d->bbOK->isEnabled())
+                return false;
+            prompter->AnswerBox(PromptAnswer::Yes);
+            runner->hold = true;
+            d->bbOK->click();
+            Poll([&, d] {
+                if (!runner->held)
+                    return false;
+                d->bbCancel->click();
+                runner->Release();
+                Poll([&, d] {
+                    if (!d->Reconcile().CanClose)
+                        return false;
+                    cancelled = d->isVisible();
+                    closeCaption = d->bbCancel->text();
+                    d->bbCancel->click();
+                    return true;
+                });
+                return true;
+            });
+            return true;
+        });
+        w->actReconcileExecute();
+        QVERIFY(cancelled);
+        QCOMPARE(closeCaption, QStringLiteral("Закрыть"));
+        QCOMPARE(
+            prompter->records.back().text,
+            QStringLiteral("Сверка прервана.\rЗаписано карт(ключей): 1 из 2, удалено: 0 из 0"));
+    }
+
+    // A change from outside while an action runs is read once the action has ended, not
+    // in the middle of it (between its modal windows).
+    void anOutsideChangeWaitsForTheRunningAction() {
+        const QString path = SampleDb(QStringLiteral("o.vx2"));
+        prompter->AnswerFile(path);
+        w->actOpenExecute();
+        bool during = true;
+        w->RunAction([&] {
+            DbModel m;
+            m.keys = {{0x77, Cp("Снаружи")}};
+            WriteDbFile(path.toStdString(), m);
+            w->FileChangedOutside();
+            during = w->FindRow(0x77) >= 0;
+        });
+        QVERIFY(!during);
+        QTRY_VERIFY(w->FindRow(0x77) >= 0);
     }
 };
 

@@ -11,12 +11,15 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
+#include <csignal>
 
 #include "app/app_start.h"
 #include "fakes.h"
@@ -312,6 +315,124 @@ class TestShell : public QObject {
         help::SetFinder(nullptr);
         help::SetUrlOpener(nullptr);
         SetAppPrompter(nullptr);
+    }
+
+    // The help as a CHM viewer reads it: every page says it is UTF-8 in the form the
+    // viewers honour, and the contents and index built in are in the code page the
+    // project's language (Russian) names, so that the viewer shows Russian, not mojibake.
+    void builtHelpReadsInRussian() {
+        const QString built = QStringLiteral(VX_HELP_BUILD_DIR);
+        const QString extractor = QStandardPaths::findExecutable(QStringLiteral("extract_chmLib"));
+        if (!QFileInfo::exists(built + QStringLiteral("/vardex2.chm")) || extractor.isEmpty()) {
+            QSKIP("vardex2.chm was not built, or extract_chmLib (libchm-bin) is missing");
+        }
+        QTemporaryDir out;
+        QProcess unpack;
+        unpack.setStandardOutputFile(QProcess::nullDevice());
+        unpack.start(extractor, {built + QStringLiteral("/vardex2.chm"), out.path()});
+        QVERIFY(unpack.waitForFinished());
+        const auto read = [](const QString& path) {
+            QFile f(path);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+
+        // Every page of the help folder is inside the file, and each declares its encoding.
+        const QStringList pages = QDir(built + QStringLiteral("/help"))
+                                      .entryList({QStringLiteral("*.html")}, QDir::Files);
+        QVERIFY(pages.size() >= 22);
+        QCOMPARE(QDir(out.path()).entryList({QStringLiteral("*.html")}, QDir::Files), pages);
+        for (const QString& page : pages) {
+            const QByteArray html = read(out.filePath(page));
+            QVERIFY2(html.contains("<meta http-equiv=\"Content-Type\" content=\"text/html; "
+                                   "charset=utf-8\">"),
+                     qPrintable(page));
+            QVERIFY2(!html.contains("<meta charset"), qPrintable(page));
+            QStringDecoder utf8(QStringDecoder::Utf8);
+            const QString text = utf8(html);
+            QVERIFY2(!utf8.hasError(), qPrintable(page));
+            QVERIFY2(text.contains(QStringLiteral("<title>")), qPrintable(page));
+        }
+
+        // The contents: one entry per page, named as the page's title, read as Windows-1251.
+        const QByteArray hhc = read(out.filePath(QStringLiteral("vardex2.hhc")));
+        QVERIFY(!hhc.isEmpty());
+        QStringDecoder cp1251("windows-1251");
+        const QString contents = cp1251(hhc);
+        QVERIFY(!cp1251.hasError());
+        const struct {
+            const char* name;
+            const char* page;
+        } entries[] = {{"Главное окно", "main.html"},
+                       {"Новая карта(ключ)", "newkey.html"},
+                       {"Редактирование и удаление карты(ключа)", "editkey.html"},
+                       {"Поиск карты(ключа)", "findkey.html"},
+                       {"Вардекс", "vardex.html"},
+                       {"Проверка карт(ключей)", "check.html"},
+                       {"Сверка с контроллером", "reconcile.html"},
+                       {"Журнал изменений", "journal.html"},
+                       {"Регистрация карт(ключей)", "enrol.html"},
+                       {"Списки CSV: сохранение и импорт", "csv.html"},
+                       {"Загрузить из контроллера", "load.html"},
+                       {"Экспорт в контроллер", "export.html"}};
+        for (const auto& e : entries) {
+            const QRegularExpression entry(
+                QStringLiteral("<param name=\"Name\" value=\"%1\">\\s*"
+                               "<param name=\"Local\" value=\"%2\">")
+                    .arg(QRegularExpression::escape(QString::fromUtf8(e.name)),
+                         QRegularExpression::escape(QString::fromUtf8(e.page))));
+            QVERIFY2(contents.contains(entry), e.name);
+        }
+        for (const QString& page : pages) {
+            QVERIFY2(contents.contains(QStringLiteral("value=\"%1\"").arg(page)),
+                     qPrintable(page + QStringLiteral(" is not in the contents")));
+        }
+        const QByteArray hhk = read(out.filePath(QStringLiteral("vardex2.hhk")));
+        const QString index = QStringDecoder("windows-1251")(hhk);
+        QVERIFY(index.contains(QStringLiteral("value=\"регистрация карт(ключей)\"")));
+        QVERIFY(index.contains(QStringLiteral("value=\"импорт из CSV\"")));
+
+        // Every window's topic has its own page (the main window's only for itself).
+        for (int context : {15, 19, 20, 22, 23, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39}) {
+            const QString page = help::TopicPage(context);
+            QVERIFY2(page != QStringLiteral("main.html"), qPrintable(QString::number(context)));
+            QVERIFY2(pages.contains(page), qPrintable(page));
+        }
+    }
+
+    // F1 a second time closes the viewer the first one opened, rather than leaving two.
+    void helpReplacesTheViewerItStarted() {
+        QTemporaryDir bin;
+        const QString viewer = bin.filePath(QStringLiteral("xchm"));
+        {
+            QFile f(viewer);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("#!/bin/sh\nwhile :; do sleep 1; done\n");
+        }
+        QVERIFY(QFile::setPermissions(viewer, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        QFile chm(dir.filePath(QStringLiteral("vardex2.chm")));
+        QVERIFY(chm.open(QIODevice::WriteOnly));
+        chm.close();
+        help::Init(dir.filePath(QStringLiteral("vardex2")), {});
+        help::SetFinder(
+            [&](const QString& p) { return p == QStringLiteral("xchm") ? viewer : QString(); });
+        QVERIFY(help::ShowContext(1, nullptr));
+        const qint64 first = help::ViewerPid();
+        QVERIFY(first > 0);
+        QVERIFY(help::ShowContext(19, nullptr));
+        const qint64 second = help::ViewerPid();
+        QVERIFY(second > 0 && second != first);
+        // The first has been told to end (it may linger a moment as a zombie).
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                QFile stat(QStringLiteral("/proc/%1/stat").arg(first));
+                if (!stat.open(QIODevice::ReadOnly))
+                    return true;
+                const QByteArray line = stat.readAll();
+                return line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
+            }(),
+            5000);
+        ::kill(static_cast<pid_t>(second), SIGTERM);
+        help::SetFinder(nullptr);
     }
 
     // A held arrow is one step: each step of a time goes to the controller behind a

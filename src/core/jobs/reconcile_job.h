@@ -57,6 +57,8 @@ class TReconcileJob : public TControllerRead {
     // The count the verify expects (distinct keys), and the count it read (-1 before).
     int ExpectedCount() const { return expected_; }
     int VerifiedCount() const { return verified_; }
+    // What the apply has and has not done so far.
+    std::string DoneSummary() const;
 
     // Asks once, then writes the adopted keys to the file and the ticked differences to the
     // controller. False when there was nothing to do, the answer was No, or the file could
@@ -83,7 +85,6 @@ class TReconcileJob : public TControllerRead {
     void Verify(int count);
     void StopApply();  // cancel while applying
     void FailApply(const std::string& description);
-    std::string DoneSummary() const;  // what was and was not done
 
     ReconcileOptions options_;
     ReconcilePhase phase_ = ReconcilePhase::Reading;

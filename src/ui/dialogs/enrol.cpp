@@ -13,6 +13,7 @@
 #include "core/keys/database.h"
 #include "core/keys/key_code.h"
 #include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ TFEnrol::TFEnrol(QWidget* owner, TRequester& runner, std::function<void()> close
       added_(std::move(added)) {
     setObjectName(QStringLiteral("TFEnrol"));
     setWindowTitle(QStringLiteral("Регистрация карт(ключей)"));
-    resize(480, 460);
+    SizeWindow(this, 0.35, 0.55);
 
     auto* layout = new QVBoxLayout(this);
     auto* prompt = new QLabel(
@@ -70,6 +71,7 @@ TFEnrol::TFEnrol(QWidget* owner, TRequester& runner, std::function<void()> close
     layout->addWidget(prompt);
     edTemplate = new QLineEdit(QStringLiteral("Сотрудник {n}"), this);
     edTemplate->setObjectName(QStringLiteral("edTemplate"));
+    edTemplate->setAccessibleName(QStringLiteral("Описание новых карт(ключей)"));
     prompt->setBuddy(edTemplate);
     layout->addWidget(edTemplate);
     lTemplateError = new QLabel(this);
@@ -80,6 +82,7 @@ TFEnrol::TFEnrol(QWidget* owner, TRequester& runner, std::function<void()> close
     layout->addWidget(cbAskEach);
     lvAdded = new QTreeWidget(this);
     lvAdded->setObjectName(QStringLiteral("lvAdded"));
+    lvAdded->setAccessibleName(QStringLiteral("Добавленные карты(ключи)"));
     lvAdded->setColumnCount(2);
     lvAdded->setHeaderLabels({QStringLiteral("Карта(ключ)"), QStringLiteral("Описание")});
     lvAdded->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);

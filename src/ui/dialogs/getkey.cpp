@@ -89,8 +89,9 @@ TFReaderPoll::TFReaderPoll(QWidget* owner, int typeFormat, const Look& look, TRe
     job_.LinkChecked = [this] {
         edKey->setText(prompt_);
         if (bbClear) {
+            // The focus waits on Cancel: a stray Enter or Space must not reset the vardex.
             bbClear->setEnabled(true);
-            bbClear->setFocus();  // where it is while the dialog waits
+            bbCancel->setFocus();
         }
         tBlink->start();
     };

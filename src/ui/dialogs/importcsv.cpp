@@ -8,13 +8,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QSaveFile>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "ui/help/help.h"
 #include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ TFImportCsv::TFImportCsv(QWidget* owner, TRequester& runner, std::function<void(
       written_(std::move(written)) {
     setObjectName(QStringLiteral("TFImportCsv"));
     setWindowTitle(Caption);
-    resize(720, 560);
+    SizeWindow(this, 0.6, 0.75);
 
     auto* layout = new QVBoxLayout(this);
     auto* split = new QSplitter(Qt::Vertical, this);
@@ -47,6 +48,7 @@ TFImportCsv::TFImportCsv(QWidget* owner, TRequester& runner, std::function<void(
     listLayout->setContentsMargins(0, 0, 0, 0);
     lvLines = new QTreeWidget(listPane);
     lvLines->setObjectName(QStringLiteral("lvLines"));
+    lvLines->setAccessibleName(QStringLiteral("Строки файла CSV"));
     lvLines->setColumnCount(4);
     lvLines->setHeaderLabels({QStringLiteral("Строка"), QStringLiteral("Карта(ключ)"),
                               QStringLiteral("Описание"), QStringLiteral("Итог")});
@@ -69,6 +71,11 @@ TFImportCsv::TFImportCsv(QWidget* owner, TRequester& runner, std::function<void(
     listLayout->addLayout(below);
     split->addWidget(listPane);
     split->addWidget(MakeLog());
+    mInfo->setAccessibleName(QStringLiteral("Ход импорта"));
+    // The lines and their reasons are what is read before the import; the log, empty
+    // until then, gets a quarter.
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 1);
     layout->addWidget(split, 1);
 
     lTimeLeft = new QLabel(this);
@@ -154,6 +161,8 @@ void TFImportCsv::bbOKClick() {
     auto job = std::make_unique<TImportJob>(*this, std::move(plan));
     import_ = job.get();
     import_->Written = [this](const std::vector<DbKey>& added, const std::vector<DbKey>& updated) {
+        ShowWritten(added, CsvFate::New, QStringLiteral("Добавлена"));
+        ShowWritten(updated, CsvFate::Update, QStringLiteral("Описание записано"));
         if (written_)
             written_(added, updated);
     };
@@ -165,12 +174,33 @@ void TFImportCsv::bbOKClick() {
     import_->Start();
 }
 
+void TFImportCsv::ShowWritten(const std::vector<DbKey>& keys, CsvFate fate, const QString& text) {
+    if (keys.empty())
+        return;
+    if (rowOfKey_.empty()) {
+        for (std::size_t i = 0; i < preview_.rows.size(); ++i) {
+            const CsvRow& row = preview_.rows[i];
+            if (row.fate == CsvFate::New || row.fate == CsvFate::Update)
+                rowOfKey_.emplace(row.code, static_cast<int>(i));
+        }
+    }
+    for (const DbKey& key : keys) {
+        const auto it = rowOfKey_.find(key.code);
+        if (it == rowOfKey_.end() ||
+            preview_.rows[static_cast<std::size_t>(it->second)].fate != fate)
+            continue;
+        if (QTreeWidgetItem* item = lvLines->topLevelItem(it->second))
+            item->setText(3, text);
+    }
+}
+
 void TFImportCsv::bbSaveRefusedClick() {
     FileDialogOptions options;
     options.title = QStringLiteral("Сохранить отказанные строки");
     options.filter = QStringLiteral("Файл CSV (*.csv)|*.csv");
     options.defaultExt = QStringLiteral("csv");
     options.fileName = QStringLiteral("refused.csv");
+    options.helpContext = help::TopicImportCsv;
     options.overwritePrompt = true;
     options.pathMustExist = true;
     const QString path = AppPrompter().SaveFile(this, options);

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/jobs/import_job.h"
@@ -53,6 +54,8 @@ class TFImportCsv : public TJobDialog {
     void ItemChanged(QTreeWidgetItem* item);
     void UpdateControls();
     void Ended();
+    // The rows of keys just written say so, instead of what they were to become.
+    void ShowWritten(const std::vector<DbKey>& keys, CsvFate fate, const QString& text);
 
     std::string path_;
     int typeFormat_;
@@ -60,4 +63,5 @@ class TFImportCsv : public TJobDialog {
     WrittenKeys written_;
     TImportJob* import_ = nullptr;
     QElapsedTimer started_;
+    std::unordered_map<KeyCode, int> rowOfKey_;  // the row of each new key and update
 };

@@ -58,6 +58,7 @@ void TJobDialog::SetJob(std::unique_ptr<TJob> job) {
 QPlainTextEdit* TJobDialog::MakeLog() {
     mInfo = new QPlainTextEdit(this);
     mInfo->setObjectName(QStringLiteral("mInfo"));
+    mInfo->setAccessibleName(QStringLiteral("Ход выполнения"));
     mInfo->setReadOnly(true);
     mInfo->setLineWrapMode(QPlainTextEdit::NoWrap);
     mInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

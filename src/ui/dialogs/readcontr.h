@@ -23,6 +23,11 @@ class TFReadContr : public TJobDialog {
     void bbOKClick();
     void Finished(const JobBox& box) override;
 
+  public slots:
+    // Closing with a complete read that has not been saved asks first.
+    void reject() override;
+
   private:
     AdoptNewFile adoptNewFile_;
+    bool saved_ = false;
 };

@@ -1,4 +1,5 @@
 #include "ui/dialogs/reconcile.h"
+#include "ui/seams/ui_platform.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -22,17 +23,19 @@ TFReconcile::TFReconcile(QWidget* owner, TRequester& runner, std::function<void(
     : TJobDialog(owner, runner, std::move(closeLink)), adopted_(std::move(adopted)) {
     setObjectName(QStringLiteral("TFReconcile"));
     setWindowTitle(QStringLiteral("Сверка с контроллером"));
-    resize(620, 560);
+    SizeWindow(this, 0.5, 0.75);
 
     auto* layout = new QVBoxLayout(this);
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(MakeLog());
+    mInfo->setAccessibleName(QStringLiteral("Ход сверки"));
 
     auto* listPane = new QWidget(split);
     auto* listLayout = new QVBoxLayout(listPane);
     listLayout->setContentsMargins(0, 0, 0, 0);
     lvList = new QTreeWidget(listPane);
     lvList->setObjectName(QStringLiteral("lvList"));
+    lvList->setAccessibleName(QStringLiteral("Различия"));
     lvList->setColumnCount(2);
     lvList->setHeaderLabels({QStringLiteral("Различие"), QStringLiteral("Действие")});
     lvList->header()->setSectionResizeMode(0, QHeaderView::Stretch);
@@ -174,6 +177,7 @@ void TFReconcile::UpdateControls() {
 
 void TFReconcile::bbOKClick() {
     if (Reconcile().Apply()) {
+        applied_ = true;
         if (adopted_ && !Reconcile().Adopted().empty())
             adopted_(Reconcile().Adopted());
         bbCancel->setText(QStringLiteral("Отмена"));
@@ -185,6 +189,18 @@ void TFReconcile::Finished(const JobBox& box) {
     UpdateControls();
     bbCancel->setText(QStringLiteral("Закрыть"));
     TJobDialog::Finished(box);
+}
+
+void TFReconcile::CloseJob(JobEnd end) {
+    if (end == JobEnd::Cancel && Reconcile().Phase() == ReconcilePhase::Cancelled && applied_ &&
+        bbCancel->text() != QStringLiteral("Закрыть")) {
+        UpdateControls();
+        bbCancel->setText(QStringLiteral("Закрыть"));
+        ShowBox({"Сверка с контроллером", "Сверка прервана.\r" + Reconcile().DoneSummary(),
+                 BoxIcon::Warning});
+        return;
+    }
+    TJobDialog::CloseJob(end);
 }
 
 void TFReconcile::Failed(const JobBox& box) {

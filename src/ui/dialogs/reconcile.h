@@ -36,6 +36,8 @@ class TFReconcile : public TJobDialog {
 
     void Finished(const JobBox& box) override;
     void Failed(const JobBox& box) override;
+    // Cancelled while writing: the dialog stays with what was and was not done.
+    void CloseJob(JobEnd end) override;
 
   private:
     void ShowDifferences(const Differences& diff);
@@ -44,4 +46,5 @@ class TFReconcile : public TJobDialog {
     static QString ActionText(const DiffItem& item);
 
     AdoptedKeys adopted_;
+    bool applied_ = false;  // the writing has begun
 };

@@ -1,4 +1,5 @@
 #include "ui/dialogs/synccontr.h"
+#include "ui/seams/ui_platform.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -20,7 +21,7 @@ TFSyncContr::TFSyncContr(QWidget* owner, TRequester& runner, int typeFormat,
     setObjectName(QStringLiteral("TFSyncContr"));
     setWindowTitle(QStringLiteral("Проверка новых карт(ключей)"));
     setProperty("helpContext", 15);
-    resize(360, 420);
+    SizeWindow(this, 0.3, 0.55);
 
     auto* layout = new QVBoxLayout(this);
     lvList = new QTreeWidget(this);

@@ -1,4 +1,5 @@
 #include "ui/dialogs/writecontr.h"
+#include "ui/seams/ui_platform.h"
 
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -10,7 +11,7 @@ TFWriteContr::TFWriteContr(QWidget* owner, TRequester& runner, std::function<voi
     : TJobDialog(owner, runner, std::move(closeLink)) {
     setObjectName(QStringLiteral("TFWriteContr"));
     setWindowTitle(QStringLiteral("Экспорт в контроллер"));
-    resize(460, 420);
+    SizeWindow(this, 0.35, 0.55);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(MakeLog(), 1);

@@ -1,5 +1,6 @@
 #include "ui/help/help.h"
 
+#include <sys/types.h>
 #include <QApplication>
 #include <QDateTime>
 #include <QDesktopServices>
@@ -12,6 +13,7 @@
 #include <QTextStream>
 #include <QUrl>
 #include <QWidget>
+#include <csignal>
 #include <cstdio>
 
 #include "ui/seams/prompter.h"
@@ -48,11 +50,54 @@ void Log(const QString& line) {
     }
 }
 
+// The viewer the help started last: F1 replaces it rather than opening one more window
+// for every press. It outlives the program, as a help window the operator reads does.
+qint64 g_viewerPid = 0;
+QString g_viewerProgram;
+
+// Still the viewer we started: alive, not a zombie, and running that program (a pid may
+// have been taken by another process since).
+bool ViewerRunning() {
+    if (g_viewerPid <= 0) {
+        return false;
+    }
+    const QString proc = QStringLiteral("/proc/%1/").arg(g_viewerPid);
+    QFile stat(proc + QStringLiteral("stat"));
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray line = stat.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    if (close < 0 || line.mid(close + 2, 1) == "Z") {
+        return false;
+    }
+    QFile cmdline(proc + QStringLiteral("cmdline"));
+    if (!cmdline.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    return cmdline.readAll().split('\0').contains(QFile::encodeName(g_viewerProgram));
+}
+
+void StopViewer() {
+    if (ViewerRunning()) {
+        Log(QStringLiteral("closing the viewer started before (%1)").arg(g_viewerPid));
+        ::kill(static_cast<pid_t>(g_viewerPid), SIGTERM);
+    }
+    g_viewerPid = 0;
+}
+
 bool Launch(const QString& program, const QStringList& arguments) {
     if (g_launcher) {
         return g_launcher(program, arguments);
     }
-    return QProcess::startDetached(program, arguments);
+    StopViewer();
+    qint64 pid = 0;
+    if (!QProcess::startDetached(program, arguments, QString(), &pid)) {
+        return false;
+    }
+    g_viewerPid = pid;
+    g_viewerProgram = program;
+    return true;
 }
 
 bool OpenUrl(const QUrl& url) {
@@ -143,9 +188,11 @@ QString TopicPage(int context) {
     static const struct {
         int context;
         const char* page;
-    } kPages[] = {{1, "main.html"},     {15, "check.html"},    {19, "newkey.html"},
-                  {20, "editkey.html"}, {22, "findkey.html"},  {23, "vardex.html"},
-                  {30, "journal.html"}, {31, "reconcile.html"}};
+    } kPages[] = {
+        {1, "main.html"},     {15, "check.html"},   {19, "newkey.html"},   {20, "editkey.html"},
+        {22, "findkey.html"}, {23, "vardex.html"},  {30, "journal.html"},  {31, "reconcile.html"},
+        {32, "load.html"},    {33, "export.html"},  {34, "csv.html"},      {35, "csv.html"},
+        {36, "enrol.html"},   {37, "newfile.html"}, {38, "settings.html"}, {39, "open.html"}};
     for (const auto& p : kPages) {
         if (p.context == context) {
             return QLatin1String(p.page);
@@ -168,8 +215,10 @@ int ContextOf(const QWidget* widget) {
     static const struct {
         const char* className;
         int context;
-    } kTopics[] = {{"TFMain", 1},       {"TFSyncContr", 15}, {"TFFindKey", 22},
-                   {"TFGetVardex", 23}, {"TFJournal", 30},   {"TFReconcile", 31}};
+    } kTopics[] = {{"TFMain", 1},       {"TFSyncContr", 15},  {"TFFindKey", 22},
+                   {"TFGetVardex", 23}, {"TFJournal", 30},    {"TFReconcile", 31},
+                   {"TFReadContr", 32}, {"TFWriteContr", 33}, {"TFImportCsv", 34},
+                   {"TFEnrol", 36}};
     for (const QWidget* w = widget; w; w = w->parentWidget()) {
         for (const char* name : {kContextProperty, "HelpContext", "helpContext"}) {
             const QVariant v = w->property(name);
@@ -236,6 +285,10 @@ void SetLauncher(Launcher launcher) {
 
 void SetFinder(Finder finder) {
     g_finder = std::move(finder);
+}
+
+qint64 ViewerPid() {
+    return ViewerRunning() ? g_viewerPid : 0;
 }
 
 void SetUrlOpener(UrlOpener opener) {

@@ -22,6 +22,20 @@ void SetHelpFile(const QString& path);  // its pages: the folder "help" beside i
 QString PagesFolder();
 bool DebugLog();
 
+// Topic numbers of the windows added to the program's first six (1, 15, 19, 20, 22, 23).
+enum Topic {
+    TopicJournal = 30,
+    TopicReconcile = 31,
+    TopicLoad = 32,
+    TopicExport = 33,
+    TopicImportCsv = 34,
+    TopicSaveCsv = 35,
+    TopicEnrol = 36,
+    TopicNewFile = 37,
+    TopicTimes = 38,
+    TopicOpen = 39,
+};
+
 // The page of a topic number inside the help file and in the pages folder (the main
 // window's for a number without a page of its own). The program maps numbers to pages
 // itself: the compiler's topic map holds the build's absolute paths, which exist on no
@@ -35,8 +49,11 @@ int ContextOf(const QWidget* widget);
 // Opens the help at `context`: the help file in a CHM viewer at the topic's page, or,
 // without one, the topic's page in the desktop's browser. Says so in a box when the
 // installation has neither the help file nor its pages, or nothing can show them.
-// Returns true when a viewer was started.
+// Returns true when a viewer was started. A CHM viewer started by an earlier call and
+// still open is closed first, so that F1 replaces the help shown rather than adding one.
 bool ShowContext(int context, QWidget* owner);
+// The process of that viewer while it runs (0 none).
+qint64 ViewerPid();
 
 // F1 in any window other than the main one (whose "Справка по программе" action
 // carries F1) asks for that window's topic.

@@ -79,6 +79,7 @@ TFEditKey::TFEditKey(QWidget* owner, TKeyEditSite& site, int typeFormat, int row
     edKeyNumber = new TKeyNumberEdit(typeFormat, this);
     edKeyNumber->setObjectName(QStringLiteral("edKeyNumber"));
     edKeyNumber->setFixedWidth(190);
+    edKeyNumber->setAccessibleName(QStringLiteral("Номер карты/ключа"));
     const EntryMask mask = GetEntryMask(typeFormat);
     // Why the number is no key (out of range, a paste refused), under the field: a
     // disabled OK alone does not tell.
@@ -97,6 +98,7 @@ TFEditKey::TFEditKey(QWidget* owner, TKeyEditSite& site, int typeFormat, int row
     edDescription = new QLineEdit(this);
     edDescription->setObjectName(QStringLiteral("edDescription"));
     edDescription->setMaxLength(MaxDescriptionLength);
+    edDescription->setAccessibleName(QStringLiteral("Описание карты(ключа)"));
     edDescription->setValidator(new Cp1251Validator(edDescription));
 
     bbOK = new QPushButton(QStringLiteral("ОК"), this);
@@ -106,9 +108,6 @@ TFEditKey::TFEditKey(QWidget* owner, TKeyEditSite& site, int typeFormat, int row
     bbCancel = new QPushButton(QStringLiteral("Отмена"), this);
     bbCancel->setObjectName(QStringLiteral("bbCancel"));
     bbCancel->setAutoDefault(false);
-    // Cancel must stay reachable while the number is incomplete: clicking it does not
-    // take the focus out of the number field (Esc does the same from the keyboard).
-    bbCancel->setFocusPolicy(Qt::NoFocus);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(lKeyNumber);
@@ -192,7 +191,8 @@ bool TFEditKey::eventFilter(QObject* watched, QEvent* event) {
              reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason) &&
             isVisible() && !edKeyNumber->hasAcceptableInput())
             QTimer::singleShot(0, this, [this] {
-                if (isVisible())
+                // Cancel stays reachable, by Tab or click, while the number is incomplete.
+                if (isVisible() && focusWidget() != bbCancel)
                     RefuseIncompleteNumber();
             });
     }

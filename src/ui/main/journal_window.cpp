@@ -13,6 +13,7 @@
 
 #include "ui/help/help.h"
 #include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ TFJournal::TFJournal(QWidget* owner, const QString& databasePath) : QDialog(owne
     setObjectName(QStringLiteral("FJournal"));
     setWindowTitle(QStringLiteral("Журнал изменений"));
     help::SetContext(this, 30);
-    resize(900, 480);
+    SizeWindow(this, 0.85, 0.7);
 
     auto* column = new QVBoxLayout(this);
     auto* filterRow = new QHBoxLayout();

@@ -1,5 +1,6 @@
 #include "ui/main/key_search_bar.h"
 
+#include <QAbstractItemView>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,6 +14,7 @@ TKeySearchBar::TKeySearchBar(KeyFilterModel* filter, KeyListModel* keys, QWidget
     edSearch = new QLineEdit(this);
     edSearch->setObjectName(QStringLiteral("edSearch"));
     edSearch->setPlaceholderText(QStringLiteral("Поиск"));
+    edSearch->setAccessibleName(QStringLiteral("Поиск"));
     edSearch->setToolTip(
         QStringLiteral("Поиск (Ctrl+F): номер в любом виде, часть цифр номера или часть "
                        "описания. Esc — очистить"));
@@ -43,10 +45,22 @@ void TKeySearchBar::UpdateCount() {
 }
 
 bool TKeySearchBar::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == edSearch && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && !edSearch->text().isEmpty()) {
+    if (watched != edSearch || event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Escape && !edSearch->text().isEmpty()) {
         edSearch->clear();
         return true;  // Esc clears the search; it does not close anything
+    }
+    if ((key->key() == Qt::Key_Down || key->key() == Qt::Key_PageDown) && list &&
+        list->isEnabled() && list->model() && list->model()->rowCount() > 0) {
+        // Into the found rows, the first of them chosen: Enter and Delete act on it.
+        const QModelIndex first = list->model()->index(0, 0);
+        list->setFocus(Qt::TabFocusReason);
+        list->setCurrentIndex(first);
+        list->selectionModel()->select(
+            first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        return true;
     }
     return QWidget::eventFilter(watched, event);
 }

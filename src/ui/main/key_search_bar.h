@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+class QAbstractItemView;
 class QLabel;
 class QLineEdit;
 class KeyFilterModel;
@@ -17,6 +18,8 @@ class TKeySearchBar : public QWidget {
 
     QLineEdit* edSearch = nullptr;
     QLabel* lFound = nullptr;
+    // The list the search filters: ↓ in the field moves into its rows.
+    QAbstractItemView* list = nullptr;
 
     void Clear();
     // The count's text for `found` of `total` keys.

@@ -44,12 +44,22 @@ std::string Local(const QString& path) {
 void TFMain::actNewExecute() {
     RunAction([&] {
         const QString caption = QStringLiteral("Создание нового файла");
+        // The program does not ask the controller before the questions; what it knows is the
+        // open file, which a controller kept in line with it holds.
+        const QString lost =
+            FileOpen && !CurrentFile.isEmpty()
+                ? QStringLiteral(
+                      "Если контроллер соответствует открытому файлу, из него будет "
+                      "удалено карт(ключей): %1.")
+                      .arg(keys_->Count())
+                : QString();
         if (!Prompt().ConfirmTwice(this, caption,
                                    QStringLiteral("Для создания нового файла необходимо очистить "
                                                   "контроллер!\rДля продолжения нажмите на кнопку "
                                                   "\"Да\"\rДля отмены нажмите на кнопку \"Нет\""),
                                    QStringLiteral("Внимание! Все данные в контроллере будут "
-                                                  "удалены!\rПродолжить?"))) {
+                                                  "удалены!\rПродолжить?"),
+                                   lost)) {
             return;
         }
         FileDialogOptions sdNew;
@@ -60,6 +70,7 @@ void TFMain::actNewExecute() {
         sdNew.directory = LastFolder();
         sdNew.overwritePrompt = true;
         sdNew.pathMustExist = true;
+        sdNew.helpContext = help::TopicNewFile;
         const QString path = Prompt().SaveFile(this, sdNew);
         if (path.isEmpty()) {
             EnableEditing(editingEnabled_);
@@ -79,6 +90,7 @@ void TFMain::actNewExecute() {
         }
         std::unique_ptr<TFWait> wait =
             TFWait::ForJob(this, Runner(), QStringLiteral("Проверка связи с контроллером"));
+        help::SetContext(wait.get(), help::TopicNewFile);
         const TNewFileJob& job = wait->Host<TNewFileJob>();
         wait->Run();
         if (!job.Complete()) {
@@ -91,6 +103,7 @@ void TFMain::actNewExecute() {
         SetCurrentFile(path);
         EnableEditing(true);
         AddRecentFile(path);
+        FocusList();
     });
 }
 
@@ -122,6 +135,7 @@ void TFMain::actNewFromContrExecute() {
                 EnableEditing(true);
                 FileOpen = true;
                 AddRecentFile(path);
+                FocusList();
                 return true;
             });
         dialog.Run();
@@ -136,6 +150,7 @@ void TFMain::actOpenExecute() {
         odOpen.defaultExt = QStringLiteral("*.vx2");
         odOpen.fileMustExist = true;
         odOpen.directory = LastFolder();
+        odOpen.helpContext = help::TopicOpen;
         const QString path = Prompt().OpenFile(this, odOpen);
         if (path.isEmpty()) {
             EnableEditing(editingEnabled_);
@@ -193,6 +208,7 @@ void TFMain::actSaveCsvExecute() {
         options.fileName = QFileInfo(CurrentFile).completeBaseName() + QStringLiteral(".csv");
         options.overwritePrompt = true;
         options.pathMustExist = true;
+        options.helpContext = help::TopicSaveCsv;
         const QString path = Prompt().SaveFile(this, options);
         if (path.isEmpty())
             return;
@@ -279,6 +295,8 @@ void TFMain::actReconcileExecute() {
         TFReconcile dialog(
             this, Runner(), [this] { CloseLink(); }, std::move(options),
             [this](const std::vector<DbKey>& keys) {
+                // The job has just written them into the file: the window's own write.
+                StampFile();
                 for (const DbKey& key : keys) {
                     if (FindRow(key.code) < 0) {
                         AddKeyRow(key.code, QString::fromStdString(Cp1251ToUtf8(key.description)));
@@ -347,9 +365,12 @@ void TFMain::tbDelClick() {
             return;
         }
         const KeyRow key = keys_->Row(row);
+        // Whose key it is says more than its number: the description goes under the question.
         if (!Prompt().AskYesNo(
                 this, QStringLiteral("Удаление карты(ключа)"),
                 QStringLiteral("Вы действительно хотите удалить карту(ключ) %1?").arg(key.caption),
+                key.description.isEmpty() ? QStringLiteral("Без описания")
+                                          : QStringLiteral("Описание: %1").arg(key.description),
                 PromptIcon::Question)) {
             return;
         }
@@ -441,6 +462,7 @@ void TFMain::cboxTypeChange(int index) {
         TypeFormat = index;
         SetVardex(Vardex);
         keys_->Reformat(TypeFormat);
+        FitKeyColumn();
         if (selected) {
             SelectRow(keys_->FindRow(*selected));
         }
@@ -481,6 +503,7 @@ bool TFMain::ChangeTime(bool timeOpen, int proposed) {
         change.timeOpenChanged = timeOpen;
         std::unique_ptr<TFWait> wait =
             TFWait::ForJob(this, Runner(), QString::fromStdString(SettingChangeText(change)));
+        help::SetContext(wait.get(), help::TopicTimes);
         const TSettingChangeJob& job = wait->Host<TSettingChangeJob>(change);
         wait->Run();
         StampFile();

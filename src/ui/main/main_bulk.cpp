@@ -7,6 +7,7 @@
 #include "core/keys/key_csv.h"
 #include "ui/dialogs/enrol.h"
 #include "ui/dialogs/importcsv.h"
+#include "ui/help/help.h"
 #include "ui/main/main_window.h"
 #include "ui/seams/prompter.h"
 
@@ -32,6 +33,7 @@ void TFMain::ImportCsv() {
     options.defaultExt = QStringLiteral("csv");
     options.directory = LastFolder();
     options.fileMustExist = true;
+    options.helpContext = help::TopicImportCsv;
     const QString csvPath = Prompt().OpenFile(this, options);
     if (csvPath.isEmpty())
         return;

@@ -142,6 +142,7 @@ bool TFMain::LoadDbFile(const QString& path) {
                               QString::fromStdString(Cp1251ToUtf8(k.description))});
     }
     keys_->Reset(std::move(rows));
+    FitKeyColumn();
     stamp_ = StampOf(PathOr(path));
     const QString times = QString::fromStdString(TimesOutOfRangeText(model));
     if (!times.isEmpty() && !(reloading_ && times == timesTold_)) {
@@ -257,6 +258,7 @@ bool TFMain::OpenFile(const QString& path) {
         SetCurrentFile(path);
         EnableEditing(true);
         AddRecentFile(path);
+        FocusList();
     }
     // A failed open leaves the previous file (if any) open; with none there is nothing
     // the controls could write to.

@@ -82,6 +82,8 @@ void TFMain::FillPortList() {
         cboxPort->setItemData(i, e.device, PortDeviceRole);
         cboxPort->setItemData(i, line, PortDescriptionRole);
         cboxPort->setItemData(i, line.isEmpty() ? e.device : line, Qt::ToolTipRole);
+        cboxPort->setItemData(i, line.isEmpty() ? e.path : e.path + QStringLiteral(" — ") + line,
+                              Qt::AccessibleTextRole);
     }
     cboxPort->setCurrentIndex(-1);
 }
@@ -107,6 +109,7 @@ int AddAbsentPort(QComboBox* box, const QString& path) {
     box->setItemData(i, path, TFMain::PortDeviceRole);
     box->setItemData(i, kAbsent, TFMain::PortDescriptionRole);
     box->setItemData(i, kAbsent, Qt::ToolTipRole);
+    box->setItemData(i, path + QStringLiteral(" — ") + kAbsent, Qt::AccessibleTextRole);
     return i;
 }
 }  // namespace

@@ -25,6 +25,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -138,6 +139,7 @@ TFMain::TFMain(MainDeps deps, QWidget* parent) : QMainWindow(parent), deps_(std:
         link_ = ownLink_.get();
     }
     SetAppRunner(runner_);
+    SetAppSettings(deps_.settings);  // the other windows' sizes
 
     CreateActions();
     CreateControls();
@@ -145,8 +147,14 @@ TFMain::TFMain(MainDeps deps, QWidget* parent) : QMainWindow(parent), deps_(std:
     // are fixed.
     setContextMenuPolicy(Qt::NoContextMenu);
     setMinimumSize(565, 349);
-    // 563 x 432 below the menu bar: toolbar, panels and status bar.
-    resize(563, 432 + menuBar()->sizeHint().height());
+    // The first run: a share of the screen, so the descriptions show whole on a large one
+    // and never less than 563 x 432 below the menu bar.
+    {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+        resize(std::max(563, room.width() * 55 / 100),
+               std::max(432 + menuBar()->sizeHint().height(), room.height() * 70 / 100));
+    }
     // Where the operator left the window last time (the size above for the first run).
     const QByteArray geometry = deps_.settings->ReadGeometry();
     if (!geometry.isEmpty()) {
@@ -166,6 +174,9 @@ TFMain::TFMain(MainDeps deps, QWidget* parent) : QMainWindow(parent), deps_(std:
 TFMain::~TFMain() {
     journal::SetReporter(nullptr);
     SetAppRunner(nullptr);
+    if (AppSettings() == deps_.settings) {
+        SetAppSettings(nullptr);
+    }
     // The worker stops before the line it runs on goes away.
     worker_.reset();
     port_.reset();
@@ -195,7 +206,7 @@ void TFMain::CreateActions() {
         make("actSync", QStringLiteral("&Проверка карт(ключей)"),
              QStringLiteral("Проверить контроллер на наличие новых карт(ключей)"), AppIcon::Sync);
     actReconcile =
-        make("actReconcile", QStringLiteral("С&верка с контроллером"),
+        make("actReconcile", QStringLiteral("Св&ерка с контроллером"),
              QStringLiteral("Сравнить файл с контроллером и записать в контроллер только различия"),
              AppIcon::Sync);
     actExit = make("actExit", QStringLiteral("&Выход"), QStringLiteral("Закрыть приложение"),
@@ -206,17 +217,17 @@ void TFMain::CreateActions() {
     actHelpProgram->setShortcutContext(Qt::WindowShortcut);
     actAbout = make("actAbout", QStringLiteral("&О программе ..."), QString(), AppIcon::About);
     actJournal =
-        make("actJournal", QStringLiteral("Журнал изменений"),
+        make("actJournal", QStringLiteral("&Журнал изменений"),
              QStringLiteral("Кто, когда и что менял в файле и контроллере"), AppIcon::Open);
     actJournal->setIcon(QIcon());
-    actSaveCsv = make("actSaveCsv", QStringLiteral("Сохранить список в CSV..."),
+    actSaveCsv = make("actSaveCsv", QStringLiteral("&Сохранить список в CSV..."),
                       QStringLiteral("Список карт(ключей) для электронной таблицы"), AppIcon::Open);
     actSaveCsv->setIcon(QIcon());
-    actImportCsv = make("actImportCsv", QStringLiteral("Импорт из CSV..."),
+    actImportCsv = make("actImportCsv", QStringLiteral("&Импорт из CSV..."),
                         QStringLiteral("Добавить карты(ключи) из файла CSV в контроллер и файл"),
                         AppIcon::Open);
     actImportCsv->setIcon(QIcon());
-    actEnrol = make("actEnrol", QStringLiteral("Регистрация карт(ключей)"),
+    actEnrol = make("actEnrol", QStringLiteral("&Регистрация карт(ключей)"),
                     QStringLiteral("Добавлять карты(ключи), поднося их к считывателю по одной"),
                     AppIcon::Sync);
     actEnrol->setIcon(QIcon());
@@ -299,8 +310,10 @@ QToolButton* ToolButton(QWidget* parent, const char* name, const QString& hint, 
 
 void TFMain::CreateControls() {
     // The main toolbar: "new" with its drop-down, then open, export and check.
-    ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
+    // Its title is what a screen reader says for it.
+    ToolBar1 = addToolBar(QStringLiteral("Панель инструментов"));
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setAccessibleName(QStringLiteral("Панель инструментов"));
     ToolBar1->setIconSize(QSize(32, 32));
     ToolBar1->setMovable(false);
     ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
@@ -354,8 +367,11 @@ void TFMain::CreateControls() {
         // Reached with Tab; an arrow key is one step, as a click on an arrow is.
         ud->setFocusPolicy(Qt::StrongFocus);
     }
+    // The spin box and the field inside it, which has the focus while a number is typed.
     udRetryRead->setAccessibleName(QStringLiteral("Повторное считывание карты (ключа)"));
+    edRetryRead->setAccessibleName(QStringLiteral("Повторное считывание карты (ключа)"));
     udTimeOpen->setAccessibleName(QStringLiteral("Время открывания замка"));
+    edTimeOpen->setAccessibleName(QStringLiteral("Время открывания замка"));
     udTimeOpen->OnChanging = [this](int v) { return udTimeOpenChangingEx(v); };
     udRetryRead->OnChanging = [this](int v) { return udRetryReadChangingEx(v); };
 
@@ -392,6 +408,8 @@ void TFMain::CreateControls() {
     auto* keysCol = new QVBoxLayout(gbKeys);
     tbDBKeys = new QToolBar(gbKeys);
     tbDBKeys->setObjectName(QStringLiteral("tbDBKeys"));
+    tbDBKeys->setWindowTitle(QStringLiteral("Карты(ключи)"));
+    tbDBKeys->setAccessibleName(QStringLiteral("Карты(ключи)"));
     tbDBKeys->setIconSize(QSize(22, 22));
     tbAdd =
         ToolButton(tbDBKeys, "tbAdd", QStringLiteral("Добавить новую карту(ключ)"), AppIcon::Add);
@@ -434,14 +452,15 @@ void TFMain::CreateControls() {
     lvDB->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvDB->header()->setStretchLastSection(true);
     lvDB->header()->setSectionsMovable(false);
-    lvDB->setColumnWidth(0, 150);
+    FitKeyColumn();
     lvDB->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lvDB->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TFMain::lvDBSelectItem);
     connect(keys_, &QAbstractItemModel::modelReset, this, &TFMain::lvDBSelectItem);
     connect(lvDB, &QTreeView::doubleClicked, this, &TFMain::lvDBDblClick);
     lvDB->setAccessibleName(QStringLiteral("База карт(ключей)"));
-    lvDB->installEventFilter(this);  // Enter, Delete and Insert
+    lvDB->installEventFilter(this);  // Enter, Delete and Insert; a focused row is chosen
+    searchBar->list = lvDB;
     keysCol->addWidget(lvDB, 1);
 
     pabDBKeys = new QMenu(lvDB);
@@ -502,7 +521,15 @@ void TFMain::CreateControls() {
     cboxPort->setInsertPolicy(QComboBox::InsertAlphabetically);
     cboxPort->setToolTip(QStringLiteral("Порт подключения"));
     cboxPort->setAccessibleName(QStringLiteral("Порт подключения"));
+    cboxPort->lineEdit()->setAccessibleName(QStringLiteral("Порт подключения"));
     lPortCaption->setBuddy(cboxPort);
+    // What the drop-down shows beside a port ("не подключён", the adapter) is said too.
+    connect(cboxPort, &QComboBox::currentIndexChanged, this, [this](int i) {
+        const QString description =
+            i < 0 ? QString() : cboxPort->itemData(i, PortDescriptionRole).toString();
+        cboxPort->setAccessibleDescription(description);
+        cboxPort->lineEdit()->setAccessibleDescription(description);
+    });
 
     // Settings, then the list, then how it is shown, then the port.
     setTabOrder(udRetryRead, udTimeOpen);
@@ -583,9 +610,7 @@ void TFMain::SetCurrentFile(const QString& path) {
         fileWatcher_ = new QFileSystemWatcher(this);
         connect(fileWatcher_, &QFileSystemWatcher::fileChanged, this, [this](const QString&) {
             QTimer::singleShot(200, this, [this] {
-                if (!QApplication::activeModalWidget()) {
-                    ReloadIfChanged();
-                }
+                FileChangedOutside();
                 // A file replaced by rename is a new file to watch.
                 if (!CurrentFile.isEmpty() && !fileWatcher_->files().contains(CurrentFile)) {
                     fileWatcher_->addPath(CurrentFile);
@@ -601,10 +626,51 @@ void TFMain::SetCurrentFile(const QString& path) {
     }
 }
 
+void TFMain::FileChangedOutside() {
+    // Not under a running action, modal window or not: it reads and writes the file
+    // itself and compares before its own change; the list is read again once it ends.
+    if (actionRunning_) {
+        reloadPending_ = true;  // ActionEnded comes back here
+        return;
+    }
+    if (QApplication::activeModalWidget()) {
+        reloadPending_ = true;
+        QTimer::singleShot(500, this, [this] {
+            if (reloadPending_)
+                FileChangedOutside();
+        });
+        return;
+    }
+    reloadPending_ = false;
+    ReloadIfChanged();
+}
+
+void TFMain::ActionEnded() {
+    if (reloadPending_) {
+        QTimer::singleShot(0, this, [this] {
+            if (reloadPending_)
+                FileChangedOutside();
+        });
+    }
+}
+
+void TFMain::FitKeyColumn() {
+    // The widest number of the format shown (its digits all at their widest) and the
+    // column's caption: never a number cut, whatever the list holds, and no pass over
+    // 65,535 rows to find out.
+    const QFontMetrics fm(lvDB->font());
+    const QString widest = QString::fromStdString(Format(TypeFormat, 0x888888));
+    const int text =
+        std::max(fm.horizontalAdvance(widest), fm.horizontalAdvance(QStringLiteral("Карта(ключ)")));
+    lvDB->setColumnWidth(0, std::max(150, text + 3 * fm.averageCharWidth() + 16));
+}
+
 void TFMain::SetVardex(KeyCode code) {
     Vardex = code;
     bbVardex->setText(code == 0 ? QStringLiteral("Отсутствует")
                                 : QString::fromStdString(Format(TypeFormat, code)));
+    // The caption is what matters: a screen reader says it with the button's name.
+    bbVardex->setAccessibleName(QStringLiteral("Вардекс: ") + bbVardex->text());
 }
 
 // ---- Rows ------------------------------------------------------------------------------------
@@ -655,7 +721,30 @@ void TFMain::SelectRow(int row) {
     lvDB->scrollTo(i);
 }
 
+void TFMain::SelectFocusedRow() {
+    // The row the focus is on is the row chosen, so that Enter and Delete act on what the
+    // operator sees marked, never on nothing until Space.
+    if (!lvDB->model() || lvDB->model()->rowCount() == 0 ||
+        lvDB->selectionModel()->hasSelection()) {
+        return;
+    }
+    QModelIndex current = lvDB->currentIndex();
+    if (!current.isValid()) {
+        current = lvDB->model()->index(0, 0);
+    }
+    lvDB->selectionModel()->setCurrentIndex(
+        current, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void TFMain::FocusList() {
+    lvDB->setFocus(Qt::OtherFocusReason);
+    SelectFocusedRow();
+}
+
 bool TFMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lvDB && event->type() == QEvent::FocusIn) {
+        SelectFocusedRow();
+    }
     if (watched == lvDB && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         QToolButton* button = nullptr;
@@ -676,6 +765,9 @@ bool TFMain::eventFilter(QObject* watched, QEvent* event) {
             }
         }
         if (button) {
+            if (button != tbAdd) {
+                SelectFocusedRow();
+            }
             // The buttons' own enabled state says whether the key may act now.
             if (button->isEnabled() && !key->isAutoRepeat()) {
                 button->click();

@@ -9,7 +9,7 @@
 //   actNewFromContrExecute  "&Загрузить из контроллера"  -> TFReadContr   (Ready::loadFromContr)
 //   actSaveExecute          "&Экспорт в контроллер"      -> TFWriteContr  (Ready::exportToContr)
 //   actSyncExecute          "&Проверка карт(ключей)"     -> TFSyncContr   (Ready::syncContr)
-//   actReconcileExecute     "С&верка с контроллером"     -> TFReconcile   (Ready::reconcile)
+//   actReconcileExecute     "Св&ерка с контроллером"     -> TFReconcile   (Ready::reconcile)
 //   bbVardexClick           the vardex button             -> TFGetVardex   (Ready::vardex)
 //   tbAddClick / tbEditClick / tbDelClick / lvDBDblClick  -> TFEditKey, TFKeySave
 //   (Ready::keyEditing) tbFindKeyClick          find a presented key          -> TFFindKey
@@ -166,6 +166,8 @@ class TFMain : public QMainWindow, public TKeyEditSite {
     int SelectedRow() const;
     std::optional<KeyCode> SelectedKeyCode() const;
     void SelectRow(int row) override;
+    // The focus into the key list, its current (or first) row chosen.
+    void FocusList();
 
     // The link is open while a LinkHold lives (closed also on early returns).
     class LinkHold {
@@ -274,7 +276,7 @@ class TFMain : public QMainWindow, public TKeyEditSite {
         if (actionRunning_) {
             return R();
         }
-        ActionScope scope(actionRunning_);
+        ActionScope scope(*this);
         try {
             return body();
         } catch (const std::exception& e) {
@@ -285,15 +287,25 @@ class TFMain : public QMainWindow, public TKeyEditSite {
         return R();
     }
     bool ActionRunning() const { return actionRunning_; }
+    // The watcher saw the open file change: read it again now, or once the running action
+    // (or a modal window) has ended.
+    void FileChangedOutside();
 
   private:
     struct ActionScope {
-        explicit ActionScope(bool& flag) : flag_(flag) { flag_ = true; }
-        ~ActionScope() { flag_ = false; }
-        bool& flag_;
+        explicit ActionScope(TFMain& owner) : owner_(owner) { owner_.actionRunning_ = true; }
+        ~ActionScope() {
+            owner_.actionRunning_ = false;
+            owner_.ActionEnded();
+        }
+        TFMain& owner_;
     };
+    void ActionEnded();
+    bool reloadPending_ = false;
     void ShowEscapedError(const char* what);
     void EditSelectedRow();
+    void FitKeyColumn();  // the number column as wide as the format's widest number
+    void SelectFocusedRow();
     void ImportCsv();  // the bodies of actImportCsvExecute and actEnrolExecute
     void Enrol();
     // One step of a time field: the controller, then the file. False leaves the field.

@@ -26,11 +26,17 @@ bool Prompter::AskYesNo(QWidget* owner, const QString& caption, const QString& t
     return Message(owner, caption, text, icon, PromptButtons::YesNo) == PromptAnswer::Yes;
 }
 
+bool Prompter::AskYesNo(QWidget* owner, const QString& caption, const QString& text,
+                        const QString& informative, PromptIcon icon) {
+    return Message(owner, caption, text, icon, PromptButtons::YesNo, informative) ==
+           PromptAnswer::Yes;
+}
+
 bool Prompter::ConfirmTwice(QWidget* owner, const QString& caption, const QString& question,
-                            const QString& warning) {
-    return AskYesNo(owner, caption, question, PromptIcon::Question) &&
-           Message(owner, caption, warning, PromptIcon::Warning, PromptButtons::YesNoDefaultNo) ==
-               PromptAnswer::Yes;
+                            const QString& warning, const QString& informative) {
+    return AskYesNo(owner, caption, question, informative, PromptIcon::Question) &&
+           Message(owner, caption, warning, PromptIcon::Warning, PromptButtons::YesNoDefaultNo,
+                   informative) == PromptAnswer::Yes;
 }
 
 QString ScreenText(const QString& text) {
@@ -59,7 +65,8 @@ QString QtNameFilter(const QString& filter) {
 }
 
 PromptAnswer QtPrompter::Message(QWidget* owner, const QString& caption, const QString& text,
-                                 PromptIcon icon, PromptButtons buttons) {
+                                 PromptIcon icon, PromptButtons buttons,
+                                 const QString& informative) {
     QMessageBox box(owner ? owner : QApplication::activeWindow());
     // A title and a close box only, as a message box has: it cannot be minimised.
     box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -68,6 +75,9 @@ PromptAnswer QtPrompter::Message(QWidget* owner, const QString& caption, const Q
     // Texts are shown as written, never read as markup (a path may hold "<").
     box.setTextFormat(Qt::PlainText);
     box.setText(ScreenText(text));
+    if (!informative.isEmpty()) {
+        box.setInformativeText(ScreenText(informative));
+    }
     switch (icon) {
         case PromptIcon::Information:
             box.setIcon(QMessageBox::Information);
@@ -115,6 +125,9 @@ void Prepare(QFileDialog& dialog, const FileDialogOptions& dialogOptions) {
     if (!dialogOptions.fileName.isEmpty()) {
         dialog.selectFile(dialogOptions.fileName);
     }
+    if (dialogOptions.helpContext > 0) {
+        dialog.setProperty("HelpContext", dialogOptions.helpContext);
+    }
 }
 
 }  // namespace
@@ -159,11 +172,13 @@ bool QtPrompter::AskText(QWidget* owner, const QString& caption, const QString& 
 }
 
 PromptAnswer ScriptedPrompter::Message(QWidget*, const QString& caption, const QString& text,
-                                       PromptIcon icon, PromptButtons buttons) {
+                                       PromptIcon icon, PromptButtons buttons,
+                                       const QString& informative) {
     Record r;
     r.kind = Record::Box;
     r.caption = caption;
     r.text = text;
+    r.informative = informative;
     r.icon = icon;
     r.buttons = buttons;
     records.push_back(r);

@@ -28,6 +28,7 @@ struct FileDialogOptions {
     bool overwritePrompt = false;
     bool pathMustExist = false;
     bool fileMustExist = false;
+    int helpContext = 0;  // the topic F1 opens in the dialog (0: its owner's)
 };
 
 class Prompter {
@@ -35,8 +36,10 @@ class Prompter {
     virtual ~Prompter() = default;
 
     // Texts may hold "\r" as line breaks; captions and texts are shown as given.
+    // `informative`, when given, is the box's second, smaller text under the first.
     virtual PromptAnswer Message(QWidget* owner, const QString& caption, const QString& text,
-                                 PromptIcon icon, PromptButtons buttons) = 0;
+                                 PromptIcon icon, PromptButtons buttons,
+                                 const QString& informative = {}) = 0;
     // The chosen path, or an empty string when the operator cancelled.
     virtual QString SaveFile(QWidget* owner, const FileDialogOptions& dialogOptions) = 0;
     virtual QString OpenFile(QWidget* owner, const FileDialogOptions& dialogOptions) = 0;
@@ -52,10 +55,12 @@ class Prompter {
     void Warning(QWidget* owner, const QString& caption, const QString& text);
     bool AskYesNo(QWidget* owner, const QString& caption, const QString& text,
                   PromptIcon icon = PromptIcon::Question);
+    bool AskYesNo(QWidget* owner, const QString& caption, const QString& text,
+                  const QString& informative, PromptIcon icon = PromptIcon::Question);
     // Clearing or overwriting the controller asks twice: the question, then a warning
     // ("Внимание! …") whose default is No, so that two Enters never clear the controller.
     bool ConfirmTwice(QWidget* owner, const QString& caption, const QString& question,
-                      const QString& warning);
+                      const QString& warning, const QString& informative = {});
 };
 
 // "\r\n", "\n\r" and "\r" become "\n" for the screen.
@@ -67,7 +72,8 @@ QString QtNameFilter(const QString& filter);
 class QtPrompter : public Prompter {
   public:
     PromptAnswer Message(QWidget* owner, const QString& caption, const QString& text,
-                         PromptIcon icon, PromptButtons buttons) override;
+                         PromptIcon icon, PromptButtons buttons,
+                         const QString& informative = {}) override;
     QString SaveFile(QWidget* owner, const FileDialogOptions& dialogOptions) override;
     QString OpenFile(QWidget* owner, const FileDialogOptions& dialogOptions) override;
     bool AskText(QWidget* owner, const QString& caption, const QString& label,
@@ -84,6 +90,7 @@ class ScriptedPrompter : public Prompter {
         QString text;     // Text: the label, then the text offered
         PromptIcon icon = PromptIcon::Information;
         PromptButtons buttons = PromptButtons::Ok;
+        QString informative;
         FileDialogOptions dialogOptions;
     };
 
@@ -93,7 +100,8 @@ class ScriptedPrompter : public Prompter {
     void CancelText() { texts_.push_back(std::nullopt); }
 
     PromptAnswer Message(QWidget* owner, const QString& caption, const QString& text,
-                         PromptIcon icon, PromptButtons buttons) override;
+                         PromptIcon icon, PromptButtons buttons,
+                         const QString& informative = {}) override;
     QString SaveFile(QWidget* owner, const FileDialogOptions& dialogOptions) override;
     QString OpenFile(QWidget* owner, const FileDialogOptions& dialogOptions) override;
     bool AskText(QWidget* owner, const QString& caption, const QString& label,

@@ -1,9 +1,13 @@
 #include "ui/seams/ui_platform.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QSerialPortInfo>
 #include <QSettings>
+#include <QWidget>
 #include <algorithm>
 
 std::optional<QString> QtSettingsStore::ReadComPort() {
@@ -34,6 +38,71 @@ QByteArray QtSettingsStore::ReadGeometry() {
 
 void QtSettingsStore::WriteGeometry(const QByteArray& geometry) {
     UserSettings().setValue(QStringLiteral("WindowGeometry"), geometry);
+}
+
+QString QtSettingsStore::ReadWindowSize(const QString& window) {
+    return UserSettings().value(QStringLiteral("WindowSize/") + window).toString();
+}
+
+void QtSettingsStore::WriteWindowSize(const QString& window, const QString& size) {
+    UserSettings().setValue(QStringLiteral("WindowSize/") + window, size);
+}
+
+namespace {
+SettingsStore* g_settings = nullptr;
+
+// Writes the window's size into the store whenever the window closes.
+class SizeKeeper : public QObject {
+  public:
+    explicit SizeKeeper(QWidget* window) : QObject(window), window_(window) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == window_ && event->type() == QEvent::Hide && g_settings &&
+            !window_->objectName().isEmpty()) {
+            const QSize s = window_->size();
+            g_settings->WriteWindowSize(window_->objectName(),
+                                        QStringLiteral("%1x%2").arg(s.width()).arg(s.height()));
+        }
+        return false;
+    }
+
+  private:
+    QWidget* window_;
+};
+}  // namespace
+
+SettingsStore* AppSettings() {
+    return g_settings;
+}
+
+void SetAppSettings(SettingsStore* settings) {
+    g_settings = settings;
+}
+
+void SizeWindow(QWidget* window, double widthShare, double heightShare) {
+    QScreen* screen = window->parentWidget() ? window->parentWidget()->screen() : nullptr;
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    QSize size(static_cast<int>(room.width() * widthShare),
+               static_cast<int>(room.height() * heightShare));
+    if (g_settings) {
+        const QStringList remembered =
+            g_settings->ReadWindowSize(window->objectName()).split(QLatin1Char('x'));
+        bool w = false, h = false;
+        if (remembered.size() == 2) {
+            const QSize s(remembered[0].toInt(&w), remembered[1].toInt(&h));
+            if (w && h && s.width() > 0 && s.height() > 0) {
+                size = s;
+            }
+        }
+    }
+    // Whatever was remembered, the window fits the screen it opens on now.
+    size = size.boundedTo(room.size()).expandedTo(window->minimumSize());
+    window->resize(size);
+    window->installEventFilter(new SizeKeeper(window));
 }
 
 QString QtSettingsStore::ReadLastFolder() {

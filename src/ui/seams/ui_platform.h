@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -19,6 +20,9 @@ class SettingsStore {
 
     virtual QByteArray ReadGeometry() { return {}; }
     virtual void WriteGeometry(const QByteArray&) {}
+    // The size each other window was last left at, by its name ("" when none yet).
+    virtual QString ReadWindowSize(const QString& /*window*/) { return {}; }
+    virtual void WriteWindowSize(const QString& /*window*/, const QString& /*size*/) {}
     virtual QString ReadLastFolder() { return {}; }
     virtual void WriteLastFolder(const QString&) {}
     virtual QStringList ReadRecentFiles() { return {}; }
@@ -31,6 +35,8 @@ class QtSettingsStore : public SettingsStore {
     void WriteComPort(const QString& port) override;
     QByteArray ReadGeometry() override;
     void WriteGeometry(const QByteArray& geometry) override;
+    QString ReadWindowSize(const QString& window) override;
+    void WriteWindowSize(const QString& window, const QString& size) override;
     QString ReadLastFolder() override;
     void WriteLastFolder(const QString& folder) override;
     QStringList ReadRecentFiles() override;
@@ -46,6 +52,10 @@ class MemorySettingsStore : public SettingsStore {
     }
     QByteArray ReadGeometry() override { return geometry; }
     void WriteGeometry(const QByteArray& g) override { geometry = g; }
+    QString ReadWindowSize(const QString& window) override { return windowSizes.value(window); }
+    void WriteWindowSize(const QString& window, const QString& size) override {
+        windowSizes[window] = size;
+    }
     QString ReadLastFolder() override { return lastFolder; }
     void WriteLastFolder(const QString& folder) override { lastFolder = folder; }
     QStringList ReadRecentFiles() override { return recentFiles; }
@@ -54,9 +64,20 @@ class MemorySettingsStore : public SettingsStore {
     std::optional<QString> value;
     int writes = 0;
     QByteArray geometry;
+    QMap<QString, QString> windowSizes;
     QString lastFolder;
     QStringList recentFiles;
 };
+
+// The settings store the windows other than the main one keep their sizes in (the main
+// window's, set by it; none before it exists).
+SettingsStore* AppSettings();
+void SetAppSettings(SettingsStore* settings);
+
+class QWidget;
+// A window's first size as a share of the screen it opens on (never below its minimum),
+// or the size the operator last left it at: restored now, remembered each time it closes.
+void SizeWindow(QWidget* window, double widthShare, double heightShare);
 
 // One serial device as the port box shows it.
 struct PortEntry {
