@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -206,6 +207,14 @@ class TestAccess : public QObject {
             QStringLiteral("Вы действительно хотите удалить карту(ключ) XX XX XXXXXX 0A1B2C?"));
         QCOMPARE(prompter->records.back().informative, QStringLiteral("Описание: Склад"));
         QVERIFY(runner->sent.empty());
+
+        // The new-file question keeps its text and says, beneath it, what would be lost.
+        w->actNewExecute();  // answered No
+        QCOMPARE(prompter->records.back().caption, QStringLiteral("Создание нового файла"));
+        QCOMPARE(prompter->records.back().informative,
+                 QStringLiteral("Если контроллер соответствует открытому файлу, из него будет "
+                                "удалено карт(ключей): 3."));
+        QVERIFY(runner->sent.empty());
     }
 
     // A time takes typed digits and writes them once, on Enter or on leaving the field for
@@ -325,6 +334,32 @@ class TestAccess : public QObject {
         QVERIFY(clearEnabled);
         QCOMPARE(focus, d.bbCancel);
         QCOMPARE(d.NewVardex, KeyCode(0x12ABCD));
+    }
+
+    // A window first opens at a share of the screen and then at the size it was left at;
+    // the number column is as wide as the widest number of the format shown.
+    void sizesFollowTheScreenAndAreRemembered() {
+        const QRect room = w->screen()->availableGeometry();
+        QVERIFY(w->width() >= std::max(563, room.width() * 55 / 100) - 1);
+        {
+            TFReconcile d(w, *runner, {}, ReconcileOptions{}, {});
+            QCOMPARE(d.size(), QSize(room.width() / 2, room.height() * 3 / 4));
+            d.show();
+            d.resize(room.width() * 2 / 3, room.height() * 2 / 3);
+            d.hide();
+        }
+        QCOMPARE(settings->windowSizes.value(QStringLiteral("TFReconcile")),
+                 QStringLiteral("%1x%2").arg(room.width() * 2 / 3).arg(room.height() * 2 / 3));
+        TFReconcile again(w, *runner, {}, ReconcileOptions{}, {});
+        QCOMPARE(again.size(), QSize(room.width() * 2 / 3, room.height() * 2 / 3));
+
+        Open();
+        const QFontMetrics fm(w->lvDB->font());
+        for (int format : {0, 1}) {
+            w->cboxTypeChange(format);
+            QVERIFY(w->lvDB->columnWidth(0) >
+                    fm.horizontalAdvance(QString::fromStdString(Format(format, 0x888888))));
+        }
     }
 
     // Every control that takes the focus, in every window, has a Russian name; the vardex

@@ -155,6 +155,10 @@ class TestBulkDialogs : public QObject {
         QCOMPARE(DescriptionOf(db, 0x000001), QStringLiteral("Петров"));
         QVERIFY(prompter->records.back().text.startsWith(QStringLiteral("Импорт завершён\r")));
         QVERIFY(d.lSummary->text().startsWith(QStringLiteral("Добавлено карт(ключей): 2 из 2")));
+        // Each row now says what became of it, not what it was to become.
+        QCOMPARE(fate(2), QStringLiteral("Добавлена"));
+        QCOMPARE(fate(1), QStringLiteral("Описание записано"));
+        QCOMPARE(fate(0), QStringLiteral("Уже в файле"));
         QCOMPARE(closes, 1);
         d.bbCancel->click();
         QVERIFY(!d.isVisible());
