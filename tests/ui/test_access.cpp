@@ -182,7 +182,9 @@ class TestAccess : public QObject {
     // Delete asks with the description as the box's second text.
     void searchThenDownReachesTheFoundRows() {
         Open();
-        QTest::keyClick(w, Qt::Key_F, Qt::ControlModifier);
+        QCOMPARE(QApplication::focusWidget(), w->lvDB);
+        QTest::keyClick(w->lvDB, Qt::Key_F,
+                        Qt::ControlModifier);  // from the list, where the focus is
         QCOMPARE(QApplication::focusWidget(), w->searchBar->edSearch);
         QTest::keyClicks(w->searchBar->edSearch, QStringLiteral("0a1b"));
         QTest::keyClick(w->searchBar->edSearch, Qt::Key_Down);

@@ -188,6 +188,9 @@ class TestReconcileDialog : public QObject {
                 return false;
             [&] {
                 QCOMPARE(d->lvList->topLevelItemCount(), 4);
+                // The keyboard goes on in the differences, the first one current.
+                QCOMPARE(d->lvList->currentItem(), d->lvList->topLevelItem(0));
+                QCOMPARE(d->mInfo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
                 QCOMPARE(
                     d->lSummary->text(),
                     QStringLiteral("Совпадает: 1, записать: 2, удалить: 2, добавить в файл: 0"));

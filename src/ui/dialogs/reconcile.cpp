@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSplitter>
+#include <QTextOption>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -29,6 +30,9 @@ TFReconcile::TFReconcile(QWidget* owner, TRequester& runner, std::function<void(
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(MakeLog());
     mInfo->setAccessibleName(QStringLiteral("Ход сверки"));
+    // The times and the copy's path are read whole, wrapped rather than cut at the edge.
+    mInfo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    mInfo->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
 
     auto* listPane = new QWidget(split);
     auto* listLayout = new QVBoxLayout(listPane);
@@ -130,6 +134,12 @@ void TFReconcile::ShowDifferences(const Differences& diff) {
     }
     lvList->addTopLevelItems(rows);
     UpdateControls();
+    // The keyboard continues where the reading leaves the operator: in the differences,
+    // the first one current (Space ticks it, Tab goes on to "Записать").
+    if (lvList->topLevelItemCount() > 0) {
+        lvList->setCurrentItem(lvList->topLevelItem(0));
+        lvList->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void TFReconcile::ItemChanged(QTreeWidgetItem* item) {
