@@ -404,14 +404,10 @@ int RunExport(CliArgs& args) {
     TCliJobLink link;
     if (!link.Open(args))
         return CliPortNotOpened;
-    TExportJob job(*link.host, ExportSourceOf(model, typeFormat));
+    ExportSource source = ExportSourceOf(model, typeFormat);
+    source.databasePath = file;  // the job journals its end
+    TExportJob job(*link.host, std::move(source));
     link.Run(job);
-    // The controller changed (or was left part-written): the file's journal says so.
-    const auto& failed = link.host->failed;
-    journal::Record(file, {journal::kExport, "", "", "", journaled::KeyCount(model.keys.size()),
-                           link.host->finished ? std::string(journal::kOk)
-                           : failed            ? failed->text
-                                               : std::string("Прервано")});
     return link.host->finished ? CliOk : link.FailureStatus();
 }
 
@@ -673,6 +669,7 @@ int RunImport(CliArgs& args) {
     const std::string csvPath = args.words.at(1);
     const bool dryRun = args.TakeFlag("--dry-run");
     const bool updateDescriptions = args.TakeFlag("--update-descriptions");
+    const bool shortHex = args.TakeFlag("--short-hex");
     DbModel model;
     if (!CliLoadWholeDb(file, model))
         return CliFailed;
@@ -691,7 +688,7 @@ int RunImport(CliArgs& args) {
                      std::strerror(errno));
         return CliFailed;
     }
-    CsvImport im = PreviewCsvImport(bytes, typeFormat, model.keys);
+    CsvImport im = PreviewCsvImport(bytes, typeFormat, model.keys, shortHex);
     if (!im.error.empty()) {
         std::fprintf(stderr, "Ошибка: %s: %s\n", csvPath.c_str(), im.error.c_str());
         return CliFailed;
@@ -726,6 +723,9 @@ int RunImport(CliArgs& args) {
     CliLog(args, counts);
     if (im.Count(CsvFate::Refused) > 0)
         CliLog(args, AcceptedKeyForms(typeFormat));
+    if (im.shortDigits > 0 && !shortHex)
+        CliLog(args, "Строк с номером из 1–6 цифр: " + std::to_string(im.shortDigits) +
+                         "; --short-hex читает их как шестнадцатеричные номера ключей");
 
     auto printJson = [&](const TImportJob* job) {
         if (!args.json)
@@ -847,6 +847,9 @@ VX_CLI_COMMAND(
             .Flag("--update-descriptions",
                   "also replace the descriptions of keys the file holds with another one "
                   "(in the file only)")
+            .Flag("--short-hex",
+                  "read numbers of 1 to 6 bare digits as hexadecimal keys also when EM-Marine "
+                  "is shown (else those lines are refused: a card number is written whole)")
             .Json()
             .Link()
             .Format()

@@ -17,6 +17,7 @@ nlohmann::json AsJson(const journal::Line& line) {
             {"host", line.host},
             {"operation", line.entry.operation},
             {"key", line.entry.key},
+            {"key_hex", journal::KeyHex(line.entry.key)},
             {"description", line.entry.description},
             {"old", line.entry.oldValue},
             {"new", line.entry.newValue},

@@ -87,14 +87,14 @@ TEST_F(CliJournal, EveryChangeLeavesItsLine) {
     const std::vector<std::string> expected = {
         // The check adds its missing keys in one write, with one summary line.
         "check\t\t\t\tкарт(ключей): 1\tOK",
-        "key-add\tXX XX XXXXXX 0A1B2C\tСклад\t\t\tOK",
-        "key-description\tXX XX XXXXXX 0A1B2C\tСклад №2\tСклад\tСклад №2\tOK",
+        "key-add\tXX XX XXXXXX 0A1B2C [0A1B2C]\tСклад\t\t\tOK",
+        "key-description\tXX XX XXXXXX 0A1B2C [0A1B2C]\tСклад №2\tСклад\tСклад №2\tOK",
         // A number change is one line, old -> new.
-        "key-renumber\tXX XX XXXXXX 0A1B2C\tСклад №2\tXX XX XXXXXX 0A1B2C\tXX XX XXXXXX "
+        "key-renumber\tXX XX XXXXXX 0A1B2C [0A1B2C]\tСклад №2\tXX XX XXXXXX 0A1B2C\tXX XX XXXXXX "
         "0A1B2D\tOK",
         "times\t\t\tTimeOpen=1, RetryRead=1\tTimeOpen=7, RetryRead=2\tOK",
-        "vardex\tXX XX XXXXXX 010203\t\t\tXX XX XXXXXX 010203\tOK",
-        "key-remove\tXX XX XXXXXX 12ABCD\tДверь\t\t\tOK",
+        "vardex\tXX XX XXXXXX 010203 [010203]\t\t\tXX XX XXXXXX 010203\tOK",
+        "key-remove\tXX XX XXXXXX 12ABCD [12ABCD]\tДверь\t\t\tOK",
         "export\t\t\t\tкарт(ключей): 2\tOK",
     };
     ASSERT_EQ(lines.size(), expected.size()) << ReadAll(path + ".journal");
@@ -113,6 +113,7 @@ TEST_F(CliJournal, EveryChangeLeavesItsLine) {
     ASSERT_EQ(json.status, 0) << json.err;
     EXPECT_NE(json.out.find("\"description\": \"Склад №2\""), std::string::npos) << json.out;
     EXPECT_NE(json.out.find("\"operation\": \"export\""), std::string::npos);
+    EXPECT_NE(json.out.find("\"key_hex\": \"0A1B2C\""), std::string::npos) << json.out;
 }
 
 TEST_F(CliJournal, AChangeTheControllerDidNotTakeLeavesItsLineToo) {
@@ -124,7 +125,8 @@ TEST_F(CliJournal, AChangeTheControllerDidNotTakeLeavesItsLineToo) {
     const std::vector<std::string> lines = Lines(ReadAll(path + ".journal"));
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(Checked(lines[0], from, std::time(nullptr)),
-              "key-add\tXX XX XXXXXX 0A1B2C\tСклад\t\t\t" + journal::Escape(ResultText(TimedOut)));
+              "key-add\tXX XX XXXXXX 0A1B2C [0A1B2C]\tСклад\t\t\t" +
+                  journal::Escape(ResultText(TimedOut)));
 }
 
 TEST_F(CliJournal, AFileWithoutJournalPrintsNothing) {

@@ -82,11 +82,12 @@ TEST_F(CheckJobTest, ListsEachMissingCodeOnceInTheOpenFormat) {
               "Вы действительно хотите добавить в базу данных отсутствующие карты(ключи)?");
     EXPECT_EQ(host.boxes[1].icon, BoxIcon::Question);
 
-    // Yes: the ticked rows in caption order, with their text as description; then OK.
+    // Yes: the ticked rows in caption order, each with its number in decimal as
+    // description, as the load gives it; then OK.
     host.answers = {true};
     EXPECT_EQ(job->Add(), 2);
-    EXPECT_EQ(host.added, (std::vector<std::pair<KeyCode, std::string>>{
-                              {0, Format(1, 0)}, {0x020001, Format(1, 0x020001)}}));
+    EXPECT_EQ(host.added,
+              (std::vector<std::pair<KeyCode, std::string>>{{0, "0"}, {0x020001, "131073"}}));
     // One write of the file for the whole batch, not one (with its flushes) per key.
     EXPECT_EQ(host.addWrites, 1);
     EXPECT_EQ(host.closed, JobEnd::Ok);
@@ -105,9 +106,8 @@ TEST_F(CheckJobTest, AddDuringTheScanAndAgainAfterAddsEachKeyOnce) {
     EXPECT_FALSE(host.closed);
     EXPECT_TRUE(job->AnyToAdd());  // 0x33, found after the first add
     EXPECT_EQ(job->Add(), 1);
-    EXPECT_EQ(host.added,
-              (std::vector<std::pair<KeyCode, std::string>>{
-                  {0x11, Format(0, 0x11)}, {0x22, Format(0, 0x22)}, {0x33, Format(0, 0x33)}}));
+    EXPECT_EQ(host.added, (std::vector<std::pair<KeyCode, std::string>>{
+                              {0x11, "17"}, {0x22, "34"}, {0x33, "51"}}));
     EXPECT_EQ(host.closed, JobEnd::Ok);
 }
 

@@ -2,9 +2,12 @@
 // log, the progress bar, failures at a chosen key, cancel, and the controller afterwards.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <chrono>
+#include <cstdio>
 
 #include "core/jobs/export_job.h"
+#include "core/keys/journal.h"
 #include "fake_controller.h"
 #include "support/recording_job_host.h"
 
@@ -210,6 +213,48 @@ TEST(ExportJobSilence, EveryStepFailsCleanly) {
             << at;
         EXPECT_EQ(host.portClosings, 1) << at;
     }
+}
+
+// The export's line is written when the export ends, done, failed or cancelled, not when
+// its window closes later.
+TEST_F(ExportJobTest, TheJournalLineIsWrittenWhenTheExportEnds) {
+    char dir[] = "/tmp/vx-export-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string db = std::string(dir) + "/doors.vx2";
+    const struct {
+        int failAt;  // -1: none
+        bool cancel;
+        std::string outcome;
+    } cases[] = {
+        {-1, false, "OK"},
+        {3 + 1, false, "Описание ошибки: " + ResultText(TimedOut)},
+        {-1, true, "Прервано"},
+    };
+    for (const auto& c : cases) {
+        std::remove((db + ".journal").c_str());
+        controller.requests.clear();
+        controller.failAt = c.failAt;
+        ExportSource source = ExportSourceOf(ThreeKeys(), 0);
+        source.databasePath = db;
+        job = std::make_unique<TExportJob>(host, source);
+        host.Attach(*job);
+        host.finished.reset();
+        host.failed.reset();
+        host.closed.reset();
+        if (c.cancel)
+            job->RequestCancel();
+        job->Start();
+        host.RunUntil([&] { return host.Ended(); });
+        // The job has ended; nothing has closed any window.
+        std::vector<journal::Line> lines;
+        ASSERT_EQ(journal::ReadJournal(db, lines), "");
+        ASSERT_EQ(lines.size(), 1u) << c.outcome;
+        EXPECT_EQ(lines[0].entry.operation, journal::kExport);
+        EXPECT_EQ(lines[0].entry.newValue, "карт(ключей): 3");
+        EXPECT_EQ(lines[0].entry.outcome, c.outcome);
+    }
+    std::remove((db + ".journal").c_str());
+    ::rmdir(dir);
 }
 
 }  // namespace

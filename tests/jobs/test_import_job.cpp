@@ -125,6 +125,16 @@ TEST_F(ImportJobTest, DescriptionsGoFirstAndAFileThatRefusesThemStopsEverything)
     DbModel m = File();
     EXPECT_EQ(m.keys[0].description, "new");
     EXPECT_EQ(job->Updated, 1);
+    // The description replaced stays in the journal, a line per key, besides the summary.
+    std::vector<journal::Line> lines;
+    ASSERT_EQ(journal::ReadJournal(plan.path, lines), "");
+    ASSERT_GE(lines.size(), 2u);
+    const journal::Entry& changed = lines[lines.size() - 2].entry;
+    EXPECT_EQ(changed.operation, journal::kKeyDescription);
+    EXPECT_EQ(journal::KeyHex(changed.key), "12ABCD");
+    EXPECT_EQ(changed.oldValue, "old");
+    EXPECT_EQ(changed.newValue, "new");
+    EXPECT_EQ(lines.back().entry.operation, journal::kImport);
 
     // A file that cannot be written: the controller never hears of the import.
     controller.requests.clear();

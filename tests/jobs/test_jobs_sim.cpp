@@ -195,7 +195,7 @@ TEST_F(JobsSimTest, CheckListsAndAddsTheMissingKeysOnce) {
     EXPECT_EQ(r.err,
               "В контроллере обнаружены карты(ключи), отсутствующие в базе данных!\n"
               "Добавлено карт(ключей): 2\n");
-    EXPECT_EQ(ReadFile(Path("c.vx2")), std::string(TwoKeys) + "48=000,00048\r\n64=000,00064\r\n");
+    EXPECT_EQ(ReadFile(Path("c.vx2")), std::string(TwoKeys) + "48=48\r\n64=64\r\n");
 
     r = RunProgram({CliPath(), "--port", sim->Port(), "check", Path("c.vx2")});
     EXPECT_EQ(r.status, 0);

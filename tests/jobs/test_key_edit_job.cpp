@@ -88,6 +88,9 @@ class KeyEditJobTest : public ::testing::Test {
 
 const std::string Old = "XX XX XXXXXX 12ABCD";
 const std::string New = "XX XX XXXXXX 0A1B2C";
+// The journal's key field: the key as shown and its six hexadecimal digits.
+const std::string OldKey = Old + " [12ABCD]";
+const std::string NewKey = New + " [0A1B2C]";
 
 TEST_F(KeyEditJobTest, ANumberChangeRemovesThenStoresAfterThePause) {
     TKeyEditJob& j = Run({KeyEdit::Kind::Change, "", 0, 0x12ABCD, 0x0A1B2C, "new"});
@@ -102,8 +105,8 @@ TEST_F(KeyEditJobTest, ANumberChangeRemovesThenStoresAfterThePause) {
     EXPECT_TRUE(host.finished);
     // One line for the number, old -> new; the description that came with it has its own.
     EXPECT_EQ(Journal(), (std::vector<std::string>{
-                             "key-renumber\t" + Old + "\tnew\t" + Old + "\t" + New + "\tOK",
-                             "key-description\t" + New + "\tnew\told\tnew\tOK"}));
+                             "key-renumber\t" + OldKey + "\tnew\t" + Old + "\t" + New + "\tOK",
+                             "key-description\t" + NewKey + "\tnew\told\tnew\tOK"}));
 }
 
 TEST_F(KeyEditJobTest, EachFailureOfANumberChangeLeavesItsPartialOutcome) {
@@ -116,8 +119,8 @@ TEST_F(KeyEditJobTest, EachFailureOfANumberChangeLeavesItsPartialOutcome) {
     EXPECT_EQ(FileKeys(), std::vector<KeyCode>{0x12ABCD});
     const std::string timedOut = journal::Escape(ResultText(TimedOut));
     // Nothing changed: the renumber that did not happen, and why.
-    EXPECT_EQ(Journal(), (std::vector<std::string>{"key-renumber\t" + Old + "\tnew\t" + Old + "\t" +
-                                                   New + "\t" + timedOut}));
+    EXPECT_EQ(Journal(), (std::vector<std::string>{"key-renumber\t" + OldKey + "\tnew\t" + Old +
+                                                   "\t" + New + "\t" + timedOut}));
 
     // The store fails: the old number is gone from both, the new one is nowhere.
     controller.requests.clear();
@@ -131,9 +134,9 @@ TEST_F(KeyEditJobTest, EachFailureOfANumberChangeLeavesItsPartialOutcome) {
     // The removal happened and is a change of its own; the renumber did not.
     EXPECT_EQ(Journal(),
               (std::vector<std::string>{
-                  "key-renumber\t" + Old + "\tnew\t" + Old + "\t" + New + "\t" + timedOut,
-                  "key-remove\t" + Old + "\told\t\t\tOK",
-                  "key-renumber\t" + Old + "\tnew\t" + Old + "\t" + New + "\t" + timedOut}));
+                  "key-renumber\t" + OldKey + "\tnew\t" + Old + "\t" + New + "\t" + timedOut,
+                  "key-remove\t" + OldKey + "\told\t\t\tOK",
+                  "key-renumber\t" + OldKey + "\tnew\t" + Old + "\t" + New + "\t" + timedOut}));
 }
 
 TEST_F(KeyEditJobTest, ANumberChangeTheFileRefusedSaysWhereTheControllerStands) {
@@ -144,11 +147,11 @@ TEST_F(KeyEditJobTest, ANumberChangeTheFileRefusedSaysWhereTheControllerStands) 
     const std::string error = journal::Escape(host.failed->text);
     EXPECT_EQ(Journal(),
               (std::vector<std::string>{
-                  "key-remove\t" + Old +
+                  "key-remove\t" + OldKey +
                       "\told\t\t\tКарта(ключ) удалена из контроллера, но осталась "
                       "в файле базы: " +
                       error,
-                  "key-renumber\t" + Old + "\told\t" + Old + "\t" + New + "\t" + error}));
+                  "key-renumber\t" + OldKey + "\told\t" + Old + "\t" + New + "\t" + error}));
 }
 
 TEST_F(KeyEditJobTest, ANumberChangeStoredInTheControllerOnly) {
@@ -159,8 +162,8 @@ TEST_F(KeyEditJobTest, ANumberChangeStoredInTheControllerOnly) {
     TKeyEditJob& j = Run({KeyEdit::Kind::Change, "", 0, 0x12ABCD, 0x0A1B2C, "old"});
     EXPECT_TRUE(j.NewInController && !j.NewInFile);
     EXPECT_EQ(Journal(), (std::vector<std::string>{
-                             "key-remove\t" + Old + "\told\t\t\tOK",
-                             "key-renumber\t" + Old + "\told\t" + Old + "\t" + New +
+                             "key-remove\t" + OldKey + "\told\t\t\tOK",
+                             "key-renumber\t" + OldKey + "\told\t" + Old + "\t" + New +
                                  "\tКарта(ключ) записана в контроллер, но не в файл базы: " +
                                  journal::Escape(host.failed->text)}));
 }
@@ -169,9 +172,9 @@ TEST_F(KeyEditJobTest, ACancelBetweenTheHalvesLeavesTheRemovalAndTheStop) {
     controller.afterEach = [this] { job->RequestCancel(); };
     TKeyEditJob& j = Run({KeyEdit::Kind::Change, "", 0, 0x12ABCD, 0x0A1B2C, "old"});
     EXPECT_TRUE(j.OldGoneFromFile && !j.NewInController);
-    EXPECT_EQ(Journal(), (std::vector<std::string>{"key-remove\t" + Old + "\told\t\t\tOK",
-                                                   "key-renumber\t" + Old + "\told\t" + Old + "\t" +
-                                                       New + "\tПрервано"}));
+    EXPECT_EQ(Journal(), (std::vector<std::string>{"key-remove\t" + OldKey + "\told\t\t\tOK",
+                                                   "key-renumber\t" + OldKey + "\told\t" + Old +
+                                                       "\t" + New + "\tПрервано"}));
 }
 
 TEST_F(KeyEditJobTest, AnAddOrRemoveTheControllerRefusedLeavesItsLine) {
@@ -181,9 +184,10 @@ TEST_F(KeyEditJobTest, AnAddOrRemoveTheControllerRefusedLeavesItsLine) {
     controller.requests.clear();
     Run({KeyEdit::Kind::Remove, "", 0, 0x12ABCD, 0, ""});
     EXPECT_EQ(FileKeys(), std::vector<KeyCode>{0x12ABCD});
-    EXPECT_EQ(Journal(), (std::vector<std::string>{
-                             "key-add\tXX XX XXXXXX 000005\tСклад\t\t\tОшибка записи в контроллер",
-                             "key-remove\t" + Old + "\told\t\t\tОшибка записи в контроллер"}));
+    EXPECT_EQ(Journal(),
+              (std::vector<std::string>{
+                  "key-add\tXX XX XXXXXX 000005 [000005]\tСклад\t\t\tОшибка записи в контроллер",
+                  "key-remove\t" + OldKey + "\told\t\t\tОшибка записи в контроллер"}));
 }
 
 TEST_F(KeyEditJobTest, AFileThatCannotBeWrittenStopsAfterTheController) {
@@ -202,11 +206,10 @@ TEST_F(KeyEditJobTest, AFileThatCannotBeWrittenStopsAfterTheController) {
     BreakTheFile();
     now = 1796716449;  // the line the missing folder could not take had a time too
     Run({KeyEdit::Kind::Add, "", 0, 0, 0x000005, ""});
-    EXPECT_EQ(
-        Journal(),
-        (std::vector<std::string>{"key-add\tXX XX XXXXXX 000005\t\t\t\tКарта(ключ) записана в "
-                                  "контроллер, но не в файл базы: " +
-                                  journal::Escape(host.failed->text)}));
+    EXPECT_EQ(Journal(), (std::vector<std::string>{
+                             "key-add\tXX XX XXXXXX 000005 [000005]\t\t\t\tКарта(ключ) записана в "
+                             "контроллер, но не в файл базы: " +
+                             journal::Escape(host.failed->text)}));
 }
 
 TEST_F(KeyEditJobTest, RemoveTakesTheKeyFromBoth) {
@@ -214,7 +217,7 @@ TEST_F(KeyEditJobTest, RemoveTakesTheKeyFromBoth) {
     EXPECT_TRUE(j.Complete());
     ASSERT_EQ(host.requests.size(), 1u);
     EXPECT_TRUE(FileKeys().empty());
-    EXPECT_EQ(Journal(), std::vector<std::string>{"key-remove\t" + Old + "\told\t\t\tOK"});
+    EXPECT_EQ(Journal(), std::vector<std::string>{"key-remove\t" + OldKey + "\told\t\t\tOK"});
 }
 
 }  // namespace

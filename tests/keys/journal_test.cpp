@@ -136,6 +136,27 @@ TEST_F(JournalTest, AFailureIsReportedAndReturned) {
                                                              "\rСамо изменение выполнено.");
 }
 
+// The key field names its key in six hexadecimal digits whatever format it was shown in;
+// a line written before the brackets reads back through the key's printed form.
+TEST(JournalKeyField, ReadsTheSameKeyFromNewAndOldLines) {
+    EXPECT_EQ(journal::KeyField(1, 0x7A7A7A), "122,31354 [7A7A7A]");
+    EXPECT_EQ(journal::KeyField(0, 0x7A7A7A), "XX XX XXXXXX 7A7A7A [7A7A7A]");
+    const struct {
+        const char* field;
+        const char* hex;
+    } cases[] = {
+        {"122,31354 [7A7A7A]", "7A7A7A"},
+        {"XX XX XXXXXX 7A7A7A [7A7A7A]", "7A7A7A"},
+        {"122,31354", "7A7A7A"},
+        {"XX XX XXXXXX 802674", "802674"},
+        {"", ""},
+        {"Отсутствует", ""},
+        {"122,31354 [7A7A7]", "7A7A7A"},  // a damaged bracket: the shown text still reads
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(journal::KeyHex(c.field), c.hex) << c.field;
+}
+
 TEST_F(JournalTest, RealIdentityComesFromTheUserDatabase) {
     journal::SetIdentity(nullptr);
     const journal::Identity who = journal::CurrentIdentity();
@@ -161,15 +182,15 @@ TEST_F(JournalTest, DatabaseWritesSayWhatChanged) {
     const std::string head = "\toperator\tdesk-1\t";
     EXPECT_EQ(ReadAll(db_ + ".journal"),
               "2026-12-08T07:54:09Z" + head + "new-file\t\t\t\t\tOK\n" + "2026-12-08T07:54:10Z" +
-                  head + "key-add\t" + Format(0, 0xA1B2C3) + "\tFront door\t\t\tOK\n" +
-                  "2026-12-08T07:54:11Z" + head + "key-description\t" + Format(0, 0xA1B2C3) +
+                  head + "key-add\tXX XX XXXXXX A1B2C3 [A1B2C3]\tFront door\t\t\tOK\n" +
+                  "2026-12-08T07:54:11Z" + head + "key-description\tXX XX XXXXXX A1B2C3 [A1B2C3]" +
                   "\tBack\\tdoor\tFront door\tBack\\tdoor\tOK\n" + "2026-12-08T07:54:12Z" + head +
-                  "vardex\t" + Format(0, 0x010203) + "\t\t\t" + Format(0, 0x010203) + "\tOK\n" +
+                  "vardex\tXX XX XXXXXX 010203 [010203]\t\t\t" + Format(0, 0x010203) + "\tOK\n" +
                   "2026-12-08T07:54:13Z" + head +
                   "times\t\t\tTimeOpen=1, RetryRead=1\tTimeOpen=7, RetryRead=2\tOK\n" +
                   "2026-12-08T07:54:14Z" + head +
                   "format\t\t\tКлючи iButton (TouchMemory)\tКарты Proxy (EMMarin 3+5)\tOK\n" +
-                  "2026-12-08T07:54:15Z" + head + "key-remove\t" + Format(1, 0xA1B2C3) +
+                  "2026-12-08T07:54:15Z" + head + "key-remove\t161,45763 [A1B2C3]" +
                   "\tBack\\tdoor\t\t\tOK\n" + "2026-12-08T07:54:16Z" + head +
                   "check\t\t\t\tкарт(ключей): 2\tOK\n");
 }

@@ -104,11 +104,11 @@ class TestEditKey : public QObject {
         return codes;
     }
 
-    // Types into the number field's input positions, from the first one.
-    static void TypeNumber(TFEditKey* d, const QString& digits) {
+    // Types a number into the emptied field, key by key.
+    static void TypeNumber(TFEditKey* d, const QString& text) {
         d->edKeyNumber->setFocus();
-        d->edKeyNumber->setCursorPosition(d->TypeFormat == 0 ? 13 : 0);
-        QTest::keyClicks(d->edKeyNumber, digits);
+        d->edKeyNumber->clear();
+        QTest::keyClicks(d->edKeyNumber, text);
     }
 
     QString Boxes() const {
@@ -157,33 +157,47 @@ class TestEditKey : public QObject {
         QVERIFY(!w->miEdit->isEnabled());
     }
 
-    void masksAndOkInBothFormats() {
+    // The field takes what the key-number reader takes, in either format, and nothing
+    // is dropped: a refused text says why under the field and keeps OK disabled.
+    void theNumberFieldTakesEveryPrintedFormAndSaysWhyNot() {
         {
             TFEditKey d(w, *w, 0, -1);
             QCOMPARE(d.windowTitle(), QStringLiteral("Новая карта(ключ)"));
-            QCOMPARE(d.edKeyNumber->displayText(), QStringLiteral("XX XX XXXXXX 000000"));
+            QCOMPARE(d.edKeyNumber->text(), QString());
+            QCOMPARE(d.edKeyNumber->placeholderText(), QStringLiteral("XX XX XXXXXX 000000"));
             QVERIFY(!d.bbOK->isEnabled());
-            TypeNumber(&d, QStringLiteral("12ab"));
-            QCOMPARE(d.edKeyNumber->displayText(), QStringLiteral("XX XX XXXXXX 12AB00"));
+            QVERIFY(d.lNumberHint->isHidden());         // nothing typed, nothing to say
+            TypeNumber(&d, QStringLiteral("8026746"));  // the mask once kept "802674"
+            QCOMPARE(d.edKeyNumber->text(), QStringLiteral("8026746"));
+            QVERIFY(!d.bbOK->isEnabled());
+            QVERIFY(!d.lNumberHint->isHidden());
+            QVERIFY(d.lNumberHint->text().startsWith(QStringLiteral("7 цифр")));
+            QVERIFY(d.lNumberHint->text().contains(QStringLiteral("Номер читается в формах")));
+            TypeNumber(&d, QStringLiteral("0x7B1234"));
             QVERIFY(d.bbOK->isEnabled());
-            d.edKeyNumber->setText(QStringLiteral("XX XX XXXXXX 12"));
-            QVERIFY(!d.bbOK->isEnabled());
+            QVERIFY(d.lNumberHint->isHidden());
+            QCOMPARE(d.edKeyNumber->Number().code, KeyCode(0x7B1234));
+            TypeNumber(&d, QStringLiteral("122,31354"));  // an EM-Marine text as iButton
+            QCOMPARE(d.edKeyNumber->Number().code, KeyCode(0x7A7A7A));
+            QVERIFY(d.bbOK->isEnabled());
         }
         {
             TFEditKey d(w, *w, 1, -1);
-            QCOMPARE(d.edKeyNumber->displayText(), QStringLiteral("000,00000"));
-            QVERIFY(!d.bbOK->isEnabled());
+            QCOMPARE(d.edKeyNumber->placeholderText(), QStringLiteral("000,00000"));
             TypeNumber(&d, QStringLiteral("01843981"));
-            QCOMPARE(d.edKeyNumber->displayText(), QStringLiteral("018,43981"));
             QVERIFY(d.bbOK->isEnabled());
-            QCOMPARE(Parse(1, d.EnteredNumber()), KeyCode(0x12ABCD));
+            QCOMPARE(d.edKeyNumber->Number().code, KeyCode(0x12ABCD));
             d.edKeyNumber->setText(QStringLiteral("256,00001"));  // beyond the facility's range
             QVERIFY(!d.bbOK->isEnabled());
-            // Said under the field, not only by a disabled OK.
-            QCOMPARE(d.lNumberHint->text(), QStringLiteral("Код объекта 256 больше 255"));
+            QVERIFY(d.lNumberHint->text().startsWith(QStringLiteral("Код объекта 256 больше 255")));
             QVERIFY(!d.lNumberHint->isHidden());
+            // A hexadecimal key or the start of a card's number: the hint says how to tell.
+            TypeNumber(&d, QStringLiteral("123456"));
+            QVERIFY(!d.bbOK->isEnabled());
+            QVERIFY(d.lNumberHint->text().contains(QStringLiteral("0x123456")));
             d.edKeyNumber->setText(QStringLiteral("255,65535"));
             QVERIFY(d.lNumberHint->isHidden());
+            QVERIFY(d.bbOK->isEnabled());
         }
         w->SelectRow(w->FindRow(0x12ABCD));
         TFEditKey d(w, *w, 0, w->SelectedRow());
@@ -215,12 +229,12 @@ class TestEditKey : public QObject {
         QCOMPARE(ok, 1);
     }
 
-    void leavingAnIncompleteNumberIsRefused() {
+    void leavingARefusedNumberIsRefused() {
         TFEditKey d(w, *w, 0, -1);
         d.show();
         QVERIFY(QTest::qWaitForWindowActive(&d));
         d.edKeyNumber->setFocus();
-        d.edKeyNumber->setText(QStringLiteral("XX XX XXXXXX 12"));
+        d.edKeyNumber->setText(QStringLiteral("8026746"));
         QTest::keyClick(d.edKeyNumber, Qt::Key_Tab);
         QTRY_VERIFY2(prompter->records.size() == 1, qPrintable(Boxes()));
         QCOMPARE(prompter->records[0].caption, QStringLiteral("Ошибка ввода"));

@@ -482,7 +482,8 @@ class TestJobsDialogs : public QObject {
         QCOMPARE(w->Keys()->Count(), 4);
         QVERIFY(w->FindRow(0x40) >= 0);
         QVERIFY(w->FindRow(0x30) < 0);
-        QVERIFY(ReadAll(path).endsWith("64=XX XX XXXXXX 000040\r\n"));
+        QVERIFY(ReadAll(path).endsWith("64=64\r\n"));  // named as a load names it
+        QCOMPARE(w->Keys()->Row(w->FindRow(0x40)).description, QStringLiteral("64"));
         QVERIFY(!link->open);
     }
 

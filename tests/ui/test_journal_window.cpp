@@ -7,6 +7,7 @@
 #include <QTreeWidget>
 
 #include "core/keys/journal.h"
+#include "core/keys/key_code.h"
 #include "fakes.h"
 #include "ui/help/help.h"
 #include "ui/main/journal_window.h"
@@ -63,6 +64,29 @@ class TestJournalWindow : public QObject {
                      .toLocalTime()
                      .toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")));
         SetAppPrompter(nullptr);
+    }
+
+    // A key is found by any of its printed forms, in lines written while either format
+    // was shown, and in lines written before the key field carried its hexadecimal digits.
+    void theFilterFindsAKeyByAnyPrintedForm() {
+        QTemporaryDir dir;
+        const std::string db = dir.filePath(QStringLiteral("doors.vx2")).toStdString();
+        journal::Record(db, {journal::kKeyAdd, "XX XX XXXXXX 7A7A7A", "", "", "", "OK"});  // old
+        journal::Record(db, {journal::kKeyDescription, journal::KeyField(1, 0x7A7A7A), "Склад", "",
+                             "Склад", "OK"});
+        journal::Record(db, {journal::kKeyRenumber, journal::KeyField(0, 0x12ABCD), "",
+                             "XX XX XXXXXX 12ABCD", "XX XX XXXXXX 7A7A7A", "OK"});
+        journal::Record(db,
+                        {journal::kKeyAdd, journal::KeyField(1, 0x010203), "122", "", "", "OK"});
+        TFJournal w(nullptr, QString::fromStdString(db), TypeFormatEmMarine);
+        for (const char* form :
+             {"0008026746", "122,31354", "XX XX XXXXXX 7A7A7A", "0x7A7A7A", "12231354", "7a7a7a"}) {
+            w.edFilter->setText(QString::fromUtf8(form));
+            QCOMPARE(w.lCount->text(), QStringLiteral("Записей: 3 из 4"));
+            QVERIFY2(w.lvJournal->topLevelItem(0)->isHidden(), form);  // 001,00515 only
+        }
+        w.edFilter->setText(QStringLiteral("122"));  // as EM-Marine: no key, plain text
+        QCOMPARE(w.lCount->text(), QStringLiteral("Записей: 2 из 4"));
     }
 
     void noJournalYetIsAnEmptyList() {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <numeric>
 
+#include "core/keys/database.h"
+
 TCheckJob::TCheckJob(TJobHost& host, TCheckKeys& keys, int typeFormat,
                      const std::vector<KeyCode>& known)
     : TJob(host), keys_(keys), typeFormat_(typeFormat), known_(known.begin(), known.end()) {
@@ -100,7 +102,7 @@ int TCheckJob::Add() {
         const MissingKey& key = missing_[i];
         if (!key.ticked || key.added)
             continue;
-        batch.emplace_back(key.code, key.text);
+        batch.emplace_back(key.code, DefaultDescription(key.code));
         taken.push_back(i);
     }
     if (!batch.empty() && !keys_.AddMissingKeys(batch))

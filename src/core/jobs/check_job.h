@@ -15,7 +15,7 @@
 // the failure itself).
 class TCheckKeys {
   public:
-    using Keys = std::vector<std::pair<KeyCode, std::string>>;  // code, text as description
+    using Keys = std::vector<std::pair<KeyCode, std::string>>;  // code, description
     virtual ~TCheckKeys() = default;
     virtual void OfferMissingKey(KeyCode code, const std::string& text) = 0;
     virtual bool AddMissingKeys(const Keys& keys) = 0;
@@ -32,7 +32,7 @@ class TCheckJob : public TJob {
 
     struct MissingKey {
         KeyCode code = 0;
-        std::string text;  // display text, also the description it gets
+        std::string text;  // display text; the key gets DefaultDescription
         bool ticked = true;
         bool added = false;  // already written to the database
     };

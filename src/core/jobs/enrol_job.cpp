@@ -104,7 +104,7 @@ void TEnrolJob::OnCompletion(int result, const FrameHeader& reply, const FrameDa
     // The controller holds the key: the file gets it too, even after Stop.
     const int n = ++AddedCount;
     DbResult r = SaveKey(path_, storeCode_, storeDescription_);
-    journal::Record(path_, {journal::kEnrol, Format(typeFormat_, storeCode_),
+    journal::Record(path_, {journal::kEnrol, journal::KeyField(typeFormat_, storeCode_),
                             Cp1251ToUtf8(storeDescription_), "", "", journaled::Outcome(r)});
     if (!r) {
         Report({EnrolEvent::FileFailed, storeCode_, Cp1251ToUtf8(storeDescription_), n, r.error});

@@ -4,6 +4,8 @@
 
 #include "core/keys/cp1251.h"
 #include "core/keys/display_list.h"
+#include "core/keys/journal.h"
+#include "core/keys/journaled.h"
 
 namespace {
 
@@ -39,7 +41,7 @@ void TExportJob::Start() {
 }
 
 void TExportJob::OnStep(int step) {
-    if (TakeCancel())
+    if (TakeCancelAndJournal())
         return;
     const int count = static_cast<int>(source_.keys.size());
     switch (step) {
@@ -86,7 +88,7 @@ void TExportJob::OnStep(int step) {
 }
 
 void TExportJob::OnCompletion(int result, const FrameHeader&, const FrameData&) {
-    if (TakeCancel())
+    if (TakeCancelAndJournal())
         return;
     if (!IsSuccess(result)) {
         Fail(result);
@@ -99,8 +101,26 @@ void TExportJob::OnCompletion(int result, const FrameHeader&, const FrameData&) 
     host_.ContinueAfterPause(Step < 3 ? Step + 1 : 3);
 }
 
+bool TExportJob::TakeCancelAndJournal() {
+    if (!TakeCancel())
+        return false;
+    Journal("Прервано");
+    return true;
+}
+
+void TExportJob::Journal(const std::string& outcome) {
+    if (journaled_ || source_.databasePath.empty())
+        return;
+    journaled_ = true;
+    journal::Record(
+        source_.databasePath,
+        {journal::kExport, "", "", "", journaled::KeyCount(source_.keys.size()), outcome},
+        outcome == journal::kOk);
+}
+
 void TExportJob::Finish() {
     CanClose = true;
+    Journal(journal::kOk);
     host_.AddLine("");
     host_.AddLine(SuccessText);
     host_.ClosePort();
@@ -111,6 +131,7 @@ void TExportJob::Fail(int result) {
     CanClose = true;
     host_.ClosePort();
     const std::string description = "Описание ошибки: " + ResultText(result);
+    Journal(description);
     host_.AddLine("Ошибка при экспорте");
     host_.AddLine(description);
     host_.Failed({"Ошибка при экспорте", description, BoxIcon::Error});

@@ -21,6 +21,9 @@ struct ExportSource {
     KeyCode Vardex = 0;
     std::string VardexCaption = "Отсутствует";  // the vardex button's caption
     std::vector<ExportKey> keys;                // in displayed (sorted) order
+    // The database whose journal gets the export's line when the export ends (done,
+    // failed or cancelled); empty: none.
+    std::string databasePath;
 };
 
 // The main window's view of a database in the display format `typeFormat`: keys sorted by
@@ -46,7 +49,12 @@ class TExportJob : public TJob {
   private:
     void Finish();
     void Fail(int result);
+    bool TakeCancelAndJournal();
+    // The controller has been cleared at least: whatever the end, the journal says what
+    // was done to it, stamped when it was done.
+    void Journal(const std::string& outcome);
 
     ExportSource source_;
+    bool journaled_ = false;
     int position_ = 0;
 };

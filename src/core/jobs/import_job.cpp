@@ -1,5 +1,8 @@
 #include "core/jobs/import_job.h"
 
+#include <unordered_map>
+
+#include "core/keys/cp1251.h"
 #include "core/keys/journal.h"
 #include "core/keys/journaled.h"
 
@@ -71,11 +74,13 @@ void TImportJob::OnStep(int step) {
         // The file before the controller: a file that cannot be written stops the job
         // before any key is sent.
         host_.AddLine("Изменение описаний в файле ... ");
+        const DbModel before = journaled::Before(plan_.path);
         DbResult r = SaveKeys(plan_.path, plan_.updates);
         if (!r) {
             Stop(r.error);
             return;
         }
+        JournalUpdates(before);
         Updated = static_cast<int>(plan_.updates.size());
         host_.AppendToLastLine("OK!");
         if (Written)
@@ -140,6 +145,24 @@ bool TImportJob::Flush(std::string& error) {
     if (Written)
         Written(written, {});
     return true;
+}
+
+void TImportJob::JournalUpdates(const DbModel& before) {
+    // The descriptions replaced stay readable in the journal, a line per key.
+    std::unordered_map<KeyCode, const std::string*> old;
+    old.reserve(before.keys.size() * 2);
+    for (const DbKey& key : before.keys)
+        old.emplace(key.code, &key.description);  // the first entry, as the list finds it
+    std::vector<journal::Entry> lines;
+    lines.reserve(plan_.updates.size());
+    for (const DbKey& key : plan_.updates) {
+        const auto it = old.find(key.code);
+        const std::string now = Cp1251ToUtf8(key.description);
+        lines.push_back({journal::kKeyDescription, journal::KeyField(plan_.typeFormat, key.code),
+                         now, it == old.end() ? std::string() : Cp1251ToUtf8(*it->second), now,
+                         journal::kOk});
+    }
+    journal::Record(plan_.path, lines);
 }
 
 void TImportJob::End() {

@@ -52,6 +52,8 @@ class TImportJob : public TJob {
     // The accepted keys not yet written, as one write; false with the file's error.
     bool Flush(std::string& error);
     void End();  // the journal line, the summary in the log
+    // A line per description changed, with the one it replaced (read from `before`).
+    void JournalUpdates(const DbModel& before);
     void Stop(const std::string& text);
 
     ImportPlan plan_;

@@ -128,9 +128,10 @@ void TKeyEditJob::Journal(const std::string& error) {
         journal::Record(edit_.path, asked_);
         // A number change may bring a new description too; that is a change of its own.
         if (edit_.kind == KeyEdit::Kind::Change && asked_.description != oldDescription_)
-            journal::Record(edit_.path,
-                            {journal::kKeyDescription, asked_.newValue, asked_.description,
-                             oldDescription_, asked_.description, journal::kOk});
+            journal::Record(
+                edit_.path,
+                {journal::kKeyDescription, journal::KeyField(edit_.typeFormat, edit_.newCode),
+                 asked_.description, oldDescription_, asked_.description, journal::kOk});
         return;
     }
     const bool change = edit_.kind == KeyEdit::Kind::Change;

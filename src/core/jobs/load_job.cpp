@@ -43,7 +43,7 @@ DbModel TLoadJob::NewFileModel() const {
     seen.reserve(SlotCodes.size() * 2);
     for (KeyCode code : SlotCodes) {
         if (seen.insert(code).second)
-            model.keys.push_back({code, std::to_string(code)});
+            model.keys.push_back({code, DefaultDescription(code)});
     }
     return model;
 }

@@ -93,7 +93,7 @@ Differences CompareWithFile(const ControllerImage& controller, const DbModel& fi
             ++diff.same;
             ++f;
         } else {
-            extras.push_back({DiffKind::Extra, code, text, text, 0});
+            extras.push_back({DiffKind::Extra, code, text, DefaultDescription(code), 0});
         }
     }
     SortByText(writes.begin(), writes.end());
@@ -194,7 +194,7 @@ DbModel BackupModel(const ControllerImage& controller, const DbModel& file, int 
         if (it != described.end() && it->code == (code & CodeMask))
             model.keys.push_back({code, file.keys[it->index].description});
         else
-            model.keys.push_back({code, std::to_string(code)});
+            model.keys.push_back({code, DefaultDescription(code)});
     }
     return model;
 }

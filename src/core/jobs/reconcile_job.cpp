@@ -144,7 +144,7 @@ bool TReconcileJob::Apply() {
 
     if (!adopt.empty()) {
         // Keys taken from the controller into the file go in one write; their
-        // descriptions are their display texts (plain ASCII, the same in Windows-1251).
+        // descriptions are their numbers in decimal, as a load gives them.
         DbResult written = journaled::SaveKeys(options_.databasePath, adopt, journal::kReconcile);
         if (!written) {
             phase_ = ReconcilePhase::Failed;

@@ -127,6 +127,10 @@ bool HasControlCharacters(std::string_view text) {
     return false;
 }
 
+std::string DefaultDescription(KeyCode code) {
+    return std::to_string(code);
+}
+
 std::string EscapeControlCharacters(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -16,6 +16,11 @@ struct DbKey {
     std::string description;  // Windows-1251 bytes, as in the file
 };
 
+// The description a key gets when it comes from the controller with none of its own
+// (the load, the check, the reconcile's adopt): its number as the file names it, in
+// decimal, whatever format the list shows.
+std::string DefaultDescription(KeyCode code);
+
 // The times a controller takes: the lock-open time 1..255 seconds, the repeat-read time
 // 0..255. A value outside is taken as the nearest in range wherever it comes from (a
 // hand-edited file), so that what is shown, sent and written is always the same.

@@ -10,6 +10,8 @@
 #include <mutex>
 
 #include "core/keys/atomic_file.h"
+#include "core/keys/hex.h"
+#include "core/keys/key_number.h"
 
 namespace journal {
 namespace {
@@ -58,16 +60,6 @@ size_t Utf8Length(std::string_view s, size_t i) {
     return n;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::vector<std::string> SplitTabs(std::string_view line) {
     std::vector<std::string> fields;
     size_t start = 0;
@@ -95,6 +87,45 @@ int WriteAll(int fd, std::string_view bytes) {
 }
 
 }  // namespace
+
+std::string KeyField(int typeFormat, std::uint32_t code) {
+    std::string field = Format(typeFormat, code);
+    field += " [";
+    AppendHex(field, code & 0xFFFFFF);
+    field += ']';
+    return field;
+}
+
+std::uint32_t KeyCodeOf(std::string_view keyField) {
+    // "... [7A7A7A]"
+    if (keyField.size() >= 8 && keyField.back() == ']') {
+        const size_t open = keyField.rfind('[');
+        if (open != std::string_view::npos && keyField.size() - open == 8) {
+            std::uint32_t code = 0;
+            bool hex = true;
+            for (size_t i = open + 1; i + 1 < keyField.size() && hex; ++i) {
+                const int digit = HexDigitValue(keyField[i]);
+                hex = digit >= 0;
+                code = (code << 4) | static_cast<std::uint32_t>(hex ? digit : 0);
+            }
+            if (hex)
+                return code;
+        }
+    }
+    // An older line: the shown text alone, in either format; both read as themselves.
+    if (const size_t open = keyField.rfind(" ["); open != std::string_view::npos)
+        keyField = keyField.substr(0, open);
+    const KeyNumber number = ParseKeyNumber(TypeFormatIButton, keyField);
+    return number ? number.code : 0;
+}
+
+std::string KeyHex(std::string_view keyField) {
+    const std::uint32_t code = KeyCodeOf(keyField);
+    std::string hex;
+    if (code != 0)
+        AppendHex(hex, code);
+    return hex;
+}
 
 std::string JournalPath(const std::string& dbPath) {
     return dbPath + ".journal";
@@ -153,9 +184,9 @@ std::string Unescape(std::string_view text) {
             out += '\n';
         } else if (c == 'r') {
             out += '\r';
-        } else if (c == 'x' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-                   HexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+        } else if (c == 'x' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+                   HexDigitValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
             i += 2;
         } else {
             // "\\" and anything a hand edit left: the character after the backslash.
@@ -226,6 +257,12 @@ std::string FailureText(const std::string& journalPath, const std::string& error
 }
 
 std::string Record(const std::string& dbPath, const Entry& entry, bool report) {
+    return Record(dbPath, std::vector<Entry>{entry}, report);
+}
+
+std::string Record(const std::string& dbPath, const std::vector<Entry>& entries, bool report) {
+    if (entries.empty())
+        return "";
     std::time_t now;
     Reporter reporter;
     {
@@ -234,9 +271,12 @@ std::string Record(const std::string& dbPath, const Entry& entry, bool report) {
         reporter = g_reporter;
     }
     const std::string path = JournalPath(dbPath);
-    const std::string line = FormatLine(now, CurrentIdentity(), entry);
+    const Identity who = CurrentIdentity();
+    std::string line;
+    for (const Entry& entry : entries)
+        line += FormatLine(now, who, entry);
     std::string error;
-    // O_APPEND with the whole line in one write: two writers (the program and a
+    // O_APPEND with the whole lines in one write: two writers (the program and a
     // script) never interleave inside a line.
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd < 0) {

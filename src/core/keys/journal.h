@@ -6,12 +6,16 @@
 // A line is UTF-8, its fields separated by tabs:
 //   time  login  host  operation  key  description  old  new  outcome
 // time is UTC ISO 8601 ("2026-12-08T07:54:09Z"); operation is one of the tokens below;
-// key is the key as shown (its display format); old and new are the values that
+// key is the key as shown (the display format of the day) followed by its six
+// hexadecimal digits in brackets ("122,31354 [7A7A7A]"), so that a key reads the same
+// whichever format it was shown in (older lines hold the shown text alone); old and new
+// are the values that
 // changed (empty where nothing had a value); outcome is "OK" or the error's text.
 // Backslash, tab, line breaks, control characters and bytes that are not UTF-8 are
 // escaped (\\ \t \n \r \xHH), so a line is always one line.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -63,6 +67,14 @@ struct Identity {
     std::string host;
 };
 
+// The key field of a line: "122,31354 [7A7A7A]", "XX XX XXXXXX 7A7A7A [7A7A7A]".
+std::string KeyField(int typeFormat, std::uint32_t code);
+// The key of a key field as six hexadecimal digits: the bracketed ones, or for an older
+// line the shown text read back; "" when the field names no key.
+std::string KeyHex(std::string_view keyField);
+// The key a field names (KeyHex as a number), 0 when none.
+std::uint32_t KeyCodeOf(std::string_view keyField);
+
 // "<dbPath>.journal".
 std::string JournalPath(const std::string& dbPath);
 
@@ -72,6 +84,10 @@ std::string JournalPath(const std::string& dbPath);
 // `report` false: a failure is only returned (a change that failed itself has been
 // told already; a second box about its journal would only confuse).
 std::string Record(const std::string& dbPath, const Entry& entry, bool report = true);
+// Several lines of one change at once (one write, one flush), e.g. a line per key whose
+// description an import changed.
+std::string Record(const std::string& dbPath, const std::vector<Entry>& entries,
+                   bool report = true);
 
 // Where a failure to write the journal is told (a message box in the program, standard
 // error in the command line). Empty: not told anywhere but the return value.

@@ -20,6 +20,10 @@ std::string Shown(int typeFormat, KeyCode code) {
     return code == 0 ? std::string() : Format(typeFormat, code);
 }
 
+std::string ShownKey(int typeFormat, KeyCode code) {
+    return code == 0 ? std::string() : journal::KeyField(typeFormat, code);
+}
+
 std::string Times(int timeOpen, int retryRead) {
     return "TimeOpen=" + std::to_string(timeOpen) + ", RetryRead=" + std::to_string(retryRead);
 }
@@ -41,14 +45,18 @@ DbModel Before(const std::string& path) {
 }
 
 journal::Entry KeyAdded(const DbModel& before, KeyCode code, const std::string& description) {
-    return {journal::kKeyAdd, Format(before.TypeFormat, code), Cp1251ToUtf8(description), "", "",
+    return {journal::kKeyAdd,
+            journal::KeyField(before.TypeFormat, code),
+            Cp1251ToUtf8(description),
+            "",
+            "",
             journal::kOk};
 }
 
 journal::Entry KeyRemoved(const DbModel& before, KeyCode code) {
     const DbKey* old = FindKey(before, code);
     return {journal::kKeyRemove,
-            Format(before.TypeFormat, code),
+            journal::KeyField(before.TypeFormat, code),
             old ? Cp1251ToUtf8(old->description) : std::string(),
             "",
             "",
@@ -59,7 +67,7 @@ journal::Entry KeyRenumbered(const DbModel& before, KeyCode oldCode, KeyCode new
                              const std::string& description) {
     const std::string oldShown = Format(before.TypeFormat, oldCode);
     return {journal::kKeyRenumber,
-            oldShown,
+            journal::KeyField(before.TypeFormat, oldCode),
             Cp1251ToUtf8(description),
             oldShown,
             Format(before.TypeFormat, newCode),
@@ -68,7 +76,7 @@ journal::Entry KeyRenumbered(const DbModel& before, KeyCode oldCode, KeyCode new
 
 journal::Entry VardexSet(const DbModel& before, KeyCode code) {
     return {journal::kVardex,
-            Shown(before.TypeFormat, code),
+            ShownKey(before.TypeFormat, code),
             "",
             Shown(before.TypeFormat, before.Vardex),
             Shown(before.TypeFormat, code),

@@ -24,23 +24,12 @@ void AppendDecimal(std::string& out, unsigned value, int width);
 // Appends the same text to `out`, for building long lists without temporaries.
 void AppendFormatted(std::string& out, int typeFormat, KeyCode code);
 
-// The number field of the key dialog.
+// The number field of the key dialog as the original program had it; the field now
+// takes any form the key-number reader takes (key_number.h) and shows `initialText` only
+// as the shape of a number while it is empty.
 struct EntryMask {
     std::string mask;         // in the field's own notation: "XX XX XXXXXX AAAAAA;0;_"
     std::string initialText;  // "XX XX XXXXXX 000000"
-    std::string qtInputMask;  // the same literals/required/optional positions for QLineEdit
     char blank = '_';
 };
 EntryMask GetEntryMask(int typeFormat);
-
-// The entered value is the input positions without literals (6 or 8 characters,
-// trailing unfilled ones dropped, earlier unfilled ones as spaces).
-// Complete: the full length, not reading as 0, for iButton hexadecimal digits only, and
-// for EM-Marine a facility of at most 255 and a number of at most 65535 (else the fields
-// would overlap).
-bool Complete(int typeFormat, std::string_view entered);
-KeyCode Parse(int typeFormat, std::string_view entered);
-
-// The entered value of a displayed text ("XX XX XXXXXX 12ABCD" -> "12ABCD",
-// "018,43981" -> "01843981"); also accepts the bare value. For the command line.
-std::string EnteredValue(int typeFormat, std::string_view text);

@@ -188,8 +188,15 @@ char DetectCsvSeparator(std::string_view text) {
     return best;
 }
 
+std::string ShortDigitsQuestion(std::size_t lines) {
+    return "Номер в строках файла (" + std::to_string(lines) +
+           ") — от 1 до 6 цифр: это может быть шестнадцатеричный номер ключа или начало "
+           "номера карты.\rЧитать такие номера как шестнадцатеричные номера ключей?\r(Нет — "
+           "эти строки будут отклонены; номер карты вводится целиком.)";
+}
+
 CsvImport PreviewCsvImport(std::string_view bytes, int typeFormat,
-                           const std::vector<DbKey>& existing) {
+                           const std::vector<DbKey>& existing, bool shortDigitsHex) {
     CsvImport out;
     out.encoding = DetectCsvEncoding(bytes);
     std::string text;
@@ -247,6 +254,13 @@ CsvImport PreviewCsvImport(std::string_view bytes, int typeFormat,
             continue;
         }
         KeyNumber number = ParseKeyNumber(typeFormat, row.numberText);
+        if (number.ambiguous) {
+            ++out.shortDigits;
+            if (shortDigitsHex) {
+                number.ok = true;
+                number.code = number.hexadecimal;
+            }
+        }
         if (!number) {
             refuse(number.reason);
             continue;

@@ -47,6 +47,10 @@ struct CsvImport {
     bool header = false;  // the first row named the columns and was not read as a key
     std::vector<CsvRow> rows;
     std::string error;  // the file as a whole could not be read (a quote left open ...)
+    // Lines whose number is 1 to 6 bare digits while EM-Marine is shown: a hexadecimal
+    // key or the beginning of a card's number. Refused unless the preview was told to
+    // read them as hexadecimal (the operator is asked once for the whole file).
+    std::size_t shortDigits = 0;
 
     std::size_t Count(CsvFate fate) const;
 };
@@ -68,8 +72,12 @@ bool SplitCsv(std::string_view text, char separator, std::vector<CsvRecord>& rec
               std::string& error);
 
 // Reads the file's bytes and gives every line its fate against the database's keys.
+// `shortDigitsHex`: 1 to 6 bare digits are hexadecimal keys also while EM-Marine is shown.
 CsvImport PreviewCsvImport(std::string_view bytes, int typeFormat,
-                           const std::vector<DbKey>& existing);
+                           const std::vector<DbKey>& existing, bool shortDigitsHex = false);
+
+// The question put once for a file whose preview counted `shortDigits` lines.
+std::string ShortDigitsQuestion(std::size_t lines);
 
 // The selected new keys, in file order, with their descriptions in Windows-1251.
 std::vector<DbKey> CsvNewKeys(const CsvImport& import);

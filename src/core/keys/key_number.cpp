@@ -4,22 +4,14 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/keys/hex.h"
+
 namespace {
 
 constexpr KeyCode kLow24 = 0xFFFFFF;
 
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 bool IsAsciiLetterOrDigit(char c) {
@@ -95,7 +87,7 @@ std::string Count(std::size_t n, const char* one, const char* few, const char* m
 std::uint64_t HexOf(std::string_view digits) {
     std::uint64_t v = 0;
     for (char c : digits)
-        v = (v << 4) | static_cast<std::uint64_t>(HexValue(c));
+        v = (v << 4) | static_cast<std::uint64_t>(HexDigitValue(c));
     return v;
 }
 
@@ -106,53 +98,50 @@ std::uint64_t DecimalOf(std::string_view digits) {
     return v;
 }
 
-// --- iButton ---------------------------------------------------------------------
+bool IsX(char c) {
+    return c == 'X' || c == 'x';
+}
 
-KeyNumber ParseIButton(std::string_view text) {
-    const std::string s = Normalized(text);
-    if (s.empty())
-        return Refused("Номер не введён");
-    std::string compact;
-    for (char c : s) {
-        if (c != ' ')
-            compact.push_back(c);
+std::string NotHexDigit(const std::string& s, std::size_t pos) {
+    return "Символ «" + CharacterAt(s, pos) + "» не является шестнадцатеричной цифрой (0–9, A–F)";
+}
+
+// "XX XX XXXXXX 12ABCD": ten X standing for the digits that are not stored, then the key.
+bool IsListText(const std::string& compact) {
+    if (compact.size() < 10)
+        return false;
+    for (std::size_t i = 0; i < 10; ++i) {
+        if (!IsX(compact[i]))
+            return false;
     }
-    // The list's own text: ten X standing for the digits that are not stored.
-    std::string_view digits = compact;
-    auto isX = [](char c) { return c == 'X' || c == 'x'; };
-    bool listText = compact.size() >= 10;
-    for (std::size_t i = 0; listText && i < 10; ++i)
-        listText = isX(compact[i]);
-    if (listText && (compact.size() == 10 || isX(compact[10])))
+    return true;
+}
+
+KeyNumber ListText(const std::string& s, const std::string& compact) {
+    if (compact.size() == 10 || IsX(compact[10]))
         return Refused("После «XX XX XXXXXX» должно стоять от 1 до 6 цифр номера");
-    if (listText)
-        digits = std::string_view(compact).substr(10);
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == ' ' || HexValue(s[i]) >= 0)
-            continue;
-        if (listText && isX(s[i]) && s.find_first_not_of("Xx ") > i)
-            continue;
-        return Refused("Символ «" + CharacterAt(s, i) +
-                       "» не является шестнадцатеричной цифрой (0–9, A–F)");
+    for (std::size_t i = s.find_first_not_of("Xx "); i < s.size(); ++i) {
+        if (s[i] != ' ' && HexDigitValue(s[i]) < 0)
+            return Refused(NotHexDigit(s, i));
     }
-    if (listText) {
-        if (digits.size() > 6)
-            return Refused("После «XX XX XXXXXX» больше шести цифр");
-        return Accepted(static_cast<KeyCode>(HexOf(digits)));
-    }
-    // The serial engraved on the key: the list shows its last six digits.
-    if (digits.size() == 12)
-        return Accepted(static_cast<KeyCode>(HexOf(digits.substr(6))));
-    if (s.find(' ') != std::string::npos)
-        return Refused("Пробелы допустимы только в 12-значном номере с корпуса ключа");
+    const std::string_view digits = std::string_view(compact).substr(10);
     if (digits.size() > 6)
-        return Refused(Count(digits.size(), "шестнадцатеричная цифра", "шестнадцатеричные цифры",
-                             "шестнадцатеричных цифр") +
-                       ": в номере ключа от 1 до 6 цифр, с корпуса ключа — 12");
+        return Refused("После «XX XX XXXXXX» больше шести цифр");
     return Accepted(static_cast<KeyCode>(HexOf(digits)));
 }
 
-// --- EM-Marine -------------------------------------------------------------------
+// "0x12ABCD": a hexadecimal key said to be one.
+KeyNumber Prefixed(const std::string& s) {
+    const std::string_view digits = std::string_view(s).substr(2);
+    for (std::size_t i = 2; i < s.size(); ++i) {
+        if (HexDigitValue(s[i]) < 0)
+            return Refused(NotHexDigit(s, i));
+    }
+    if (digits.empty() || digits.size() > 6)
+        return Refused("После 0x должно стоять от 1 до 6 шестнадцатеричных цифр, а их " +
+                       std::to_string(digits.size()));
+    return Accepted(static_cast<KeyCode>(HexOf(digits)));
+}
 
 // The text as words of letters and digits and the separators between them: ',' or
 // '.' (blanks around them belong to them) or a blank alone.
@@ -204,7 +193,7 @@ Lexed Lex(const std::string& s) {
     return out;
 }
 
-bool AllDecimal(const std::string& w) {
+bool AllDecimal(std::string_view w) {
     for (char c : w) {
         if (!IsDigit(c))
             return false;
@@ -212,16 +201,7 @@ bool AllDecimal(const std::string& w) {
     return true;
 }
 
-// The first character of a word that is no hexadecimal digit, or npos.
-std::size_t FirstNonHex(const std::string& w) {
-    for (std::size_t i = 0; i < w.size(); ++i) {
-        if (HexValue(w[i]) < 0)
-            return i;
-    }
-    return std::string::npos;
-}
-
-// Facility and card number: "066,04103".
+// Facility and card number: "122,31354".
 KeyNumber ThreePlusFive(const std::string& facility, const std::string& number) {
     for (const std::string* w : {&facility, &number}) {
         for (char c : *w) {
@@ -248,55 +228,85 @@ KeyNumber ThreePlusFive(const std::string& facility, const std::string& number) 
     return Accepted(static_cast<KeyCode>((f << 16) | n));
 }
 
-// The number printed on the card as one word: ten decimal digits, or the card ID of
-// ten hexadecimal digits with a letter.
-KeyNumber CardNumber(const std::string& w) {
-    if (std::size_t bad = FirstNonHex(w); bad != std::string::npos)
-        return Refused("Символ «" + std::string(1, w[bad]) + "» не может входить в номер карты");
-    if (AllDecimal(w)) {
-        if (w.size() != 10)
-            return Refused(Count(w.size(), "цифра", "цифры", "цифр") +
-                           ": номер с карты — ровно 10 цифр, иначе код объекта и номер "
-                           "через запятую");
-        return Accepted(static_cast<KeyCode>(DecimalOf(w) & kLow24));
+// One word of hexadecimal digits: its length says which form it is.
+KeyNumber OneWord(int typeFormat, const std::string& w) {
+    const std::size_t n = w.size();
+    const bool decimal = AllDecimal(w);
+    if (n <= 6) {
+        const auto hex = static_cast<KeyCode>(HexOf(w));
+        // Shown as EM-Marine, "123456" may as well be the beginning of a card's number.
+        if (decimal && typeFormat != TypeFormatIButton && hex != 0) {
+            KeyNumber r = Refused(
+                "Из 1–6 цифр может состоять и шестнадцатеричный номер ключа, и начало номера "
+                "карты: номер ключа введите с 0x (0x" +
+                w + "), номер карты — целиком (122,31354 или 0008026746)");
+            r.ambiguous = true;
+            r.hexadecimal = hex;
+            return r;
+        }
+        return Accepted(hex);
     }
-    if (w.size() != 10)
-        return Refused("Шестнадцатеричный номер карты — ровно 10 цифр, а здесь " +
-                       std::to_string(w.size()));
-    return Accepted(static_cast<KeyCode>(HexOf(w) & kLow24));
+    if (n == 8 && decimal)
+        return ThreePlusFive(w.substr(0, 3), w.substr(3));
+    if (n == 10)
+        return Accepted(static_cast<KeyCode>((decimal ? DecimalOf(w) : HexOf(w)) & kLow24));
+    if (n == 12)
+        return Accepted(static_cast<KeyCode>(HexOf(std::string_view(w).substr(6))));
+    return Refused(Count(n, "цифра", "цифры", "цифр") +
+                   ": номер ключа — от 1 до 6 шестнадцатеричных цифр или 12 с корпуса ключа, "
+                   "номер карты — 8 цифр (код объекта и номер) или 10 цифр с карты");
 }
 
-KeyNumber ParseEmMarine(std::string_view text) {
+KeyNumber Parse(int typeFormat, std::string_view text) {
     const std::string s = Normalized(text);
     if (s.empty())
         return Refused("Номер не введён");
+    std::string compact;
+    for (char c : s) {
+        if (c != ' ')
+            compact.push_back(c);
+    }
+    if (IsListText(compact))
+        return ListText(s, compact);
+    if (s.size() >= 2 && s[0] == '0' && IsX(s[1]))
+        return Prefixed(s);
     const Lexed lx = Lex(s);
     if (!lx.badChar.empty())
-        return Refused("Символ «" + lx.badChar + "» не может стоять здесь в номере карты");
+        return Refused("Символ «" + lx.badChar + "» не может стоять здесь в номере карты(ключа)");
     const auto& w = lx.words;
     for (const std::string& word : w) {
-        if (std::size_t bad = FirstNonHex(word); bad != std::string::npos)
-            return Refused("Символ «" + std::string(1, word[bad]) +
-                           "» не может входить в номер карты");
+        for (std::size_t i = 0; i < word.size(); ++i) {
+            if (HexDigitValue(word[i]) < 0)
+                return Refused(NotHexDigit(word, i));
+        }
     }
     if (w.size() == 1)
-        return CardNumber(w[0]);
-    if (w.size() == 2)
+        return OneWord(typeFormat, w[0]);
+    const bool blanksOnly = lx.separators.find_first_not_of(' ') == std::string::npos;
+    // The serial engraved on the key, in the groups it is printed in.
+    if (blanksOnly && compact.size() == 12)
+        return Accepted(static_cast<KeyCode>(HexOf(std::string_view(compact).substr(6))));
+    if (w.size() == 2) {
+        if (blanksOnly && !(AllDecimal(w[0]) && AllDecimal(w[1])))
+            return Refused(
+                "Пробел допустим только между группами цифр с корпуса ключа "
+                "(0100 7A7A 7A7E) и между кодом объекта и номером карты (122 31354)");
         return ThreePlusFive(w[0], w[1]);
-    // Both printed numbers of one card: "0004329479 066,04103" (either order).
+    }
+    // Both printed numbers of one card: "0008026746 122,31354" (either order).
     if (w.size() == 3) {
         const bool cardFirst = w.front().size() == 10 && lx.separators.front() == ' ';
         const bool cardLast = w.back().size() == 10 && lx.separators.back() == ' ';
         if (cardFirst != cardLast) {
             const std::string& card = cardFirst ? w[0] : w[2];
-            KeyNumber printed = CardNumber(card);
+            KeyNumber printed = OneWord(typeFormat, card);
             KeyNumber split = cardFirst ? ThreePlusFive(w[1], w[2]) : ThreePlusFive(w[0], w[1]);
             if (!printed)
                 return printed;
             if (!split)
                 return split;
             if (printed.code != split.code)
-                return Refused("Номера " + card + " и " + Format(1, split.code) +
+                return Refused("Номера " + card + " и " + Format(TypeFormatEmMarine, split.code) +
                                " обозначают разные карты");
             return printed;
         }
@@ -307,15 +317,18 @@ KeyNumber ParseEmMarine(std::string_view text) {
 }  // namespace
 
 KeyNumber ParseKeyNumber(int typeFormat, std::string_view text) {
-    return typeFormat == TypeFormatIButton ? ParseIButton(text) : ParseEmMarine(text);
+    return Parse(typeFormat, text);
 }
 
 std::string AcceptedKeyForms(int typeFormat) {
-    if (typeFormat == TypeFormatIButton)
-        return "Номер ключа iButton: от 1 до 6 шестнадцатеричных цифр (12ABCD), текст списка "
-               "(XX XX XXXXXX 12ABCD) или 12 цифр с корпуса ключа (000000FBC52B)";
-    return "Номер карты EM-Marine: код объекта и номер карты (066,04103), 10 цифр с карты "
-           "(0004329479) или 10 шестнадцатеричных цифр ID карты (0A004D7603)";
+    std::string forms =
+        "Номер читается в формах: от 1 до 6 шестнадцатеричных цифр (12ABCD, 0x12ABCD), текст "
+        "списка (XX XX XXXXXX 12ABCD), 12 цифр с корпуса ключа (01007A7A7A7E), код объекта и "
+        "номер карты (122,31354 или 12231354), 10 цифр с карты (0008026746), 10 "
+        "шестнадцатеричных цифр ID карты (0A004D7603)";
+    if (typeFormat != TypeFormatIButton)
+        forms += ". Номер ключа из одних цифр вводится с 0x";
+    return forms;
 }
 
 std::string KeyNumberRefusal(int typeFormat, const KeyNumber& refused) {

@@ -1,21 +1,24 @@
 // Key numbers as people have them in hand: typed, pasted from the list, printed on a
-// card or engraved on a key. One reader for every entry point (the key dialog's paste,
-// the command line's key arguments, the CSV import, the search), so that a text is
-// either read the same way everywhere or refused everywhere with the same reason.
+// card or engraved on a key. One reader for every entry point (the key dialog, the
+// command line's key arguments, the CSV import, the search, the journal's filter), so
+// that a text is either read the same way everywhere or refused everywhere with the
+// same reason.
 //
-// The database's display format decides which forms are read:
-//   iButton:   1 to 6 hexadecimal digits ("12ABCD", "12abcd");
-//              the list's own text ("XX XX XXXXXX 12ABCD");
-//              the 12-digit serial engraved on the key ("000000FBC52B", blanks allowed
-//              between its digits): the last six digits are the key.
-//   EM-Marine: facility and card number "066,04103" (also "066.04103", "066 04103");
-//              the 10-digit decimal printed on cards ("0004329479"): its low 24 bits;
-//              the 10-digit hexadecimal card ID with a letter A-F ("0A004D7603"): its
-//              low 24 bits;
-//              both printed forms of one card side by side ("0004329479 066,04103"),
-//              when they agree.
-// Anything else is refused with its reason; a text that could be read two ways is
-// never guessed at.
+// The printed forms do not overlap, so each is read as itself whichever display format
+// the database has:
+//   1 to 6 hexadecimal digits, with or without "0x"      12ABCD, 12abcd, 0x12ABCD
+//   the list's iButton text                               XX XX XXXXXX 12ABCD
+//   the 12-digit serial engraved on the key (blanks        01007A7A7A7E, 0100 7A7A 7A7E
+//     allowed between its digits): its last six digits
+//   EM-Marine facility and card number                    122,31354  122.31354  122 31354
+//     (also the eight digits of the entry field)          12231354
+//   the 10-digit decimal printed on cards: low 24 bits    0008026746
+//   the 10-digit hexadecimal card ID with a letter A-F    0A004D7603
+//   both printed numbers of one card, when they agree     0008026746 122,31354
+// The one text two forms could share is 1 to 6 bare decimal digits while EM-Marine is
+// shown (a hexadecimal key, or the beginning of a card number): it is refused as
+// `ambiguous`, with the hint to type "0x" or the card's whole number. Anything else is
+// refused with its reason; a text that could be read two ways is never guessed at.
 #pragma once
 
 #include <string>
@@ -28,13 +31,17 @@
 struct KeyNumber {
     bool ok = false;
     KeyCode code = 0;    // when ok: 1..0xFFFFFF
-    std::string reason;  // when refused: why, one sentence in Russian (UTF-8)
+    std::string reason;  // when refused: why, in Russian (UTF-8)
+    // Refused only because EM-Marine is shown and the text is 1 to 6 bare digits;
+    // `hexadecimal` is the key it is when read as hexadecimal (never 0).
+    bool ambiguous = false;
+    KeyCode hexadecimal = 0;
     explicit operator bool() const { return ok; }
 };
 
 KeyNumber ParseKeyNumber(int typeFormat, std::string_view text);
 
-// The forms the database's format reads, one sentence naming each with an example.
+// The forms that are read, one sentence naming each with an example.
 std::string AcceptedKeyForms(int typeFormat);
 // The whole refusal: the reason, a carriage return, the accepted forms.
 std::string KeyNumberRefusal(int typeFormat, const KeyNumber& refused);

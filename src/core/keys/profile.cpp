@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/keys/hex.h"
+
 namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
@@ -67,15 +69,8 @@ std::optional<std::int32_t> ParseProfileInteger(std::string_view t) {
         return std::nullopt;
     std::uint64_t value = 0;
     for (; i < t.size(); ++i) {
-        char c = t[i];
-        int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
+        const int digit = HexDigitValue(t[i]);
+        if (digit < 0 || digit >= base)
             return std::nullopt;
         value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
         if (value > 0xFFFFFFFFull)

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "core/keys/hex.h"
+
 namespace {
 
 std::string Trim(const std::string& s) {
@@ -24,17 +26,6 @@ void AppendUtf8(std::string& out, unsigned code) {
         out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (code & 0x3F));
     }
-}
-
-// The value of a hexadecimal digit, or -1.
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // QSettings' INI value: text in and out of double quotes, with C-like escapes.
@@ -75,8 +66,8 @@ std::string Unescape(const std::string& raw) {
                 break;
             case 'x': {
                 unsigned code = 0;
-                while (i + 1 < text.size() && HexDigit(text[i + 1]) >= 0)
-                    code = code * 16 + static_cast<unsigned>(HexDigit(text[++i]));
+                while (i + 1 < text.size() && HexDigitValue(text[i + 1]) >= 0)
+                    code = code * 16 + static_cast<unsigned>(HexDigitValue(text[++i]));
                 AppendUtf8(out, code & 0xFFFF);
                 break;
             }

@@ -24,13 +24,11 @@ TFWriteContr::TFWriteContr(QWidget* owner, TRequester& runner, std::function<voi
 }
 
 void TFWriteContr::Finished(const JobBox& box) {
-    Outcome = "OK";
     bbCancel->setText(QStringLiteral("Закрыть"));
     TJobDialog::Finished(box);
 }
 
 void TFWriteContr::Failed(const JobBox& box) {
-    Outcome = box.text;
     bbCancel->setText(QStringLiteral("Закрыть"));
     TJobDialog::Failed(box);
 }

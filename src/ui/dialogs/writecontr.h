@@ -16,8 +16,4 @@ class TFWriteContr : public TJobDialog {
 
     void Finished(const JobBox& box) override;
     void Failed(const JobBox& box) override;
-
-    // For the journal: "OK", the failure's text, or empty while neither has happened
-    // (the operator closed the dialog before the end).
-    std::string Outcome;
 };

@@ -75,13 +75,12 @@ TFEditKey::TFEditKey(QWidget* owner, TKeyEditSite& site, int typeFormat, int row
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
     lKeyNumber = new QLabel(QStringLiteral("Номер карты/ключа:"), this);
-    // The mask of the format; a paste takes a number in any form people have in hand.
+    // Takes a number in any printed form, whichever format the list shows.
     edKeyNumber = new TKeyNumberEdit(typeFormat, this);
     edKeyNumber->setObjectName(QStringLiteral("edKeyNumber"));
     edKeyNumber->setFixedWidth(190);
     edKeyNumber->setAccessibleName(QStringLiteral("Номер карты/ключа"));
-    const EntryMask mask = GetEntryMask(typeFormat);
-    // Why the number is no key (out of range, a paste refused), under the field: a
+    // Why the text is no key number and which forms are read, under the field: a
     // disabled OK alone does not tell.
     lNumberHint = new QLabel(this);
     lNumberHint->setObjectName(QStringLiteral("lNumberHint"));
@@ -129,7 +128,6 @@ TFEditKey::TFEditKey(QWidget* owner, TKeyEditSite& site, int typeFormat, int row
 
     if (row < 0) {
         setWindowTitle(QStringLiteral("Новая карта(ключ)"));
-        edKeyNumber->setText(QString::fromStdString(mask.initialText));
     } else {
         const KeyRow& r = site.Keys()->Row(row);
         OldNumber = r.code;
@@ -158,12 +156,8 @@ TFEditKey::TFEditKey(QWidget* owner, TKeyEditSite& site, int typeFormat, int row
     edKeyNumber->setFocus();
 }
 
-std::string TFEditKey::EnteredNumber() const {
-    return EnteredValue(TypeFormat, edKeyNumber->displayText().toStdString());
-}
-
 void TFEditKey::edKeyNumberChange() {
-    bbOK->setEnabled(Complete(TypeFormat, EnteredNumber()));
+    bbOK->setEnabled(edKeyNumber->Number().ok);
     ShowNumberHint(edKeyNumber->Problem());
 }
 
@@ -173,7 +167,7 @@ void TFEditKey::ShowNumberHint(const QString& text) {
 }
 
 bool TFEditKey::RefuseIncompleteNumber() {
-    if (edKeyNumber->hasAcceptableInput())
+    if (!edKeyNumber->Refused())
         return false;
     AppPrompter().Error(this, QStringLiteral("Ошибка ввода"), QString::fromUtf8(NumberRefusal));
     edKeyNumber->setFocus();
@@ -189,7 +183,7 @@ bool TFEditKey::eventFilter(QObject* watched, QEvent* event) {
         // click half-way; the field then takes the focus back.
         if ((reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
              reason == Qt::MouseFocusReason || reason == Qt::ShortcutFocusReason) &&
-            isVisible() && !edKeyNumber->hasAcceptableInput())
+            isVisible() && edKeyNumber->Refused())
             QTimer::singleShot(0, this, [this] {
                 // Cancel stays reachable, by Tab or click, while the number is incomplete.
                 if (isVisible() && focusWidget() != bbCancel)
@@ -200,7 +194,7 @@ bool TFEditKey::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TFEditKey::bbGetKeyClick() {
-    if (!edKeyNumber->hasAcceptableInput())
+    if (edKeyNumber->Refused())
         return;  // the field has refused to be left
     LinkHold link(owner_);
     if (!link)
@@ -218,9 +212,10 @@ void TFEditKey::BecomeNewKey() {
 }
 
 void TFEditKey::bbOKClick() {
-    if (!Complete(TypeFormat, EnteredNumber()))
+    const KeyNumber number = edKeyNumber->Number();
+    if (!number)
         return;
-    const KeyCode newCode = Parse(TypeFormat, EnteredNumber());
+    const KeyCode newCode = number.code;
     const QString description = edDescription->text();
     DbLock lock;
     if (!owner_.LockForChange(lock, this))

@@ -1,5 +1,5 @@
 // TFEditKey: adds a key or edits one row of the main window's key list. The number is
-// typed into a masked field or read at the controller's reader ("Вычитать"); a new or
+// typed in any printed form or read at the controller's reader ("Вычитать"); a new or
 // changed number goes to the controller first and to the file second, a description
 // only to the file.
 #pragma once
@@ -64,9 +64,6 @@ class TFEditKey : public QDialog {
     QPushButton* bbOK = nullptr;
     QPushButton* bbCancel = nullptr;
 
-    // The number field's entered value (input positions only, blanks as spaces).
-    std::string EnteredNumber() const;
-
     void edKeyNumberChange();
     void bbGetKeyClick();
     void bbOKClick();
@@ -76,7 +73,7 @@ class TFEditKey : public QDialog {
 
   private:
     void ShowNumberHint(const QString& text);
-    // The iButton field refuses to be left with required positions unfilled.
+    // The number field refuses to be left holding a text that is no key number.
     bool RefuseIncompleteNumber();
     // The row has gone from the list: what is left in the dialog is a new key.
     void BecomeNewKey();

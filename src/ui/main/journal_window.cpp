@@ -1,5 +1,7 @@
 #include "ui/main/journal_window.h"
 
+#include <algorithm>
+
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -11,6 +13,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "core/keys/key_number.h"
 #include "ui/help/help.h"
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
@@ -59,7 +62,8 @@ QString TFJournal::LocalTime(const std::string& utc) {
     return time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
 }
 
-TFJournal::TFJournal(QWidget* owner, const QString& databasePath) : QDialog(owner) {
+TFJournal::TFJournal(QWidget* owner, const QString& databasePath, int typeFormat)
+    : QDialog(owner), typeFormat_(typeFormat) {
     setObjectName(QStringLiteral("FJournal"));
     setWindowTitle(QStringLiteral("Журнал изменений"));
     help::SetContext(this, 30);
@@ -135,6 +139,16 @@ TFJournal::TFJournal(QWidget* owner, const QString& databasePath) : QDialog(owne
         }
         auto* item = new QTreeWidgetItem(lvJournal, cells);
         item->setToolTip(0, U(line.time));
+        std::array<std::uint32_t, 3> keys{};
+        if (line.wellFormed) {
+            keys[0] = journal::KeyCodeOf(line.entry.key);
+            const std::string& op = line.entry.operation;
+            if (op == journal::kKeyRenumber || op == journal::kVardex) {
+                keys[1] = journal::KeyCodeOf(line.entry.oldValue);
+                keys[2] = journal::KeyCodeOf(line.entry.newValue);
+            }
+        }
+        keysOfRow_.push_back(keys);
     }
     connect(edFilter, &QLineEdit::textChanged, this, &TFJournal::ApplyFilter);
     ApplyFilter();
@@ -143,10 +157,17 @@ TFJournal::TFJournal(QWidget* owner, const QString& databasePath) : QDialog(owne
 
 void TFJournal::ApplyFilter() {
     const QString filter = edFilter->text().trimmed();
+    // A key number in any printed form finds the key's lines, whichever format they
+    // were written in; any text also finds itself.
+    const KeyNumber number = ParseKeyNumber(typeFormat_, filter.toStdString());
     int shown = 0;
     for (int i = 0; i < lvJournal->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = lvJournal->topLevelItem(i);
         bool match = filter.isEmpty();
+        if (!match && number) {
+            const auto& keys = keysOfRow_[static_cast<size_t>(i)];
+            match = std::find(keys.begin(), keys.end(), number.code) != keys.end();
+        }
         for (int c = 0; !match && c < item->columnCount(); ++c) {
             match = item->text(c).contains(filter, Qt::CaseInsensitive);
         }

@@ -5,6 +5,8 @@
 
 #include <QDialog>
 #include <QString>
+#include <array>
+#include <cstdint>
 #include <vector>
 
 #include "core/keys/journal.h"
@@ -18,8 +20,9 @@ class TFJournal : public QDialog {
     Q_OBJECT
   public:
     // Reads the journal beside `databasePath` (a local path). A journal that cannot be
-    // read is told through the Prompter, and the window shows what it has.
-    TFJournal(QWidget* owner, const QString& databasePath);
+    // read is told through the Prompter, and the window shows what it has. The filter
+    // reads a key number as the list does in `typeFormat`.
+    TFJournal(QWidget* owner, const QString& databasePath, int typeFormat = 0);
 
     // The operator's name of an operation of the file ("key-add" -> "Добавление
     // карты(ключа)"); an unknown one (a newer program's) is shown as written.
@@ -35,4 +38,8 @@ class TFJournal : public QDialog {
   private:
     void ApplyFilter();
     std::vector<journal::Line> lines_;
+    const int typeFormat_;
+    // The keys each row names (its key, and a renumbered key's or the vardex's old and
+    // new number), whatever format they were shown in; 0 where none.
+    std::vector<std::array<std::uint32_t, 3>> keysOfRow_;
 };

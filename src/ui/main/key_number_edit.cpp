@@ -10,16 +10,33 @@
 #include "core/keys/key_code.h"
 #include "core/keys/key_number.h"
 
+namespace {
+
+QString Shown(const std::string& text) {
+    return QString::fromStdString(text).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+}
+
+}  // namespace
+
 TKeyNumberEdit::TKeyNumberEdit(int typeFormat, QWidget* parent)
     : QLineEdit(parent), typeFormat_(typeFormat) {
-    setInputMask(QString::fromStdString(GetEntryMask(typeFormat).qtInputMask));
+    // The shape of a number while the field is empty; the operator types over nothing.
+    setPlaceholderText(QString::fromStdString(GetEntryMask(typeFormat).initialText));
     setAcceptDrops(true);
+}
+
+KeyNumber TKeyNumberEdit::Number() const {
+    return ParseKeyNumber(typeFormat_, text().toStdString());
+}
+
+bool TKeyNumberEdit::Refused() const {
+    return !text().trimmed().isEmpty() && !Number();
 }
 
 bool TKeyNumberEdit::PasteText(const QString& text) {
     const KeyNumber number = ParseKeyNumber(typeFormat_, text.toStdString());
     if (!number) {
-        emit PasteRefused(QString::fromStdString(number.reason));
+        emit PasteRefused(Shown(KeyNumberRefusal(typeFormat_, number)));
         return false;
     }
     setText(QString::fromStdString(Format(typeFormat_, number.code)));
@@ -28,14 +45,10 @@ bool TKeyNumberEdit::PasteText(const QString& text) {
 }
 
 QString TKeyNumberEdit::Problem() const {
-    const std::string entered = EnteredValue(typeFormat_, displayText().toStdString());
-    const std::size_t full = typeFormat_ == TypeFormatIButton ? 6 : 8;
-    // Still being typed, or all zeros as a new entry starts: nothing to say yet.
-    if (entered.size() < full || entered.find(' ') != std::string::npos ||
-        entered.find_first_not_of('0') == std::string::npos || Complete(typeFormat_, entered))
+    if (text().trimmed().isEmpty())
         return {};
-    const KeyNumber number = ParseKeyNumber(typeFormat_, displayText().toStdString());
-    return number ? QString() : QString::fromStdString(number.reason);
+    const KeyNumber number = Number();
+    return number ? QString() : Shown(KeyNumberRefusal(typeFormat_, number));
 }
 
 void TKeyNumberEdit::keyPressEvent(QKeyEvent* event) {

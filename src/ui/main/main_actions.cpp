@@ -185,15 +185,10 @@ void TFMain::actSaveExecute() {
         if (!link) {
             return;
         }
-        const size_t count = source->keys.size();
+        source->databasePath = Local(CurrentFile);  // the job journals its end
         TFWriteContr dialog(
             this, Runner(), [this] { CloseLink(); }, std::move(*source));
         dialog.Run();
-        // The controller has been cleared at least: whatever the end, the file's journal
-        // says what was done to it.
-        journal::Record(Local(CurrentFile),
-                        {journal::kExport, "", "", "", journaled::KeyCount(count),
-                         dialog.Outcome.empty() ? "Прервано" : dialog.Outcome});
     });
 }
 
@@ -235,7 +230,7 @@ void TFMain::actJournalExecute() {
         if (CurrentFile.isEmpty()) {
             return;
         }
-        TFJournal dialog(this, CurrentFile);
+        TFJournal dialog(this, CurrentFile, TypeFormat);
         dialog.exec();
     });
 }
@@ -259,7 +254,7 @@ void TFMain::actSyncExecute() {
             std::vector<DbKey> rows;
             rows.reserve(keys.size());
             for (const auto& [code, text] : keys) {
-                rows.push_back({code, text});  // the text is plain ASCII
+                rows.push_back({code, text});  // the description is plain ASCII
             }
             if (!SaveKeys(rows)) {
                 return false;

@@ -56,6 +56,12 @@ void TFMain::ImportCsv() {
         Prompt().Error(this, caption, csvPath + QStringLiteral(":\r") + Q(preview.error));
         return;
     }
+    // "123456" shown as EM-Marine may be a hexadecimal key or the start of a card's
+    // number: asked once for the whole file, never guessed line by line.
+    if (preview.shortDigits > 0 &&
+        Prompt().AskYesNo(this, caption, Q(ShortDigitsQuestion(preview.shortDigits))))
+        preview = PreviewCsvImport(std::string_view(bytes.constData(), bytes.size()), TypeFormat,
+                                   model->keys, true);
     LinkHold link(*this);
     if (!link)
         return;
