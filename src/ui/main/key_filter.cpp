@@ -34,6 +34,7 @@ void ToCp1251(const QString& text, std::string& out) {
 KeyFilterModel::KeyFilterModel(KeyListModel* keys, const int* typeFormat, QObject* parent)
     : QSortFilterProxyModel(parent), keys_(keys), typeFormat_(typeFormat) {
     setSourceModel(keys);
+    connect(keys, &KeyListModel::Reordered, this, &KeyFilterModel::RowsReordered);
     connect(keys, &QAbstractItemModel::modelReset, this, &KeyFilterModel::ListReplaced);
     connect(keys, &QAbstractItemModel::layoutChanged, this, &KeyFilterModel::ListReplaced);
     connect(keys, &QAbstractItemModel::rowsInserted, this,
@@ -51,7 +52,24 @@ void KeyFilterModel::SetText(const QString& text) {
     Apply();
 }
 
+void KeyFilterModel::RowsReordered(const std::vector<int>& order) {
+    if (indexStale_ || order.size() != entryOf_.size())
+        return;
+    std::vector<std::uint32_t> moved(order.size());
+    for (std::size_t row = 0; row < order.size(); ++row)
+        moved[row] = entryOf_[static_cast<std::size_t>(order[row])];
+    entryOf_.swap(moved);
+    reordered_ = true;
+}
+
 void KeyFilterModel::ListReplaced() {
+    if (reordered_) {
+        // Nothing in the index depends on the format: what a number reads as is worked
+        // out from the query at each search.
+        reordered_ = false;
+        ListChanged();
+        return;
+    }
     indexStale_ = true;
     if (!buildPosted_ && keys_->Count() > 0) {
         buildPosted_ = true;

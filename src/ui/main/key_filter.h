@@ -42,6 +42,9 @@ class KeyFilterModel : public QSortFilterProxyModel {
     // only their own entries; a new list is indexed whole, once the event loop is idle,
     // so that the first keystroke after opening a file does not pay for it.
     void ListReplaced();
+    // The same rows in another order (a format switch): the index stays, only the rows'
+    // entries move with them.
+    void RowsReordered(const std::vector<int>& order);
     void RowsInserted(int first, int last);
     void RowsRemoved(int first, int last);
     void RowsChanged(int first, int last);
@@ -57,6 +60,7 @@ class KeyFilterModel : public QSortFilterProxyModel {
     KeySearchIndex index_;
     bool indexStale_ = true;
     bool buildPosted_ = false;
+    bool reordered_ = false;  // the reset that follows shows the same rows
     // The index's entry of each row of the list; entries of removed or changed rows stay
     // behind (dead) until the next whole build.
     std::vector<std::uint32_t> entryOf_;

@@ -42,7 +42,7 @@ QVariant KeyListModel::headerData(int section, Qt::Orientation orientation, int 
     return {};
 }
 
-void KeyListModel::Sort() {
+std::vector<int> KeyListModel::Sort() {
     // Each caption's bytes once, not once per comparison (65,535 rows).
     std::vector<std::pair<std::string, size_t>> order(rows_.size());
     for (size_t i = 0; i < rows_.size(); ++i)
@@ -51,9 +51,14 @@ void KeyListModel::Sort() {
                      [](const auto& a, const auto& b) { return KeyListBefore(a.first, b.first); });
     std::vector<KeyRow> sorted;
     sorted.reserve(rows_.size());
-    for (const auto& o : order)
+    std::vector<int> from;
+    from.reserve(rows_.size());
+    for (const auto& o : order) {
         sorted.push_back(std::move(rows_[o.second]));
+        from.push_back(static_cast<int>(o.second));
+    }
     rows_ = std::move(sorted);
+    return from;
 }
 
 int KeyListModel::SortedPlace(const QString& caption) const {
@@ -97,10 +102,13 @@ void KeyListModel::Remove(int row) {
 
 void KeyListModel::Reformat(int typeFormat) {
     beginResetModel();
+    std::string text;
     for (KeyRow& r : rows_) {
-        r.caption = QString::fromStdString(Format(typeFormat, r.code));
+        text.clear();
+        AppendFormatted(text, typeFormat, r.code);
+        r.caption = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
     }
-    Sort();
+    emit Reordered(Sort());
     endResetModel();
 }
 

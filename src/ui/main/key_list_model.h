@@ -34,7 +34,8 @@ class KeyListModel : public QAbstractTableModel {
     // Changes a row and moves it to its sorted place; returns its new row number.
     int Update(int row, KeyRow value);
     void Remove(int row);
-    // Every caption formatted again from the stored codes, then one re-sort.
+    // Every caption formatted again from the stored codes, then one re-sort. The rows
+    // keep their keys and descriptions: Reordered tells where each went before the reset.
     void Reformat(int typeFormat);
 
     // The first row (in list order) carrying `code`, or -1.
@@ -43,8 +44,13 @@ class KeyListModel : public QAbstractTableModel {
     const std::vector<KeyRow>& Rows() const { return rows_; }
     int Count() const { return static_cast<int>(rows_.size()); }
 
+  signals:
+    // Row i is now the row order[i] was; sent just before the reset that shows it.
+    void Reordered(const std::vector<int>& order);
+
   private:
-    void Sort();
+    // Sorts the rows; returns where each row came from.
+    std::vector<int> Sort();
     int SortedPlace(const QString& caption) const;
 
     std::vector<KeyRow> rows_;
