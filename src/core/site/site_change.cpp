@@ -143,7 +143,7 @@ std::vector<SiteDoorOutcome> RunSiteChange(const SiteRun& run, const SiteChange&
 
     journal::Entry entry;
     entry.operation = Operation(change.kind);
-    entry.key = Format(site.typeFormat, change.code);
+    entry.key = journal::KeyField(site.typeFormat, change.code);
     entry.description = Cp1251ToUtf8(change.description);
     entry.newValue = DoorList(site, outcomes, State::Done, false);
     std::string failed = DoorList(site, outcomes, State::Failed, true);
