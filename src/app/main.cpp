@@ -1,8 +1,9 @@
-// vardex2 [--port DEVICE]: the desktop program.
+// vardex2 [--port DEVICE] [FILE]: the desktop program.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <string_view>
 
@@ -29,6 +30,9 @@ void Define(QCommandLineParser& parser, const Options& options) {
     parser.addVersionOption();
     parser.addOption(options.port);
     parser.addOption(options.debug);
+    parser.addPositionalArgument(QStringLiteral("FILE"),
+                                 QStringLiteral("The database file (.vx2) to open."),
+                                 QStringLiteral("[FILE]"));
 }
 
 // Usage and version are answered before the window system is reached, so that they
@@ -75,6 +79,8 @@ int main(int argc, char* argv[]) {
 
     MainDeps deps;
     deps.portArg = parser.value(options.port);
+    if (!parser.positionalArguments().isEmpty())
+        deps.fileArg = QFileInfo(parser.positionalArguments().constFirst()).absoluteFilePath();
     // The debug switch also traces the line, in the folder of the help's debug log.
     if (help::DebugLog()) {
         const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);

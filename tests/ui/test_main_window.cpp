@@ -68,7 +68,8 @@ class TestMainWindow : public QObject {
     FakeLink* link = nullptr;
     TFMain* w = nullptr;
 
-    void Make(QStringList portList = {QStringLiteral("/dev/ttyS0")}, QString portArg = {}) {
+    void Make(QStringList portList = {QStringLiteral("/dev/ttyS0")}, QString portArg = {},
+              QString fileArg = {}) {
         delete w;
         delete ports;
         ports = new FixedPortDirectory(portList);
@@ -78,6 +79,7 @@ class TestMainWindow : public QObject {
         deps.runner = runner;
         deps.link = link;
         deps.portArg = portArg;
+        deps.fileArg = fileArg;
         w = new TFMain(deps);
         w->show();
     }
@@ -300,6 +302,25 @@ class TestMainWindow : public QObject {
         QCOMPARE(w->FindRow(0x0A1B2C), 1);
         w->SelectRow(1);
         QCOMPARE(w->SelectedKeyCode().value_or(0), KeyCode(0x0A1B2C));
+    }
+
+    // vardex2 doors.vx2: the file is open at the first show, as "&Открыть" opens it; a file
+    // that cannot be read is told and leaves the window empty.
+    void fileOnTheCommandLineIsOpenedAtStart() {
+        const QString path = SampleDb(QStringLiteral("doors.vx2"));
+        Make({QStringLiteral("/dev/ttyS0")}, {}, path);
+        QCOMPARE(w->windowTitle(), QStringLiteral("Vardex 2 - ") + path);
+        QVERIFY(w->FileOpen);
+        QCOMPARE(w->lvDB->model()->rowCount(), 3);
+        QVERIFY(w->lvDB->isEnabled());
+        QVERIFY(runner->sent.empty());
+
+        const size_t told = prompter->records.size();
+        Make({QStringLiteral("/dev/ttyS0")}, {}, dir.filePath(QStringLiteral("missing.vx2")));
+        QCOMPARE(w->windowTitle(), QStringLiteral("Vardex 2"));
+        QVERIFY(!w->FileOpen);
+        QVERIFY(!w->lvDB->isEnabled());
+        QCOMPARE(prompter->records.size(), told + 1);
     }
 
     // The search leaves rows in the view; the count shows them against the whole list,

@@ -204,7 +204,7 @@ class TestShell : public QObject {
         FixedPortDirectory ports({});
         FakeRunner runner;
         FakeLink link;
-        TFMain w(MainDeps{&settings, &ports, &runner, &link, {}, {}});
+        TFMain w(MainDeps{&settings, &ports, &runner, &link, {}, {}, {}});
         w.show();
         w.activateWindow();  // no window manager under a bare X server
         QVERIFY(QTest::qWaitForWindowActive(&w));

@@ -566,6 +566,9 @@ void TFMain::FormShow() {
     FillPortList();
     SelectRememberedPort();
     cboxPortChange();
+    // vardex2 doors.vx2 (and the desktop's "open with"): as "&Открыть" opens it.
+    if (!deps_.fileArg.isEmpty())
+        OpenFile(deps_.fileArg);
 }
 
 // ---- Window state --------------------------------------------------------------------------

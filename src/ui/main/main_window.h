@@ -92,6 +92,7 @@ struct MainDeps {
     // With the debug switch: the line trace of every request goes to this file, and the
     // status bar shows where (only with the real worker, not an injected runner).
     QString tracePath;
+    QString fileArg;  // a database file named on the command line, opened at the first show
 };
 
 class TFMain : public QMainWindow, public TKeyEditSite {

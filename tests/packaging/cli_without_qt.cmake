@@ -1,0 +1,37 @@
+# vardex2-cli installs on a machine without Qt: its programs link no Qt library, and the
+# package declares no dependency on Qt (the window's package depends on it instead).
+# Run as: cmake -DCPACK_CONFIG=<build>/CPackConfig.cmake -DPROGRAMS="a|b" -P cli_without_qt.cmake
+find_program(READELF readelf REQUIRED)
+string(REPLACE "|" ";" programs "${PROGRAMS}")
+set(faults "")
+foreach(program IN LISTS programs)
+    execute_process(COMMAND ${READELF} -d ${program} OUTPUT_VARIABLE dynamic
+                    RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+        string(APPEND faults "  readelf -d ${program} failed\n")
+    endif()
+    string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[[^]]*\\]" needed "${dynamic}")
+    foreach(line IN LISTS needed)
+        if(line MATCHES "\\[(libQt[^]]*|libGL[^]]*|libX11[^]]*)\\]")
+            string(APPEND faults "  ${program} needs ${CMAKE_MATCH_1}\n")
+        endif()
+    endforeach()
+endforeach()
+
+include(${CPACK_CONFIG})
+if(NOT CPACK_DEBIAN_CLI_PACKAGE_NAME STREQUAL "vardex2-cli")
+    string(APPEND faults "  the command line's package is not vardex2-cli\n")
+endif()
+foreach(var CPACK_DEBIAN_CLI_PACKAGE_DEPENDS CPACK_DEBIAN_PACKAGE_DEPENDS)
+    if("${${var}}" MATCHES "[Qq]t")
+        string(APPEND faults "  ${var} names Qt: ${${var}}\n")
+    endif()
+endforeach()
+if(DEFINED CPACK_DEBIAN_GUI_PACKAGE_DEPENDS
+   AND NOT CPACK_DEBIAN_GUI_PACKAGE_DEPENDS MATCHES "vardex2-cli")
+    string(APPEND faults "  vardex2 does not depend on vardex2-cli\n")
+endif()
+if(faults)
+    message(FATAL_ERROR "vardex2-cli would pull in Qt:\n${faults}")
+endif()
+message(STATUS "vardex2-cli: no Qt in its programs or its package")
