@@ -1,14 +1,15 @@
 // vardex2-cli journal: the journal of changes beside a database file.
 #include <cstdio>
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "cli/cli_command.h"
+#include "cli/cli_json.h"
 #include "core/keys/journal.h"
 
 namespace {
 
-nlohmann::json AsJson(const journal::Line& line) {
+// The fields in the order of the file's columns, as every --json object keeps its order.
+CliJson AsJson(const journal::Line& line) {
     if (!line.wellFormed) {
         return {{"line", line.entry.description}};
     }
@@ -33,15 +34,14 @@ int RunJournal(CliArgs& args) {
     }
     std::string out;
     if (args.json) {
-        nlohmann::json entries = nlohmann::json::array();
+        CliJson entries = CliJson::array();
         for (const auto& line : lines) {
             entries.push_back(AsJson(line));
         }
         // A description may hold bytes that are not UTF-8 (escaped in the file as such):
         // they come out replaced rather than ending the output.
-        out = nlohmann::json{{"journal", journal::JournalPath(path)}, {"entries", entries}}.dump(
-                  2, ' ', false, nlohmann::json::error_handler_t::replace) +
-              "\n";
+        CliPrintJson({{"journal", journal::JournalPath(path)}, {"entries", std::move(entries)}});
+        return CliOk;
     } else {
         // The lines as the file keeps them, escapes and all, so that each stays one line
         // for grep and cut.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <regex>
 
 #include "core/link/frame.h"
@@ -180,3 +181,28 @@ TEST(CliLink, HelpListsTheCommands) {
 }
 
 }  // namespace
+
+// The progress bar on a terminal: cleared with an escape sequence on a terminal that takes
+// them, with spaces on TERM=dumb, and not drawn at all with --quiet.
+TEST(CliLink, ProgressBarWithoutEscapesOnADumbTerminal) {
+    SimProcess sim({"--keys", "1,2,3,4,5,6"});
+    const std::string file = sim.TempDir() + "/bar.vx2";
+    auto load = [&](const std::string& term, const std::string& extra) {
+        std::filesystem::remove(file);
+        std::vector<std::string> argv{"/usr/bin/env", "TERM=" + term, CliPath(), "--port",
+                                      sim.Port(),     "load",         file};
+        if (!extra.empty())
+            argv.push_back(extra);
+        return RunOnTerminal(argv, {});
+    };
+    ProcessResult r = load("xterm", "");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("\033[K"), std::string::npos) << r.out;
+    r = load("dumb", "");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find(", осталось "), std::string::npos) << r.out;  // the bar was drawn
+    EXPECT_EQ(r.out.find('\033'), std::string::npos) << r.out;
+    r = load("xterm", "--quiet");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, "");
+}

@@ -114,6 +114,13 @@ TEST_F(CliJournal, EveryChangeLeavesItsLine) {
     EXPECT_NE(json.out.find("\"description\": \"Склад №2\""), std::string::npos) << json.out;
     EXPECT_NE(json.out.find("\"operation\": \"export\""), std::string::npos);
     EXPECT_NE(json.out.find("\"key_hex\": \"0A1B2C\""), std::string::npos) << json.out;
+    // The fields in the order of the file's columns, as every object keeps its keys.
+    const std::regex order(
+        "\\{\\s*\"time\"[^{}]*\"login\"[^{}]*\"host\"[^{}]*\"operation\"[^{}]*"
+        "\"key\"[^{}]*\"key_hex\"[^{}]*\"description\"[^{}]*\"old\"[^{}]*\"new\"[^{}]*"
+        "\"outcome\"[^{}]*\\}");
+    EXPECT_TRUE(std::regex_search(json.out, order)) << json.out;
+    EXPECT_EQ(json.out.find("{\n  \"journal\""), 0u) << json.out;
 }
 
 TEST_F(CliJournal, AChangeTheControllerDidNotTakeLeavesItsLineToo) {
