@@ -99,8 +99,9 @@ std::string CliManPage(const CLI::App& app,
         out +=
             ".SS \"vardex2\\-cli " + Roff(synopsis) + "\"\n" + Roff(sub->get_description()) + "\n";
         out += ".RS\n" + Items(*sub, &app);
-        // The notes after the options in the command's --help, one paragraph a line.
-        const std::string footer = sub->get_footer();
+        // The notes after the options in the command's --help, one paragraph a line (a
+        // command without notes of its own shows the program's, said once below).
+        const std::string footer = sub->get_footer() == app.get_footer() ? "" : sub->get_footer();
         size_t at = 0;
         while (at < footer.size()) {
             size_t end = footer.find('\n', at);
