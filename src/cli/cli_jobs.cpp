@@ -33,6 +33,7 @@
 #include "core/keys/key_number.h"
 #include "core/link/commands.h"
 #include "core/link/serial_port.h"
+#include "core/system_text.h"
 
 namespace {
 
@@ -685,7 +686,7 @@ int RunImport(CliArgs& args) {
         std::fclose(f);
     } else {
         std::fprintf(stderr, "Ошибка: не удалось открыть %s: %s\n", csvPath.c_str(),
-                     std::strerror(errno));
+                     SystemErrorText(errno).c_str());
         return CliFailed;
     }
     CsvImport im = PreviewCsvImport(bytes, typeFormat, model.keys, shortHex);

@@ -116,6 +116,11 @@ TEST_F(CliStreams, ImportListsTheLinesOnStandardOutput) {
          "Строка 1: [^\n]*\nСтрока 2: [^\n]*\n",
          "Новых: 0, [^]*"},
         {{"import", "FILE", "DIR/list.csv", "--dry-run", "-q"}, 0, "Строка 1: [^]*", Nothing},
+        // The system's reason in Russian whatever the locale.
+        {{"import", "FILE", "DIR/none.csv"},
+         1,
+         Nothing,
+         "Ошибка: не удалось открыть [^\n]*none.csv: Нет такого файла или каталога\n"},
     };
     RunCases(cases, file, dir, "");
 }
