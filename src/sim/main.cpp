@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "sim/sim_controller.h"
+#include "sim/sim_line.h"
 #include "sim/sim_pty.h"
 #include "sim/sim_state.h"
 
@@ -30,19 +31,30 @@ const char kDescription[] =
 const char kControlHelp[] =
     "Control lines (standard input or the socket), each answered by one line; the end\n"
     "of standard input leaves it running (stop it with quit or a signal):\n"
-    "  present CODE        the next 0x43 reports this key, once\n"
-    "  fault NAME [ARG]    silence | answer-from-attempt K | bad-header-crc |\n"
-    "                      bad-payload-crc | truncated | status-nonzero-no-payload |\n"
-    "                      noise [N] | late [MS] | silent-from-slot K | silent-from-write K\n"
-    "  fault off           answer normally again\n"
-    "  reply-delay MS      change the pause before each reply\n"
-    "  state               the state as JSON\n"
-    "  quit                stop\n\n"
+    "  present [ADDR] CODE       the next 0x43 reports this key, once\n"
+    "  fault [ADDR] NAME [ARG]   silence | answer-from-attempt K | bad-header-crc |\n"
+    "                            bad-payload-crc | truncated | status-nonzero-no-payload |\n"
+    "                            noise [N] | late [MS] | silent-from-slot K |\n"
+    "                            silent-from-write K\n"
+    "  fault [ADDR] off          answer normally again\n"
+    "  reply-delay [ADDR] MS     change the pause before each reply\n"
+    "  state [ADDR]              the state as JSON\n"
+    "  quit                      stop\n"
+    "ADDR (decimal) names the controller on a line of several (--bus); without it a line\n"
+    "names its only controller.\n\n"
+    "A line of several controllers: --bus 1,2,7 puts one controller at each address on\n"
+    "the one pseudo-terminal. Each answers only its own address, every one carries out a\n"
+    "broadcast (address 255) and none answers it; an address given twice gives two\n"
+    "controllers that both answer, so that their replies collide (the second a character\n"
+    "after the first: the check byte never holds). --state-dir DIR keeps each one's state\n"
+    "in DIR/ADDR.json (ADDR in decimal; the second controller at one address in\n"
+    "DIR/ADDR-2.json); --keys, --vardex and --times seed every controller of the line.\n\n"
     "The log has one line per request: its bytes; each piece of them as it arrived, with\n"
     "its time after the first, the parity it came under and the line settings, e.g.\n"
     "  +0.000ms mark{00} [9600 8 mark 2stop] | +4.1ms space{02 00 00 00 07} [...]\n"
     "(\"inferred\" when the address byte was read too late to see its own setting);\n"
-    "what the controller did; and the reply with its delay.\n";
+    "what the controller did (on a line of several, each addressed controller by its\n"
+    "address); the address the request was for; and the reply with its delay.\n";
 
 bool ParseCode(const std::string& text, std::uint32_t& code) {
     if (text.empty()) {
@@ -103,31 +115,33 @@ struct PendingReply {
 class Sim {
   public:
     std::FILE* log = stderr;
-    std::string statePath;
-    SimController controller;
+    SimLine line;
+    std::vector<std::string> statePaths;  // one per controller of the line; empty: none
     SimPty pty;
     std::deque<PendingReply> replies;
     double startMs = MonotonicMs();
     bool quit = false;
 
-    void Log(const std::string& line) {
-        std::fprintf(log, "[%10.3f] %s\n", MonotonicMs() - startMs, line.c_str());
+    void Log(const std::string& text) {
+        std::fprintf(log, "[%10.3f] %s\n", MonotonicMs() - startMs, text.c_str());
         std::fflush(log);
     }
 
     void SaveIfChanged() {
-        if (!controller.TakeStateChanged() || statePath.empty()) {
-            return;
-        }
-        std::string error;
-        if (!SaveSimState(statePath, controller.State(), error)) {
-            Log("state not saved: " + error);
+        for (std::size_t i = 0; i < line.Size(); ++i) {
+            if (!line.At(i).TakeStateChanged() || i >= statePaths.size() || statePaths[i].empty()) {
+                continue;
+            }
+            std::string error;
+            if (!SaveSimState(statePaths[i], line.At(i).State(), error)) {
+                Log("state not saved: " + error);
+            }
         }
     }
 
     void OnLineInput() {
         for (const SimChunk& chunk : pty.Read()) {
-            for (SimExchange& ex : controller.Receive(chunk)) {
+            for (SimExchange& ex : line.Receive(chunk)) {
                 Report(ex);
             }
         }
@@ -135,16 +149,19 @@ class Sim {
     }
 
     void Report(SimExchange& ex) {
-        std::string line = ex.valid ? "request " : "invalid ";
-        line += HexBytes(ex.request);
+        std::string text = ex.valid ? "request " : "invalid ";
+        text += HexBytes(ex.request);
         const double first = ex.chunks.empty() ? 0 : ex.chunks.front().atMs;
         for (const SimChunk& c : ex.chunks) {
             char at[32];
             std::snprintf(at, sizeof at, "+%.3fms", c.atMs - first);
-            line += std::string(" | ") + at + " " + SimParityName(c.parity) + "{" +
+            text += std::string(" | ") + at + " " + SimParityName(c.parity) + "{" +
                     HexBytes(c.bytes) + "} [" + c.settings + "]";
         }
-        line += " | " + ex.verdict;
+        text += " | " + ex.verdict;
+        if (ex.framed) {
+            text += " | address " + SimAddressText(ex.request.front());
+        }
         if (ex.valid && !replies.empty()) {
             // A new request cuts off a reply still waiting to go (a late one): a
             // half-duplex controller cannot answer while it is being spoken to.
@@ -152,12 +169,12 @@ class Sim {
             replies.clear();
         }
         if (ex.answered) {
-            line +=
+            text +=
                 " | reply " + HexBytes(ex.reply) + " after " + std::to_string(ex.delayMs) + " ms";
             const double end = ex.chunks.empty() ? MonotonicMs() : ex.chunks.back().atMs;
             replies.push_back({end + ex.delayMs, ex.reply});
         }
-        Log(line);
+        Log(text);
     }
 
     void SendDueReplies() {
@@ -178,13 +195,39 @@ class Sim {
         return wait <= 0 ? 0 : static_cast<int>(wait) + 1;
     }
 
+    // The controllers a control line names: `w[at]` when it is an address (it is then
+    // taken out of `w`), else the line's only controller. Empty with `error` set when
+    // there is none such.
+    std::vector<SimController*> Named(std::vector<std::string>& w, std::size_t at,
+                                      bool addressGiven, std::string& error) {
+        if (addressGiven) {
+            int address = 0;
+            if (!ParseInt(w[at], address, 0, 254)) {
+                error = "error: bad address " + w[at];
+                return {};
+            }
+            w.erase(w.begin() + static_cast<long>(at));
+            auto found = line.AtAddress(static_cast<std::uint8_t>(address));
+            if (found.empty()) {
+                error = "error: no controller at address " + std::to_string(address);
+            }
+            return found;
+        }
+        if (line.Size() != 1) {
+            error = "error: " + std::to_string(line.Size()) +
+                    " controllers on the line: name one by its address";
+            return {};
+        }
+        return {&line.At(0)};
+    }
+
     std::string Control(const std::string& raw) {
-        std::string line = raw;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
-            line.pop_back();
+        std::string text = raw;
+        while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) {
+            text.pop_back();
         }
         std::vector<std::string> w;
-        for (const std::string& part : Split(line, ' ')) {
+        for (const std::string& part : Split(text, ' ')) {
             if (!part.empty()) {
                 w.push_back(part);
             }
@@ -192,14 +235,33 @@ class Sim {
         if (w.empty()) {
             return "error: empty command";
         }
+        auto isNumber = [](const std::string& word) {
+            return !word.empty() && std::all_of(word.begin(), word.end(),
+                                                [](char c) { return c >= '0' && c <= '9'; });
+        };
         std::string answer = "ok";
-        if (w[0] == "present" && w.size() == 2) {
+        std::string error;
+        if (w[0] == "present" && (w.size() == 2 || w.size() == 3)) {
+            auto named = Named(w, 1, w.size() == 3, error);
+            if (named.empty()) {
+                return error;
+            }
             std::uint32_t code = 0;
             if (!ParseCode(w[1], code)) {
                 return "error: bad key code " + w[1];
             }
-            controller.Present(code);
-        } else if (w[0] == "fault" && (w.size() == 2 || w.size() == 3)) {
+            for (SimController* c : named) {
+                c->Present(code);
+            }
+        } else if (w[0] == "fault" && w.size() >= 2 && w.size() <= 4) {
+            // A fault's name is never a number: a number first is the address.
+            auto named = Named(w, 1, isNumber(w[1]), error);
+            if (named.empty()) {
+                return error;
+            }
+            if (w.size() < 2 || w.size() > 3) {
+                return "error: unknown command: " + text;
+            }
             SimFault fault;
             int arg = 0;
             if (!ParseSimFault(w[1], fault)) {
@@ -214,21 +276,33 @@ class Sim {
             if (w.size() == 2 && fault == SimFault::SilentFromWrite) {
                 arg = 1;
             }
-            controller.SetFault(fault, arg);
-        } else if (w[0] == "reply-delay" && w.size() == 2) {
+            for (SimController* c : named) {
+                c->SetFault(fault, arg);
+            }
+        } else if (w[0] == "reply-delay" && (w.size() == 2 || w.size() == 3)) {
+            auto named = Named(w, 1, w.size() == 3, error);
+            if (named.empty()) {
+                return error;
+            }
             int ms = 0;
             if (!ParseInt(w[1], ms, 0, 60000)) {
                 return "error: bad delay " + w[1];
             }
-            controller.SetReplyDelay(ms);
-        } else if (w[0] == "state" && w.size() == 1) {
-            answer = SimStateToJson(controller.State());
+            for (SimController* c : named) {
+                c->SetReplyDelay(ms);
+            }
+        } else if (w[0] == "state" && (w.size() == 1 || w.size() == 2)) {
+            auto named = Named(w, 1, w.size() == 2, error);
+            if (named.empty()) {
+                return error;
+            }
+            answer = SimStateToJson(named.front()->State());
         } else if (w[0] == "quit" && w.size() == 1) {
             quit = true;
         } else {
-            return "error: unknown command: " + line;
+            return "error: unknown command: " + text;
         }
-        Log("control: " + line);
+        Log("control: " + text);
         return answer;
     }
 };
@@ -303,16 +377,25 @@ int OpenControlSocket(const std::string& path, std::string& error) {
 
 int main(int argc, char** argv) {
     Sim sim;
-    SimState state;
+    std::string statePath, stateDir, busText;
     std::string controlPath, logPath, keysText, vardexText, timesText, sendLine;
     int replyDelay = 2;
     CLI::App app(kDescription, "vardex2-sim");
     app.footer(kControlHelp);
     app.set_help_flag("-h,--help", "print this help and exit");
     app.set_version_flag("-V,--version", "vardex2-sim " VX_VERSION, "print the version and exit");
-    app.add_option("--state", sim.statePath,
-                   "keep keys, vardex and times in FILE (JSON), saved on every change")
-        ->type_name("FILE");
+    CLI::Option* stateOption =
+        app.add_option("--state", statePath,
+                       "keep keys, vardex and times in FILE (JSON), saved on every change")
+            ->type_name("FILE");
+    app.add_option("--bus", busText,
+                   "a line of several controllers, one at each address (0 to 254, decimal); "
+                   "without it one controller at address 0")
+        ->type_name("ADDR,...");
+    app.add_option("--state-dir", stateDir,
+                   "keep each controller's state in DIR/ADDR.json (ADDR decimal)")
+        ->type_name("DIR")
+        ->excludes(stateOption);
     app.add_option("--keys", keysText,
                    "start with these keys (decimal or 0x hexadecimal), in place of those in the "
                    "state file")
@@ -351,40 +434,69 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    if (!sim.statePath.empty() && ::access(sim.statePath.c_str(), F_OK) == 0) {
-        std::string error;
-        if (!LoadSimState(sim.statePath, state, error)) {
-            std::fprintf(stderr, "vardex2-sim: %s\n", error.c_str());
-            return 1;
-        }
-    }
-    if (!keysText.empty()) {
-        state.keys.clear();
-        for (const std::string& k : Split(keysText, ',')) {
-            std::uint32_t code = 0;
-            if (!ParseCode(k, code)) {
-                std::fprintf(stderr, "vardex2-sim: bad key code %s\n", k.c_str());
+    std::vector<std::uint8_t> addresses;
+    if (busText.empty()) {
+        addresses.push_back(0);
+    } else {
+        for (const std::string& a : Split(busText, ',')) {
+            int address = 0;
+            if (!ParseInt(a, address, 0, 254)) {
+                std::fprintf(stderr, "vardex2-sim: bad address %s (0 to 254)\n", a.c_str());
                 return 2;
             }
-            if (std::find(state.keys.begin(), state.keys.end(), code) == state.keys.end()) {
-                state.keys.push_back(code);
-            }
+            addresses.push_back(static_cast<std::uint8_t>(address));
         }
     }
-    if (!vardexText.empty() && !ParseCode(vardexText, state.vardex)) {
-        std::fprintf(stderr, "vardex2-sim: bad vardex %s\n", vardexText.c_str());
+    if (!statePath.empty() && addresses.size() > 1) {
+        std::fprintf(stderr, "vardex2-sim: --state keeps one controller; use --state-dir\n");
         return 2;
     }
-    if (!timesText.empty()) {
-        auto t = Split(timesText, ',');
-        if (t.size() != 2 || !ParseInt(t[0], state.timeOpen, 0, 255) ||
-            !ParseInt(t[1], state.retryRead, 0, 255)) {
-            std::fprintf(stderr, "vardex2-sim: bad times %s\n", timesText.c_str());
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        std::string path = statePath;
+        if (!stateDir.empty()) {
+            const auto before = static_cast<std::size_t>(std::count(
+                addresses.begin(), addresses.begin() + static_cast<long>(i), addresses[i]));
+            path = stateDir + "/" + std::to_string(addresses[i]) +
+                   (before == 0 ? "" : "-" + std::to_string(before + 1)) + ".json";
+        }
+        SimState state;
+        if (!path.empty() && ::access(path.c_str(), F_OK) == 0) {
+            std::string error;
+            if (!LoadSimState(path, state, error)) {
+                std::fprintf(stderr, "vardex2-sim: %s\n", error.c_str());
+                return 1;
+            }
+        }
+        if (!keysText.empty()) {
+            state.keys.clear();
+            for (const std::string& k : Split(keysText, ',')) {
+                std::uint32_t code = 0;
+                if (!ParseCode(k, code)) {
+                    std::fprintf(stderr, "vardex2-sim: bad key code %s\n", k.c_str());
+                    return 2;
+                }
+                if (std::find(state.keys.begin(), state.keys.end(), code) == state.keys.end()) {
+                    state.keys.push_back(code);
+                }
+            }
+        }
+        if (!vardexText.empty() && !ParseCode(vardexText, state.vardex)) {
+            std::fprintf(stderr, "vardex2-sim: bad vardex %s\n", vardexText.c_str());
             return 2;
         }
+        if (!timesText.empty()) {
+            auto t = Split(timesText, ',');
+            if (t.size() != 2 || !ParseInt(t[0], state.timeOpen, 0, 255) ||
+                !ParseInt(t[1], state.retryRead, 0, 255)) {
+                std::fprintf(stderr, "vardex2-sim: bad times %s\n", timesText.c_str());
+                return 2;
+            }
+        }
+        SimController& controller = sim.line.Add(addresses[i]);
+        controller.SetState(state);
+        controller.SetReplyDelay(replyDelay);
+        sim.statePaths.push_back(path);
     }
-    sim.controller.SetState(state);
-    sim.controller.SetReplyDelay(replyDelay);
     sim.SaveIfChanged();
 
     std::string error;
@@ -409,8 +521,17 @@ int main(int argc, char** argv) {
 
     std::printf("%s\n", sim.pty.SlavePath().c_str());
     std::fflush(stdout);
-    sim.Log("listening on " + sim.pty.SlavePath() + " with " +
-            std::to_string(sim.controller.State().keys.size()) + " key(s)");
+    if (sim.line.Size() == 1 && sim.line.At(0).Address() == 0) {
+        sim.Log("listening on " + sim.pty.SlavePath() + " with " +
+                std::to_string(sim.line.At(0).State().keys.size()) + " key(s)");
+    } else {
+        std::string text = "listening on " + sim.pty.SlavePath() + " with controllers at";
+        for (std::size_t i = 0; i < sim.line.Size(); ++i) {
+            text += std::string(i ? ", " : " ") + SimAddressText(sim.line.At(i).Address()) + " (" +
+                    std::to_string(sim.line.At(i).State().keys.size()) + " key(s))";
+        }
+        sim.Log(text);
+    }
 
     bool stdinOpen = true;
     std::string stdinBuffer;

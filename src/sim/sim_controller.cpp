@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr std::uint8_t kOwnAddress = 0x00;
 constexpr std::uint8_t kBroadcast = 0xFF;
 
 std::uint8_t CrcOf(const std::vector<std::uint8_t>& bytes, size_t from, size_t count) {
@@ -195,6 +194,7 @@ void SimController::AddByte(std::vector<SimExchange>& out, const SimChunk& chunk
 void SimController::Finish(std::vector<SimExchange>& out, bool valid, const std::string& verdict) {
     inFrame_ = false;
     frame_.valid = valid;
+    frame_.framed = valid;
     frame_.verdict = verdict;
     if (valid) {
         Execute(frame_);
@@ -223,7 +223,7 @@ void SimController::Execute(SimExchange& ex) {
     const std::uint8_t command = r[1];
     const int length = r[4];
     const std::uint8_t* p = r.data() + 6;  // payload
-    if (address != kOwnAddress && address != kBroadcast) {
+    if (address != address_ && address != kBroadcast) {
         ex.valid = false;
         Ignore(ex, "ignored: addressed to device " + Hex(address));
         return;
@@ -409,7 +409,7 @@ void SimController::Execute(SimExchange& ex) {
         announced = 3;
         payload.clear();
     }
-    std::vector<std::uint8_t> reply = {kOwnAddress, command, status, 0x00, announced, 0};
+    std::vector<std::uint8_t> reply = {address_, command, status, 0x00, announced, 0};
     reply[5] = CrcOf(reply, 0, 5);
     if (!payload.empty()) {
         reply.insert(reply.end(), payload.begin(), payload.end());

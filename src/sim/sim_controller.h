@@ -49,6 +49,7 @@ struct SimExchange {
     std::vector<SimChunk> chunks;       // how its bytes arrived
     std::vector<std::uint8_t> request;  // all its bytes
     bool valid = false;
+    bool framed = false;  // a whole frame whose check bytes held, whoever it was for
     std::string verdict;  // "ok", or why it was ignored
     bool answered = false;
     std::vector<std::uint8_t> reply;  // bytes to send (with noise, truncation ...)
@@ -69,6 +70,11 @@ class SimController {
     // `exchange.reply`, or leaves it unanswered. Public for tests.
     void Execute(SimExchange& exchange);
 
+    // The address the controller answers to (0 when alone on its line); it also carries
+    // out every broadcast (0xFF) and answers none.
+    void SetAddress(std::uint8_t address) { address_ = address; }
+    std::uint8_t Address() const { return address_; }
+
     void Present(std::uint32_t code);  // the next 0x43 reports it, once
     void SetFault(SimFault fault, int arg = 0);
     SimFault Fault() const { return fault_; }
@@ -85,6 +91,7 @@ class SimController {
 
   private:
     SimState state_;
+    std::uint8_t address_ = 0;
     bool changed_ = false;
     std::optional<std::uint32_t> presented_;
     SimFault fault_ = SimFault::None;
