@@ -32,6 +32,7 @@ struct CliArgs {
     bool json = false;                           // --json: one JSON object on standard output
     bool quiet = false;                          // -q, --quiet: no job log on standard error
     std::string trace;                           // --trace FILE|-: the line trace (empty: none)
+    int address = -1;                            // --address N (0..254); -1: the file's own
     std::FILE* traceFile = nullptr;              // where it goes, opened before the command runs
     std::vector<std::string> words;              // the positional arguments given, in order
     std::map<std::string, std::string> options;  // d.Option() values given, by name

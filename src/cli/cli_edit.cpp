@@ -58,9 +58,9 @@ class ReaderSession {
         loop_.Drain();
     }
 
-    bool Open(const CliArgs& args) {
+    bool Open(const CliArgs& args, const DbModel* file) {
         log_ = CliLogFile(args);
-        return link_.Open(args);
+        return link_.Open(args, file);
     }
 
     int ReadPresentedKey(KeyCode& code) {
@@ -336,9 +336,9 @@ int OpenKeyFile(CliArgs& args, size_t least, size_t most, const char* usage, Key
 }
 
 // The number of the key presented at the reader.
-int ReadAtReader(const CliArgs& args, KeyCode& code) {
+int ReadAtReader(const CliArgs& args, KeyCode& code, const DbModel* file = nullptr) {
     ReaderSession session;
-    if (!session.Open(args))
+    if (!session.Open(args, file))
         return CliPortNotOpened;
     std::fprintf(stderr, "ПОДНЕСИТЕ КАРТУ(КЛЮЧ) К СЧИТЫВАТЕЛЮ\n");
     return session.ReadPresentedKey(code);
@@ -381,9 +381,9 @@ class KeyEditHost : public TLoopJobHost {
 // Runs one edit job (a key, the vardex, the times) made from `what` on the port; `keep`
 // holds the job afterwards, so the caller can say where things stand.
 template <class J, class W>
-int RunEditJob(const CliArgs& args, std::unique_ptr<J>& keep, const W& what) {
+int RunEditJob(const CliArgs& args, const DbModel& file, std::unique_ptr<J>& keep, const W& what) {
     CliLink link;
-    if (!link.Open(args))
+    if (!link.Open(args, &file))
         return CliPortNotOpened;
     TJobLoop loop;
     {
@@ -398,16 +398,16 @@ int RunEditJob(const CliArgs& args, std::unique_ptr<J>& keep, const W& what) {
     return keep->FileFailed ? CliFailed : CliOk;
 }
 
-int RunKeyEdit(const CliArgs& args, TKeyEditJob*& out, std::unique_ptr<TKeyEditJob>& keep,
-               const KeyEdit& edit) {
-    const int status = RunEditJob(args, keep, edit);
+int RunKeyEdit(const CliArgs& args, const DbModel& file, TKeyEditJob*& out,
+               std::unique_ptr<TKeyEditJob>& keep, const KeyEdit& edit) {
+    const int status = RunEditJob(args, file, keep, edit);
     out = keep.get();
     return status;
 }
 
-int RunSettingChange(const CliArgs& args, const SettingChange& change) {
+int RunSettingChange(const CliArgs& args, const DbModel& file, const SettingChange& change) {
     std::unique_ptr<TSettingChangeJob> job;
-    const int status = RunEditJob(args, job, change);
+    const int status = RunEditJob(args, file, job, change);
     if (job && job->InController && !job->InFile)
         Fail("Изменение записано в контроллер, но не в файл базы");
     return status;
@@ -451,7 +451,7 @@ int RunEnroll(CliArgs& args) {
     if (!CliFormatOption(args, model.TypeFormat, typeFormat))
         return CliUsage;
     ReaderSession session;
-    if (!session.Open(args))
+    if (!session.Open(args, &model))
         return CliPortNotOpened;
     std::fprintf(stderr, "ПОДНЕСИТЕ КАРТУ(КЛЮЧ) К СЧИТЫВАТЕЛЮ (Ctrl+C — закончить)\n");
     return session.Enrol(path, typeFormat, model.keys, templCp);
@@ -468,7 +468,7 @@ int RunFind(CliArgs& args) {
     if (int status = LoadWithFormat(args, path, model, typeFormat); status != CliOk)
         return status;
     KeyCode code = 0;
-    if (int status = ReadAtReader(args, code); status != CliOk)
+    if (int status = ReadAtReader(args, code, &model); status != CliOk)
         return status;
     int row = ListedRow(model, typeFormat, code);
     if (row < 0)
@@ -497,7 +497,7 @@ int RunAdd(CliArgs& args) {
     KeyEdit edit{KeyEdit::Kind::Add, path, typeFormat, 0, code, description};
     TKeyEditJob* job = nullptr;
     std::unique_ptr<TKeyEditJob> keep;
-    const int status = RunKeyEdit(args, job, keep, edit);
+    const int status = RunKeyEdit(args, model, job, keep, edit);
     if (job && job->NewInController && !job->NewInFile)
         Fail("Карта(ключ) записана в контроллер, но не в файл базы");
     return status;
@@ -545,7 +545,7 @@ int RunEdit(CliArgs& args) {
     KeyEdit edit{KeyEdit::Kind::Change, path, typeFormat, oldCode, newCode, description};
     TKeyEditJob* job = nullptr;
     std::unique_ptr<TKeyEditJob> keep;
-    const int status = RunKeyEdit(args, job, keep, edit);
+    const int status = RunKeyEdit(args, model, job, keep, edit);
     if (!job || status == CliOk)
         return status;
     // Say where things stand, so the operator knows what is left to do.
@@ -584,7 +584,7 @@ int RunRemove(CliArgs& args) {
     KeyEdit edit{KeyEdit::Kind::Remove, path, typeFormat, code, 0, {}};
     TKeyEditJob* job = nullptr;
     std::unique_ptr<TKeyEditJob> keep;
-    return RunKeyEdit(args, job, keep, edit);
+    return RunKeyEdit(args, model, job, keep, edit);
 }
 
 // ---- set-vardex ----------------------------------------------------------------
@@ -607,7 +607,7 @@ int RunSetVardex(CliArgs& args) {
         newVardex != 0 ? SettingChange::Kind::SetVardex : SettingChange::Kind::ResetVardex;
     change.path = path;
     change.vardex = newVardex != 0 ? newVardex : model.Vardex;
-    return RunSettingChange(args, change);
+    return RunSettingChange(args, model, change);
 }
 
 // ---- set-times -----------------------------------------------------------------
@@ -653,7 +653,7 @@ int RunSetTimes(CliArgs& args) {
     change.retryRead = retryRead;
     change.typeFormat = model.TypeFormat;
     change.timeOpenChanged = haveOpen;
-    return RunSettingChange(args, change);
+    return RunSettingChange(args, model, change);
 }
 
 }  // namespace

@@ -297,8 +297,8 @@ struct TCliJobLink {
     } worker;
     TJobLoop loop;
 
-    bool Open(const CliArgs& args) {
-        if (!link.Open(args))
+    bool Open(const CliArgs& args, const DbModel* file = nullptr) {
+        if (!link.Open(args, file))
             return false;
         worker.inner = &link.Commands();
         host.emplace(loop, worker, link.Port(), args);
@@ -351,7 +351,7 @@ int RunNew(CliArgs& args) {
         return link.FailureStatus();
     link.link.Port().Close();
 
-    DbResult r = WriteNewDbFile(file, job.VardexCode);
+    DbResult r = WriteNewDbFile(file, job.VardexCode, link.link.Address());
     if (!r) {
         FileError(r);
         return CliFailed;
@@ -372,6 +372,7 @@ int RunLoad(CliArgs& args) {
     if (!link.Open(args))
         return CliPortNotOpened;
     TLoadJob job(*link.host);
+    job.Address = link.link.Address();
     link.Run(job);
     if (!job.ReadComplete())
         return link.FailureStatus();
@@ -403,7 +404,7 @@ int RunExport(CliArgs& args) {
         return status;
 
     TCliJobLink link;
-    if (!link.Open(args))
+    if (!link.Open(args, &model))
         return CliPortNotOpened;
     ExportSource source = ExportSourceOf(model, typeFormat);
     source.databasePath = file;  // the job journals its end
@@ -472,7 +473,7 @@ int RunCheck(CliArgs& args) {
         known.push_back(key.code);
 
     TCliJobLink link;
-    if (!link.Open(args))
+    if (!link.Open(args, &model))
         return CliPortNotOpened;
     TCliHost& host = *link.host;
     host.databasePath = file;
@@ -597,7 +598,7 @@ int RunReconcile(CliArgs& args) {
     }
 
     TCliJobLink link;
-    if (!link.Open(args))
+    if (!link.Open(args, &model))
         return CliPortNotOpened;
     TCliHost& host = *link.host;
     ReconcileOptions options;
@@ -780,7 +781,7 @@ int RunImport(CliArgs& args) {
         return host.finished ? CliOk : CliFailed;
     }
     TCliJobLink link;
-    if (!link.Open(args))
+    if (!link.Open(args, &model))
         return CliPortNotOpened;
     TImportJob job(*link.host, std::move(plan));
     link.Run(job);

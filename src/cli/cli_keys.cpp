@@ -102,6 +102,7 @@ int RunShow(CliArgs& args) {
              {"file_format", CliFormatName(model.TypeFormat)},
              {"format", CliFormatName(typeFormat)},
              {"vardex", model.Vardex != 0 ? CliKeyJson(typeFormat, model.Vardex) : CliJson()},
+             {"address", model.AddressInFile ? *model.AddressInFile : model.Address},
              {"key_count", model.keys.size()}});
     } else {
         std::printf("Время открывания замка: %d сек.\n", model.TimeOpen);
@@ -109,6 +110,11 @@ int RunShow(CliArgs& args) {
         std::printf("Формат отображения: %d (%s)\n", model.TypeFormat,
                     TypeFormatCaption(model.TypeFormat));
         std::printf("Вардекс: %s\n", vardex.c_str());
+        // A controller alone on its line (address 0) shows as it always has.
+        if (model.Address != 0)
+            std::printf("Адрес на линии: %d%s\n",
+                        model.AddressInFile ? *model.AddressInFile : model.Address,
+                        model.AddressInFile ? " (вне пределов 0–254)" : "");
         std::printf("Карт(ключей) в базе: %zu\n", model.keys.size());
     }
     std::fflush(stdout);

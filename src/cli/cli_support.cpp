@@ -12,14 +12,26 @@
 
 #include "core/jobs/keys_guard.h"
 
-CliLink::CliLink() : commands_(std::make_unique<TCommands>(port_)) {}
+CliLink::CliLink()
+    : commands_(std::make_unique<TCommands>(port_)),
+      addressed_(std::make_unique<TAddressedRequester>(*commands_)) {}
 
 CliLink::~CliLink() {
     commands_.reset();
     port_.Close();
 }
 
-bool CliLink::Open(const CliArgs& args) {
+bool CliLink::Open(const CliArgs& args, const DbModel* file) {
+    int address = 0;
+    if (args.address >= 0) {
+        address = args.address;
+    } else if (file) {
+        if (const std::string bad = AddressOutOfRangeText(*file); !bad.empty()) {
+            std::fprintf(stderr, "%s (или укажите --address)\n", bad.c_str());
+            return false;
+        }
+        address = file->Address;
+    }
     if (args.traceFile != nullptr) {
         std::FILE* out = args.traceFile;
         trace_ = std::make_unique<TLineTrace>(port_, [out](const std::string& line) {
@@ -28,6 +40,8 @@ bool CliLink::Open(const CliArgs& args) {
         });
         commands_ = std::make_unique<TCommands>(*trace_, trace_.get());
     }
+    addressed_ =
+        std::make_unique<TAddressedRequester>(*commands_, static_cast<std::uint8_t>(address));
     std::string error;
     if (port_.Open(args.port, error)) {
         return true;
@@ -47,15 +61,15 @@ int CliLink::Run(const RequestFrame& request, FrameHeader* reply, FrameData* rep
     int result = NotRun;
     FrameHeader gotReply{};
     FrameData gotData{};
-    commands_->Load(request.header, request.data,
-                    [&](int code, const FrameHeader& h, const FrameData& data) {
-                        std::lock_guard lock(mutex);
-                        result = code;
-                        gotReply = h;
-                        gotData = data;
-                        finished = true;
-                        done.notify_one();
-                    });
+    addressed_->LoadWith(request.header, request.data, request.options,
+                         [&](int code, const FrameHeader& h, const FrameData& data) {
+                             std::lock_guard lock(mutex);
+                             result = code;
+                             gotReply = h;
+                             gotData = data;
+                             finished = true;
+                             done.notify_one();
+                         });
     std::unique_lock lock(mutex);
     done.wait(lock, [&] { return finished; });
     if (reply) {

@@ -27,8 +27,11 @@ class CliLink {
 
     // Opens args.port, with the line trace when --trace asked for it. On failure prints
     // the reason to standard error ("Ошибка подключения" and the port's text) and returns
-    // false: exit with CliPortNotOpened.
-    bool Open(const CliArgs& args);
+    // false: exit with CliPortNotOpened. Every request goes to the controller at --address,
+    // else at the address of `file` (the command's database), else at 0; a file whose
+    // address is out of range refuses before the port is opened (the reason on standard
+    // error; false).
+    bool Open(const CliArgs& args, const DbModel* file = nullptr);
 
     // Loads one request into the worker and waits for its completion; the result of
     // the last attempt. `reply` and `replyData` (optional) receive the reply.
@@ -36,12 +39,17 @@ class CliLink {
             FrameData* replyData = nullptr);
 
     TSerialPort& Port() { return port_; }
-    TCommands& Commands() { return *commands_; }
+    // The requests of the command's job, each to the controller's address.
+    TRequester& Commands() { return *addressed_; }
+    // The line's worker itself, for what addresses each request on its own (the scan).
+    TCommands& Line() { return *commands_; }
+    int Address() const { return addressed_->Address(); }
 
   private:
     TSerialPort port_;
     std::unique_ptr<TLineTrace> trace_;  // only with --trace
     std::unique_ptr<TCommands> commands_;
+    std::unique_ptr<TAddressedRequester> addressed_;
 };
 
 // True for the results that count as success (0 and -1).

@@ -34,6 +34,14 @@ const char* const PortText =
     "Without --port the port is the one named by the environment variable VARDEX2_PORT,\n"
     "else the one the program last used (\"ComPort\" in ~/.config/Vardex2/Vardex2.conf).";
 
+const char* const AddressHelp =
+    "the controller's address on its line (0 to 254), for this command only; without it "
+    "the file's own (\"Address\"), else 0";
+
+CLI::Range AddressRange() {
+    return CLI::Range(0, 254);
+}
+
 // CLI11 reports in English; the operator reads Russian. Its messages are stable within
 // the packaged version, so their shapes are matched here and the names kept.
 std::string RussianParseError(const CLI::ParseError& e, bool haveCommand) {
@@ -180,6 +188,7 @@ CliDefine& CliDefine::Json() {
 
 CliDefine& CliDefine::Link() {
     app_.add_option("--port", args_.port, "the serial port of the controller")->type_name("DEVICE");
+    app_.add_option("--address", args_.address, AddressHelp)->type_name("N")->check(AddressRange());
     app_.add_option("--trace", args_.trace,
                     "write every attempt of every request to FILE (- for standard error)")
         ->type_name("FILE");
@@ -239,6 +248,7 @@ int main(int argc, char** argv) {
     app.add_flag("-q,--quiet", args.quiet,
                  "no job log on standard error (errors and questions still come)");
     app.set_version_flag("-V,--version", "vardex2-cli " VX_VERSION, "print the version and exit");
+    app.add_option("--address", args.address, AddressHelp)->type_name("N")->check(AddressRange());
 
     // The manual page is made from these definitions at build time; not for people.
     bool manPage = false;

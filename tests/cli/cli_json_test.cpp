@@ -60,7 +60,8 @@ TEST_F(CliJsonTest, ListGivesNumbersShownTextsAndDescriptionsSorted) {
 TEST_F(CliJsonTest, ShowGivesTheSettingsAndTheVardex) {
     json j = Json({"show", path, "--json"});
     EXPECT_EQ(j, json::parse(R"({"open_seconds": 5, "retry_seconds": 1, "file_format": "em",
-        "format": "em", "vardex": {"number": 65538, "shown": "001,00002"}, "key_count": 3})"));
+        "format": "em", "vardex": {"number": 65538, "shown": "001,00002"}, "address": 0,
+        "key_count": 3})"));
     std::ofstream(path, std::ios::binary) << "[ControllerSettings]\r\nTimeOpen=3\r\n";
     j = Json({"show", path, "--json"});
     EXPECT_TRUE(j["vardex"].is_null());

@@ -769,6 +769,42 @@ class TestMainWindow : public QObject {
         QVERIFY(prompter->records.back().text.contains(QStringLiteral("Отказано в доступе")));
         QCOMPARE(ReadAll(old), before);
     }
+
+    // "Адрес на линии": written to the file alone, and stamped on every request after it.
+    void addressGoesToTheFileAndEveryRequest() {
+        const QString path = SampleDb(QStringLiteral("door.vx2"));
+        const QByteArray alone = ReadAll(path);
+        Open(path);
+        QCOMPARE(w->udAddress->value(), 0);
+        QVERIFY(w->udAddress->isEnabled());
+        w->udAddress->stepBy(7);
+        QTRY_COMPARE(w->udAddress->value(), 7);
+        QVERIFY(runner->sent.empty());
+        QCOMPARE(link->opens, 0);
+        DbModel m;
+        QVERIFY(LoadDbFile(path.toStdString(), m).ok);
+        QCOMPARE(m.Address, 7);
+        w->udAddress->stepBy(-7);  // back to 0: the file of a controller alone again
+        QTRY_COMPARE(w->udAddress->value(), 0);
+        QCOMPARE(ReadAll(path), alone);
+
+        w->udAddress->stepBy(12);
+        QTRY_COMPARE(w->udAddress->value(), 12);
+        w->udTimeOpen->stepBy(1);
+        QTRY_COMPARE(w->udTimeOpen->value(), 8);
+        QCOMPARE(runner->sent.size(), size_t(1));
+        QCOMPARE(int(runner->sent[0].header[0]), 12);
+        QVERIFY(LoadDbFile(path.toStdString(), m).ok);
+        QCOMPARE(m.Address, 12);  // the time's write kept it
+        QCOMPARE(m.TimeOpen, 8);
+
+        // Another file opened: its own address (none: 0) from then on.
+        Open(SampleDb(QStringLiteral("other.vx2")));
+        QCOMPARE(w->udAddress->value(), 0);
+        w->udTimeOpen->stepBy(1);
+        QTRY_COMPARE(runner->sent.size(), size_t(2));
+        QCOMPARE(int(runner->sent[1].header[0]), 0);
+    }
 };
 
 QTEST_MAIN(TestMainWindow)

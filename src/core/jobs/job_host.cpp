@@ -141,14 +141,14 @@ bool TLoopJobHost::TryClose(JobEnd end) {
 void TLoopJobHost::SendRequest(const RequestFrame& request) {
     ++outstanding;
     loop_.Expect();
-    worker_.Load(request.header, request.data,
-                 [this](int result, const FrameHeader& reply, const FrameData& replyData) {
-                     loop_.Fulfil([this, result, reply, replyData] {
-                         --outstanding;
-                         if (job_)
-                             job_->OnCompletion(result, reply, replyData);
+    worker_.LoadWith(request.header, request.data, request.options,
+                     [this](int result, const FrameHeader& reply, const FrameData& replyData) {
+                         loop_.Fulfil([this, result, reply, replyData] {
+                             --outstanding;
+                             if (job_)
+                                 job_->OnCompletion(result, reply, replyData);
+                         });
                      });
-                 });
 }
 
 void TLoopJobHost::PostStep(int step) {

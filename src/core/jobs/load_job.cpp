@@ -36,6 +36,7 @@ DbModel TLoadJob::NewFileModel() const {
     model.RetryRead = RetryRead;
     model.TypeFormat = TypeFormatIButton;
     model.Vardex = VardexCode;
+    model.Address = Address;
     model.keys.reserve(SlotCodes.size());
     // A key's number is its entry name in the file: a code read from two slots is one
     // entry, at the place of its first slot (as writing it twice would leave it).

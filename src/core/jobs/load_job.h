@@ -13,12 +13,16 @@ class TLoadJob : public TControllerRead {
   public:
     explicit TLoadJob(TJobHost& host);
 
+    // The controller's address on its line, for the new file (its host sends every request
+    // of the job there).
+    int Address = 0;
+
     // True once the whole read has succeeded: only then may the result be saved.
     bool ReadComplete() const { return complete_; }
 
     // The new file as the read found it: the two times, TypeFormat 0 (iButton), the vardex,
-    // and every key once (a code stored in two slots is one key of the file), its decimal
-    // text as the description.
+    // the address, and every key once (a code stored in two slots is one key of the file), its
+    // decimal text as the description.
     DbModel NewFileModel() const;
     // Writes NewFileModel() under `path` as one replacement and reads it back into `loaded`
     // (what the main window then shows). On failure nothing under `path` has changed, or,

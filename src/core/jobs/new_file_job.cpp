@@ -52,8 +52,9 @@ void TNewFileJob::OnCompletion(int result, const FrameHeader& reply, const Frame
     host_.Finished({"", "", BoxIcon::Information});
 }
 
-DbResult WriteNewDbFile(const std::string& path, KeyCode vardex) {
+DbResult WriteNewDbFile(const std::string& path, KeyCode vardex, int address) {
     DbModel model;
     model.Vardex = vardex;
+    model.Address = address;
     return journaled::WriteDbFile(path, model, journal::kNewFile);
 }

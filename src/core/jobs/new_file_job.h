@@ -9,9 +9,9 @@
 #include "core/jobs/job_host.h"
 #include "core/keys/database.h"
 
-// The file of a controller just cleared: its vardex, the default times, no keys
-// (journaled as one new-file line).
-DbResult WriteNewDbFile(const std::string& path, KeyCode vardex);
+// The file of a controller just cleared: its vardex, the default times, its address on
+// the line, no keys (journaled as one new-file line).
+DbResult WriteNewDbFile(const std::string& path, KeyCode vardex, int address = 0);
 
 class TNewFileJob : public TJob {
   public:

@@ -175,6 +175,8 @@ DbModel BackupModel(const ControllerImage& controller, const DbModel& file, int 
     model.RetryRead = controller.RetryRead;
     model.TypeFormat = typeFormat;
     model.Vardex = controller.Vardex;
+    model.Address = file.Address;  // the copy is of this door's controller
+    model.AddressInFile = file.AddressInFile;
     // Sorted copies and binary searches rather than hash tables: 65,535 keys in a few
     // milliseconds, without an allocation per key.
     std::vector<FileKey> described = SortedFileKeys(file);

@@ -75,6 +75,15 @@ void WriteSettings(ProfileFile& f, int timeOpen, int retryRead, int typeFormat) 
     f.WriteInteger(kSettings, "TypeFormat", typeFormat);
 }
 
+// Only a controller that shares its line has the entry: the file of one alone keeps the
+// bytes it always had.
+void WriteAddress(ProfileFile& f, int address) {
+    if (address == 0)
+        f.DeleteEntry(kSettings, "Address", true);
+    else
+        f.WriteInteger(kSettings, "Address", address);
+}
+
 }  // namespace
 
 int TimeOpenInRange(int value) {
@@ -83,6 +92,14 @@ int TimeOpenInRange(int value) {
 
 int RetryReadInRange(int value) {
     return std::clamp(value, MinRetryRead, MaxTime);
+}
+
+std::string AddressOutOfRangeText(const DbModel& model) {
+    if (!model.AddressInFile)
+        return {};
+    return "В файле адрес контроллера на линии " + std::to_string(*model.AddressInFile) +
+           " вне пределов 0–" + std::to_string(MaxDbAddress) +
+           ": обмен с контроллером невозможен, пока адрес не исправлен";
 }
 
 std::string TimesOutOfRangeText(const DbModel& model) {
@@ -167,6 +184,10 @@ DbResult SaveTypeFormat(const std::string& path, int typeFormat) {
     return Edit(path, [&](ProfileFile& f) { f.WriteInteger(kSettings, "TypeFormat", typeFormat); });
 }
 
+DbResult SaveAddress(const std::string& path, int address) {
+    return Edit(path, [&](ProfileFile& f) { WriteAddress(f, address); });
+}
+
 DbResult SaveKey(const std::string& path, KeyCode code, const std::string& description) {
     return Edit(path,
                 [&](ProfileFile& f) { f.WriteString(kKeys, std::to_string(code), description); });
@@ -190,6 +211,7 @@ DbResult WriteDbFile(const std::string& path, const DbModel& model) {
     ProfileFile file;
     WriteSettings(file, model.TimeOpen, model.RetryRead, model.TypeFormat);
     file.WriteInteger(kSettings, "Vardex", model.Vardex);
+    WriteAddress(file, model.AddressInFile ? *model.AddressInFile : model.Address);
     for (const DbKey& k : model.keys)
         file.WriteString(kKeys, std::to_string(k.code), k.description);
     return Replace(path, file);
@@ -227,6 +249,14 @@ DbResult LoadDbBytes(std::string bytes, DbModel& model) {
         loaded.RetryReadInFile = retryRead;
     loaded.TypeFormat = file.ReadInteger(kSettings, "TypeFormat", 0);
     loaded.Vardex = static_cast<KeyCode>(file.ReadInteger(kSettings, "Vardex", 0));
+    const int address = file.ReadInteger(kSettings, "Address", 0);
+    if (address >= 0 && address <= MaxDbAddress) {
+        loaded.Address = address;
+    } else {
+        // 255 would reach every controller of the line: nothing goes out until it is put right.
+        loaded.Address = -1;
+        loaded.AddressInFile = address;
+    }
     DbResult result;
     auto entries = file.ReadSectionEntries(kKeys);
     loaded.keys.reserve(entries.size());

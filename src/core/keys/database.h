@@ -41,7 +41,16 @@ struct DbModel {
     // taken instead); nothing when the file's value was in range.
     std::optional<int> TimeOpenInFile;
     std::optional<int> RetryReadInFile;
+    // The controller's address on its line (0 to 254; 0 when it is alone, and for a file
+    // without the entry). -1 when the file names an address no controller can have:
+    // then AddressInFile holds it, every write keeps it, and nothing may be sent.
+    int Address = 0;
+    std::optional<int> AddressInFile;
 };
+
+constexpr int MaxDbAddress = 254;
+// The operator's text for an address the file holds out of range; empty when it is usable.
+std::string AddressOutOfRangeText(const DbModel& model);
 
 // The operator's warning for the times a load took otherwise, one line each ("\n"
 // between them); empty when the file's times were in range.
@@ -85,6 +94,9 @@ DbResult NewDbFile(const std::string& path);
 DbResult SaveVardex(const std::string& path, KeyCode code);
 DbResult SaveSettings(const std::string& path, int timeOpen, int retryRead, int typeFormat);
 DbResult SaveTypeFormat(const std::string& path, int typeFormat);
+// The controller's address (0 to 254): written as "Address" when it is not 0, removed at 0,
+// so that the file of a controller alone on its line keeps its bytes.
+DbResult SaveAddress(const std::string& path, int address);
 // A description with blanks at an edge or inside quotation marks is written inside one
 // more pair of quotation marks, so that it reads back exactly as typed.
 DbResult SaveKey(const std::string& path, KeyCode code, const std::string& description);

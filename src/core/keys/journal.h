@@ -32,6 +32,7 @@ inline constexpr const char* kKeyDescription = "key-description";
 inline constexpr const char* kTimes = "times";
 inline constexpr const char* kVardex = "vardex";
 inline constexpr const char* kFormat = "format";
+inline constexpr const char* kAddress = "address";
 inline constexpr const char* kNewFile = "new-file";
 inline constexpr const char* kLoad = "load";
 inline constexpr const char* kExport = "export";

@@ -134,6 +134,13 @@ DbResult SaveTypeFormat(const std::string& path, int typeFormat) {
                 ::SaveTypeFormat(path, typeFormat));
 }
 
+DbResult SaveAddress(const std::string& path, int address) {
+    const DbModel before = Before(path);
+    const int old = before.AddressInFile ? *before.AddressInFile : before.Address;
+    return Note(path, {journal::kAddress, "", "", std::to_string(old), std::to_string(address), ""},
+                ::SaveAddress(path, address));
+}
+
 DbResult SaveKey(const std::string& path, KeyCode code, const std::string& description) {
     const DbModel before = Before(path);
     const DbKey* old = FindKey(before, code);

@@ -19,6 +19,8 @@ DbResult NewDbFile(const std::string& path);
 DbResult SaveVardex(const std::string& path, KeyCode code);
 DbResult SaveSettings(const std::string& path, int timeOpen, int retryRead, int typeFormat);
 DbResult SaveTypeFormat(const std::string& path, int typeFormat);
+// "address": the controller's address on its line, old -> new.
+DbResult SaveAddress(const std::string& path, int address);
 // "key-add" for a key the file lacked, else "key-description" with the old text.
 DbResult SaveKey(const std::string& path, KeyCode code, const std::string& description);
 DbResult RemoveKey(const std::string& path, KeyCode code);

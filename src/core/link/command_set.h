@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/link/frame.h"
+#include "core/link/requester.h"
 
 using KeyCodeValue = std::uint32_t;  // same as KeyCode of the key layer
 
@@ -24,6 +25,7 @@ constexpr std::uint16_t VardexSlot = 0xFFFF;
 struct RequestFrame {
     FrameHeader header{};
     FrameData data{};
+    RequestOptions options{};  // how it is carried: the usual unless a job says otherwise
 };
 
 // Filler bytes p[6..11] differ between the key dialog (0xFF) and the export (0x00).

@@ -17,6 +17,7 @@ struct Loaded {
     FrameData requestData;
     TCommands::Completion done;
     std::uint64_t generation = 0;  // of the line when the request was loaded
+    RequestOptions options;
 };
 
 }  // namespace
@@ -39,6 +40,7 @@ struct TCommands::Impl {
     TCommands::Completion Requester;
     FrameHeader Request{};
     FrameData RequestData{};
+    RequestOptions Options;
     FrameHeader Reply{};
     FrameData ReplyData{};
 
@@ -65,9 +67,14 @@ TCommands::~TCommands() {
 }
 
 void TCommands::Load(const FrameHeader& request, const FrameData& requestData, Completion done) {
+    LoadWith(request, requestData, RequestOptions{}, std::move(done));
+}
+
+void TCommands::LoadWith(const FrameHeader& request, const FrameData& requestData,
+                         const RequestOptions& options, Completion done) {
     {
         std::lock_guard lock(d->mutex);
-        d->queue.push_back({request, requestData, std::move(done), d->Link.Generation()});
+        d->queue.push_back({request, requestData, std::move(done), d->Link.Generation(), options});
     }
     d->wake.notify_one();
 }
@@ -94,6 +101,7 @@ void TCommands::Execute() {
             d->queue.pop_front();
             d->Request = next.request;
             d->RequestData = next.requestData;
+            d->Options = next.options;
             d->Reply.fill(0);
             d->ReplyData.fill(0);
             d->Requester = std::move(next.done);
@@ -132,10 +140,12 @@ void TCommands::Execute() {
 int TCommands::RunAttempts() {
     int result = NotRun;
     int made = 0;
-    while (made < Attempts && !d->Terminated()) {
+    const int attempts = d->Options.attempts > 0 ? d->Options.attempts : Attempts;
+    while (made < attempts && !d->Terminated()) {
         if (d->Observer)
-            d->Observer->AttemptStarted(made + 1, Attempts);
-        result = Transact(d->Link, d->Request, d->RequestData, d->ReplyData, d->Reply);
+            d->Observer->AttemptStarted(made + 1, attempts);
+        result = Transact(d->Link, d->Request, d->RequestData, d->ReplyData, d->Reply,
+                          d->Options.replyTimeoutMs);
         if (d->Observer)
             d->Observer->AttemptEnded(result);
         ++made;
@@ -143,7 +153,7 @@ int TCommands::RunAttempts() {
             return Ok;
         }
     }
-    if (made == Attempts && result == NotRun) {
+    if (made == attempts && result == NotRun) {
         result = TimedOut;
     }
     return result;

@@ -23,8 +23,11 @@ class TCommands : public TRequester {
 
     // Only while idle: at the start of a dialog or after the previous completion.
     void Load(const FrameHeader& request, const FrameData& requestData, Completion done) override;
+    void LoadWith(const FrameHeader& request, const FrameData& requestData,
+                  const RequestOptions& options, Completion done) override;
 
-    // Up to three transactions on the loaded request; the last attempt's code.
+    // Up to three transactions (the request's attempts) on the loaded request; the last
+    // attempt's code.
     int RunAttempts();
 
     // No request waiting or in flight.

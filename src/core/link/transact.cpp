@@ -10,7 +10,7 @@ constexpr int ClearAllTimeoutMs = 5000;
 constexpr int ReplyTimeoutMs = 1000;
 
 int Run(TLine& link, FrameHeader& Request, FrameData& RequestData, FrameData& ReplyData,
-        FrameHeader& Reply) {
+        FrameHeader& Reply, int replyTimeoutMs) {
     Crc8(Request.data(), 5, Request[5]);
     const int n = Request[4];
     RequestData[0] = static_cast<std::uint8_t>(n);
@@ -45,7 +45,9 @@ int Run(TLine& link, FrameHeader& Request, FrameData& RequestData, FrameData& Re
         return Ok;  // nobody answers a broadcast
     }
     link.WaitChars(100);
-    const int timeoutMs = Request[1] == ClearAllCode ? ClearAllTimeoutMs : ReplyTimeoutMs;
+    const int timeoutMs = replyTimeoutMs > 0           ? replyTimeoutMs
+                          : Request[1] == ClearAllCode ? ClearAllTimeoutMs
+                                                       : ReplyTimeoutMs;
 
     int read = 0;
     const int headerResult = link.ReadBytes(Reply.data(), 6, timeoutMs, read);
@@ -76,9 +78,9 @@ int Run(TLine& link, FrameHeader& Request, FrameData& RequestData, FrameData& Re
 }  // namespace
 
 int Transact(TLine& link, FrameHeader& Request, FrameData& RequestData, FrameData& ReplyData,
-             FrameHeader& Reply) {
+             FrameHeader& Reply, int replyTimeoutMs) {
     try {
-        return Run(link, Request, RequestData, ReplyData, Reply);
+        return Run(link, Request, RequestData, ReplyData, Reply, replyTimeoutMs);
     } catch (const std::exception&) {
         return NotRun;
     } catch (...) {

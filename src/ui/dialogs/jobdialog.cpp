@@ -117,7 +117,7 @@ void TJobDialog::FormShow() {
 // ---- TJobHost ---------------------------------------------------------------------------
 
 void TJobDialog::SendRequest(const RequestFrame& request) {
-    LoadOnUi(runner_, request.header, request.data, this,
+    LoadOnUi(runner_, request, this,
              [this](int result, const FrameHeader& reply, const FrameData& replyData) {
                  if (job_)
                      job_->OnCompletion(result, reply, replyData);

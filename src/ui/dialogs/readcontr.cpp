@@ -23,7 +23,11 @@ TFReadContr::TFReadContr(QWidget* owner, TRequester& runner, std::function<void(
     layout->addWidget(MakeButtons(QStringLiteral("Сохранить")));
     connect(bbOK, &QPushButton::clicked, this, &TFReadContr::bbOKClick);
 
-    SetJob(std::make_unique<TLoadJob>(*this));
+    auto job = std::make_unique<TLoadJob>(*this);
+    // The new file names the controller the requests went to.
+    if (const auto* addressed = dynamic_cast<const TAddressedRequester*>(&runner))
+        job->Address = addressed->Address();
+    SetJob(std::move(job));
 }
 
 void TFReadContr::Finished(const JobBox& box) {

@@ -22,6 +22,7 @@
 #include "ui/dialogs/keysave.h"
 #include "ui/dialogs/readcontr.h"
 #include "ui/dialogs/reconcile.h"
+#include "ui/dialogs/scanline.h"
 #include "ui/dialogs/synccontr.h"
 #include "ui/dialogs/wait.h"
 #include "ui/dialogs/writecontr.h"
@@ -96,7 +97,8 @@ void TFMain::actNewExecute() {
         if (!job.Complete()) {
             return;
         }
-        if (!Written(WriteNewDbFile(Local(path), job.VardexCode)) || !LoadDbFile(path)) {
+        if (!Written(WriteNewDbFile(Local(path), job.VardexCode, addressed_->Address())) ||
+            !LoadDbFile(path)) {
             return;
         }
         FileOpen = true;
@@ -128,18 +130,81 @@ void TFMain::actNewFromContrExecute() {
         TFReadContr dialog(
             this, Runner(), [this] { CloseLink(); },
             [this](const QString& path, const DbModel& model) {
-                if (!WriteDbFile(path, model) || !LoadDbFile(path)) {
-                    return false;
-                }
-                SetCurrentFile(path);
-                EnableEditing(true);
-                FileOpen = true;
-                AddRecentFile(path);
-                FocusList();
-                return true;
+                return AdoptNewFile(path, model);
             });
         dialog.Run();
     });
+}
+
+bool TFMain::AdoptNewFile(const QString& path, const DbModel& model) {
+    if (!WriteDbFile(path, model) || !LoadDbFile(path)) {
+        return false;
+    }
+    SetCurrentFile(path);
+    EnableEditing(true);
+    FileOpen = true;
+    AddRecentFile(path);
+    FocusList();
+    return true;
+}
+
+void TFMain::actScanLineExecute() {
+    RunAction([&] {
+        TFScanLine::Choice choice = TFScanLine::Choice::None;
+        int address = -1;
+        {
+            LinkHold link(*this);
+            if (!link) {
+                return;
+            }
+            // The scan addresses each request itself, on the line's own worker.
+            TFScanLine scan(
+                this, LineRunner(), [this] { CloseLink(); }, FileOpen);
+            if (!scan.Run()) {
+                return;
+            }
+            choice = scan.choice;
+            address = scan.chosenAddress;
+        }
+        if (choice == TFScanLine::Choice::TakeAddress) {
+            TakeAddress(address);
+            return;
+        }
+        if (choice != TFScanLine::Choice::Load) {
+            return;
+        }
+        LinkHold link(*this);
+        if (!link) {
+            return;
+        }
+        TAddressedRequester door(LineRunner(), static_cast<std::uint8_t>(address));
+        TFReadContr dialog(
+            this, door, [this] { CloseLink(); },
+            [this](const QString& path, const DbModel& model) {
+                return AdoptNewFile(path, model);
+            });
+        dialog.Run();
+    });
+}
+
+bool TFMain::TakeAddress(int address) {
+    if (!FileOpen || address < 0 || address > MaxDbAddress) {
+        return false;
+    }
+    DbLock lock;
+    if (!LockForChange(lock)) {
+        return false;
+    }
+    if (ReloadIfChanged()) {
+        return false;
+    }
+    if (!Written(journaled::SaveAddress(Local(CurrentFile), address))) {
+        return false;
+    }
+    Address = address;
+    udAddress->SetPosition(address);
+    addressed_->SetAddress(static_cast<std::uint8_t>(address));
+    return true;
 }
 
 void TFMain::actOpenExecute() {
@@ -470,6 +535,16 @@ bool TFMain::udTimeOpenChangingEx(int proposed) {
 
 bool TFMain::udRetryReadChangingEx(int proposed) {
     return ChangeTime(false, proposed);
+}
+
+bool TFMain::udAddressChangingEx(int proposed) {
+    // The address is set on the controller itself: the file only learns which one it is.
+    return RunAction([&]() -> bool {
+        if (!FileOpen) {
+            return true;
+        }
+        return TakeAddress(proposed);
+    });
 }
 
 bool TFMain::ChangeTime(bool timeOpen, int proposed) {

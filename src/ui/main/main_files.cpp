@@ -13,6 +13,8 @@
 #include "core/keys/journal.h"
 #include "core/keys/journaled.h"
 #include "ui/main/main_window.h"
+
+#include "core/link/requester.h"
 #include "ui/main/updown.h"
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
@@ -130,6 +132,9 @@ bool TFMain::LoadDbFile(const QString& path) {
     TypeFormat = model.TypeFormat;
     udTimeOpen->SetPosition(TimeOpen);
     udRetryRead->SetPosition(RetryRead);
+    Address = model.Address;
+    udAddress->SetPosition(Address >= 0 ? Address : 0);
+    addressed_->SetAddress(static_cast<std::uint8_t>(Address >= 0 ? Address : 0));
     {
         const QSignalBlocker block(cboxType);
         cboxType->setCurrentIndex(TypeFormat == 0 ? 0 : 1);
@@ -149,6 +154,10 @@ bool TFMain::LoadDbFile(const QString& path) {
         Prompt().Warning(this, QStringLiteral("Настройки контроллера"), times);
     }
     timesTold_ = times;
+    if (const std::string bad = AddressOutOfRangeText(model); !bad.empty() && !reloading_) {
+        Prompt().Warning(this, QStringLiteral("Настройки контроллера"),
+                         QString::fromStdString(bad));
+    }
     if (!r.error.empty()) {
         Prompt().Error(this, QStringLiteral("Ошибка"), r.error);
     }

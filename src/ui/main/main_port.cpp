@@ -185,6 +185,13 @@ bool TFMain::TakeTypedPort() {
 }
 
 bool TFMain::OpenLink() {
+    if (FileOpen && Address < 0) {
+        // Which controller of the line the file is for is not known: none is spoken to.
+        Prompt().Error(this, QStringLiteral("Ошибка"),
+                       QStringLiteral("В файле адрес контроллера на линии вне пределов 0–254: "
+                                      "обмен с контроллером невозможен, пока адрес не исправлен"));
+        return false;
+    }
     // An emptied box is no port: the previous one is not used behind the operator's back.
     if (cboxPort->currentText().trimmed().isEmpty()) {
         Prompt().Error(this, QStringLiteral("Ошибка"),

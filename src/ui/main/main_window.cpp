@@ -1,5 +1,7 @@
 #include "ui/main/main_window.h"
 
+#include "core/link/requester.h"
+
 #include <sys/stat.h>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -129,6 +131,11 @@ TFMain::TFMain(MainDeps deps, QWidget* parent) : QMainWindow(parent), deps_(std:
         }
         runner_ = worker_.get();
     }
+    // Every job of the open file goes to its controller's address; the line's worker
+    // under it carries the requests of every controller on the line, one at a time.
+    line_ = runner_;
+    addressed_ = std::make_unique<TAddressedRequester>(*line_);
+    runner_ = addressed_.get();
     if (deps_.link) {
         link_ = deps_.link;
     } else {
@@ -231,6 +238,11 @@ void TFMain::CreateActions() {
                     QStringLiteral("Добавлять карты(ключи), поднося их к считывателю по одной"),
                     AppIcon::Sync);
     actEnrol->setIcon(QIcon());
+    actScanLine = make("actScanLine", QStringLiteral("Поиск контроллеров на линии..."),
+                       QStringLiteral("Какие адреса отвечают на линии; в контроллеры ничего "
+                                      "не записывается"),
+                       AppIcon::Sync);
+    actScanLine->setIcon(QIcon());
     // The keys every desktop gives these actions.
     // (Some platforms' themes give none for Quit; Ctrl+Q is what Linux desktops use.)
     const auto standard = [](QKeySequence::StandardKey key, QKeyCombination fallback) {
@@ -254,6 +266,7 @@ void TFMain::CreateActions() {
     connect(actSaveCsv, &QAction::triggered, this, &TFMain::actSaveCsvExecute);
     connect(actImportCsv, &QAction::triggered, this, &TFMain::actImportCsvExecute);
     connect(actEnrol, &QAction::triggered, this, &TFMain::actEnrolExecute);
+    connect(actScanLine, &QAction::triggered, this, &TFMain::actScanLineExecute);
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
     file->setObjectName(QStringLiteral("miFile"));
@@ -274,6 +287,8 @@ void TFMain::CreateActions() {
     file->addAction(actJournal);
     file->addAction(actSaveCsv);
     file->addAction(actImportCsv);
+    file->addSeparator();
+    file->addAction(actScanLine);
     file->addSeparator();
     file->addAction(actExit);
 
@@ -397,7 +412,23 @@ void TFMain::CreateControls() {
     bbVardex->setAccessibleDescription(QStringLiteral("Изменить номер вардекса"));
     connect(bbVardex, &QPushButton::clicked, this, &TFMain::bbVardexClick);
     grid->addWidget(bbVardex, 5, 0, 1, 2);
-    grid->setRowStretch(6, 1);
+    // Set on the controller itself; here only which controller of the line the file is.
+    udAddress = new TUpDown(QStringLiteral("edAddress"), gbSettings);
+    udAddress->setObjectName(QStringLiteral("udAddress"));
+    udAddress->setRange(0, MaxDbAddress);
+    udAddress->SetPosition(0);
+    udAddress->setFixedWidth(64);
+    udAddress->setFocusPolicy(Qt::StrongFocus);
+    udAddress->setAccessibleName(QStringLiteral("Адрес на линии"));
+    udAddress->setToolTip(
+        QStringLiteral("Адрес контроллера на линии RS-485 (0 — контроллер один на линии). "
+                       "Записывается только в файл: адрес задаётся в самом контроллере."));
+    udAddress->OnChanging = [this](int v) { return udAddressChangingEx(v); };
+    auto* lAddress = new QLabel(QStringLiteral("Адрес на линии"), gbSettings);
+    lAddress->setBuddy(udAddress);
+    grid->addWidget(lAddress, 6, 0, 1, 2);
+    grid->addWidget(udAddress, 7, 0);
+    grid->setRowStretch(8, 1);
     grid->setColumnStretch(1, 1);
     gbSettings->setFixedWidth(196);
     row->addWidget(gbSettings);
@@ -534,7 +565,8 @@ void TFMain::CreateControls() {
     // Settings, then the list, then how it is shown, then the port.
     setTabOrder(udRetryRead, udTimeOpen);
     setTabOrder(udTimeOpen, bbVardex);
-    setTabOrder(bbVardex, lvDB);
+    setTabOrder(bbVardex, udAddress);
+    setTabOrder(udAddress, lvDB);
     setTabOrder(lvDB, cboxType);
     setTabOrder(cboxType, cboxPort);
     connect(cboxPort, &QComboBox::activated, this, [this]() { cboxPortChange(); });
@@ -574,7 +606,8 @@ void TFMain::FormShow() {
 // ---- Window state --------------------------------------------------------------------------
 
 void TFMain::EnableEditing(bool on) {
-    for (QWidget* w : std::initializer_list<QWidget*>{udRetryRead, udTimeOpen, cboxType, lvDB}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{udRetryRead, udTimeOpen, udAddress, cboxType, lvDB}) {
         w->setEnabled(on);
     }
     bbVardex->setEnabled(on && Ready.vardex);

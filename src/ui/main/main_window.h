@@ -50,6 +50,7 @@ class QToolButton;
 class QTreeView;
 
 class TRequester;
+class TAddressedRequester;
 class PortDirectory;
 class Prompter;
 class SettingsStore;
@@ -119,6 +120,9 @@ class TFMain : public QMainWindow, public TKeyEditSite {
     int TimeOpen = 1;
     int RetryRead = 1;
     int TypeFormat = 0;
+    // The controller's address on its line ("Address" in the file; 0 when alone): every
+    // request of the open file's jobs goes there. -1 while the file holds one out of range.
+    int Address = 0;
     KeyCode Vardex = 0;
     int SelectedPort = -1;  // number of the chosen item in cboxPort (1-based), -1 none
 
@@ -188,6 +192,9 @@ class TFMain : public QMainWindow, public TKeyEditSite {
     TSerialPort* Port() const { return port_.get(); }  // null with an injected runner
     TCommands* Worker() const { return worker_.get(); }
     TRequester& Runner() const { return *runner_; }
+    // The line's worker itself, shared by every controller on it: for what addresses each
+    // request on its own (the scan of the line).
+    TRequester& LineRunner() const { return *line_; }
     Prompter& Prompt() const;
 
     // ---- Controls ---------------------------------------------------------------------
@@ -197,12 +204,14 @@ class TFMain : public QMainWindow, public TKeyEditSite {
     QAction* actSaveCsv;  // "Сохранить список в CSV...": the whole list, for a spreadsheet
     QAction* actImportCsv;  // "Импорт из CSV..."                -> TFImportCsv (main_bulk.cpp)
     QAction* actEnrol;  // "Регистрация карт(ключей)"       -> TFEnrol (main_bulk.cpp)
-    QMenu* miRecent;  // "Последние файлы"
+    QAction* actScanLine;  // "Поиск контроллеров на линии..." -> TFScanLine
+    QMenu* miRecent;       // "Последние файлы"
     QToolBar* ToolBar1;
     QToolButton *tbNew, *tbOpen, *tbSave, *tbSync;
     QGroupBox* gbSettings;
     QLineEdit *edRetryRead, *edTimeOpen;
     TUpDown *udRetryRead, *udTimeOpen;
+    TUpDown* udAddress;  // "Адрес на линии": written to the file only
     QPushButton* bbVardex;
     QGroupBox* gbKeys;
     QToolBar* tbDBKeys;
@@ -229,6 +238,12 @@ class TFMain : public QMainWindow, public TKeyEditSite {
     void actSaveCsvExecute();
     void actImportCsvExecute();
     void actEnrolExecute();
+    void actScanLineExecute();
+    // Writes a model read from a controller as a new file, loads it and makes it current;
+    // false (after showing why) when any of that failed.
+    bool AdoptNewFile(const QString& path, const DbModel& model);
+    // Takes `address` into the open file ("Адрес на линии"); false when it was not written.
+    bool TakeAddress(int address);
     // Opens a file of "Последние файлы" as "&Открыть" opens the chosen one.
     bool OpenFile(const QString& path);
     void bbVardexClick();
@@ -242,6 +257,7 @@ class TFMain : public QMainWindow, public TKeyEditSite {
     void cboxPortChange();
     bool udTimeOpenChangingEx(int proposed);
     bool udRetryReadChangingEx(int proposed);
+    bool udAddressChangingEx(int proposed);
 
     void FillPortList();
     void SelectRememberedPort();
@@ -328,7 +344,9 @@ class TFMain : public QMainWindow, public TKeyEditSite {
     std::unique_ptr<TLineTrace> trace_;  // before the worker, which it outlives
     std::unique_ptr<TCommands> worker_;
     std::unique_ptr<LinkControl> ownLink_;
-    TRequester* runner_ = nullptr;
+    TRequester* runner_ = nullptr;  // the open file's controller: addressed_
+    TRequester* line_ = nullptr;    // the line's worker under it
+    std::unique_ptr<TAddressedRequester> addressed_;
     LinkControl* link_ = nullptr;
     KeyListModel* keys_ = nullptr;
     KeyFilterModel* keysFilter_ = nullptr;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "core/link/command_set.h"
 #include "core/link/frame.h"
 #include "core/link/requester.h"
 
@@ -22,6 +23,12 @@ TRequester::Completion PostToUi(QObject* receiver, UiDone done);
 inline void LoadOnUi(TRequester& requester, const FrameHeader& request,
                      const FrameData& requestData, QObject* receiver, UiDone done) {
     requester.Load(request, requestData, PostToUi(receiver, std::move(done)));
+}
+// The same for a request built with options of its own (RequestFrame::options).
+inline void LoadOnUi(TRequester& requester, const RequestFrame& request, QObject* receiver,
+                     UiDone done) {
+    requester.LoadWith(request.header, request.data, request.options,
+                       PostToUi(receiver, std::move(done)));
 }
 
 // The process-wide requester every dialog uses (set by the main window when it creates
