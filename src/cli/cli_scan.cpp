@@ -98,7 +98,7 @@ int RunScan(CliArgs& args) {
         host.Attach(job);
         host.RunJob();
         if (host.failed)
-            status = CliLinkBase + WriteFailed;
+            status = CliLinkBase + static_cast<int>(WriteFailed);
         if (args.json) {
             CliJson found = CliJson::array(), doubtful = CliJson::array();
             for (const ScanEntry& e : job.Entries()) {

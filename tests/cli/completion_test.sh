@@ -51,7 +51,7 @@ grep -q '^-' <<<"$all" && {
 }
 expect "a prefix" "link-check list" li
 expect "after a global option and its value" "link-check list" --port /dev/ttyUSB0 li
-expect "the command's own option" "--add" check doors.vx2 --ad
+expect "the command's own option and the link's" "--add --address" check doors.vx2 --ad
 expect_has "--json where the command has it" --json list --j
 expect_has "the global options after the command" --port link-check --p
 expect "format names" "em" --format e

@@ -291,7 +291,7 @@ TEST_F(Database, UnreadableFileIsAnErrorAndLeavesTheModel) {
 
 // Every failing write leaves the old file byte-identical and no temporary file.
 TEST_F(Database, InjectedWriteFaultsKeepTheOldFile) {
-    ASSERT_TRUE(WriteDbFile(path, DbModel{5, 1, 1, 65538, {{1, "a"}, {2, "b"}}, {}, {}}));
+    ASSERT_TRUE(WriteDbFile(path, DbModel{5, 1, 1, 65538, {{1, "a"}, {2, "b"}}, {}, {}, 0, {}}));
     const std::string before = ReadAll(path);
     for (int err : {ENOSPC, EIO, EDQUOT}) {
         static int failWith;

@@ -85,8 +85,9 @@ TEST(TAddressedRequester, AddressByteUnderMarkParityAndTheRestUnchanged) {
             at += 6 + (n > 0 ? n + 1 : 0);
         }
         EXPECT_EQ(addressed.Written(), expected);
-        if (c.address == 0)
+        if (c.address == 0) {
             EXPECT_EQ(addressed.Written(), plain.Written());
+        }
     }
 }
 
