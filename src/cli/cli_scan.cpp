@@ -15,18 +15,30 @@ namespace {
 
 const char* const ScanSynopsis = "--port DEVICE scan [--from 0] [--to 254] [--timeout MS] [--json]";
 
-// The job's log on standard output (standard error under --json), the progress and the
-// time left on a terminal's standard error.
-class TScanCliHost : public TLoopJobHost {
+// The job's log on standard error (nowhere with --quiet), with the progress and the time
+// left on a terminal; each address that answered on standard output as data, one line
+// each (or, with --json, in the one object at the end).
+class TScanCliHost : public TLoopJobHost, public TScanSink {
   public:
-    TScanCliHost(TJobLoop& loop, TRequester& line, TSerialPort& port, std::FILE* log)
-        : TLoopJobHost(loop, line), port_(port), log_(log), bar_(::isatty(STDERR_FILENO) == 1) {}
+    TScanCliHost(TJobLoop& loop, TRequester& line, TSerialPort& port, std::FILE* log, bool json)
+        : TLoopJobHost(loop, line),
+          port_(port),
+          log_(log),
+          json_(json),
+          bar_(log != nullptr && ::isatty(STDERR_FILENO) == 1 && !CliDumbTerminal()) {}
     ~TScanCliHost() override { ClearBar(); }
 
     const TScanJob* job = nullptr;
 
+    void ScanAnswered(const ScanEntry& entry) override {
+        if (json_)
+            return;
+        ClearBar();
+        std::printf("%s\n", entry.Text().c_str());
+        std::fflush(stdout);
+    }
     void AddLine(const std::string& line) override {
-        if (line.empty())
+        if (line.empty() || !log_)
             return;
         ClearBar();
         std::fprintf(log_, "%s\n", line.c_str());
@@ -56,6 +68,7 @@ class TScanCliHost : public TLoopJobHost {
     }
     TSerialPort& port_;
     std::FILE* log_;
+    bool json_;
     bool bar_;
     bool drawn_ = false;
 };
@@ -92,8 +105,8 @@ int RunScan(CliArgs& args) {
     int status = CliOk;
     {
         // The scan addresses every request itself: it goes to the line's worker directly.
-        TScanCliHost host(loop, link.Line(), link.Port(), args.json ? stderr : stdout);
-        TScanJob job(host, nullptr, settings);
+        TScanCliHost host(loop, link.Line(), link.Port(), CliLogFile(args), args.json);
+        TScanJob job(host, &host, settings);
         host.job = &job;
         host.Attach(job);
         host.RunJob();

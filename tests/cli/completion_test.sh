@@ -56,7 +56,7 @@ expect_has "--json where the command has it" --json list --j
 expect_has "the global options after the command" --port link-check --p
 expect "format names" "em" --format e
 # Only the options the command takes.
-expect "load's options" "--help --port --quiet --trace --yes" load backup.vx2 --
+expect "load's options" "--address --help --port --quiet --trace --yes" load backup.vx2 --
 expect "list's options" "--csv --format --help --json" list doors.vx2 --
 expect "the global options before a command" "--port" --p
 expect "help's commands" "link-check list" help li

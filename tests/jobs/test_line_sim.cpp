@@ -143,7 +143,8 @@ TEST_F(LineSimTest, SharedAddressIsDoubtfulAndAnEmptyLineEmpty) {
     // Nobody in the range: an empty list, said so.
     ProcessResult none = Cli({"scan", "--from", "10", "--to", "12", "--timeout", "20"});
     EXPECT_EQ(none.status, 0);
-    EXPECT_NE(none.out.find("Контроллеры не найдены"), std::string::npos) << none.out;
+    EXPECT_EQ(none.out, "");
+    EXPECT_NE(none.err.find("Контроллеры не найдены"), std::string::npos) << none.err;
 }
 
 // Stops the scan once it has judged `after` addresses with an answer.

@@ -126,9 +126,12 @@ void TScanJob::OnCompletion(int result, const FrameHeader& reply, const FrameDat
 
 void TScanJob::Judge(const ScanEntry& entry) {
     entries_.push_back(entry);
-    host_.AddLine(entry.Text());
+    // A sink shows the answers itself (the window's list, the command line's output);
+    // without one they go into the log.
     if (sink_)
         sink_->ScanAnswered(entry);
+    else
+        host_.AddLine(entry.Text());
     Next();
 }
 

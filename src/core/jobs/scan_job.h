@@ -38,7 +38,8 @@ class TScanSink {
 
 class TScanJob : public TJob {
   public:
-    // `sink` may be null. The settings are taken as given (the host checks them).
+    // `sink` hears of every answer; without one they go into the log. The settings are
+    // taken as given (the host checks them).
     TScanJob(TJobHost& host, TScanSink* sink, const ScanSettings& settings);
 
     void Start() override;
