@@ -238,7 +238,7 @@ void TFMain::CreateActions() {
                     QStringLiteral("Добавлять карты(ключи), поднося их к считывателю по одной"),
                     AppIcon::Sync);
     actEnrol->setIcon(QIcon());
-    actScanLine = make("actScanLine", QStringLiteral("Поиск контроллеров на линии..."),
+    actScanLine = make("actScanLine", QStringLiteral("Поис&к контроллеров на линии..."),
                        QStringLiteral("Какие адреса отвечают на линии; в контроллеры ничего "
                                       "не записывается"),
                        AppIcon::Sync);
@@ -420,6 +420,8 @@ void TFMain::CreateControls() {
     udAddress->setFixedWidth(64);
     udAddress->setFocusPolicy(Qt::StrongFocus);
     udAddress->setAccessibleName(QStringLiteral("Адрес на линии"));
+    udAddress->findChild<QLineEdit*>(QStringLiteral("edAddress"))
+        ->setAccessibleName(QStringLiteral("Адрес на линии"));
     udAddress->setToolTip(
         QStringLiteral("Адрес контроллера на линии RS-485 (0 — контроллер один на линии). "
                        "Записывается только в файл: адрес задаётся в самом контроллере."));
