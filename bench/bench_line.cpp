@@ -27,13 +27,6 @@ using namespace bench;
 
 constexpr int ReplyDelayMs = 2;  // the virtual controller's default
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Lines of the sim's log that are requests to a controller.
 int CountRequests(const std::string& log) {
     int n = 0;
