@@ -8,7 +8,8 @@ set(rules
     "ui|#include[ \t]*\"(app/|cli/|sim/)"
     "ui/seams|#include[ \t]*\"ui/(dialogs|main|help)/"
     "ui/help|#include[ \t]*\"ui/(dialogs|main)/"
-    "ui/dialogs|#include[ \t]*\"ui/main/")
+    "ui/dialogs|#include[ \t]*\"ui/(main|site)/"
+    "ui/site|#include[ \t]*\"ui/main/")
 set(faults "")
 foreach(rule IN LISTS rules)
     string(REPLACE "|" ";" parts "${rule}")

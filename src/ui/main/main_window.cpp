@@ -292,6 +292,8 @@ void TFMain::CreateActions() {
     file->addSeparator();
     file->addAction(actExit);
 
+    CreateSiteMenu();
+
     QMenu* helpMenu = menuBar()->addMenu(QStringLiteral("&Справка"));
     helpMenu->setObjectName(QStringLiteral("miHelp"));
     helpMenu->addAction(actHelpProgram);

@@ -235,6 +235,11 @@ class TFMain : public QMainWindow, public TKeyEditSite {
     void actHelpProgramExecute();
     void actAboutExecute();
     void actJournalExecute();
+    // The sites: the "Объект" menu (main_site.cpp).
+    void CreateSiteMenu();
+    // Opens the window of the site file at `path` (a window of its own); false when the
+    // file could not be read (its box shown).
+    bool OpenSite(const QString& path);
     void actSaveCsvExecute();
     void actImportCsvExecute();
     void actEnrolExecute();

@@ -1,0 +1,575 @@
+#include "ui/site/site_window.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTableWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <map>
+#include <mutex>
+
+#include "core/keys/cp1251.h"
+#include "core/keys/database.h"
+#include "core/keys/key_number.h"
+#include "core/link/commands.h"
+#include "core/link/requester.h"
+#include "core/link/serial_port.h"
+#include "core/site/site_status.h"
+#include "ui/seams/prompter.h"
+#include "ui/site/people_model.h"
+
+namespace {
+
+std::string Local(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+QString Text(const std::string& utf8) {
+    return QString::fromStdString(utf8);
+}
+
+// The lines of one change or status read: a port and its worker per line, opened when
+// the work starts and closed when it ends, and the address of each door stamped on its
+// requests.
+class QtSiteLines : public TSiteLines {
+  public:
+    ~QtSiteLines() override {
+        doors_.clear();
+        for (auto& [line, l] : lines_) {
+            l.worker.reset();  // stops the worker before its port goes
+            if (l.port)
+                l.port->Close();
+        }
+    }
+    TRequester* Door(const std::string& line, int address, std::string& error) override {
+        auto it = lines_.find(line);
+        if (it == lines_.end()) {
+            Line l;
+            l.port = std::make_unique<TSerialPort>();
+            if (!l.port->Open(line, l.error)) {
+                l.port.reset();
+            } else {
+                l.worker = std::make_unique<TCommands>(*l.port);
+            }
+            it = lines_.emplace(line, std::move(l)).first;
+        }
+        if (!it->second.worker) {
+            error = "Ошибка подключения к порту " + line + ": " + it->second.error;
+            return nullptr;
+        }
+        doors_.push_back(std::make_unique<TAddressedRequester>(*it->second.worker,
+                                                               static_cast<std::uint8_t>(address)));
+        return doors_.back().get();
+    }
+
+  private:
+    struct Line {
+        std::unique_ptr<TSerialPort> port;
+        std::unique_ptr<TCommands> worker;
+        std::string error;
+    };
+    std::map<std::string, Line> lines_;
+    std::vector<std::unique_ptr<TAddressedRequester>> doors_;
+};
+
+// The key for several doors: its number in any printed form (or the selected key's,
+// fixed), its description, and a tick per door.
+class TFSiteGrant : public QDialog {
+  public:
+    TFSiteGrant(QWidget* parent, const Site& site, int typeFormat, const QString& number,
+                const QString& description, const std::vector<bool>& holds,
+                const std::vector<bool>& readable)
+        : QDialog(parent), typeFormat_(typeFormat) {
+        setWindowTitle(number.isEmpty() ? QStringLiteral("Новая карта(ключ) на двери")
+                                        : QStringLiteral("Копировать карту(ключ) на двери"));
+        auto* layout = new QVBoxLayout(this);
+        auto* lNumber = new QLabel(QStringLiteral("&Номер карты(ключа):"), this);
+        edNumber = new QLineEdit(number, this);
+        edNumber->setObjectName(QStringLiteral("edNumber"));
+        edNumber->setAccessibleName(QStringLiteral("Номер карты(ключа)"));
+        edNumber->setReadOnly(!number.isEmpty());
+        lNumber->setBuddy(edNumber);
+        lProblem = new QLabel(this);
+        lProblem->setTextFormat(Qt::PlainText);
+        lProblem->setWordWrap(true);
+        auto* lDescription = new QLabel(QStringLiteral("&Описание карты(ключа):"), this);
+        edDescription = new QLineEdit(description, this);
+        edDescription->setObjectName(QStringLiteral("edDescription"));
+        edDescription->setAccessibleName(QStringLiteral("Описание карты(ключа)"));
+        edDescription->setMaxLength(MaxDescriptionLength);
+        lDescription->setBuddy(edDescription);
+        layout->addWidget(lNumber);
+        layout->addWidget(edNumber);
+        layout->addWidget(lProblem);
+        layout->addWidget(lDescription);
+        layout->addWidget(edDescription);
+        layout->addWidget(new QLabel(QStringLiteral("Двери:"), this));
+        for (std::size_t d = 0; d < site.doors.size(); ++d) {
+            auto* box = new QCheckBox(Text(site.doors[d].name), this);
+            box->setChecked(holds[d]);
+            box->setEnabled(readable[d] && !holds[d]);
+            doors.push_back(box);
+            layout->addWidget(box);
+            connect(box, &QCheckBox::toggled, this, [this] { Check(); });
+        }
+        buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+        buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
+        layout->addWidget(buttons);
+        connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+        connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+        connect(edNumber, &QLineEdit::textChanged, this, [this] { Check(); });
+        connect(edDescription, &QLineEdit::textChanged, this, [this] { Check(); });
+        holds_ = holds;
+        Check();
+    }
+
+    // What the operator asked for, once accepted.
+    SiteChange Change() const {
+        SiteChange change;
+        change.kind = SiteChange::Kind::Grant;
+        change.code = code_;
+        change.description = description_;
+        for (std::size_t d = 0; d < doors.size(); ++d)
+            if (doors[d]->isChecked() && !holds_[d])
+                change.doors.push_back(d);
+        return change;
+    }
+
+    QLineEdit* edNumber;
+    QLineEdit* edDescription;
+    QLabel* lProblem;
+    std::vector<QCheckBox*> doors;
+    QDialogButtonBox* buttons;
+
+  private:
+    void Check() {
+        QString problem;
+        KeyNumber number = ParseKeyNumber(typeFormat_, edNumber->text().toStdString());
+        if (!edNumber->text().trimmed().isEmpty() && !number)
+            problem = Text(KeyNumberRefusal(typeFormat_, number))
+                          .replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        code_ = number ? number.code : 0;
+        std::string bad;
+        description_.clear();
+        if (!Utf8ToCp1251(edDescription->text().toStdString(), description_, &bad))
+            problem = QStringLiteral("Символ \"%1\" нельзя сохранить в описании карты(ключа)")
+                          .arg(Text(bad));
+        else if (HasControlCharacters(description_))
+            problem = Text(DescriptionControlError);
+        bool anyDoor = false;
+        for (std::size_t d = 0; d < doors.size(); ++d)
+            anyDoor = anyDoor || (doors[d]->isChecked() && !holds_[d]);
+        lProblem->setText(problem);
+        buttons->button(QDialogButtonBox::Ok)
+            ->setEnabled(problem.isEmpty() && code_ != 0 && anyDoor);
+    }
+
+    int typeFormat_;
+    KeyCode code_ = 0;
+    std::string description_;
+    std::vector<bool> holds_;
+};
+
+}  // namespace
+
+TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), path_(sitePath) {
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setObjectName(QStringLiteral("FSite"));
+    model_ = new PeopleModel(this);
+    table_ = new QTableView(this);
+    table_->setObjectName(QStringLiteral("tblPeople"));
+    table_->setAccessibleName(QStringLiteral("Карты(ключи) по дверям"));
+    table_->setModel(model_);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setSelectionMode(QAbstractItemView::SingleSelection);
+    table_->verticalHeader()->hide();
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
+    table_->horizontalHeader()->setStretchLastSection(false);
+    edSearch_ = new QLineEdit(this);
+    edSearch_->setObjectName(QStringLiteral("edSearch"));
+    edSearch_->setAccessibleName(QStringLiteral("Поиск карты(ключа) по номеру или описанию"));
+    edSearch_->setPlaceholderText(QStringLiteral("Поиск по номеру или описанию"));
+    edSearch_->setClearButtonEnabled(true);
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->addWidget(edSearch_);
+    layout->addWidget(table_);
+    setCentralWidget(central);
+    status_ = new QLabel(this);
+    status_->setTextFormat(Qt::PlainText);
+    statusBar()->addWidget(status_, 1);
+
+    auto make = [this](const QString& text, const QKeySequence& key = {}) {
+        auto* a = new QAction(text, this);
+        if (!key.isEmpty())
+            a->setShortcut(key);
+        return a;
+    };
+    actGrant = make(QStringLiteral("&Новая карта(ключ) на двери..."), Qt::Key_Insert);
+    actCopy = make(QStringLiteral("&Копировать на двери..."));
+    actRevokeAll = make(QStringLiteral("&Удалить со всех дверей"), Qt::Key_Delete);
+    actDescribe = make(QStringLiteral("&Изменить описание на всех дверях..."), Qt::Key_F2);
+    actAddDoor = make(QStringLiteral("&Добавить дверь..."));
+    actStatus = make(QStringLiteral("&Состояние дверей"));
+    actReload = make(QStringLiteral("&Обновить"), QKeySequence::Refresh);
+    QMenu* menu = menuBar()->addMenu(QStringLiteral("&Объект"));
+    for (QAction* a : {actGrant, actCopy, actRevokeAll, actDescribe})
+        menu->addAction(a);
+    menu->addSeparator();
+    for (QAction* a : {actAddDoor, actStatus, actReload})
+        menu->addAction(a);
+    QToolBar* bar = addToolBar(QStringLiteral("Объект"));
+    bar->setObjectName(QStringLiteral("tbSite"));
+    bar->setAccessibleName(QStringLiteral("Панель объекта"));
+    for (QAction* a : {actGrant, actCopy, actRevokeAll, actStatus})
+        bar->addAction(a);
+
+    connect(edSearch_, &QLineEdit::textChanged, model_, &PeopleModel::Filter);
+    connect(model_, &PeopleModel::toggleRequested, this, &TFSite::OnToggle);
+    connect(actGrant, &QAction::triggered, this, [this] { GrantNew(false); });
+    connect(actCopy, &QAction::triggered, this, [this] { GrantNew(true); });
+    connect(actRevokeAll, &QAction::triggered, this, &TFSite::RevokeEverywhere);
+    connect(actDescribe, &QAction::triggered, this, &TFSite::DescribeEverywhere);
+    connect(actAddDoor, &QAction::triggered, this, &TFSite::AddDoor);
+    connect(actStatus, &QAction::triggered, this, &TFSite::ShowStatus);
+    connect(actReload, &QAction::triggered, this, &TFSite::Reload);
+    connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TFSite::UpdateActions);
+    connect(model_, &QAbstractItemModel::modelReset, this, &TFSite::UpdateActions);
+
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        resize(area.width() * 2 / 3, area.height() * 2 / 3);
+    }
+}
+
+TFSite::~TFSite() {
+    stop_ = true;
+    if (worker_.joinable())
+        worker_.join();
+}
+
+Prompter& TFSite::Prompt() const {
+    return AppPrompter();
+}
+
+bool TFSite::Reload() {
+    Site site;
+    SiteResult r = LoadSite(Local(path_), site);
+    if (!r) {
+        Prompt().Error(this, QStringLiteral("Ошибка"), r.error);
+        return false;
+    }
+    site_ = site;
+    KeyCode selected = 0;
+    int viewRow = -1;
+    const bool had = SelectedKey(selected, viewRow);
+    model_->Load(path_, site_);
+    model_->Filter(edSearch_->text());
+    table_->resizeColumnsToContents();
+    if (had) {
+        const int row = model_->ShownRowOf(selected);
+        if (row >= 0)
+            table_->selectRow(row);
+    }
+    setWindowTitle(
+        QStringLiteral("%1 — %2 — Vardex 2").arg(Text(site_.name), QFileInfo(path_).fileName()));
+    const PeopleView& v = model_->View();
+    QString counts = QStringLiteral("Карт(ключей): %1").arg(v.rows.size());
+    for (std::size_t d = 0; d < site_.doors.size(); ++d) {
+        counts += QStringLiteral("; ") + Text(site_.doors[d].name) + QStringLiteral(": ") +
+                  (model_->DoorReadable(static_cast<int>(d)) ? QString::number(v.keysPerDoor[d])
+                                                             : QStringLiteral("файл не читается"));
+    }
+    status_->setText(counts);
+    UpdateActions();
+    return true;
+}
+
+bool TFSite::SelectedKey(KeyCode& code, int& viewRow) const {
+    const QModelIndexList rows =
+        table_->selectionModel() ? table_->selectionModel()->selectedRows() : QModelIndexList();
+    if (rows.isEmpty() || rows.first().row() >= model_->rowCount())
+        return false;
+    code = model_->CodeAt(rows.first().row());
+    viewRow = model_->ViewRow(rows.first().row());
+    return true;
+}
+
+void TFSite::UpdateActions() {
+    KeyCode code = 0;
+    int viewRow = -1;
+    const bool selected = SelectedKey(code, viewRow);
+    const bool idle = !Running();
+    actGrant->setEnabled(idle && !site_.doors.empty());
+    actCopy->setEnabled(idle && selected);
+    actRevokeAll->setEnabled(idle && selected);
+    actDescribe->setEnabled(idle && selected);
+    actAddDoor->setEnabled(idle);
+    actStatus->setEnabled(idle && !site_.doors.empty());
+    actReload->setEnabled(idle);
+    table_->setEnabled(idle);
+}
+
+void TFSite::OnToggle(KeyCode code, int door, bool grant) {
+    if (Running())
+        return;
+    const QString number = Text(Format(site_.typeFormat, code));
+    SiteChange change;
+    change.code = code;
+    change.doors = {static_cast<std::size_t>(door)};
+    if (grant) {
+        const int row =
+            model_->View().RowOf(code) >= 0 ? static_cast<int>(model_->View().RowOf(code)) : -1;
+        change.kind = SiteChange::Kind::Grant;
+        if (row >= 0)
+            Utf8ToCp1251(model_->RowDescription(row).toStdString(), change.description);
+    } else {
+        change.kind = SiteChange::Kind::Revoke;
+        if (!Prompt().AskYesNo(
+                this, QStringLiteral("Удаление карты(ключа)"),
+                QStringLiteral("Вы действительно хотите удалить карту(ключ) %1?").arg(number) +
+                    QStringLiteral("\rДверь: ") + Text(site_.doors[door].name)))
+            return;
+    }
+    StartChange(change);
+}
+
+void TFSite::RevokeEverywhere() {
+    KeyCode code = 0;
+    int viewRow = -1;
+    if (Running() || !SelectedKey(code, viewRow))
+        return;
+    QString who = model_->RowDescription(viewRow);
+    if (!Prompt().AskYesNo(
+            this, QStringLiteral("Удаление карты(ключа)"),
+            QStringLiteral("Вы действительно хотите удалить карту(ключ) %1 со всех дверей?")
+                    .arg(Text(Format(site_.typeFormat, code))) +
+                (who.isEmpty() ? QString() : QStringLiteral("\r") + who)))
+        return;
+    SiteChange change;
+    change.kind = SiteChange::Kind::Revoke;
+    change.code = code;
+    StartChange(change);
+}
+
+void TFSite::GrantNew(bool copySelected) {
+    if (Running())
+        return;
+    KeyCode code = 0;
+    int viewRow = -1;
+    QString number, description;
+    std::vector<bool> holds(site_.doors.size(), false), readable(site_.doors.size(), true);
+    if (copySelected) {
+        if (!SelectedKey(code, viewRow))
+            return;
+        number = Text(Format(site_.typeFormat, code));
+        description = model_->RowDescription(viewRow);
+    }
+    for (std::size_t d = 0; d < site_.doors.size(); ++d) {
+        readable[d] = model_->DoorReadable(static_cast<int>(d));
+        holds[d] = copySelected && model_->View().Holds(viewRow, d);
+    }
+    TFSiteGrant dialog(this, site_, site_.typeFormat, number, description, holds, readable);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    SiteChange change = dialog.Change();
+    // A key already held by a door keeps that door's description: the change is a grant.
+    StartChange(change);
+}
+
+void TFSite::DescribeEverywhere() {
+    KeyCode code = 0;
+    int viewRow = -1;
+    if (Running() || !SelectedKey(code, viewRow))
+        return;
+    QString text = model_->RowDescription(viewRow);
+    if (!Prompt().AskText(this, QStringLiteral("Описание карты(ключа)"),
+                          QStringLiteral("Описание карты(ключа) %1 на всех дверях:")
+                              .arg(Text(Format(site_.typeFormat, code))),
+                          text))
+        return;
+    SiteChange change;
+    change.kind = SiteChange::Kind::Describe;
+    change.code = code;
+    std::string bad;
+    if (!Utf8ToCp1251(text.toStdString(), change.description, &bad) ||
+        HasControlCharacters(change.description) ||
+        static_cast<int>(change.description.size()) > MaxDescriptionLength) {
+        Prompt().Error(this, QStringLiteral("Ошибка"),
+                       QStringLiteral("Такое описание нельзя сохранить в файле базы."));
+        return;
+    }
+    StartChange(change);
+}
+
+void TFSite::AddDoor() {
+    if (Running())
+        return;
+    FileDialogOptions o;
+    o.title = QStringLiteral("Файл базы двери");
+    o.filter = QStringLiteral("Файл базы ключей(*.vx2)|*.vx2");
+    o.defaultExt = QStringLiteral("vx2");
+    o.directory = QFileInfo(path_).absolutePath();
+    o.fileMustExist = true;
+    const QString file = Prompt().OpenFile(this, o);
+    if (file.isEmpty())
+        return;
+    if (!DoorAddress(Local(file))) {
+        Prompt().Error(
+            this, QStringLiteral("Ошибка"),
+            QStringLiteral("Файл %1 не является базой данных (.vx2) или не читается.").arg(file));
+        return;
+    }
+    QString name = QFileInfo(file).completeBaseName();
+    if (!Prompt().AskText(this, QStringLiteral("Добавить дверь"), QStringLiteral("Название двери:"),
+                          name) ||
+        name.trimmed().isEmpty())
+        return;
+    QString line = site_.doors.empty() ? QString() : Text(site_.doors.back().line);
+    if (!Prompt().AskText(this, QStringLiteral("Добавить дверь"),
+                          QStringLiteral("Линия (порт) контроллера двери:"), line))
+        return;
+    Site site = site_;
+    site.doors.push_back({name.trimmed().toStdString(), DoorFileForSite(Local(path_), Local(file)),
+                          line.toStdString()});
+    SiteResult r = SaveSite(Local(path_), site);
+    if (!r) {
+        Prompt().Error(this, QStringLiteral("Ошибка"), r.error);
+        return;
+    }
+    Reload();
+}
+
+void TFSite::ShowStatus() {
+    if (Running())
+        return;
+    QtSiteLines lines;
+    SiteRun run;
+    run.sitePath = Local(path_);
+    run.site = &site_;
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const std::vector<SiteDoorStatus> status = ReadSiteStatus(run, lines);
+    QGuiApplication::restoreOverrideCursor();
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Состояние дверей"));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* table = new QTableWidget(static_cast<int>(status.size()), 5, &dialog);
+    table->setAccessibleName(QStringLiteral("Состояние дверей"));
+    table->setHorizontalHeaderLabels({QStringLiteral("Дверь"), QStringLiteral("Связь"),
+                                      QStringLiteral("В контроллере"), QStringLiteral("В файле"),
+                                      QStringLiteral("Последняя сверка")});
+    table->verticalHeader()->hide();
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    for (const SiteDoorStatus& s : status) {
+        const int row = static_cast<int>(s.door);
+        auto put = [&](int column, const QString& text) {
+            table->setItem(row, column, new QTableWidgetItem(text));
+        };
+        put(0, Text(site_.doors[s.door].name));
+        put(1, s.reachable ? QStringLiteral("на связи")
+                           : QStringLiteral("нет связи: ") + Text(s.linkError));
+        put(2, s.controllerKeys ? QString::number(*s.controllerKeys) : QStringLiteral("?"));
+        put(3, s.fileKeys ? QString::number(*s.fileKeys)
+                          : QStringLiteral("не читается: ") + Text(s.fileError));
+        put(4, s.lastReconcile.empty()
+                   ? QStringLiteral("не проводилась")
+                   : Text(s.lastReconcile) + QStringLiteral(" ") + Text(s.lastReconcileOutcome));
+    }
+    table->resizeColumnsToContents();
+    layout->addWidget(table);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("Закрыть"));
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog.resize(table->horizontalHeader()->length() + 60, 120 + 30 * table->rowCount());
+    dialog.exec();
+}
+
+void TFSite::StartChange(const SiteChange& change) {
+    if (Running())
+        return;
+    stop_ = false;
+    status_->setText(QStringLiteral("Выполняется изменение на дверях..."));
+    QPointer<TFSite> self(this);
+    const Site site = site_;
+    const std::string sitePath = Local(path_);
+    worker_ = std::thread([self, site, sitePath, change, this] {
+        QtSiteLines lines;
+        SiteRun run;
+        run.sitePath = sitePath;
+        run.site = &site;
+        run.stop = &stop_;
+        std::vector<SiteDoorOutcome> outcomes =
+            RunSiteChange(run, change, lines, [self, site](const SiteDoorOutcome& o) {
+                const QString line =
+                    Text(site.doors[o.door].name) + QStringLiteral(": ") +
+                    (o.state == SiteDoorOutcome::State::Failed ? QStringLiteral("ошибка")
+                                                               : QStringLiteral("готово"));
+                QMetaObject::invokeMethod(
+                    qApp,
+                    [self, line] {
+                        if (self)
+                            self->status_->setText(line);
+                    },
+                    Qt::QueuedConnection);
+            });
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, change, outcomes] {
+                if (self)
+                    self->ChangeEnded(change, outcomes);
+            },
+            Qt::QueuedConnection);
+    });
+    UpdateActions();
+}
+
+void TFSite::ChangeEnded(const SiteChange& change, std::vector<SiteDoorOutcome> outcomes) {
+    if (worker_.joinable())
+        worker_.join();
+    last_ = std::move(outcomes);
+    Reload();
+    QString text;
+    for (const SiteDoorOutcome& o : last_) {
+        if (!text.isEmpty())
+            text += QLatin1Char('\r');
+        text += Text(site_.doors[o.door].name) + QStringLiteral(": ") +
+                Text(SiteOutcomeText(change, o));
+    }
+    const QString number = Text(Format(site_.typeFormat, change.code));
+    if (SiteChangeComplete(last_)) {
+        Prompt().Info(this, QStringLiteral("Карта(ключ) ") + number, text);
+    } else {
+        Prompt().Warning(this, QStringLiteral("Карта(ключ) ") + number,
+                         text + QStringLiteral("\r\rИзменение выполнено не на всех дверях; "
+                                               "повторите его, чтобы завершить."));
+    }
+    emit changeEnded();
+}
+
+void TFSite::closeEvent(QCloseEvent* event) {
+    if (Running()) {
+        // A door's change always runs to its end; the rest stop and the window closes
+        // once the change ends.
+        stop_ = true;
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}

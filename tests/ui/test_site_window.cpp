@@ -1,0 +1,177 @@
+// The site window against three virtual controllers, by keyboard: the people view, the
+// search, a tick granted and taken back at one door, and a key removed from every door
+// with one door silent, finished by the rerun.
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "core/site/site_file.h"
+#include "support/sim_process.h"
+#include "ui/seams/prompter.h"
+#include "ui/site/people_model.h"
+#include "ui/site/site_window.h"
+
+namespace {
+
+bool Holds(SimProcess& sim, std::uint32_t code) {
+    for (std::uint32_t k : sim.State().keys)
+        if (k == code)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+class TestSiteWindow : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    ScriptedPrompter prompter;
+
+    std::string Db(const char* name, std::vector<DbKey> keys) {
+        DbModel m;
+        m.keys = std::move(keys);
+        const std::string path = dir.filePath(QString::fromLatin1(name)).toStdString();
+        WriteDbFile(path, m);
+        return path;
+    }
+
+    // Moves the keyboard to the cell and presses Space, as the operator ticks it.
+    void SpaceAt(TFSite& w, int row, int column) {
+        w.Table()->setFocus();
+        w.Table()->setCurrentIndex(w.Model()->index(row, column));
+        QTest::keyClick(w.Table(), Qt::Key_Space);
+    }
+
+    // Key events with their text, Cyrillic too (QTest::keyClicks takes Latin-1 only).
+    static void Type(QWidget* widget, const QString& text) {
+        for (const QChar c : text) {
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+            QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(widget, &press);
+            QApplication::sendEvent(widget, &release);
+        }
+    }
+
+    void WaitForChange(TFSite& w) {
+        QSignalSpy ended(&w, &TFSite::changeEnded);
+        QVERIFY(w.Running() || ended.count() > 0);
+        QVERIFY(ended.wait(20000));
+    }
+
+  private slots:
+    void init() {
+        prompter = ScriptedPrompter();
+        SetAppPrompter(&prompter);
+    }
+    void cleanup() { SetAppPrompter(nullptr); }
+
+    void peopleAcrossThreeDoorsByKeyboard() {
+        SimProcess a({"--keys", "1,2"});
+        SimProcess b({"--keys", "1"});
+        SimProcess c({"--keys", "1,3"});
+        Site site;
+        site.name = "Офис";
+        site.doors = {
+            {"Главный вход", "a.vx2", a.Port()},
+            {"Склад", "b.vx2", b.Port()},
+            {"Бухгалтерия", "c.vx2", c.Port()},
+        };
+        Db("a.vx2", {{1, "\xC8\xE2\xE0\xED\xEE\xE2"}, {2, "\xCF\xE5\xF2\xF0\xEE\xE2"}});
+        Db("b.vx2", {{1, "\xC8\xE2\xE0\xED\xEE\xE2"}});
+        Db("c.vx2",
+           {{1, "\xC8\xE2\xE0\xED\xEE\xE2 \xC8."}, {3, "<b>X</b><img src=\"/dev/zero\">"}});
+        const QString sitePath = dir.filePath(QStringLiteral("office.vx2site"));
+        QVERIFY(SaveSite(sitePath.toStdString(), site));
+
+        TFSite w(sitePath);
+        QVERIFY(w.Reload());
+        w.show();
+        PeopleModel& m = *w.Model();
+        QCOMPARE(m.rowCount(), 3);
+        QCOMPARE(
+            m.headerData(PeopleModel::FirstDoorColumn, Qt::Horizontal, Qt::DisplayRole).toString(),
+            QStringLiteral("Главный вход (2)"));
+        // Key 1 is described otherwise at one door: marked, each door's text in the tip.
+        const QModelIndex first = m.index(0, PeopleModel::DescriptionColumn);
+        QCOMPARE(first.data().toString(), QStringLiteral("≠ Иванов"));
+        QVERIFY(first.data(Qt::ToolTipRole).toString().contains(QStringLiteral("Иванов И.")));
+        // A description is shown as typed, never as markup.
+        QCOMPARE(m.index(2, PeopleModel::DescriptionColumn).data().toString(),
+                 QStringLiteral("<b>X</b><img src=\"/dev/zero\">"));
+
+        // The search: by description, and by a number in another printed form.
+        Type(w.SearchField(), QStringLiteral("петров"));
+        QCOMPARE(m.rowCount(), 1);
+        QCOMPARE(m.CodeAt(0), KeyCode(2));
+        w.SearchField()->clear();
+        QTest::keyClicks(w.SearchField(), QStringLiteral("XX XX XXXXXX 000003"));
+        QCOMPARE(m.rowCount(), 1);
+        QCOMPARE(m.CodeAt(0), KeyCode(3));
+        w.SearchField()->clear();
+        QCOMPARE(m.rowCount(), 3);
+
+        // Space on Петров's cell at the store grants the key there, with its description.
+        SpaceAt(w, 1, PeopleModel::FirstDoorColumn + 1);
+        WaitForChange(w);
+        QVERIFY(Holds(b, 2));
+        QVERIFY(m.View().Holds(1, 1));
+        QCOMPARE(prompter.records.back().icon, PromptIcon::Information);
+
+        // Space again takes it back, after the question of a delete.
+        prompter.AnswerBox(PromptAnswer::Yes);
+        SpaceAt(w, 1, PeopleModel::FirstDoorColumn + 1);
+        WaitForChange(w);
+        QVERIFY(!Holds(b, 2));
+        QVERIFY(prompter.records[prompter.records.size() - 2].text.contains(
+            QStringLiteral("Вы действительно хотите удалить карту(ключ) XX XX XXXXXX 000002?")));
+
+        // Delete removes the selected key from every door; the silent door is reported
+        // and the rerun finishes it.
+        c.Fault("silence");
+        w.Table()->selectRow(0);
+        prompter.AnswerBox(PromptAnswer::Yes);
+        QTest::keyClick(w.Table(), Qt::Key_Delete);
+        WaitForChange(w);
+        QVERIFY(!Holds(a, 1));
+        QVERIFY(!Holds(b, 1));
+        QCOMPARE(prompter.records.back().icon, PromptIcon::Warning);
+        QVERIFY(prompter.records.back().text.contains(QStringLiteral("Бухгалтерия: ошибка")));
+        c.FaultOff();
+        QVERIFY(Holds(c, 1));
+        QCOMPARE(m.CodeAt(0), KeyCode(1));  // still at the door that failed
+        w.Table()->selectRow(0);
+        prompter.AnswerBox(PromptAnswer::Yes);
+        QTest::keyClick(w.Table(), Qt::Key_Delete);
+        WaitForChange(w);
+        QVERIFY(!Holds(c, 1));
+        QCOMPARE(prompter.records.back().icon, PromptIcon::Information);
+        QVERIFY(prompter.records.back().text.contains(QStringLiteral("Главный вход: не было")));
+        QCOMPARE(m.rowCount(), 2);
+    }
+
+    void aDoorWhoseFileCannotBeReadIsShownAsSuch() {
+        Site site;
+        site.name = "Офис";
+        site.doors = {{"Главный вход", "a.vx2", "/dev/null"}, {"Склад", "gone.vx2", "/dev/null"}};
+        Db("a.vx2", {{1, ""}});
+        const QString sitePath = dir.filePath(QStringLiteral("other.vx2site"));
+        QVERIFY(SaveSite(sitePath.toStdString(), site));
+        TFSite w(sitePath);
+        QVERIFY(w.Reload());
+        const PeopleModel& m = *w.Model();
+        QCOMPARE(m.headerData(PeopleModel::FirstDoorColumn + 1, Qt::Horizontal, Qt::DisplayRole)
+                     .toString(),
+                 QStringLiteral("Склад (файл не читается)"));
+        const QModelIndex cell = m.index(0, PeopleModel::FirstDoorColumn + 1);
+        QCOMPARE(cell.data().toString(), QStringLiteral("?"));
+        QVERIFY(!(m.flags(cell) & Qt::ItemIsUserCheckable));
+    }
+};
+
+QTEST_MAIN(TestSiteWindow)
+#include "test_site_window.moc"
