@@ -5,7 +5,9 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,6 +16,7 @@
 #include "support/sim_process.h"
 #include "ui/seams/prompter.h"
 #include "ui/site/people_model.h"
+#include "ui/site/site_print.h"
 #include "ui/site/site_window.h"
 
 namespace {
@@ -152,6 +155,53 @@ class TestSiteWindow : public QObject {
         QCOMPARE(prompter.records.back().icon, PromptIcon::Information);
         QVERIFY(prompter.records.back().text.contains(QStringLiteral("Главный вход: не было")));
         QCOMPARE(m.rowCount(), 2);
+    }
+
+    // Who opens what on paper: a known site of 3 doors and 130 keys on A4, its pages
+    // counted and its first page read back (pdftotext, where installed).
+    void pdfOfWhoOpensWhat() {
+        std::vector<DbKey> many;
+        for (KeyCode k = 1; k <= 130; ++k)
+            many.push_back({k, "\xCF\xE5\xF2\xF0\xEE\xE2"});
+        Db("p1.vx2", many);
+        Db("p2.vx2", {{1, ""}});
+        Db("p3.vx2", {});
+        Site site;
+        site.name = "Офис на Садовой";
+        site.doors = {
+            {"Главный вход", "p1.vx2", ""}, {"Склад", "p2.vx2", ""}, {"Бухгалтерия", "p3.vx2", ""}};
+        const QString sitePath = dir.filePath(QStringLiteral("paper.vx2site"));
+        QVERIFY(SaveSite(sitePath.toStdString(), site));
+        TFSite w(sitePath);
+        QVERIFY(w.Reload());
+        PrintTable table = WhoOpensWhat(*w.Model(), QStringLiteral("Офис на Садовой"));
+        table.date = QDate(2026, 12, 8);
+        const QString pdf = qEnvironmentVariableIsSet("VX_KEEP_PDF")
+                                ? qEnvironmentVariable("VX_KEEP_PDF")
+                                : dir.filePath(QStringLiteral("who.pdf"));
+        const int pages = WriteTablePdf(pdf, table);
+        QCOMPARE(pages, 3);  // 130 rows, portrait for three doors
+        QFile f(pdf);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QCOMPARE(bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r") +
+                     bytes.count("/Type /Page "),
+                 3);
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QSKIP("pdftotext is not installed");
+        QProcess text;
+        text.start(QStringLiteral("pdftotext"),
+                   {QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),
+                    QStringLiteral("1"), QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        QVERIFY(text.waitForFinished(20000));
+        const QString first = QString::fromUtf8(text.readAllStandardOutput());
+        QVERIFY2(first.contains(QStringLiteral("Офис на Садовой")), qPrintable(first));
+        QVERIFY(first.contains(QStringLiteral("08.12.2026")));
+        QVERIFY(first.contains(QStringLiteral("Кто какие двери открывает")));
+        QVERIFY(first.contains(QStringLiteral("вход (130)")));  // a door's name may take two lines
+        QVERIFY(first.contains(QStringLiteral("XX XX XXXXXX 000001")));
+        QVERIFY(first.contains(QStringLiteral("Петров")));
+        QVERIFY(first.contains(QStringLiteral("Страница 1 из 3")));
     }
 
     void aDoorWhoseFileCannotBeReadIsShownAsSuch() {

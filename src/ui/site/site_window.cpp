@@ -31,6 +31,7 @@
 #include "core/site/site_status.h"
 #include "ui/seams/prompter.h"
 #include "ui/site/people_model.h"
+#include "ui/site/site_print.h"
 
 namespace {
 
@@ -227,6 +228,9 @@ TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), 
     actAddDoor = make(QStringLiteral("&Добавить дверь..."));
     actStatus = make(QStringLiteral("&Состояние дверей"));
     actReload = make(QStringLiteral("&Обновить"), QKeySequence::Refresh);
+    actPrint = make(QStringLiteral("&Печать: кто какие двери открывает..."), QKeySequence::Print);
+    actPrintDoor = make(QStringLiteral("Печать списка &двери..."));
+    actSavePdf = make(QStringLiteral("Сохранить в P&DF..."));
     QMenu* menu = menuBar()->addMenu(QStringLiteral("&Объект"));
     for (QAction* a : {actGrant, actCopy, actRevokeAll, actDescribe})
         menu->addAction(a);
@@ -248,6 +252,10 @@ TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), 
     connect(actAddDoor, &QAction::triggered, this, &TFSite::AddDoor);
     connect(actStatus, &QAction::triggered, this, &TFSite::ShowStatus);
     connect(actReload, &QAction::triggered, this, &TFSite::Reload);
+    connect(actPrint, &QAction::triggered, this,
+            [this] { PreviewTable(this, WhoOpensWhat(*model_, Text(site_.name))); });
+    connect(actPrintDoor, &QAction::triggered, this, &TFSite::PrintDoor);
+    connect(actSavePdf, &QAction::triggered, this, &TFSite::SavePdf);
     connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TFSite::UpdateActions);
     connect(model_, &QAbstractItemModel::modelReset, this, &TFSite::UpdateActions);
@@ -323,6 +331,9 @@ void TFSite::UpdateActions() {
     actAddDoor->setEnabled(idle);
     actStatus->setEnabled(idle && !site_.doors.empty());
     actReload->setEnabled(idle);
+    actPrint->setEnabled(idle);
+    actPrintDoor->setEnabled(idle && !site_.doors.empty());
+    actSavePdf->setEnabled(idle);
     table_->setEnabled(idle);
 }
 
@@ -499,6 +510,32 @@ void TFSite::ShowStatus() {
     layout->addWidget(buttons);
     dialog.resize(table->horizontalHeader()->length() + 60, 120 + 30 * table->rowCount());
     dialog.exec();
+}
+
+void TFSite::PrintDoor() {
+    const int door = table_->currentIndex().column() - PeopleModel::FirstDoorColumn;
+    if (door < 0) {
+        Prompt().Info(this, QStringLiteral("Печать списка двери"),
+                      QStringLiteral("Выберите столбец двери, список которой нужно напечатать."));
+        return;
+    }
+    PreviewTable(this, DoorKeyList(*model_, Text(site_.name), door));
+}
+
+void TFSite::SavePdf() {
+    FileDialogOptions o;
+    o.title = QStringLiteral("Сохранить в PDF");
+    o.filter = QStringLiteral("Документ PDF(*.pdf)|*.pdf");
+    o.defaultExt = QStringLiteral("pdf");
+    o.fileName = QFileInfo(path_).completeBaseName() + QStringLiteral(".pdf");
+    o.directory = QFileInfo(path_).absolutePath();
+    o.overwritePrompt = true;
+    const QString file = Prompt().SaveFile(this, o);
+    if (file.isEmpty())
+        return;
+    if (WriteTablePdf(file, WhoOpensWhat(*model_, Text(site_.name))) == 0)
+        Prompt().Error(this, QStringLiteral("Ошибка"),
+                       QStringLiteral("Не удалось записать файл %1").arg(file));
 }
 
 void TFSite::StartChange(const SiteChange& change) {

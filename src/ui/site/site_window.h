@@ -42,6 +42,7 @@ class TFSite : public QMainWindow {
     QTableView* Table() const { return table_; }
     QLineEdit* SearchField() const { return edSearch_; }
     QAction *actGrant, *actCopy, *actRevokeAll, *actDescribe, *actAddDoor, *actStatus, *actReload;
+    QAction *actPrint, *actPrintDoor, *actSavePdf;
 
   signals:
     void changeEnded();
@@ -56,6 +57,8 @@ class TFSite : public QMainWindow {
     void DescribeEverywhere();
     void AddDoor();
     void ShowStatus();
+    void PrintDoor();
+    void SavePdf();
     void ChangeEnded(const SiteChange& change, std::vector<SiteDoorOutcome> outcomes);
     bool SelectedKey(KeyCode& code, int& viewRow) const;
     void UpdateActions();
