@@ -6,9 +6,11 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -17,6 +19,7 @@
 #include "ui/seams/prompter.h"
 #include "ui/site/people_model.h"
 #include "ui/site/site_print.h"
+#include "ui/site/site_reconcile_dialog.h"
 #include "ui/site/site_window.h"
 
 namespace {
@@ -202,6 +205,43 @@ class TestSiteWindow : public QObject {
         QVERIFY(first.contains(QStringLiteral("XX XX XXXXXX 000001")));
         QVERIFY(first.contains(QStringLiteral("Петров")));
         QVERIFY(first.contains(QStringLiteral("Страница 1 из 3")));
+    }
+
+    // The reconcile of every door: one plan, one question, each door's own reconcile; a
+    // silent door is reported and the others are done.
+    void reconcileEveryDoor() {
+        SimProcess a({"--keys", "1,2", "--times", "1,1"});
+        SimProcess b({"--keys", "1,9", "--times", "1,1"});
+        SimProcess c({"--keys", "1", "--times", "1,1"});
+        c.Fault("silence");
+        Db("ra.vx2", {{1, ""}, {2, ""}});
+        Db("rb.vx2", {{1, ""}, {3, ""}});
+        Db("rc.vx2", {{1, ""}, {4, ""}});
+        Site site;
+        site.name = "Офис";
+        site.doors = {
+            {"A", "ra.vx2", a.Port()}, {"B", "rb.vx2", b.Port()}, {"C", "rc.vx2", c.Port()}};
+        const QString sitePath = dir.filePath(QStringLiteral("rec.vx2site"));
+        QVERIFY(SaveSite(sitePath.toStdString(), site));
+        qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("data")).toUtf8());
+        TFSiteReconcile dialog(nullptr, sitePath.toStdString(), site);
+        QSignalSpy planned(&dialog, &TFSiteReconcile::planned);
+        dialog.Start();
+        QVERIFY(planned.wait(30000));
+        QCOMPARE(dialog.Table()->item(0, 1)->text(), QStringLiteral("совпадает, без изменений: 2"));
+        QCOMPARE(dialog.Table()->item(1, 1)->text(),
+                 QStringLiteral("записать: 1, удалить: 1, без изменений: 1"));
+        QVERIFY(dialog.Table()->item(2, 1)->text().startsWith(QStringLiteral("нет связи: ")));
+        QVERIFY(dialog.ApplyButton()->isEnabled());
+        QSignalSpy applied(&dialog, &TFSiteReconcile::applied);
+        prompter.AnswerBox(PromptAnswer::Yes);
+        dialog.ApplyButton()->click();
+        QVERIFY(applied.wait(30000));
+        QCOMPARE(dialog.Table()->item(1, 1)->text(),
+                 QStringLiteral("выполнено, записано: 1, удалено: 1, без изменений: 1"));
+        QVERIFY(Holds(b, 3));
+        QVERIFY(!Holds(b, 9));
+        QVERIFY(!dialog.Work().AllAgree());
     }
 
     void aDoorWhoseFileCannotBeReadIsShownAsSuch() {

@@ -176,8 +176,15 @@ std::string SiteReconcilePlanText(const SiteReconcileDoor& d) {
     }
     std::string text;
     auto add = [&](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
-    if (d.state == State::Done)
+    if (d.state == State::Done) {
         add("выполнено");
+        if (d.write)
+            add("записано: " + std::to_string(d.write));
+        if (d.remove)
+            add("удалено: " + std::to_string(d.remove));
+        if (d.settings)
+            add("настройки записаны");
+    }
     if (d.state == State::Agrees)
         add("совпадает");
     if (d.state == State::Differs) {

@@ -31,7 +31,9 @@
 #include "core/site/site_status.h"
 #include "ui/seams/prompter.h"
 #include "ui/site/people_model.h"
+#include "ui/site/site_lines.h"
 #include "ui/site/site_print.h"
+#include "ui/site/site_reconcile_dialog.h"
 
 namespace {
 
@@ -42,50 +44,6 @@ std::string Local(const QString& path) {
 QString Text(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
-
-// The lines of one change or status read: a port and its worker per line, opened when
-// the work starts and closed when it ends, and the address of each door stamped on its
-// requests.
-class QtSiteLines : public TSiteLines {
-  public:
-    ~QtSiteLines() override {
-        doors_.clear();
-        for (auto& [line, l] : lines_) {
-            l.worker.reset();  // stops the worker before its port goes
-            if (l.port)
-                l.port->Close();
-        }
-    }
-    TRequester* Door(const std::string& line, int address, std::string& error) override {
-        auto it = lines_.find(line);
-        if (it == lines_.end()) {
-            Line l;
-            l.port = std::make_unique<TSerialPort>();
-            if (!l.port->Open(line, l.error)) {
-                l.port.reset();
-            } else {
-                l.worker = std::make_unique<TCommands>(*l.port);
-            }
-            it = lines_.emplace(line, std::move(l)).first;
-        }
-        if (!it->second.worker) {
-            error = "Ошибка подключения к порту " + line + ": " + it->second.error;
-            return nullptr;
-        }
-        doors_.push_back(std::make_unique<TAddressedRequester>(*it->second.worker,
-                                                               static_cast<std::uint8_t>(address)));
-        return doors_.back().get();
-    }
-
-  private:
-    struct Line {
-        std::unique_ptr<TSerialPort> port;
-        std::unique_ptr<TCommands> worker;
-        std::string error;
-    };
-    std::map<std::string, Line> lines_;
-    std::vector<std::unique_ptr<TAddressedRequester>> doors_;
-};
 
 // The key for several doors: its number in any printed form (or the selected key's,
 // fixed), its description, and a tick per door.
@@ -227,6 +185,7 @@ TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), 
     actDescribe = make(QStringLiteral("&Изменить описание на всех дверях..."), Qt::Key_F2);
     actAddDoor = make(QStringLiteral("&Добавить дверь..."));
     actStatus = make(QStringLiteral("&Состояние дверей"));
+    actReconcile = make(QStringLiteral("С&верка всех дверей..."));
     actReload = make(QStringLiteral("&Обновить"), QKeySequence::Refresh);
     actPrint = make(QStringLiteral("&Печать: кто какие двери открывает..."), QKeySequence::Print);
     actPrintDoor = make(QStringLiteral("Печать списка &двери..."));
@@ -235,12 +194,15 @@ TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), 
     for (QAction* a : {actGrant, actCopy, actRevokeAll, actDescribe})
         menu->addAction(a);
     menu->addSeparator();
-    for (QAction* a : {actAddDoor, actStatus, actReload})
+    for (QAction* a : {actAddDoor, actStatus, actReconcile, actReload})
+        menu->addAction(a);
+    menu->addSeparator();
+    for (QAction* a : {actPrint, actPrintDoor, actSavePdf})
         menu->addAction(a);
     QToolBar* bar = addToolBar(QStringLiteral("Объект"));
     bar->setObjectName(QStringLiteral("tbSite"));
     bar->setAccessibleName(QStringLiteral("Панель объекта"));
-    for (QAction* a : {actGrant, actCopy, actRevokeAll, actStatus})
+    for (QAction* a : {actGrant, actCopy, actRevokeAll, actStatus, actReconcile, actPrint})
         bar->addAction(a);
 
     connect(edSearch_, &QLineEdit::textChanged, model_, &PeopleModel::Filter);
@@ -255,6 +217,14 @@ TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), 
     connect(actPrint, &QAction::triggered, this,
             [this] { PreviewTable(this, WhoOpensWhat(*model_, Text(site_.name))); });
     connect(actPrintDoor, &QAction::triggered, this, &TFSite::PrintDoor);
+    connect(actReconcile, &QAction::triggered, this, [this] {
+        if (Running())
+            return;
+        TFSiteReconcile dialog(this, Local(path_), site_);
+        dialog.Start();
+        dialog.exec();
+        Reload();
+    });
     connect(actSavePdf, &QAction::triggered, this, &TFSite::SavePdf);
     connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TFSite::UpdateActions);
@@ -331,6 +301,7 @@ void TFSite::UpdateActions() {
     actAddDoor->setEnabled(idle);
     actStatus->setEnabled(idle && !site_.doors.empty());
     actReload->setEnabled(idle);
+    actReconcile->setEnabled(idle && !site_.doors.empty());
     actPrint->setEnabled(idle);
     actPrintDoor->setEnabled(idle && !site_.doors.empty());
     actSavePdf->setEnabled(idle);

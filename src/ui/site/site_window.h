@@ -42,7 +42,7 @@ class TFSite : public QMainWindow {
     QTableView* Table() const { return table_; }
     QLineEdit* SearchField() const { return edSearch_; }
     QAction *actGrant, *actCopy, *actRevokeAll, *actDescribe, *actAddDoor, *actStatus, *actReload;
-    QAction *actPrint, *actPrintDoor, *actSavePdf;
+    QAction *actPrint, *actPrintDoor, *actSavePdf, *actReconcile;
 
   signals:
     void changeEnded();

@@ -1,0 +1,42 @@
+#include "ui/site/site_lines.h"
+
+#include "core/link/commands.h"
+#include "core/link/requester.h"
+#include "core/link/serial_port.h"
+
+struct QtSiteLines::Line {
+    std::unique_ptr<TSerialPort> port;
+    std::unique_ptr<TCommands> worker;
+    std::string error;
+};
+
+QtSiteLines::QtSiteLines() = default;
+
+QtSiteLines::~QtSiteLines() {
+    doors_.clear();
+    for (auto& [line, l] : lines_) {
+        l->worker.reset();  // stops the worker before its port goes
+        if (l->port)
+            l->port->Close();
+    }
+}
+
+TRequester* QtSiteLines::Door(const std::string& line, int address, std::string& error) {
+    auto it = lines_.find(line);
+    if (it == lines_.end()) {
+        auto l = std::make_unique<Line>();
+        l->port = std::make_unique<TSerialPort>();
+        if (!l->port->Open(line, l->error))
+            l->port.reset();
+        else
+            l->worker = std::make_unique<TCommands>(*l->port);
+        it = lines_.emplace(line, std::move(l)).first;
+    }
+    if (!it->second->worker) {
+        error = "Ошибка подключения к порту " + line + ": " + it->second->error;
+        return nullptr;
+    }
+    doors_.push_back(std::make_unique<TAddressedRequester>(*it->second->worker,
+                                                           static_cast<std::uint8_t>(address)));
+    return doors_.back().get();
+}

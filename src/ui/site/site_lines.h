@@ -1,0 +1,27 @@
+// The lines of one piece of site work in the window: a port and its worker per line,
+// opened when the work starts and closed when it ends, and each door's address stamped
+// on its requests.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/site/site_run.h"
+
+class TAddressedRequester;
+class TCommands;
+class TSerialPort;
+
+class QtSiteLines : public TSiteLines {
+  public:
+    QtSiteLines();
+    ~QtSiteLines() override;
+    TRequester* Door(const std::string& line, int address, std::string& error) override;
+
+  private:
+    struct Line;
+    std::map<std::string, std::unique_ptr<Line>> lines_;
+    std::vector<std::unique_ptr<TAddressedRequester>> doors_;
+};
