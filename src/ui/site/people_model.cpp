@@ -1,5 +1,6 @@
 #include "ui/site/people_model.h"
 
+#include <malloc.h>
 #include <QFile>
 #include <QTextDocument>
 
@@ -18,16 +19,32 @@ void PeopleModel::Load(const QString& sitePath, const Site& site) {
     beginResetModel();
     site_ = site;
     const std::string path = QFile::encodeName(sitePath).toStdString();
-    models_.assign(site.doors.size(), DbModel{});
+    std::vector<DbModel> models(site.doors.size());
     doors_.assign(site.doors.size(), DoorKeys{});
     for (std::size_t i = 0; i < site.doors.size(); ++i) {
-        DbResult r = LoadDbFile(DoorFilePath(path, site.doors[i]), models_[i]);
+        DbResult r = LoadDbFile(DoorFilePath(path, site.doors[i]), models[i]);
         doors_[i].readable = r.ok && r.error.empty();
         doors_[i].error = r.error;
         if (doors_[i].readable)
-            doors_[i].keys = &models_[i].keys;
+            doors_[i].keys = &models[i].keys;
     }
     view_ = BuildPeopleView(doors_);
+    differing_.clear();
+    for (std::size_t row = 0; row < view_.rows.size(); ++row) {
+        if (!view_.rows[row].descriptionsDiffer)
+            continue;
+        for (std::size_t d = 0; d < doors_.size(); ++d) {
+            const std::int32_t at = view_.At(row, d);
+            if (at >= 0)
+                differing_[row * doors_.size() + d] = FromCp1251((*doors_[d].keys)[at].description);
+        }
+    }
+    for (DoorKeys& d : doors_)
+        d.keys = nullptr;
+    models.clear();
+    models.shrink_to_fit();
+    // The doors' key lists were the bulk of a site's memory and are gone: give it back.
+    malloc_trim(0);
     numbers_.clear();
     haystack_.clear();
     numbers_.reserve(static_cast<int>(view_.rows.size()));
@@ -84,8 +101,12 @@ QString PeopleModel::DoorError(int door) const {
 }
 
 QString PeopleModel::DescriptionAt(int viewRow, int door) const {
-    const std::int32_t at = view_.At(viewRow, door);
-    return at < 0 ? QString() : FromCp1251((*doors_[door].keys)[at].description);
+    if (!view_.Holds(viewRow, door))
+        return QString();
+    if (!view_.rows[viewRow].descriptionsDiffer)
+        return FromCp1251(view_.rows[viewRow].description);
+    auto it = differing_.find(static_cast<std::size_t>(viewRow) * doors_.size() + door);
+    return it == differing_.end() ? QString() : it->second;
 }
 
 QString PeopleModel::RowDescription(int viewRow) const {

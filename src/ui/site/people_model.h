@@ -7,6 +7,7 @@
 #include <QAbstractTableModel>
 #include <QString>
 #include <QStringList>
+#include <unordered_map>
 #include <vector>
 
 #include "core/keys/database.h"
@@ -52,8 +53,11 @@ class PeopleModel : public QAbstractTableModel {
 
   private:
     Site site_;
-    std::vector<DbModel> models_;
+    // Each door's readability; its keys are read, folded into the view and let go, so that
+    // a site costs little more than its rows. The texts of keys the doors describe
+    // differently are kept apart (row * doors + door).
     std::vector<DoorKeys> doors_;
+    std::unordered_map<std::size_t, QString> differing_;
     PeopleView view_;
     std::vector<int> shown_;
     std::vector<QString> haystack_;  // lower-case "number\tdescription" per view row
