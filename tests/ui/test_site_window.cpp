@@ -244,6 +244,30 @@ class TestSiteWindow : public QObject {
         QVERIFY(!dialog.Work().AllAgree());
     }
 
+    // The site's status panel: a reachable door with its counts, a door whose line is absent.
+    void statusOfADoorUnreachable() {
+        SimProcess a({"--keys", "1,2"});
+        Db("sa.vx2", {{1, ""}, {2, ""}});
+        Db("sb.vx2", {{1, ""}});
+        Site site;
+        site.doors = {{"A", "sa.vx2", a.Port()}, {"B", "sb.vx2", "/dev/vx2-no-such-line"}};
+        const QString sitePath = dir.filePath(QStringLiteral("status.vx2site"));
+        QVERIFY(SaveSite(sitePath.toStdString(), site));
+        TFSite w(sitePath);
+        QVERIFY(w.Reload());
+        QSignalSpy shown(&w, &TFSite::statusShown);
+        w.actStatus->trigger();
+        QVERIFY(shown.wait(20000));
+        QTableWidget* t = w.StatusTable();
+        QCOMPARE(t->item(0, 1)->text(), QStringLiteral("на связи"));
+        QCOMPARE(t->item(0, 2)->text(), QStringLiteral("2"));
+        QCOMPARE(t->item(0, 3)->text(), QStringLiteral("2"));
+        QCOMPARE(t->item(0, 4)->text(), QStringLiteral("не проводилась"));
+        QVERIFY(t->item(1, 1)->text().startsWith(QStringLiteral("нет связи: ")));
+        QCOMPARE(t->item(1, 2)->text(), QStringLiteral("?"));
+        QCOMPARE(t->item(1, 3)->text(), QStringLiteral("1"));
+    }
+
     void aDoorWhoseFileCannotBeReadIsShownAsSuch() {
         Site site;
         site.name = "Офис";

@@ -2,8 +2,10 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDockWidget>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -169,6 +171,19 @@ TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), 
     layout->addWidget(edSearch_);
     layout->addWidget(table_);
     setCentralWidget(central);
+    statusDock_ = new QDockWidget(QStringLiteral("Состояние дверей"), this);
+    statusDock_->setObjectName(QStringLiteral("dockStatus"));
+    statusTable_ = new QTableWidget(0, 5, statusDock_);
+    statusTable_->setObjectName(QStringLiteral("tblStatus"));
+    statusTable_->setAccessibleName(QStringLiteral("Состояние дверей"));
+    statusTable_->setHorizontalHeaderLabels(
+        {QStringLiteral("Дверь"), QStringLiteral("Связь"), QStringLiteral("В контроллере"),
+         QStringLiteral("В файле"), QStringLiteral("Последняя сверка")});
+    statusTable_->verticalHeader()->hide();
+    statusTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    statusDock_->setWidget(statusTable_);
+    addDockWidget(Qt::BottomDockWidgetArea, statusDock_);
+    statusDock_->hide();
     status_ = new QLabel(this);
     status_->setTextFormat(Qt::PlainText);
     statusBar()->addWidget(status_, 1);
@@ -439,31 +454,46 @@ void TFSite::AddDoor() {
 }
 
 void TFSite::ShowStatus() {
-    if (Running())
+    if (Running() || statusBusy_)
         return;
-    QtSiteLines lines;
-    SiteRun run;
-    run.sitePath = Local(path_);
-    run.site = &site_;
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const std::vector<SiteDoorStatus> status = ReadSiteStatus(run, lines);
-    QGuiApplication::restoreOverrideCursor();
-    QDialog dialog(this);
-    dialog.setWindowTitle(QStringLiteral("Состояние дверей"));
-    auto* layout = new QVBoxLayout(&dialog);
-    auto* table = new QTableWidget(static_cast<int>(status.size()), 5, &dialog);
-    table->setAccessibleName(QStringLiteral("Состояние дверей"));
-    table->setHorizontalHeaderLabels({QStringLiteral("Дверь"), QStringLiteral("Связь"),
-                                      QStringLiteral("В контроллере"), QStringLiteral("В файле"),
-                                      QStringLiteral("Последняя сверка")});
-    table->verticalHeader()->hide();
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    statusDock_->show();
+    statusDock_->raise();
+    statusTable_->setRowCount(static_cast<int>(site_.doors.size()));
+    for (std::size_t d = 0; d < site_.doors.size(); ++d) {
+        statusTable_->setItem(static_cast<int>(d), 0,
+                              new QTableWidgetItem(Text(site_.doors[d].name)));
+        for (int c = 1; c < 5; ++c)
+            statusTable_->setItem(static_cast<int>(d), c,
+                                  new QTableWidgetItem(QStringLiteral("...")));
+    }
+    statusBusy_ = true;
+    // The link checks run on threads of their own, one per line; the window stays live.
+    QPointer<TFSite> self(this);
+    std::thread([self, site = site_, sitePath = Local(path_)] {
+        QtSiteLines lines;
+        SiteRun run;
+        run.sitePath = sitePath;
+        run.site = &site;
+        std::vector<SiteDoorStatus> status = ReadSiteStatus(run, lines);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, status] {
+                if (self)
+                    self->StatusRead(status);
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+void TFSite::StatusRead(const std::vector<SiteDoorStatus>& status) {
+    statusBusy_ = false;
     for (const SiteDoorStatus& s : status) {
         const int row = static_cast<int>(s.door);
+        if (row >= statusTable_->rowCount())
+            continue;
         auto put = [&](int column, const QString& text) {
-            table->setItem(row, column, new QTableWidgetItem(text));
+            statusTable_->setItem(row, column, new QTableWidgetItem(text));
         };
-        put(0, Text(site_.doors[s.door].name));
         put(1, s.reachable ? QStringLiteral("на связи")
                            : QStringLiteral("нет связи: ") + Text(s.linkError));
         put(2, s.controllerKeys ? QString::number(*s.controllerKeys) : QStringLiteral("?"));
@@ -473,14 +503,8 @@ void TFSite::ShowStatus() {
                    ? QStringLiteral("не проводилась")
                    : Text(s.lastReconcile) + QStringLiteral(" ") + Text(s.lastReconcileOutcome));
     }
-    table->resizeColumnsToContents();
-    layout->addWidget(table);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
-    buttons->button(QDialogButtonBox::Close)->setText(QStringLiteral("Закрыть"));
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
-    dialog.resize(table->horizontalHeader()->length() + 60, 120 + 30 * table->rowCount());
-    dialog.exec();
+    statusTable_->resizeColumnsToContents();
+    emit statusShown();
 }
 
 void TFSite::PrintDoor() {

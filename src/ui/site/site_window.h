@@ -14,11 +14,14 @@
 
 #include "core/site/site_change.h"
 #include "core/site/site_file.h"
+#include "core/site/site_status.h"
 
 class QAction;
 class QLabel;
 class QLineEdit;
+class QDockWidget;
 class QTableView;
+class QTableWidget;
 class PeopleModel;
 class Prompter;
 
@@ -44,8 +47,11 @@ class TFSite : public QMainWindow {
     QAction *actGrant, *actCopy, *actRevokeAll, *actDescribe, *actAddDoor, *actStatus, *actReload;
     QAction *actPrint, *actPrintDoor, *actSavePdf, *actReconcile;
 
+    QTableWidget* StatusTable() const { return statusTable_; }
+
   signals:
     void changeEnded();
+    void statusShown();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -57,6 +63,7 @@ class TFSite : public QMainWindow {
     void DescribeEverywhere();
     void AddDoor();
     void ShowStatus();
+    void StatusRead(const std::vector<SiteDoorStatus>& status);
     void PrintDoor();
     void SavePdf();
     void ChangeEnded(const SiteChange& change, std::vector<SiteDoorOutcome> outcomes);
@@ -70,6 +77,9 @@ class TFSite : public QMainWindow {
     QTableView* table_ = nullptr;
     QLineEdit* edSearch_ = nullptr;
     QLabel* status_ = nullptr;
+    QDockWidget* statusDock_ = nullptr;  // "Состояние дверей", the site's status panel
+    QTableWidget* statusTable_ = nullptr;
+    bool statusBusy_ = false;
     std::thread worker_;
     std::atomic<bool> stop_{false};
     std::vector<SiteDoorOutcome> last_;
