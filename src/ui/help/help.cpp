@@ -188,11 +188,12 @@ QString TopicPage(int context) {
     static const struct {
         int context;
         const char* page;
-    } kPages[] = {
-        {1, "main.html"},     {15, "check.html"},   {19, "newkey.html"},   {20, "editkey.html"},
-        {22, "findkey.html"}, {23, "vardex.html"},  {30, "journal.html"},  {31, "reconcile.html"},
-        {32, "load.html"},    {33, "export.html"},  {34, "csv.html"},      {35, "csv.html"},
-        {36, "enrol.html"},   {37, "newfile.html"}, {38, "settings.html"}, {39, "open.html"}};
+    } kPages[] = {{1, "main.html"},     {15, "check.html"},     {19, "newkey.html"},
+                  {20, "editkey.html"}, {22, "findkey.html"},   {23, "vardex.html"},
+                  {30, "journal.html"}, {31, "reconcile.html"}, {32, "load.html"},
+                  {33, "export.html"},  {34, "csv.html"},       {35, "csv.html"},
+                  {36, "enrol.html"},   {37, "newfile.html"},   {38, "settings.html"},
+                  {39, "open.html"},    {40, "site.html"}};
     for (const auto& p : kPages) {
         if (p.context == context) {
             return QLatin1String(p.page);

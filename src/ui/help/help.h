@@ -34,6 +34,7 @@ enum Topic {
     TopicNewFile = 37,
     TopicTimes = 38,
     TopicOpen = 39,
+    TopicSite = 40,
 };
 
 // The page of a topic number inside the help file and in the pages folder (the main

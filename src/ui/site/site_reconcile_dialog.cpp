@@ -9,6 +9,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "ui/help/help.h"
 #include "ui/seams/prompter.h"
 #include "ui/site/site_lines.h"
 
@@ -21,6 +22,7 @@ QString Text(const std::string& utf8) {
 TFSiteReconcile::TFSiteReconcile(QWidget* parent, const std::string& sitePath, const Site& site)
     : QDialog(parent), site_(site) {
     setWindowTitle(QStringLiteral("Сверка всех дверей"));
+    help::SetContext(this, help::TopicSite);
     run_.sitePath = sitePath;
     run_.site = &site_;
     run_.stop = &stop_;

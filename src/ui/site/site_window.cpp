@@ -31,6 +31,7 @@
 #include "core/link/requester.h"
 #include "core/link/serial_port.h"
 #include "core/site/site_status.h"
+#include "ui/help/help.h"
 #include "ui/seams/prompter.h"
 #include "ui/site/people_model.h"
 #include "ui/site/site_lines.h"
@@ -150,6 +151,7 @@ class TFSiteGrant : public QDialog {
 TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), path_(sitePath) {
     setAttribute(Qt::WA_DeleteOnClose, false);
     setObjectName(QStringLiteral("FSite"));
+    help::SetContext(this, help::TopicSite);
     model_ = new PeopleModel(this);
     table_ = new QTableView(this);
     table_->setObjectName(QStringLiteral("tblPeople"));
