@@ -17,6 +17,7 @@
 #include "core/site/site_file.h"
 #include "support/sim_process.h"
 #include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
 #include "ui/site/people_model.h"
 #include "ui/site/site_print.h"
 #include "ui/site/site_reconcile_dialog.h"
@@ -266,6 +267,23 @@ class TestSiteWindow : public QObject {
         QVERIFY(t->item(1, 1)->text().startsWith(QStringLiteral("нет связи: ")));
         QCOMPARE(t->item(1, 2)->text(), QStringLiteral("?"));
         QCOMPARE(t->item(1, 3)->text(), QStringLiteral("1"));
+
+        // On this computer the door's line is another: remembered for this user only.
+        SimProcess b({"--keys", "1"});
+        MemorySettingsStore settings;
+        SetAppSettings(&settings);
+        w.Table()->setCurrentIndex(w.Model()->index(0, PeopleModel::FirstDoorColumn + 1));
+        prompter.AnswerText(QString::fromStdString(b.Port()));
+        w.actDoorLine->trigger();
+        w.actStatus->trigger();
+        QVERIFY(shown.wait(20000));
+        SetAppSettings(nullptr);
+        QCOMPARE(t->item(1, 1)->text(), QStringLiteral("на связи"));
+        QCOMPARE(t->item(1, 2)->text(), QStringLiteral("1"));
+        Site again;
+        QVERIFY(LoadSite(sitePath.toStdString(), again));
+        QCOMPARE(again.doors[1].line,
+                 std::string("/dev/vx2-no-such-line"));  // the file keeps its own
     }
 
     void aDoorWhoseFileCannotBeReadIsShownAsSuch() {

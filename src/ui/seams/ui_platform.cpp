@@ -121,6 +121,24 @@ void QtSettingsStore::WriteRecentFiles(const QStringList& files) {
     UserSettings().setValue(QStringLiteral("RecentFiles"), files);
 }
 
+// A door's line on this computer, kept under "SiteLines" by a key that a settings file
+// can hold (the site's path and the door's name, percent-encoded).
+static QString SiteLineKey(const QString& siteDoor) {
+    return QStringLiteral("SiteLines/") +
+           QString::fromLatin1(siteDoor.toUtf8().toPercentEncoding());
+}
+
+QString QtSettingsStore::ReadSiteLine(const QString& siteDoor) {
+    return UserSettings().value(SiteLineKey(siteDoor)).toString();
+}
+
+void QtSettingsStore::WriteSiteLine(const QString& siteDoor, const QString& line) {
+    if (line.isEmpty())
+        UserSettings().remove(SiteLineKey(siteDoor));
+    else
+        UserSettings().setValue(SiteLineKey(siteDoor), line);
+}
+
 QList<PortEntry> PortDirectory::Entries() {
     QList<PortEntry> entries;
     for (const QString& port : Ports()) {

@@ -27,6 +27,10 @@ class SettingsStore {
     virtual void WriteLastFolder(const QString&) {}
     virtual QStringList ReadRecentFiles() { return {}; }
     virtual void WriteRecentFiles(const QStringList&) {}
+    // The line a site's door has on this computer where it differs from the site file's,
+    // by "<site path>\n<door name>" ("" when none).
+    virtual QString ReadSiteLine(const QString& /*siteDoor*/) { return {}; }
+    virtual void WriteSiteLine(const QString& /*siteDoor*/, const QString& /*line*/) {}
 };
 
 class QtSettingsStore : public SettingsStore {
@@ -41,6 +45,8 @@ class QtSettingsStore : public SettingsStore {
     void WriteLastFolder(const QString& folder) override;
     QStringList ReadRecentFiles() override;
     void WriteRecentFiles(const QStringList& files) override;
+    QString ReadSiteLine(const QString& siteDoor) override;
+    void WriteSiteLine(const QString& siteDoor, const QString& line) override;
 };
 
 class MemorySettingsStore : public SettingsStore {
@@ -60,6 +66,10 @@ class MemorySettingsStore : public SettingsStore {
     void WriteLastFolder(const QString& folder) override { lastFolder = folder; }
     QStringList ReadRecentFiles() override { return recentFiles; }
     void WriteRecentFiles(const QStringList& files) override { recentFiles = files; }
+    QString ReadSiteLine(const QString& siteDoor) override { return siteLines.value(siteDoor); }
+    void WriteSiteLine(const QString& siteDoor, const QString& line) override {
+        siteLines[siteDoor] = line;
+    }
 
     std::optional<QString> value;
     int writes = 0;
@@ -67,6 +77,7 @@ class MemorySettingsStore : public SettingsStore {
     QMap<QString, QString> windowSizes;
     QString lastFolder;
     QStringList recentFiles;
+    QMap<QString, QString> siteLines;
 };
 
 // The settings store the windows other than the main one keep their sizes in (the main

@@ -19,13 +19,15 @@ QString Text(const std::string& utf8) {
 }
 }  // namespace
 
-TFSiteReconcile::TFSiteReconcile(QWidget* parent, const std::string& sitePath, const Site& site)
+TFSiteReconcile::TFSiteReconcile(QWidget* parent, const std::string& sitePath, const Site& site,
+                                 const LineOverrides& overrides)
     : QDialog(parent), site_(site) {
     setWindowTitle(QStringLiteral("Сверка всех дверей"));
     help::SetContext(this, help::TopicSite);
     run_.sitePath = sitePath;
     run_.site = &site_;
     run_.stop = &stop_;
+    run_.overrides = overrides;
     auto* layout = new QVBoxLayout(this);
     status_ = new QLabel(this);
     status_->setTextFormat(Qt::PlainText);

@@ -17,7 +17,8 @@ class QTableWidget;
 class TFSiteReconcile : public QDialog {
     Q_OBJECT
   public:
-    TFSiteReconcile(QWidget* parent, const std::string& sitePath, const Site& site);
+    TFSiteReconcile(QWidget* parent, const std::string& sitePath, const Site& site,
+                    const LineOverrides& overrides = {});
     ~TFSiteReconcile() override;
 
     // Reads every door (the plan); the table fills when it ends.

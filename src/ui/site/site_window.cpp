@@ -33,6 +33,7 @@
 #include "core/site/site_status.h"
 #include "ui/help/help.h"
 #include "ui/seams/prompter.h"
+#include "ui/seams/ui_platform.h"
 #include "ui/site/people_model.h"
 #include "ui/site/site_lines.h"
 #include "ui/site/site_print.h"
@@ -203,6 +204,7 @@ TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), 
     actAddDoor = make(QStringLiteral("&Добавить дверь..."));
     actStatus = make(QStringLiteral("&Состояние дверей"));
     actReconcile = make(QStringLiteral("С&верка всех дверей..."));
+    actDoorLine = make(QStringLiteral("&Линия двери на этом компьютере..."));
     actReload = make(QStringLiteral("&Обновить"), QKeySequence::Refresh);
     actPrint = make(QStringLiteral("&Печать: кто какие двери открывает..."), QKeySequence::Print);
     actPrintDoor = make(QStringLiteral("Печать списка &двери..."));
@@ -211,7 +213,7 @@ TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), 
     for (QAction* a : {actGrant, actCopy, actRevokeAll, actDescribe})
         menu->addAction(a);
     menu->addSeparator();
-    for (QAction* a : {actAddDoor, actStatus, actReconcile, actReload})
+    for (QAction* a : {actAddDoor, actDoorLine, actStatus, actReconcile, actReload})
         menu->addAction(a);
     menu->addSeparator();
     for (QAction* a : {actPrint, actPrintDoor, actSavePdf})
@@ -234,10 +236,11 @@ TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), 
     connect(actPrint, &QAction::triggered, this,
             [this] { PreviewTable(this, WhoOpensWhat(*model_, Text(site_.name))); });
     connect(actPrintDoor, &QAction::triggered, this, &TFSite::PrintDoor);
+    connect(actDoorLine, &QAction::triggered, this, &TFSite::SetDoorLine);
     connect(actReconcile, &QAction::triggered, this, [this] {
         if (Running())
             return;
-        TFSiteReconcile dialog(this, Local(path_), site_);
+        TFSiteReconcile dialog(this, Local(path_), site_, Overrides());
         dialog.Start();
         dialog.exec();
         Reload();
@@ -319,6 +322,7 @@ void TFSite::UpdateActions() {
     actStatus->setEnabled(idle && !site_.doors.empty());
     actReload->setEnabled(idle);
     actReconcile->setEnabled(idle && !site_.doors.empty());
+    actDoorLine->setEnabled(idle && !site_.doors.empty());
     actPrint->setEnabled(idle);
     actPrintDoor->setEnabled(idle && !site_.doors.empty());
     actSavePdf->setEnabled(idle);
@@ -471,11 +475,12 @@ void TFSite::ShowStatus() {
     statusBusy_ = true;
     // The link checks run on threads of their own, one per line; the window stays live.
     QPointer<TFSite> self(this);
-    std::thread([self, site = site_, sitePath = Local(path_)] {
+    std::thread([self, site = site_, sitePath = Local(path_), overrides = Overrides()] {
         QtSiteLines lines;
         SiteRun run;
         run.sitePath = sitePath;
         run.site = &site;
+        run.overrides = overrides;
         std::vector<SiteDoorStatus> status = ReadSiteStatus(run, lines);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
@@ -507,6 +512,43 @@ void TFSite::StatusRead(const std::vector<SiteDoorStatus>& status) {
     }
     statusTable_->resizeColumnsToContents();
     emit statusShown();
+}
+
+LineOverrides TFSite::Overrides() const {
+    LineOverrides overrides;
+    SettingsStore* settings = AppSettings();
+    if (!settings)
+        return overrides;
+    const std::string path = Local(path_);
+    for (const SiteDoor& d : site_.doors) {
+        const std::string key = path + "\n" + d.name;
+        const QString line = settings->ReadSiteLine(QString::fromStdString(key));
+        if (!line.isEmpty())
+            overrides[key] = line.toStdString();
+    }
+    return overrides;
+}
+
+void TFSite::SetDoorLine() {
+    const int door = table_->currentIndex().column() - PeopleModel::FirstDoorColumn;
+    SettingsStore* settings = AppSettings();
+    if (door < 0 || !settings) {
+        Prompt().Info(this, QStringLiteral("Линия двери"),
+                      QStringLiteral("Выберите столбец двери, линию которой нужно указать."));
+        return;
+    }
+    const SiteDoor& d = site_.doors[door];
+    const QString key = QString::fromStdString(Local(path_) + "\n" + d.name);
+    QString line = Text(DoorLine(Local(path_), d, Overrides()));
+    if (!Prompt().AskText(this, QStringLiteral("Линия двери"),
+                          QStringLiteral("Линия (порт) двери «%1» на этом компьютере "
+                                         "(в файле объекта: %2):")
+                              .arg(Text(d.name), Text(d.line)),
+                          line))
+        return;
+    line = line.trimmed();
+    settings->WriteSiteLine(key, line == Text(d.line) ? QString() : line);
+    Reload();
 }
 
 void TFSite::PrintDoor() {
@@ -543,12 +585,14 @@ void TFSite::StartChange(const SiteChange& change) {
     QPointer<TFSite> self(this);
     const Site site = site_;
     const std::string sitePath = Local(path_);
-    worker_ = std::thread([self, site, sitePath, change, this] {
+    const LineOverrides overrides = Overrides();
+    worker_ = std::thread([self, site, sitePath, change, overrides, this] {
         QtSiteLines lines;
         SiteRun run;
         run.sitePath = sitePath;
         run.site = &site;
         run.stop = &stop_;
+        run.overrides = overrides;
         std::vector<SiteDoorOutcome> outcomes =
             RunSiteChange(run, change, lines, [self, site](const SiteDoorOutcome& o) {
                 const QString line =

@@ -45,7 +45,7 @@ class TFSite : public QMainWindow {
     QTableView* Table() const { return table_; }
     QLineEdit* SearchField() const { return edSearch_; }
     QAction *actGrant, *actCopy, *actRevokeAll, *actDescribe, *actAddDoor, *actStatus, *actReload;
-    QAction *actPrint, *actPrintDoor, *actSavePdf, *actReconcile;
+    QAction *actPrint, *actPrintDoor, *actSavePdf, *actReconcile, *actDoorLine;
 
     QTableWidget* StatusTable() const { return statusTable_; }
 
@@ -65,6 +65,9 @@ class TFSite : public QMainWindow {
     void ShowStatus();
     void StatusRead(const std::vector<SiteDoorStatus>& status);
     void PrintDoor();
+    void SetDoorLine();
+    // This computer's lines of the doors, where they differ from the site file's.
+    LineOverrides Overrides() const;
     void SavePdf();
     void ChangeEnded(const SiteChange& change, std::vector<SiteDoorOutcome> outcomes);
     bool SelectedKey(KeyCode& code, int& viewRow) const;
