@@ -63,6 +63,8 @@ class CliDefine {
 
     CliDefine& Arg(const std::string& name, const std::string& help);          // required
     CliDefine& OptionalArg(const std::string& name, const std::string& help);  // may be left out
+    // Any number of further positional words (after those declared before it).
+    CliDefine& Rest(const std::string& name, const std::string& help);
     CliDefine& Option(const std::string& name, const std::string& value, const std::string& help);
     CliDefine& Flag(const std::string& name, const std::string& help);
     CliDefine& Json();    // --json

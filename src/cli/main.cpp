@@ -164,6 +164,18 @@ CliDefine& CliDefine::OptionalArg(const std::string& name, const std::string& he
     return *this;
 }
 
+CliDefine& CliDefine::Rest(const std::string& name, const std::string& help) {
+    app_.add_option_function<std::vector<std::string>>(
+            name,
+            [&args = args_](const std::vector<std::string>& v) {
+                args.words.insert(args.words.end(), v.begin(), v.end());
+            },
+            help)
+        ->type_name("");
+    synopsis_ += " [" + name + "...]";
+    return *this;
+}
+
 CliDefine& CliDefine::Option(const std::string& name, const std::string& value,
                              const std::string& help) {
     app_.add_option_function<std::string>(
