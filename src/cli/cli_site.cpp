@@ -19,6 +19,7 @@
 #include "core/keys/key_number.h"
 #include "core/link/requester.h"
 #include "core/site/people.h"
+#include "core/site/serial_lines.h"
 #include "core/site/site_change.h"
 #include "core/site/site_file.h"
 #include "core/site/site_reconcile.h"
@@ -116,44 +117,9 @@ extern "C" void OnStopSignal(int) {
     stopRequested = true;
 }
 
-// ---- the lines: one port and worker per line, a requester per door on it ----------
-
-class CliSiteLines : public TSiteLines {
-  public:
-    explicit CliSiteLines(const CliArgs& args) : args_(args) {}
-    ~CliSiteLines() override {
-        doors_.clear();
-        links_.clear();  // each stops its worker, then closes its port
-    }
-    TRequester* Door(const std::string& line, int address, std::string& error) override {
-        auto it = links_.find(line);
-        if (it == links_.end()) {
-            auto link = std::make_unique<CliLink>();
-            CliArgs lineArgs;
-            lineArgs.port = line;
-            lineArgs.traceFile = args_.traceFile;
-            if (!link->Open(lineArgs))
-                link.reset();
-            it = links_.emplace(line, std::move(link)).first;
-        }
-        if (!it->second) {
-            error = "Не удалось открыть порт " + line;
-            return nullptr;
-        }
-        doors_.push_back(std::make_unique<TAddressedRequester>(it->second->Line(),
-                                                               static_cast<std::uint8_t>(address)));
-        return doors_.back().get();
-    }
-
-  private:
-    const CliArgs& args_;
-    std::map<std::string, std::unique_ptr<CliLink>> links_;
-    std::vector<std::unique_ptr<TAddressedRequester>> doors_;
-};
-
 int RunChange(CliArgs& args, const std::string& sitePath, const Site& site,
               const SiteChange& change) {
-    CliSiteLines lines(args);
+    TSerialSiteLines lines;
     SiteRun run;
     run.sitePath = sitePath;
     run.site = &site;
@@ -352,7 +318,7 @@ int Status(CliArgs& args) {
     Site site;
     if (!Load(sitePath, site))
         return CliFailed;
-    CliSiteLines lines(args);
+    TSerialSiteLines lines;
     SiteRun run;
     run.sitePath = sitePath;
     run.site = &site;
@@ -403,7 +369,7 @@ int Reconcile(CliArgs& args) {
     if (!Load(sitePath, site))
         return CliFailed;
     const bool dryRun = args.TakeFlag("--dry-run");
-    CliSiteLines lines(args);
+    TSerialSiteLines lines;
     SiteRun run;
     run.sitePath = sitePath;
     run.site = &site;

@@ -11,7 +11,7 @@
 
 #include "ui/help/help.h"
 #include "ui/seams/prompter.h"
-#include "ui/site/site_lines.h"
+#include "core/site/serial_lines.h"
 
 namespace {
 QString Text(const std::string& utf8) {
@@ -63,7 +63,7 @@ TFSiteReconcile::~TFSiteReconcile() {
 }
 
 void TFSiteReconcile::Start() {
-    lines_ = std::make_unique<QtSiteLines>();
+    lines_ = std::make_unique<TSerialSiteLines>();
     reconcile_ = std::make_unique<TSiteReconcile>(run_, *lines_);
     status_->setText(QStringLiteral("Чтение контроллеров всех дверей ..."));
     close_->setText(QStringLiteral("Стоп"));

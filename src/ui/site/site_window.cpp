@@ -35,7 +35,7 @@
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
 #include "ui/site/people_model.h"
-#include "ui/site/site_lines.h"
+#include "core/site/serial_lines.h"
 #include "ui/site/site_print.h"
 #include "ui/site/site_reconcile_dialog.h"
 
@@ -476,7 +476,7 @@ void TFSite::ShowStatus() {
     // The link checks run on threads of their own, one per line; the window stays live.
     QPointer<TFSite> self(this);
     std::thread([self, site = site_, sitePath = Local(path_), overrides = Overrides()] {
-        QtSiteLines lines;
+        TSerialSiteLines lines;
         SiteRun run;
         run.sitePath = sitePath;
         run.site = &site;
@@ -587,7 +587,7 @@ void TFSite::StartChange(const SiteChange& change) {
     const std::string sitePath = Local(path_);
     const LineOverrides overrides = Overrides();
     worker_ = std::thread([self, site, sitePath, change, overrides, this] {
-        QtSiteLines lines;
+        TSerialSiteLines lines;
         SiteRun run;
         run.sitePath = sitePath;
         run.site = &site;

@@ -1,18 +1,18 @@
-#include "ui/site/site_lines.h"
+#include "core/site/serial_lines.h"
 
 #include "core/link/commands.h"
 #include "core/link/requester.h"
 #include "core/link/serial_port.h"
 
-struct QtSiteLines::Line {
+struct TSerialSiteLines::Line {
     std::unique_ptr<TSerialPort> port;
     std::unique_ptr<TCommands> worker;
     std::string error;
 };
 
-QtSiteLines::QtSiteLines() = default;
+TSerialSiteLines::TSerialSiteLines() = default;
 
-QtSiteLines::~QtSiteLines() {
+TSerialSiteLines::~TSerialSiteLines() {
     doors_.clear();
     for (auto& [line, l] : lines_) {
         l->worker.reset();  // stops the worker before its port goes
@@ -21,7 +21,7 @@ QtSiteLines::~QtSiteLines() {
     }
 }
 
-TRequester* QtSiteLines::Door(const std::string& line, int address, std::string& error) {
+TRequester* TSerialSiteLines::Door(const std::string& line, int address, std::string& error) {
     auto it = lines_.find(line);
     if (it == lines_.end()) {
         auto l = std::make_unique<Line>();

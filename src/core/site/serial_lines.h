@@ -1,6 +1,6 @@
-// The lines of one piece of site work in the window: a port and its worker per line,
+// The lines of one piece of site work over serial ports: a port and its worker per line,
 // opened when the work starts and closed when it ends, and each door's address stamped
-// on its requests.
+// on its requests. The window, the command line and the benchmarks use it alike.
 #pragma once
 
 #include <map>
@@ -14,10 +14,10 @@ class TAddressedRequester;
 class TCommands;
 class TSerialPort;
 
-class QtSiteLines : public TSiteLines {
+class TSerialSiteLines : public TSiteLines {
   public:
-    QtSiteLines();
-    ~QtSiteLines() override;
+    TSerialSiteLines();
+    ~TSerialSiteLines() override;
     TRequester* Door(const std::string& line, int address, std::string& error) override;
 
   private:
