@@ -562,8 +562,9 @@ TEST_F(BackupTest, TheCopyHoldsWhatTheControllerHeldWithTheFilesDescriptions) {
     BackupResult r =
         WriteBackup((dir / "b").string(), db, BackupModel(image, file, 1), FixedTime());
     ASSERT_TRUE(r.result) << r.result.error;
-    EXPECT_EQ(r.path,
-              (dir / "b" / ("doors-" + BackupPathHash(db) + "-20261208-101502.vx2")).string());
+    EXPECT_EQ(
+        r.path,
+        (dir / "b" / ("doors-" + BackupPathHash(db) + "-000001-20261208-101502.vx2")).string());
     EXPECT_EQ(ReadBytes(r.path),
               "[ControllerSettings]\r\nTimeOpen=7\r\nRetryRead=2\r\nTypeFormat=1\r\n"
               "Vardex=662316\r\n[VardexDB2]\r\n1223629=\xc4\xe2\xe5\xf0\xfc\r\n3=3\r\n");
@@ -571,34 +572,56 @@ TEST_F(BackupTest, TheCopyHoldsWhatTheControllerHeldWithTheFilesDescriptions) {
               fs::perms::owner_read | fs::perms::owner_write);
 }
 
-TEST_F(BackupTest, CopiesNeverOverwriteAndTheNewestTwentyPerPathStay) {
+// Copies are numbered, never ordered by a clock: after the clock was once set ahead, the
+// copy just made is still the newest and stays. Copies named by an earlier version (by
+// time alone) count as older than any numbered one. A link's copies are its file's.
+TEST_F(BackupTest, CopiesAreNumberedAndTheNewestTwentyPerFileStay) {
     const std::string folder = (dir / "b").string();
     const std::string db = (dir / "doors.vx2").string();
     const std::string other = (dir / "x" / "doors.vx2").string();
+    const std::string link = (dir / "link.vx2").string();
+    std::ofstream(db) << "";
+    fs::create_symlink("doors.vx2", link);
     ASSERT_NE(BackupPathHash(db), BackupPathHash(other));
+    EXPECT_EQ(BackupPathHash(db), BackupPathHash(link));
     EXPECT_EQ(BackupPathHash(db).size(), 6u);
+    const std::string prefix = "doors-" + BackupPathHash(db) + "-";
+    fs::create_directories(folder);
+    fs::permissions(folder, fs::perms::all);
+    const std::string legacy = prefix + "20991231-235959.vx2";  // a clock set far ahead
+    std::ofstream(dir / "b" / legacy) << "";
     DbModel model;
     std::vector<std::string> paths;
-    for (int i = 0; i < 3; ++i) {  // the same second three times
-        BackupResult r = WriteBackup(folder, db, model, FixedTime());
+    for (int i = 0; i < 3; ++i) {  // the same second three times, the second by the link
+        BackupResult r = WriteBackup(folder, i == 1 ? link : db, model, FixedTime());
         ASSERT_TRUE(r.result);
         paths.push_back(fs::path(r.path).filename().string());
     }
-    const std::string base = "doors-" + BackupPathHash(db) + "-20261208-101502";
-    EXPECT_EQ(paths, (std::vector<std::string>{base + ".vx2", base + "-2.vx2", base + "-3.vx2"}));
+    EXPECT_EQ(paths, (std::vector<std::string>{prefix + "000001-20261208-101502.vx2",
+                                               prefix + "000002-20261208-101502.vx2",
+                                               prefix + "000003-20261208-101502.vx2"}));
+    EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all);
     ASSERT_TRUE(WriteBackup(folder, other, model, FixedTime()).result);
     std::ofstream(dir / "b" / "unrelated.vx2") << "x";
 
-    for (int i = 1; i <= 20; ++i)
-        ASSERT_TRUE(WriteBackup(folder, db, model, FixedTime() + i * 60).result);
+    // Then the clock goes back a day at every copy.
+    std::string last;
+    for (int i = 1; i <= 18; ++i) {
+        BackupResult r = WriteBackup(folder, db, model, FixedTime() - i * 86400);
+        ASSERT_TRUE(r.result);
+        last = fs::path(r.path).filename().string();
+    }
+    EXPECT_EQ(last, prefix + "000021-20261120-101502.vx2");
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder))
         names.insert(entry.path().filename().string());
     EXPECT_EQ(names.size(), 22u);  // 20 of db, the other path's, the unrelated file
-    EXPECT_FALSE(names.count(base + ".vx2"));
-    EXPECT_FALSE(names.count(base + "-3.vx2"));
+    EXPECT_FALSE(names.count(legacy));
+    EXPECT_FALSE(names.count(prefix + "000001-20261208-101502.vx2"));
+    EXPECT_TRUE(names.count(prefix + "000002-20261208-101502.vx2"));
+    EXPECT_TRUE(names.count(last));
     EXPECT_TRUE(names.count("unrelated.vx2"));
-    EXPECT_TRUE(names.count("doors-" + BackupPathHash(other) + "-20261208-101502.vx2"));
+    EXPECT_TRUE(names.count("doors-" + BackupPathHash(other) + "-000001-20261208-101502.vx2"));
 }
 
 TEST_F(BackupTest, TheFolderFollowsTheDataHomeRules) {

@@ -112,7 +112,7 @@ TEST_F(ReconcileSimTest, DryRunSendsNoWriteLeavesTheFileAndKeepsTheCopy) {
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_EQ(out["backup"], data + "/Vardex2/backups/" + copies[0]);
     EXPECT_TRUE(std::regex_match(
-        copies[0], std::regex("doors-" + BackupPathHash(db) + R"(-\d{8}-\d{6}\.vx2)")));
+        copies[0], std::regex("doors-" + BackupPathHash(db) + R"(-\d{6}-\d{8}-\d{6}\.vx2)")));
     EXPECT_EQ(ReadFile(out["backup"]),
               "[ControllerSettings]\r\nTimeOpen=9\r\nRetryRead=2\r\nTypeFormat=1\r\nVardex=0\r\n"
               "[VardexDB2]\r\n1223629=\xc4\xe2\xe5\xf0\xfc\r\n48=48\r\n");

@@ -1,5 +1,7 @@
 // Copies of what a controller held, kept in the per-user data folder before anything in
-// the controller is overwritten: "<database>-<6 hex of its path's hash>-<YYYYMMDD-HHMMSS>.vx2".
+// the controller is overwritten: "<database>-<6 hex of its path's hash>-<sequence number,
+// 6 digits or more>-<YYYYMMDD-HHMMSS>.vx2", named after the file a link leads to. The
+// folder is the user's alone (0700), every copy 0600.
 #pragma once
 
 #include <ctime>
@@ -18,16 +20,19 @@ std::string BackupFolder();
 // a hash of the database's absolute path, stable across runs and builds.
 std::string BackupPathHash(const std::string& databasePath);
 
-// The name of a copy made at `when` (local time), without a counter.
-std::string BackupName(const std::string& databasePath, std::time_t when);
+// The name of the copy numbered `sequence`, made at `when` (local time; for the reader
+// only: copies are ordered by their numbers, never by a clock).
+std::string BackupName(const std::string& databasePath, long long sequence, std::time_t when);
 
 struct BackupResult {
     DbResult result;
     std::string path;  // the copy written (full path)
 };
 
-// Writes `model` as a new copy into `folder` (created when missing). A copy never replaces
-// another: a name already taken in the same second gets "-2", "-3" ... Then removes all but
-// the BackupsKept newest copies of the same database path.
+// Writes `model` as a new copy into `folder` (created when missing), numbered one past
+// the highest number among the copies of the same database. A copy never replaces
+// another. Then removes all but the BackupsKept highest-numbered copies of the same
+// database (copies named by an earlier version, by time alone, count as older than any
+// numbered one), never the copy just made.
 BackupResult WriteBackup(const std::string& folder, const std::string& databasePath,
                          const DbModel& model, std::time_t when);
