@@ -108,6 +108,29 @@ TEST_F(JournalTest, NeverRewritesWhatIsThere) {
     EXPECT_EQ(lines[1].entry.operation, "vardex");
 }
 
+// A database reached by a link has one journal, beside the file the link leads to; a
+// journal an earlier version kept beside the link is read with it, and moved into it by
+// the next write.
+TEST_F(JournalTest, ALinksJournalIsItsFilesJournal) {
+    std::ofstream(db_) << "[ControllerSettings]\r\n";
+    const std::string link = (dir_ / "link.vx2").string();
+    fs::create_symlink("doors.vx2", link);
+    EXPECT_EQ(journal::JournalPath(link), db_ + ".journal");
+    journal::Record(db_, {journal::kVardex, "000001", "", "", "000001", "OK"});
+    std::ofstream(link + ".journal", std::ios::binary) << "kept beside the link";
+    std::vector<journal::Line> lines;
+    ASSERT_EQ(journal::ReadJournal(link, lines), "");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].entry.description, "kept beside the link");
+    journal::Record(link, {journal::kKeyAdd, "000002", "", "", "000002", "OK"});
+    EXPECT_FALSE(fs::exists(link + ".journal"));
+    ASSERT_EQ(journal::ReadJournal(db_, lines), "");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].entry.operation, "vardex");
+    EXPECT_EQ(lines[1].entry.description, "kept beside the link");
+    EXPECT_EQ(lines[2].entry.operation, "key-add");
+}
+
 TEST_F(JournalTest, NoJournalYetReadsAsEmpty) {
     std::vector<journal::Line> lines(3);
     EXPECT_EQ(journal::ReadJournal(db_, lines), "");

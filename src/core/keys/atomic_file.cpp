@@ -3,6 +3,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -337,9 +339,10 @@ int WriteBeside(const std::string& target, const std::string& final, const std::
     Fd f(fd);
     int err = WriteAndSync(f.fd, bytes);
     if (err == 0) {
-        // The old content is no secret to whoever could read the database.
+        // The old content is no secret to whoever could read the database; nobody but
+        // its writer may change it.
         if (::fchown(f.fd, static_cast<uid_t>(-1), like.st_gid) == 0)
-            ::fchmod(f.fd, like.st_mode & 0660);
+            ::fchmod(f.fd, like.st_mode & 0640);
         if (f.Close() != 0)
             err = errno;
     }
@@ -362,6 +365,125 @@ int Overwrite(int fd, const std::string& bytes) {
     return ::fsync(fd) == 0 ? 0 : errno;
 }
 
+std::uint64_t ContentHash(std::string_view bytes) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : bytes) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+// The first line of a safety copy: which file it belongs to, and the size and hash of the
+// old and the new content, so that a later open can tell a write that died half-way from
+// one that never began or had finished.
+constexpr const char* kCopyHeader = "vx2-safety-copy 1 %llu %llu %llu %016llx %llu %016llx\n";
+
+struct CopyHeader {
+    unsigned long long dev = 0, ino = 0, oldSize = 0, oldHash = 0, newSize = 0, newHash = 0;
+    std::size_t length = 0;
+};
+
+std::string FormatCopyHeader(const struct stat& db, std::string_view before,
+                             std::string_view after) {
+    char line[160];
+    std::snprintf(line, sizeof line, kCopyHeader, static_cast<unsigned long long>(db.st_dev),
+                  static_cast<unsigned long long>(db.st_ino),
+                  static_cast<unsigned long long>(before.size()),
+                  static_cast<unsigned long long>(ContentHash(before)),
+                  static_cast<unsigned long long>(after.size()),
+                  static_cast<unsigned long long>(ContentHash(after)));
+    return line;
+}
+
+bool ParseCopyHeader(const std::string& bytes, CopyHeader& h) {
+    const std::size_t end = bytes.find('\n');
+    if (end == std::string::npos || end > 150)
+        return false;
+    const std::string line = bytes.substr(0, end + 1);
+    int used = 0;
+    if (std::sscanf(line.c_str(), "vx2-safety-copy 1 %llu %llu %llu %llx %llu %llx\n%n", &h.dev,
+                    &h.ino, &h.oldSize, &h.oldHash, &h.newSize, &h.newHash, &used) != 6 ||
+        static_cast<std::size_t>(used) != line.size())
+        return false;
+    h.length = line.size();
+    return true;
+}
+
+enum class CopyState {
+    None,       // no copy
+    Finished,   // the file holds the old or the new content whole: the copy can go
+    Restore,    // the file was torn: `before` goes back
+    Untrusted,  // not this program's copy of this file: left alone, never restored
+};
+
+struct SafetyCopy {
+    CopyState state = CopyState::None;
+    int err = 0;  // reading the database failed
+    std::string before;
+};
+
+// What the safety copy beside `target` means for the file as it is now.
+SafetyCopy ExamineSafetyCopy(const std::string& target) {
+    SafetyCopy out;
+    const std::string path = SafetyPathOf(target);
+    // (`err` is set, with the state None, only when the database itself cannot be read.)
+    struct stat copy {};
+    if (::lstat(path.c_str(), &copy) != 0)
+        return out;
+    out.state = CopyState::Untrusted;
+    struct stat db {};
+    if (::lstat(target.c_str(), &db) != 0 || !S_ISREG(db.st_mode))
+        return out;
+    // Made by someone who could have written the file anyway, and changed by nobody since.
+    if (!S_ISREG(copy.st_mode) || copy.st_nlink != 1 || (copy.st_mode & 022) != 0 ||
+        !UserCouldWrite(copy.st_uid, db))
+        return out;
+    std::string bytes;
+    {
+        struct stat st {};
+        int fd = OpenRegular(path, O_RDONLY, st);
+        if (fd < 0)
+            return out;
+        Fd f(fd);
+        if (st.st_ino != copy.st_ino || st.st_dev != copy.st_dev ||
+            ReadFd(f.fd, static_cast<std::size_t>(st.st_size), MaxDatabaseFileSize + 256, bytes) !=
+                0)
+            return out;
+    }
+    CopyHeader h;
+    if (!ParseCopyHeader(bytes, h) || h.dev != static_cast<unsigned long long>(db.st_dev) ||
+        h.ino != static_cast<unsigned long long>(db.st_ino))
+        return out;
+    std::string_view before = std::string_view(bytes).substr(h.length);
+    if (before.size() != h.oldSize || ContentHash(before) != h.oldHash)
+        return out;
+    std::string now;
+    {
+        struct stat st {};
+        int fd = OpenRegular(target, O_RDONLY, st);
+        int err = fd < 0 ? ErrorOfOpen(fd) : 0;
+        Fd f(fd);
+        if (err == 0)
+            err = ReadFd(f.fd, static_cast<std::size_t>(st.st_size), SIZE_MAX, now);
+        if (err != 0) {
+            out.state = CopyState::None;
+            out.err = err;
+            return out;
+        }
+    }
+    const auto is = [&](unsigned long long size, unsigned long long hash) {
+        return now.size() == size && ContentHash(now) == hash;
+    };
+    if (is(h.oldSize, h.oldHash) || is(h.newSize, h.newHash)) {
+        out.state = CopyState::Finished;
+        return out;
+    }
+    out.state = CopyState::Restore;
+    out.before.assign(before);
+    return out;
+}
+
 // Where a rename cannot keep what the file is: the old content goes to the safety copy
 // first (refused when the folder cannot hold it), then the file itself is overwritten.
 int WriteInPlace(const std::string& target, int fd, const struct stat& old,
@@ -371,7 +493,7 @@ int WriteInPlace(const std::string& target, int fd, const struct stat& old,
         return err;
     const std::string safety = SafetyPathOf(target);
     const std::string dir = DirectoryOf(target);
-    if (int err = WriteBeside(target, safety, before, old))
+    if (int err = WriteBeside(target, safety, FormatCopyHeader(old, before, bytes) + before, old))
         return err;
     SyncDirectory(dir);
     int err = Overwrite(fd, bytes);
@@ -446,6 +568,11 @@ std::string ErrorText(int err) {
             return "Символическая ссылка указывает на несуществующий файл";
         case LockTimedOut:
             return "Файл изменяет другая программа (ожидание более 10 секунд)";
+        case UntrustedCopy:
+            return "Рядом с файлом лежит копия, которую программа не делала для этого файла";
+        case UntrustedFile:
+            return "Файл создан пользователем, который не может изменять файл ключей, или "
+                   "является второй ссылкой на другой файл";
         default:
             return SystemErrorText(err);
     }
@@ -644,7 +771,22 @@ int ReplaceFile(const std::string& path, const std::string& bytes) {
     if (int err = CheckWritable(path))
         return err;
     const std::string dir = DirectoryOf(target);
-    RemoveStaleTemps(target);
+    // Without the lock another writer's temporary file may be at work.
+    if (lock.Held())
+        RemoveStaleTemps(target);
+    // A copy left by an earlier write: one whose write had finished goes; a torn file is
+    // replaced whole below, so its copy goes after the write; somebody else's stays, and
+    // no write that needs a copy of its own is made beside it.
+    const SafetyCopy copy = ExamineSafetyCopy(target);
+    if (copy.err != 0)
+        return copy.err;
+    if (copy.state == CopyState::Finished && lock.Held())
+        ::unlink(SafetyPathOf(target).c_str());
+    auto inPlace = [&](int fd, const struct stat& old) {
+        if (copy.state == CopyState::Untrusted)
+            return static_cast<int>(UntrustedCopy);
+        return WriteInPlace(target, fd, old, bytes);
+    };
 
     struct stat old {};
     Fd oldFile;
@@ -656,7 +798,7 @@ int ReplaceFile(const std::string& path, const std::string& bytes) {
         // More names than this one, or another user's file: a rename would cut the
         // other names off or give the file to this user.
         if (old.st_nlink > 1 || (::geteuid() != 0 && old.st_uid != ::geteuid()))
-            return WriteInPlace(target, oldFile.fd, old, bytes);
+            return inPlace(oldFile.fd, old);
     }
 
     std::string temp;
@@ -674,7 +816,7 @@ int ReplaceFile(const std::string& path, const std::string& bytes) {
     if (oldFile.fd >= 0) {
         if (!TakeOver(oldFile.fd, old, f.fd)) {
             fail(0);
-            return WriteInPlace(target, oldFile.fd, old, bytes);
+            return inPlace(oldFile.fd, old);
         }
     } else if (::fchmod(f.fd, NewFileMode()) != 0) {
         return fail(errno);
@@ -683,6 +825,8 @@ int ReplaceFile(const std::string& path, const std::string& bytes) {
         return fail(errno);
     if (::rename(temp.c_str(), target.c_str()) != 0)
         return fail(errno);
+    if (copy.state == CopyState::Restore && lock.Held())
+        ::unlink(SafetyPathOf(target).c_str());
     // The new name must reach the disk too. The file is already in place, so a failure
     // here is not reported as a failed write.
     SyncDirectory(dir);
@@ -694,29 +838,166 @@ int RecoverInterruptedWrite(const std::string& path, std::string& safety) {
     std::string target;
     if (ResolveLinks(path, target) != 0)
         return 0;  // the read that follows reports it
-    const std::string copy = SafetyPathOf(target);
+    const std::string copyPath = SafetyPathOf(target);
     struct stat st {};
-    if (::lstat(copy.c_str(), &st) != 0)
+    if (::lstat(copyPath.c_str(), &st) != 0)
         return 0;
+    // Somebody else's copy is told without waiting for a lock (that may be theirs too).
+    if (ExamineSafetyCopy(target).state == CopyState::Untrusted) {
+        safety = copyPath;
+        return UntrustedCopy;
+    }
     FileLock lock;
     if (int err = lock.Acquire(path))
         return err;
     // The writer may have finished while this one waited for the lock.
-    if (::lstat(copy.c_str(), &st) != 0)
-        return 0;
-    safety = copy;
-    std::string before;
-    if (int err = ReadWholeFile(copy, before, SIZE_MAX))
-        return err;
+    const SafetyCopy copy = ExamineSafetyCopy(target);
+    switch (copy.state) {
+        case CopyState::None:
+            return copy.err;
+        case CopyState::Finished:
+            ::unlink(copyPath.c_str());
+            SyncDirectory(DirectoryOf(target));
+            return 0;
+        case CopyState::Untrusted:
+            safety = copyPath;
+            return UntrustedCopy;
+        case CopyState::Restore:
+            break;
+    }
+    safety = copyPath;
     struct stat old {};
     int fd = OpenRegular(target, O_RDWR, old);
     if (fd < 0)
         return ErrorOfOpen(fd);
     Fd f(fd);
-    if (int err = Overwrite(f.fd, before))
+    if (int err = Overwrite(f.fd, copy.before))
         return err;
-    ::unlink(copy.c_str());
+    ::unlink(copyPath.c_str());
     SyncDirectory(DirectoryOf(target));
+    return 0;
+}
+
+bool UserCouldWrite(uid_t uid, const struct stat& st) {
+    if (uid == 0)
+        return true;
+    if (uid == st.st_uid)
+        return (st.st_mode & S_IWUSR) != 0;
+    bool member = false;
+    if (uid == ::geteuid()) {
+        member = ::getegid() == st.st_gid;
+        int n = ::getgroups(0, nullptr);
+        std::vector<gid_t> groups(static_cast<std::size_t>(n > 0 ? n : 0));
+        n = ::getgroups(static_cast<int>(groups.size()), groups.data());
+        for (int i = 0; i < n && !member; ++i)
+            member = groups[static_cast<std::size_t>(i)] == st.st_gid;
+    } else {
+        std::vector<char> buffer(16384);
+        passwd pw{};
+        passwd* found = nullptr;
+        if (::getpwuid_r(uid, &pw, buffer.data(), buffer.size(), &found) == 0 && found) {
+            member = found->pw_gid == st.st_gid;
+            int n = 64;
+            std::vector<gid_t> groups(static_cast<std::size_t>(n));
+            if (::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &n) < 0) {
+                groups.resize(static_cast<std::size_t>(n));
+                if (::getgrouplist(found->pw_name, found->pw_gid, groups.data(), &n) < 0)
+                    n = 0;
+            }
+            for (int i = 0; i < n && !member; ++i)
+                member = groups[static_cast<std::size_t>(i)] == st.st_gid;
+        }
+    }
+    if (member)
+        return (st.st_mode & S_IWGRP) != 0;
+    return (st.st_mode & S_IWOTH) != 0;
+}
+
+std::string UserName(uid_t uid) {
+    std::vector<char> buffer(16384);
+    passwd pw{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &pw, buffer.data(), buffer.size(), &found) == 0 && found)
+        return found->pw_name;
+    return std::to_string(uid);
+}
+
+std::string UntrustedCopyText(const std::string& path) {
+    std::string target;
+    if (ResolveLinks(path, target) != 0)
+        return {};
+    const std::string copy = SafetyPathOf(target);
+    struct stat st {};
+    if (::lstat(copy.c_str(), &st) != 0)
+        return {};
+    return "Рядом с файлом лежит копия «" + copy + "» (владелец: " + UserName(st.st_uid) +
+           "), которую программа не делала для этого файла; она не восстановлена. Изменения, "
+           "которым нужна такая копия, невозможны, пока её не удалит владелец или администратор.";
+}
+
+std::string ForeignLockText(const std::string& path) {
+    std::string target;
+    if (ResolveLinks(path, target) != 0)
+        return {};
+    const std::string lock = LockPathOf(target);
+    struct stat st {};
+    if (::lstat(lock.c_str(), &st) != 0 || st.st_uid == ::geteuid())
+        return {};
+    struct stat db {};
+    if (::lstat(target.c_str(), &db) == 0 && UserCouldWrite(st.st_uid, db))
+        return {};  // a writer of this file: it is at work, or was
+    return "Файл блокировки «" + lock + "» создал пользователь " + UserName(st.st_uid) +
+           ", который не может изменять этот файл; пока он там, записать файл нельзя. "
+           "Удалить его может его владелец или администратор.";
+}
+
+int OpenBesideForAppend(const std::string& path, const std::string& dbPath, int& fd) {
+    fd = -1;
+    std::string target;
+    if (int err = ResolveLinks(path, target))
+        return err;
+    std::string dbTarget;
+    struct stat db {};
+    const bool hasDb = ResolveLinks(dbPath, dbTarget) == 0 && ::lstat(dbTarget.c_str(), &db) == 0 &&
+                       S_ISREG(db.st_mode);
+    const uid_t me = ::geteuid();
+    // What the database allows (its owner's write aside: the writer keeps its own file).
+    const mode_t allowed = hasDb ? ((db.st_mode & 0666) | 0600) : NewFileMode();
+    const int flags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    int f = OpenRetrying(target.c_str(), flags | O_CREAT | O_EXCL, 0600);
+    if (f >= 0) {
+        mode_t mode = allowed;
+        if (hasDb) {
+            // Root gives the file to the database's owner; anyone else gives it the group.
+            const uid_t owner = me == 0 ? db.st_uid : static_cast<uid_t>(-1);
+            if (::fchown(f, owner, db.st_gid) != 0)
+                mode &= ~static_cast<mode_t>(070);
+        }
+        ::fchmod(f, mode);
+        fd = f;
+        return 0;
+    }
+    if (errno != EEXIST)
+        return errno;
+    struct stat st {};
+    f = OpenRegular(target, flags, st);
+    if (f < 0)
+        return ErrorOfOpen(f);
+    // A second name of another file (a hard link), or a file someone who cannot write the
+    // database made first, takes nothing from this writer.
+    if (st.st_nlink != 1 ||
+        (st.st_uid != me && hasDb && !UserCouldWrite(st.st_uid, db) && st.st_uid != db.st_uid)) {
+        ::close(f);
+        return UntrustedFile;
+    }
+    if (hasDb && (me == 0 || st.st_uid == me)) {
+        mode_t limit = allowed;
+        if (st.st_gid != db.st_gid && ::fchown(f, static_cast<uid_t>(-1), db.st_gid) != 0)
+            limit &= ~static_cast<mode_t>(070);
+        if ((st.st_mode & 0777 & ~limit) != 0)
+            ::fchmod(f, st.st_mode & 07777 & limit);
+    }
+    fd = f;
     return 0;
 }
 

@@ -6,8 +6,10 @@
 //   ".lock"           the lock file; never deleted, so every writer locks the same one
 //   "-<random>.tmp"   a replacement being written (mode 0600); one left by a writer
 //                     that is gone is removed by the next writer of that database
-//   ".safe"           the old content while the file is overwritten in place; found
-//                     later, it means a write died half-way (see RecoverInterruptedWrite)
+//   ".safe"           the old content while the file is overwritten in place, after a
+//                     line naming the file (device and inode) and the size and hash of
+//                     the old and the new content; found later, it means a write died
+//                     half-way (see RecoverInterruptedWrite)
 #pragma once
 
 #include <sys/types.h>
@@ -22,6 +24,8 @@ enum FileError : int {
     UnsafeLink = -1003,      // a link the kernel's sticky-folder rule would not follow
     DanglingLink = -1004,    // a link to nothing
     LockTimedOut = -1005,    // another writer held the lock for the whole wait
+    UntrustedCopy = -1006,   // a safety copy this program did not make for this file
+    UntrustedFile = -1007,   // a file beside the database made by someone who cannot write it
 };
 
 // No database comes near this; a bigger file is a mistake and is refused before reading.
@@ -90,11 +94,37 @@ int CheckWritable(const std::string& path);
 // old content stays, no temporary file is left, and the error is returned.
 int ReplaceFile(const std::string& path, const std::string& bytes);
 
-// Finishes a write that died while overwriting `path` in place: when a safety copy lies
-// beside it, its content is put back and the copy removed. `safety` receives the copy's
-// path when one was found (empty otherwise). Takes the lock. Returns 0 or the error of
-// the restore (the copy then stays).
+// Finishes a write that died while overwriting `path` in place. A safety copy beside it is
+// trusted only when it names this file, its owner could write the file and nobody else
+// can write the copy. A trusted copy is dropped when the file holds the old or the new
+// content whole, and otherwise its old content is put back (`safety` then receives the
+// copy's path). Takes the lock. Returns 0, UntrustedCopy (`safety` set, nothing changed),
+// or the error of the restore (the copy then stays).
 int RecoverInterruptedWrite(const std::string& path, std::string& safety);
+
+// The operator's text for the safety copy beside `path` that an open or a write found
+// untrusted (UntrustedCopy): its path and owner, and the way out; empty when there is no
+// copy. The open says it and restores nothing; a write that needs a safety copy is
+// refused with it.
+std::string UntrustedCopyText(const std::string& path);
+
+// The operator's text when the lock file beside `path` belongs to a user who cannot write
+// the database (made first by someone else in a shared folder): who owns it and the way
+// out. Empty when the lock file is not the cause.
+std::string ForeignLockText(const std::string& path);
+
+// Opens the file `path` kept beside the database `dbPath` (its journal) for appending, by
+// the database's rules: links as ResolveLinks allows, a regular file only, opened without
+// blocking and closed on exec, and trusted only when its owner could write the database.
+// A new file gets the database's group and mode (without the group's bits where that
+// group cannot be given); a file found more open than the database is narrowed. Returns
+// 0 with `fd` set, or the error.
+int OpenBesideForAppend(const std::string& path, const std::string& dbPath, int& fd);
+
+// Whether the user `uid` may write a file of owner, group and mode `st` (root may).
+bool UserCouldWrite(uid_t uid, const struct stat& st);
+// The login of `uid`, or its number.
+std::string UserName(uid_t uid);
 
 // Tests can make the writes of ReplaceFile fail (a full disk, an I/O error); nullptr
 // restores the real write.

@@ -23,7 +23,14 @@ DbResult ReadFailed(const std::string& path, int err) {
 }
 
 DbResult WriteFailed(const std::string& path, int err) {
-    return Failed("Не удалось записать файл «" + path + "»: " + ErrorText(err));
+    std::string why;
+    if (err == UntrustedCopy)
+        why = UntrustedCopyText(path);
+    else if (err == LockTimedOut || ((err == EACCES || err == EPERM) && CheckWritable(path) == 0))
+        why = ForeignLockText(path);  // the lock file, not the database, is the cause
+    if (why.empty())
+        why = ErrorText(err);
+    return Failed("Не удалось записать файл «" + path + "»: " + why);
 }
 
 DbResult Replace(const std::string& path, const ProfileFile& file) {
@@ -35,7 +42,14 @@ DbResult Replace(const std::string& path, const ProfileFile& file) {
 // Finishes a write that died half-way before the file is read.
 DbResult Recover(const std::string& path) {
     std::string safety;
-    if (int err = RecoverInterruptedWrite(path, safety))
+    int err = RecoverInterruptedWrite(path, safety);
+    if (err == UntrustedCopy) {
+        // Somebody else's copy: the file is read as it is, and the operator hears why.
+        DbResult r;
+        r.notice = UntrustedCopyText(path);
+        return r;
+    }
+    if (err != 0)
         return Failed("Запись в файл «" + path +
                       "» была прервана, и восстановить его не удалось: " + ErrorText(err) +
                       ". Прежнее содержимое сохранено в «" + safety + "».");
@@ -151,15 +165,24 @@ std::string DefaultDescription(KeyCode code) {
 std::string EscapeControlCharacters(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) {
-        auto u = static_cast<unsigned char>(c);
+    static const char hex[] = "0123456789ABCDEF";
+    auto escape = [&](unsigned u) {
+        out += "\\x";
+        out += hex[u >> 4];
+        out += hex[u & 15];
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto u = static_cast<unsigned char>(text[i]);
         if (u < 0x20 || u == 0x7F) {
-            static const char hex[] = "0123456789ABCDEF";
-            out += "\\x";
-            out += hex[u >> 4];
-            out += hex[u & 15];
+            escape(u);
+        } else if (u == 0xC2 && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            // The C1 controls (U+0080..U+009F): the Windows-1251 byte 0x98, which has no
+            // character, reads as one of them.
+            escape(static_cast<unsigned char>(text[++i]));
         } else {
-            out += c;
+            out += text[i];
         }
     }
     return out;

@@ -83,7 +83,9 @@ DbResult CheckDbWritable(const std::string& path);
 
 // Control characters (below 0x20, and 0x7F) have no place in a description: they are
 // refused where one is typed or imported, and escaped as \xNN wherever one is printed to a
-// terminal or into tab-separated output. A file that holds them still loads.
+// terminal or into tab-separated output. A file that holds them still loads. The printed
+// text is UTF-8, whose C1 controls (U+0080..U+009F, such as the Windows-1251 byte 0x98
+// converted) are escaped the same way, by their code point.
 bool HasControlCharacters(std::string_view text);
 std::string EscapeControlCharacters(std::string_view text);
 extern const char* const DescriptionControlError;

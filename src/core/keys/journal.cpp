@@ -86,6 +86,50 @@ int WriteAll(int fd, std::string_view bytes) {
     return 0;
 }
 
+// A journal that an earlier version kept beside a link to the database rather than beside
+// the database: "" when there is none (or `dbPath` is no link).
+std::string JournalBesideLink(const std::string& dbPath) {
+    std::string target;
+    if (ResolveLinks(dbPath, target) != 0 || target == dbPath)
+        return "";
+    const std::string old = dbPath + ".journal";
+    struct stat st {};
+    if (::lstat(old.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || old == JournalPath(dbPath))
+        return "";
+    return old;
+}
+
+// Moves the lines of the journal kept beside a link to the database's own journal (open
+// as `fd`), when this writer may remove it afterwards and it is trusted as the journal is.
+void MoveJournalBesideLink(const std::string& dbPath, int fd) {
+    const std::string old = JournalBesideLink(dbPath);
+    if (old.empty())
+        return;
+    int oldFd = -1;
+    if (OpenBesideForAppend(old, dbPath, oldFd) != 0)
+        return;
+    ::close(oldFd);
+    const size_t slash = old.rfind('/');
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : old.substr(0, slash);
+    struct stat folder {};
+    struct stat st {};
+    if (::stat(dir.c_str(), &folder) != 0 || ::lstat(old.c_str(), &st) != 0 ||
+        ::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return;
+    const uid_t me = ::geteuid();
+    if ((folder.st_mode & S_ISVTX) && me != 0 && st.st_uid != me && folder.st_uid != me)
+        return;  // it could not be removed: moving it would copy its lines on every write
+    std::string bytes;
+    if (ReadWholeFile(old, bytes) != 0)
+        return;
+    if (!bytes.empty() && bytes.back() != '\n')
+        bytes += '\n';
+    if (WriteAll(fd, bytes) == 0 && ::fdatasync(fd) == 0)
+        ::unlink(old.c_str());
+}
+
 }  // namespace
 
 std::string KeyField(int typeFormat, std::uint32_t code) {
@@ -128,7 +172,10 @@ std::string KeyHex(std::string_view keyField) {
 }
 
 std::string JournalPath(const std::string& dbPath) {
-    return dbPath + ".journal";
+    std::string target;
+    if (ResolveLinks(dbPath, target) != 0)
+        return dbPath + ".journal";
+    return target + ".journal";
 }
 
 std::string FormatTime(std::time_t time) {
@@ -277,18 +324,15 @@ std::string Record(const std::string& dbPath, const std::vector<Entry>& entries,
         line += FormatLine(now, who, entry);
     std::string error;
     // O_APPEND with the whole lines in one write: two writers (the program and a
-    // script) never interleave inside a line.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0) {
-        error = ErrorText(errno);
+    // script) never interleave inside a line. The journal is opened by the database's own
+    // rules: a planted link, a FIFO or a device is refused, and a new journal is no more
+    // open than the database.
+    int fd = -1;
+    if (int failed = OpenBesideForAppend(path, dbPath, fd)) {
+        error = ErrorText(failed);
     } else {
-        struct stat st {};
-        int err = 0;
-        if (::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
-            err = EINVAL;
-        }
-        if (!err)
-            err = WriteAll(fd, line);
+        MoveJournalBesideLink(dbPath, fd);
+        int err = WriteAll(fd, line);
         if (!err && ::fdatasync(fd) != 0 && errno != EINVAL)
             err = errno;
         if (::close(fd) != 0 && !err && errno != EINTR)
@@ -338,16 +382,19 @@ std::vector<Line> ParseJournal(std::string_view bytes) {
 }
 
 std::string ReadJournal(const std::string& dbPath, std::vector<Line>& lines) {
+    // Lines an earlier version kept beside a link come first, until the next write moves
+    // them.
+    std::string older;
+    if (const std::string old = JournalBesideLink(dbPath); !old.empty())
+        ReadWholeFile(old, older);
+    if (!older.empty() && older.back() != '\n')
+        older += '\n';
     std::string bytes;
     const int err = ReadWholeFile(JournalPath(dbPath), bytes);
-    if (err == ENOENT) {
-        lines.clear();
-        return "";
-    }
-    if (err) {
+    if (err != 0 && err != ENOENT) {
         return ErrorText(err);
     }
-    lines = ParseJournal(bytes);
+    lines = ParseJournal(older + bytes);
     return "";
 }
 
