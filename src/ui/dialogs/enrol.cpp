@@ -76,6 +76,7 @@ TFEnrol::TFEnrol(QWidget* owner, TRequester& runner, std::function<void()> close
     layout->addWidget(edTemplate);
     lTemplateError = new QLabel(this);
     lTemplateError->setObjectName(QStringLiteral("lTemplateError"));
+    lTemplateError->setTextFormat(Qt::PlainText);
     layout->addWidget(lTemplateError);
     cbAskEach = new QCheckBox(QStringLiteral("Вводить описание для каждого ключа"), this);
     cbAskEach->setObjectName(QStringLiteral("cbAskEach"));
@@ -91,6 +92,7 @@ TFEnrol::TFEnrol(QWidget* owner, TRequester& runner, std::function<void()> close
     layout->addWidget(lvAdded, 1);
     lLast = new QLabel(this);
     lLast->setObjectName(QStringLiteral("lLast"));
+    lLast->setTextFormat(Qt::PlainText);  // a description, shown as typed
     lLast->setWordWrap(true);
     layout->addWidget(lLast);
     layout->addWidget(MakeButtons());

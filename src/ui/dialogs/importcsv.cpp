@@ -60,6 +60,7 @@ TFImportCsv::TFImportCsv(QWidget* owner, TRequester& runner, std::function<void(
 
     auto* below = new QHBoxLayout;
     lSummary = new QLabel(listPane);
+    lSummary->setTextFormat(Qt::PlainText);
     lSummary->setObjectName(QStringLiteral("lSummary"));
     lSummary->setWordWrap(true);
     below->addWidget(lSummary, 1);

@@ -54,6 +54,7 @@ TFReconcile::TFReconcile(QWidget* owner, TRequester& runner, std::function<void(
 
     auto* choice = new QHBoxLayout;
     lSummary = new QLabel(listPane);
+    lSummary->setTextFormat(Qt::PlainText);
     lSummary->setObjectName(QStringLiteral("lSummary"));
     lSummary->setWordWrap(true);
     choice->addWidget(lSummary, 1);

@@ -27,6 +27,7 @@ TFWait::TFWait(QWidget* owner, TRequester& runner, const QString& text)
 
     lInfo = new QLabel(text.isEmpty() ? QStringLiteral("Подождите") : text, Panel1);
     lInfo->setObjectName(QStringLiteral("lInfo"));
+    lInfo->setTextFormat(Qt::PlainText);
     lInfo->setAlignment(Qt::AlignCenter);
     lInfo->setWordWrap(true);
     QFont f(QStringLiteral("Tahoma"));

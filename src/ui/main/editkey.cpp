@@ -83,6 +83,7 @@ TFEditKey::TFEditKey(QWidget* owner, TKeyEditSite& site, int typeFormat, int row
     // Why the text is no key number and which forms are read, under the field: a
     // disabled OK alone does not tell.
     lNumberHint = new QLabel(this);
+    lNumberHint->setTextFormat(Qt::PlainText);
     lNumberHint->setObjectName(QStringLiteral("lNumberHint"));
     lNumberHint->setWordWrap(true);
     lNumberHint->setStyleSheet(QStringLiteral("color: #b00000"));

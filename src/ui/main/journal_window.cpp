@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -138,7 +139,8 @@ TFJournal::TFJournal(QWidget* owner, const QString& databasePath, int typeFormat
                 .replace(QLatin1Char('\r'), QLatin1Char(' '));
         }
         auto* item = new QTreeWidgetItem(lvJournal, cells);
-        item->setToolTip(0, U(line.time));
+        if (!line.time.empty())
+            item->setToolTip(0, Qt::convertFromPlainText(U(line.time)));
         std::array<std::uint32_t, 3> keys{};
         if (line.wellFormed) {
             keys[0] = journal::KeyCodeOf(line.entry.key);

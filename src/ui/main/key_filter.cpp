@@ -1,5 +1,6 @@
 #include "ui/main/key_filter.h"
 
+#include <QTextDocument>
 #include <QTimer>
 
 #include "core/keys/cp1251.h"
@@ -178,7 +179,7 @@ QVariant KeyFilterModel::data(const QModelIndex& index, int role) const {
             QString tip = QString::fromStdString(KeyFormsText(r.code));
             if (!r.description.isEmpty())
                 tip = r.description + QStringLiteral("\n") + tip;
-            return tip;
+            return Qt::convertFromPlainText(tip);  // as typed, never guessed as rich text
         }
     }
     return QSortFilterProxyModel::data(index, role);

@@ -1,5 +1,6 @@
 #include "ui/main/key_list_model.h"
 
+#include <QTextDocument>
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -26,8 +27,13 @@ QVariant KeyListModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     const KeyRow& r = rows_[static_cast<size_t>(index.row())];
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+    if (role == Qt::DisplayRole) {
         return index.column() == 0 ? r.caption : r.description;
+    }
+    if (role == Qt::ToolTipRole) {
+        // A tooltip guesses rich text: a description is shown as typed.
+        const QString& text = index.column() == 0 ? r.caption : r.description;
+        return text.isEmpty() ? QString() : Qt::convertFromPlainText(text);
     }
     if (role == KeyCodeRole) {
         return QVariant::fromValue<quint32>(r.code);

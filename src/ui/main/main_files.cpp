@@ -1,5 +1,6 @@
 // TFMain: the file operations the actions and dialogs call; each shows its own error.
 #include <sys/stat.h>
+#include <QTextDocument>
 
 #include <QComboBox>
 #include <QFile>
@@ -253,7 +254,7 @@ void TFMain::FillRecentMenu() {
         QAction* a = miRecent->addAction(QStringLiteral("&%1 %2").arg(n).arg(
             QFileInfo(file).fileName().replace(QLatin1Char('&'), QStringLiteral("&&"))));
         a->setStatusTip(file);
-        a->setToolTip(file);
+        a->setToolTip(Qt::convertFromPlainText(file));
         a->setData(file);
         connect(a, &QAction::triggered, this, [this, file] { RunAction([&] { OpenFile(file); }); });
     }

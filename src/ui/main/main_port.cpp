@@ -5,6 +5,7 @@
 #include <QFileSystemWatcher>
 #include <QLineEdit>
 #include <QStyledItemDelegate>
+#include <QTextDocument>
 #include <QTimer>
 #include <algorithm>
 
@@ -81,7 +82,8 @@ void TFMain::FillPortList() {
         const QString line = DescriptionLine(e);
         cboxPort->setItemData(i, e.device, PortDeviceRole);
         cboxPort->setItemData(i, line, PortDescriptionRole);
-        cboxPort->setItemData(i, line.isEmpty() ? e.device : line, Qt::ToolTipRole);
+        cboxPort->setItemData(i, Qt::convertFromPlainText(line.isEmpty() ? e.device : line),
+                              Qt::ToolTipRole);
         cboxPort->setItemData(i, line.isEmpty() ? e.path : e.path + QStringLiteral(" — ") + line,
                               Qt::AccessibleTextRole);
     }

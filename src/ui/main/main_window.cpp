@@ -577,11 +577,13 @@ void TFMain::CreateControls() {
     bar->addWidget(cboxPort);
     lHint = new QLabel(bar);
     lHint->setObjectName(QStringLiteral("lHint"));
+    lHint->setTextFormat(Qt::PlainText);
     lHint->setMinimumWidth(50);
     bar->addWidget(lHint, 1);
     if (trace_) {
         auto* trace = new QLabel(QStringLiteral("Трассировка линии: ") + deps_.tracePath, bar);
         trace->setObjectName(QStringLiteral("lTrace"));
+        trace->setTextFormat(Qt::PlainText);
         trace->setTextInteractionFlags(Qt::TextSelectableByMouse);
         bar->addPermanentWidget(trace);
     }

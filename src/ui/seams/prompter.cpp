@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 
 void Prompter::Error(QWidget* owner, const QString& caption, const QString& text) {
@@ -161,6 +162,8 @@ bool QtPrompter::AskText(QWidget* owner, const QString& caption, const QString& 
     QInputDialog dialog(owner ? owner : QApplication::activeWindow());
     dialog.setWindowTitle(caption);
     dialog.setLabelText(ScreenText(label));
+    for (QLabel* l : dialog.findChildren<QLabel*>())
+        l->setTextFormat(Qt::PlainText);
     dialog.setInputMode(QInputDialog::TextInput);
     dialog.setTextValue(text);
     dialog.setOkButtonText(QStringLiteral("OK"));
