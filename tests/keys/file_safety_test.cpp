@@ -394,6 +394,8 @@ TEST_F(SafetyCopy, OnlyThisFilesOwnCopyIsRestored) {
         EXPECT_TRUE(r) << r.error;
         EXPECT_EQ(r.notice, text);
         EXPECT_EQ(ReadAll(path), torn);
+        // Refused before any request to the controller, and by the write itself.
+        EXPECT_EQ(CheckDbWritable(path).error, "Не удалось записать файл «" + path + "»: " + text);
         r = SaveKey(path, 99, "x");
         EXPECT_FALSE(r);
         EXPECT_EQ(r.error, "Не удалось записать файл «" + path + "»: " + text);

@@ -743,6 +743,10 @@ int CheckWritable(const std::string& path) {
         // written in place (the rename alone would not ask).
         if ((st.st_mode & 0222) == 0)
             return EACCES;
+        // A write in place needs a safety copy of its own, which somebody else's blocks.
+        if ((st.st_nlink > 1 || (::geteuid() != 0 && st.st_uid != ::geteuid())) &&
+            ExamineSafetyCopy(target).state == CopyState::Untrusted)
+            return UntrustedCopy;
     } else if (errno != ENOENT) {
         return errno;
     }

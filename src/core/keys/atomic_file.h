@@ -81,7 +81,8 @@ void SetLockWaitForTesting(int ms);  // <= 0 restores the ten seconds
 // Whether a write to `path` can succeed as far as can be known without writing: links
 // as ResolveLinks allows, a regular file (or none, when the folder takes a new one) that
 // this user may write and whose mode allows writing, a folder that takes the temporary
-// and lock files. Returns 0 or the error.
+// and lock files, and, where the write would go in place, no safety copy beside it that
+// blocks one (UntrustedCopy). Returns 0 or the error.
 int CheckWritable(const std::string& path);
 
 // Replaces the file at `path` by `bytes`, under the file's lock (a missing or empty file

@@ -114,10 +114,13 @@ TFJournal::TFJournal(QWidget* owner, const QString& databasePath, int typeFormat
     const std::string error =
         journal::ReadJournal(QFile::encodeName(databasePath).toStdString(), lines_);
     if (!error.empty()) {
-        AppPrompter().Message(this, QStringLiteral("Ошибка"),
-                              QStringLiteral("Не удалось прочитать журнал изменений %1:\r%2")
-                                  .arg(databasePath + QStringLiteral(".journal"), U(error)),
-                              PromptIcon::Error, PromptButtons::Ok);
+        AppPrompter().Message(
+            this, QStringLiteral("Ошибка"),
+            QStringLiteral("Не удалось прочитать журнал изменений %1:\r%2")
+                .arg(QFile::decodeName(QByteArray::fromStdString(
+                         journal::JournalPath(QFile::encodeName(databasePath).toStdString()))),
+                     U(error)),
+            PromptIcon::Error, PromptButtons::Ok);
     }
     // Newest first: the question is nearly always about the last days.
     for (auto it = lines_.rbegin(); it != lines_.rend(); ++it) {
