@@ -203,8 +203,12 @@ DbResult SaveSettings(const std::string& path, int timeOpen, int retryRead, int 
     return Edit(path, [&](ProfileFile& f) { WriteSettings(f, timeOpen, retryRead, typeFormat); });
 }
 
-DbResult SaveTypeFormat(const std::string& path, int typeFormat) {
-    return Edit(path, [&](ProfileFile& f) { f.WriteInteger(kSettings, "TypeFormat", typeFormat); });
+DbResult SaveTypeFormat(const std::string& path, int typeFormat, int* previous) {
+    return Edit(path, [&](ProfileFile& f) {
+        if (previous)
+            *previous = f.ReadInteger(kSettings, "TypeFormat", 0);
+        f.WriteInteger(kSettings, "TypeFormat", typeFormat);
+    });
 }
 
 DbResult SaveAddress(const std::string& path, int address) {

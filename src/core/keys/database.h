@@ -95,7 +95,8 @@ constexpr int MaxDescriptionLength = 128;
 DbResult NewDbFile(const std::string& path);
 DbResult SaveVardex(const std::string& path, KeyCode code);
 DbResult SaveSettings(const std::string& path, int timeOpen, int retryRead, int typeFormat);
-DbResult SaveTypeFormat(const std::string& path, int typeFormat);
+// `previous`: where the format the file held before goes (read under the same lock).
+DbResult SaveTypeFormat(const std::string& path, int typeFormat, int* previous = nullptr);
 // The controller's address (0 to 254): written as "Address" when it is not 0, removed at 0,
 // so that the file of a controller alone on its line keeps its bytes.
 DbResult SaveAddress(const std::string& path, int address);

@@ -127,11 +127,14 @@ DbResult SaveSettings(const std::string& path, int timeOpen, int retryRead, int 
 }
 
 DbResult SaveTypeFormat(const std::string& path, int typeFormat) {
-    const DbModel before = Before(path);
-    return Note(path,
-                {journal::kFormat, "", "", TypeFormatCaption(before.TypeFormat),
-                 TypeFormatCaption(typeFormat), ""},
-                ::SaveTypeFormat(path, typeFormat));
+    // The old format comes from the write itself: a switch on a long list does not read
+    // the whole file twice.
+    int before = 0;
+    DbResult result = ::SaveTypeFormat(path, typeFormat, &before);
+    return Note(
+        path,
+        {journal::kFormat, "", "", TypeFormatCaption(before), TypeFormatCaption(typeFormat), ""},
+        std::move(result));
 }
 
 DbResult SaveAddress(const std::string& path, int address) {
