@@ -280,6 +280,7 @@ int CheckNewFile(const CliArgs& args, const std::string& file, DbLock& lock) {
 // host is the last member, so that it (which waits for a request still in flight) goes
 // first.
 struct TCliJobLink {
+    CliInterrupts interrupts;  // before the link: its worker never takes Ctrl+C
     CliLink link;
     // Keeps the result of the last completion, for the exit status.
     struct Tap : TRequester {
@@ -302,7 +303,17 @@ struct TCliJobLink {
             return false;
         worker.inner = &link.Commands();
         host.emplace(loop, worker, link.Port(), args);
+        host->stopRequested = [this] { return interrupts.Requested(); };
         return true;
+    }
+    // The job stopped for Ctrl+C or SIGTERM (not finished, not failed).
+    bool Stopped() const { return interrupts.Requested() && host && !host->finished; }
+    // Says what the stopped job did and did not do; the exit status (130, 143).
+    int Interrupted(const std::string& state) {
+        host->EndLog();
+        link.Port().Close();
+        std::fprintf(stderr, "Прервано. %s\n", CliText(state).c_str());
+        return interrupts.ExitStatus();
     }
     // Runs the job to its end and closes its log.
     void Run(TJob& job) {
@@ -347,6 +358,11 @@ int RunNew(CliArgs& args) {
         return CliPortNotOpened;
     TNewFileJob job(*link.host);
     link.Run(job);
+    if (!job.Complete() && link.Stopped())
+        return link.Interrupted(link.host->progressPosition >= 2
+                                    ? "Контроллер очищен, файл не создан: повторите создание "
+                                      "файла (new) или загрузите контроллер в файл (load)."
+                                    : "Контроллер не изменён, файл не создан.");
     if (!job.Complete())
         return link.FailureStatus();
     link.link.Port().Close();
@@ -374,6 +390,8 @@ int RunLoad(CliArgs& args) {
     TLoadJob job(*link.host);
     job.Address = link.link.Address();
     link.Run(job);
+    if (!job.ReadComplete() && link.Stopped())
+        return link.Interrupted("Чтение не закончено, файл не создан; контроллер не изменён.");
     if (!job.ReadComplete())
         return link.FailureStatus();
 
@@ -384,6 +402,23 @@ int RunLoad(CliArgs& args) {
         return CliFailed;
     }
     return CliOk;
+}
+
+// What an export stopped half-way left in the controller: `done` requests (the clear, the
+// settings, the vardex, then one per key) of the job's.
+std::string ExportState(int done, size_t keys) {
+    if (done <= 0)
+        return "Контроллер не изменён.";
+    std::string state = "Контроллер очищен";
+    if (done >= 2)
+        state += ", настройки записаны";
+    if (done >= 3)
+        state += ", вардекс записан";
+    const size_t written = done > 3 ? static_cast<size_t>(done - 3) : 0;
+    state += "; записано карт(ключей): " + std::to_string(written) + " из " + std::to_string(keys) +
+             ".\rКонтроллер не совпадает с файлом: повторите экспорт или выполните сверку "
+             "(reconcile).";
+    return state;
 }
 
 int RunExport(CliArgs& args) {
@@ -410,6 +445,8 @@ int RunExport(CliArgs& args) {
     source.databasePath = file;  // the job journals its end
     TExportJob job(*link.host, std::move(source));
     link.Run(job);
+    if (link.Stopped())
+        return link.Interrupted(ExportState(link.host->progressPosition, model.keys.size()));
     return link.host->finished ? CliOk : link.FailureStatus();
 }
 
@@ -479,6 +516,8 @@ int RunCheck(CliArgs& args) {
     host.databasePath = file;
     TCheckJob job(host, host, typeFormat, known);
     link.Run(job);
+    if (link.Stopped())
+        return link.Interrupted("Чтение не закончено; контроллер и файл не изменены.");
     if (host.failed)
         return link.FailureStatus();
     link.link.Port().Close();
@@ -508,6 +547,10 @@ void PrintDifferences(TCliHost& host, const Differences& diff) {
                 host.Data("в нескольких ячейках (" + std::to_string(item.slotCount) +
                           "): " + item.text);
                 break;
+            case DiffKind::Invalid:
+                host.Data("не удалять: " + item.text + " - запись файла «" + item.description +
+                          "» с недопустимым номером");
+                break;
         }
     }
 }
@@ -516,7 +559,7 @@ void PrintDifferences(TCliHost& host, const Differences& diff) {
 void PrintReconcileJson(const TReconcileJob& job, int typeFormat, bool applied) {
     const Differences& diff = job.Diff();
     CliJson write = CliJson::array(), remove = CliJson::array(), adopt = CliJson::array(),
-            duplicates = CliJson::array();
+            duplicates = CliJson::array(), invalid = CliJson::array();
     CliJson times = nullptr, vardex = nullptr;
     auto keyOrNull = [typeFormat](KeyCode code) {
         return code == 0 ? CliJson(nullptr) : CliKeyJson(typeFormat, code);
@@ -536,6 +579,12 @@ void PrintReconcileJson(const TReconcileJob& job, int typeFormat, bool applied) 
                 CliJson key = CliKeyJson(typeFormat, item.code);
                 key["slots"] = item.slotCount;
                 duplicates.push_back(std::move(key));
+                break;
+            }
+            case DiffKind::Invalid: {
+                CliJson key = CliKeyJson(typeFormat, item.code);
+                key["entry"] = item.description;
+                invalid.push_back(std::move(key));
                 break;
             }
             case DiffKind::Times:
@@ -562,6 +611,7 @@ void PrintReconcileJson(const TReconcileJob& job, int typeFormat, bool applied) 
                    {"times", std::move(times)},
                    {"vardex", std::move(vardex)},
                    {"duplicates", std::move(duplicates)},
+                   {"invalid_entry_keys", std::move(invalid)},
                    {"applied", applied}};
     if (applied) {
         out["expected_key_count"] = job.ExpectedCount();
@@ -607,6 +657,9 @@ int RunReconcile(CliArgs& args) {
     options.typeFormat = typeFormat;
     TReconcileJob job(host, std::move(options));
     link.Run(job);
+    const char* const NothingWritten = "Контроллер и файл не изменены.";
+    if (link.interrupts.Requested() && job.Phase() != ReconcilePhase::Done)
+        return link.Interrupted(NothingWritten);
     if (job.Phase() != ReconcilePhase::Review && job.Phase() != ReconcilePhase::Done)
         return link.FailureStatus();  // the read's request, or 1 for the copy
     for (DiffItem& item : job.Diff().items)
@@ -621,8 +674,12 @@ int RunReconcile(CliArgs& args) {
         return job.Agree() ? CliOk : CliFailed;
     }
 
+    if (link.interrupts.Requested())
+        return link.Interrupted(NothingWritten);
     const bool started = job.Apply();
     if (!started) {
+        if (link.interrupts.Requested())
+            return link.Interrupted(NothingWritten);
         if (host.refused)
             return RefuseWithoutTerminal();
         if (host.failed)
@@ -634,6 +691,10 @@ int RunReconcile(CliArgs& args) {
     host.EndLog();
     if (args.json)
         PrintReconcileJson(job, typeFormat, true);
+    if (job.Phase() == ReconcilePhase::Cancelled && link.interrupts.Requested())
+        return link.Interrupted(
+            "Записано то, что отмечено OK выше; остальное не записано. Контроллер и файл "
+            "расходятся: повторите сверку (reconcile).");
     if (job.Phase() == ReconcilePhase::Failed)
         return link.FailureStatus();
     return job.Agree() ? CliOk : CliFailed;
@@ -662,7 +723,7 @@ const char* EncodingName(CsvEncoding e) {
 }
 
 // A requester for an import with nothing for the controller: it is never asked.
-struct NoController : TJobWorker {
+struct NoController : TRequester {
     void Load(const FrameHeader&, const FrameData&, TCommands::Completion) override {}
 };
 
@@ -678,16 +739,16 @@ int RunImport(CliArgs& args) {
     int typeFormat = 0;
     if (!CliFormatOption(args, model.TypeFormat, typeFormat))
         return Usage("import FILE LIST.csv [--format ibutton|em]");
+    // The list whole or not at all: a row cut at a limit or by a read error would be
+    // offered as another key. Only a regular file is read (a FIFO would hang, a device
+    // never end); "-" is standard input, read to its end.
     std::string bytes;
-    if (std::FILE* f = std::fopen(csvPath.c_str(), "rb")) {
-        char buf[65536];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && bytes.size() < (64u << 20))
-            bytes.append(buf, n);
-        std::fclose(f);
-    } else {
-        std::fprintf(stderr, "Ошибка: не удалось открыть %s: %s\n", csvPath.c_str(),
-                     SystemErrorText(errno).c_str());
+    const int readError = csvPath == "-" ? CliReadStandardInput(bytes, MaxCsvFileSize)
+                                         : ReadWholeFile(csvPath, bytes, MaxCsvFileSize);
+    if (readError != 0) {
+        std::fprintf(stderr, "Ошибка: не удалось прочитать %s: %s\n",
+                     csvPath == "-" ? "стандартный ввод" : csvPath.c_str(),
+                     ErrorText(readError).c_str());
         return CliFailed;
     }
     CsvImport im = PreviewCsvImport(bytes, typeFormat, model.keys, shortHex);
@@ -786,6 +847,9 @@ int RunImport(CliArgs& args) {
     TImportJob job(*link.host, std::move(plan));
     link.Run(job);
     printJson(&job);
+    if (link.Stopped())
+        return link.Interrupted(job.Summary() +
+                                "\rОстальные карт(ключи) не записаны: повторите импорт.");
     return link.host->finished ? CliOk : link.FailureStatus();
 }
 

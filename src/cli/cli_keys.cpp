@@ -66,7 +66,14 @@ int RunList(CliArgs& args) {
             key["description"] = Cp1251ToUtf8(model.keys[row.key].description);
             keys.push_back(std::move(key));
         }
-        CliPrintJson({{"format", CliFormatName(typeFormat)}, {"keys", std::move(keys)}});
+        // Entries with no valid key number: their text, never a number made from it.
+        CliJson invalid = CliJson::array();
+        for (const DbInvalidEntry& entry : model.invalid)
+            invalid.push_back({{"name", Cp1251ToUtf8(entry.name)},
+                               {"description", Cp1251ToUtf8(entry.description)}});
+        CliPrintJson({{"format", CliFormatName(typeFormat)},
+                      {"keys", std::move(keys)},
+                      {"invalid", std::move(invalid)}});
     } else {
         std::string out;
         out.reserve(rows.size() * 64);
@@ -103,7 +110,8 @@ int RunShow(CliArgs& args) {
              {"format", CliFormatName(typeFormat)},
              {"vardex", model.Vardex != 0 ? CliKeyJson(typeFormat, model.Vardex) : CliJson()},
              {"address", model.AddressInFile ? *model.AddressInFile : model.Address},
-             {"key_count", model.keys.size()}});
+             {"key_count", model.keys.size()},
+             {"invalid_entry_count", model.invalid.size()}});
     } else {
         std::printf("Время открывания замка: %d сек.\n", model.TimeOpen);
         std::printf("Повторное считывание карты (ключа): %d сек.\n", model.RetryRead);
@@ -116,6 +124,8 @@ int RunShow(CliArgs& args) {
                         model.AddressInFile ? *model.AddressInFile : model.Address,
                         model.AddressInFile ? " (вне пределов 0–254)" : "");
         std::printf("Карт(ключей) в базе: %zu\n", model.keys.size());
+        if (!model.invalid.empty())
+            std::printf("Записей с недопустимым номером: %zu\n", model.invalid.size());
     }
     std::fflush(stdout);
     if (!r.error.empty()) {

@@ -1,9 +1,11 @@
 #include "cli/cli_support.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include <optional>
 
 #include "core/jobs/keys_guard.h"
+#include "core/keys/journaled.h"
 
 CliLink::CliLink()
     : commands_(std::make_unique<TCommands>(port_)),
@@ -81,6 +84,71 @@ int CliLink::Run(const RequestFrame& request, FrameHeader* reply, FrameData* rep
     return result;
 }
 
+int CliCloseStandardOutput(int status) {
+    int err = 0;
+    if (std::ferror(stdout))
+        err = EIO;  // a write failed earlier; its errno is long gone
+    errno = 0;
+    if (std::fflush(stdout) != 0 && errno != 0)
+        err = errno;
+    // Closing is where a file system that reports late (NFS) says the data did not go.
+    errno = 0;
+    if (std::fclose(stdout) != 0 && errno != EBADF && err == 0)
+        err = errno != 0 ? errno : EIO;
+    if (err == 0)
+        return status;
+    std::fprintf(stderr, "Не удалось записать стандартный вывод: %s\n", ErrorText(err).c_str());
+    return status == CliOk ? CliFailed : status;
+}
+
+int CliReadStandardInput(std::string& bytes, std::size_t maxSize) {
+    bytes.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const int err = errno;
+            bytes.clear();
+            return err;
+        }
+        if (n == 0)
+            return 0;
+        if (bytes.size() + static_cast<std::size_t>(n) > maxSize) {
+            bytes.clear();
+            return FileTooLarge;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+CliInterrupts::CliInterrupts() {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGTERM);
+    sigaddset(&set_, SIGUSR2);  // the command is over: the waiter goes
+    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+    waiter_ = std::thread([this] { Wait(); });
+}
+
+CliInterrupts::~CliInterrupts() {
+    pthread_kill(waiter_.native_handle(), SIGUSR2);
+    waiter_.join();
+}
+
+void CliInterrupts::Wait() {
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&set_, &signal) != 0 || signal == SIGUSR2)
+            return;
+        if (signal_.exchange(signal) != 0)
+            _exit(128 + signal);  // the second one: at once
+        std::fprintf(stderr,
+                     "\nОстановка после текущего запроса (ещё раз Ctrl+C — немедленно)...\n");
+    }
+}
+
 std::string CliText(const std::string& text) {
     std::string out = text;
     for (char& c : out) {
@@ -129,6 +197,12 @@ DbResult CliLoadDb(const std::string& path, DbModel& model) {
     if (r) {
         if (const std::string times = TimesOutOfRangeText(model); !times.empty()) {
             std::fprintf(stderr, "%s\n", times.c_str());
+        }
+        if (const std::string invalid = InvalidEntriesText(model); !invalid.empty()) {
+            std::fprintf(stderr, "%s\n", invalid.c_str());
+        }
+        if (const std::string cut = journaled::TellInterruptedChanges(path); !cut.empty()) {
+            std::fprintf(stderr, "%s: %s\n", journaled::kInterruptedCaption, CliText(cut).c_str());
         }
     }
     return r;

@@ -8,8 +8,12 @@
 //     if (result != Ok && result != NotRun) return CliLinkFailure(result);
 #pragma once
 
+#include <signal.h>
+
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/cli_command.h"
@@ -52,6 +56,30 @@ class CliLink {
     std::unique_ptr<TAddressedRequester> addressed_;
 };
 
+// Ctrl+C (SIGINT) and SIGTERM while a command talks to the controller. The first asks the
+// job to stop between two requests, as the dialog's Cancel button does (Requested() turns
+// true; a request under way runs to its end); a second one ends the process at once.
+// Made before the link, so that no thread of the link ever takes the signals; they stay
+// blocked in this thread and those made after it.
+class CliInterrupts {
+  public:
+    CliInterrupts();
+    ~CliInterrupts();
+    CliInterrupts(const CliInterrupts&) = delete;
+    CliInterrupts& operator=(const CliInterrupts&) = delete;
+
+    int Signal() const { return signal_.load(); }  // 0, SIGINT or SIGTERM
+    bool Requested() const { return Signal() != 0; }
+    int ExitStatus() const { return 128 + Signal(); }  // 130, 143
+
+  private:
+    void Wait();
+
+    sigset_t set_{};
+    std::atomic<int> signal_{0};
+    std::thread waiter_;
+};
+
 // True for the results that count as success (0 and -1).
 inline bool CliLinkSucceeded(int result) {
     return result == Ok || result == NotRun;
@@ -74,15 +102,24 @@ void CliLog(const CliArgs& args, const std::string& line);
 // "dumb"): a progress line is then cleared with spaces.
 bool CliDumbTerminal();
 
+// Standard output is buffered: a full disk or a broken pipe shows only when it is flushed
+// and closed. Run once when a command ends: an output that failed is told on standard
+// error and fails the command (CliFailed unless it had failed already).
+int CliCloseStandardOutput(int status);
+
+// Reads the whole of standard input (`-` for a file argument), at most `maxSize` bytes.
+// Returns 0 or the error (FileTooLarge beyond it); a read error is never taken for the end.
+int CliReadStandardInput(std::string& bytes, std::size_t maxSize);
+
 // Turns the carriage returns that break the lines of the program's texts into newlines.
 std::string CliText(const std::string& text);
 
 // Reads a database for any command. What the operator must hear although the file was
 // read (a write that died half-way and was finished, times outside their range taken as
-// the nearest in range) goes to standard error here, once; the result's error is left
-// to the command, which knows whether a file read only in part is fit for it.
-// The display format of the key numbers: --format ibutton|em (0|1), else the file's own.
-// An unknown name is told on standard error; false.
+// the nearest in range, entries with no valid key number) goes to standard error here, once; the
+// result's error is left to the command, which knows whether a file read only in part is fit for
+// it. The display format of the key numbers: --format ibutton|em (0|1), else the file's own. An
+// unknown name is told on standard error; false.
 bool CliFormatOption(const CliArgs& args, int fileFormat, int& typeFormat);
 
 DbResult CliLoadDb(const std::string& path, DbModel& model);

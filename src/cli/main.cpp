@@ -13,6 +13,7 @@
 
 #include "cli/cli_command.h"
 #include "cli/cli_man.h"
+#include "cli/cli_support.h"
 #include "core/link/remembered_port.h"
 #include "core/system_text.h"
 
@@ -355,5 +356,5 @@ int main(int argc, char** argv) {
             args.traceFile = traceFile.get();
         }
     }
-    return s->second->run(args);
+    return CliCloseStandardOutput(s->second->run(args));
 }

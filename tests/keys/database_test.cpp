@@ -205,8 +205,8 @@ TEST_F(Database, LoadRulesAndEdgeCases) {
     EXPECT_EQ(rows[0].Text(), "XX XX XXXXXX 000001");
     EXPECT_EQ(rows[2].Text(), "XX XX XXXXXX FFFFFF");
 
-    // Missing sections load as defaults and an empty list.
-    WriteAll(path, "");
+    // One section missing loads as defaults, or as an empty list.
+    WriteAll(path, "[VardexDB2]\n");
     m.keys.push_back({});
     ASSERT_TRUE(LoadDbFile(path, m));
     EXPECT_EQ(m.TimeOpen, 1);
@@ -214,6 +214,39 @@ TEST_F(Database, LoadRulesAndEdgeCases) {
     EXPECT_EQ(m.TypeFormat, 0);
     EXPECT_EQ(m.Vardex, 0u);
     EXPECT_TRUE(m.keys.empty());
+    WriteAll(path, "[ControllerSettings]\nTimeOpen=4\n");
+    ASSERT_TRUE(LoadDbFile(path, m));
+    EXPECT_EQ(m.TimeOpen, 4);
+    EXPECT_TRUE(m.keys.empty());
+}
+
+// A file with neither section is not a database (an export of it cleared a controller):
+// it is neither read nor written, whatever else it holds.
+TEST_F(Database, AFileWithNeitherSectionIsNoDatabase) {
+    for (const std::string bytes : {"", "hello\n", "root:x:0:0::/root:/bin/sh\n",
+                                    "[Settings]\nTimeOpen=5\n", "5=a\n[VardexDB3]\n"}) {
+        SCOPED_TRACE(bytes);
+        WriteAll(path, bytes);
+        DbModel m;
+        m.TimeOpen = 42;
+        DbResult r = LoadDbFile(path, m);
+        EXPECT_FALSE(r);
+        EXPECT_EQ(r.error, "Файл «" + path +
+                               "» не является файлом базы ключей: в нём нет ни раздела "
+                               "[ControllerSettings], ни раздела [VardexDB2]");
+        EXPECT_EQ(m.TimeOpen, 42);
+        EXPECT_FALSE(SaveKey(path, 5, "a"));
+        EXPECT_FALSE(SaveVardex(path, 5));
+        EXPECT_FALSE(RemoveKey(path, 5));
+        EXPECT_EQ(ReadAll(path), bytes);
+    }
+    // A new file starts as a database, and a missing one is created by a write.
+    ASSERT_TRUE(NewDbFile(path));
+    DbModel m;
+    EXPECT_TRUE(LoadDbFile(path, m));
+    std::filesystem::remove(path);
+    ASSERT_TRUE(SaveKey(path, 5, "a"));
+    EXPECT_TRUE(LoadDbFile(path, m));
 }
 
 TEST_F(Database, TimesOutsideTheirRangeLoadAsTheNearestAndLeaveTheFile) {
@@ -267,15 +300,45 @@ TEST_F(Database, TimesOutsideTheirRangeLoadAsTheNearestAndLeaveTheFile) {
     EXPECT_EQ(TimesOutOfRangeText(again), "");
 }
 
-TEST_F(Database, NameNotAnIntegerStopsTheListButNotTheLoad) {
-    WriteAll(path, "[ControllerSettings]\nTimeOpen=3\n[VardexDB2]\n5=a\n\xC0\xE1=b\n6=c\n");
+// A name that is not a key number the controller can hold stops nothing: the entry is
+// kept apart with its text, with what an older program would have sent for it.
+TEST_F(Database, EntriesWithNoValidKeyNumberAreKeptApart) {
+    WriteAll(path,
+             "[ControllerSettings]\nTimeOpen=3\n[VardexDB2]\n5=a\n\xC0\xE1=b\n6=c\n"
+             "16777217=d\n0x2000003=\n-5=\n0=\n007=\n16777215=top\n+8=\n99999999999=\n");
     DbModel m;
     DbResult r = LoadDbFile(path, m);
     EXPECT_TRUE(r);
-    EXPECT_EQ(r.error, "«Аб» не является допустимым целым числом");
+    EXPECT_EQ(r.error, "");
     EXPECT_EQ(m.TimeOpen, 3);
-    ASSERT_EQ(m.keys.size(), 1u);
+    ASSERT_EQ(m.keys.size(), 3u);
     EXPECT_EQ(m.keys[0].code, 5u);
+    EXPECT_EQ(m.keys[1].code, 6u);
+    EXPECT_EQ(m.keys[2].code, 0xFFFFFFu);
+    struct Expected {
+        std::string name;
+        std::optional<KeyCode> truncated;
+    };
+    const Expected expected[] = {{"\xC0\xE1", std::nullopt},
+                                 {"16777217", 1},
+                                 {"0x2000003", 3},
+                                 {"-5", 0xFFFFFB},
+                                 {"0", 0},
+                                 {"007", 7},
+                                 {"+8", 8},
+                                 {"99999999999", std::nullopt}};
+    ASSERT_EQ(m.invalid.size(), std::size(expected));
+    for (size_t i = 0; i < m.invalid.size(); ++i) {
+        EXPECT_EQ(m.invalid[i].name, expected[i].name);
+        EXPECT_EQ(m.invalid[i].truncated, expected[i].truncated) << expected[i].name;
+    }
+    EXPECT_EQ(m.invalid[0].description, "b");
+    EXPECT_EQ(InvalidEntriesText(m),
+              "В файле записей с недопустимым номером карты(ключа): 8 («Аб», «16777217», "
+              "«0x2000003», «-5», «0», «007», «+8», «99999999999»). Номер — десятичное число "
+              "от 1 до 16777215; такие записи не передаются в контроллер.");
+    m.invalid.clear();
+    EXPECT_EQ(InvalidEntriesText(m), "");
 }
 
 TEST_F(Database, UnreadableFileIsAnErrorAndLeavesTheModel) {
@@ -291,7 +354,8 @@ TEST_F(Database, UnreadableFileIsAnErrorAndLeavesTheModel) {
 
 // Every failing write leaves the old file byte-identical and no temporary file.
 TEST_F(Database, InjectedWriteFaultsKeepTheOldFile) {
-    ASSERT_TRUE(WriteDbFile(path, DbModel{5, 1, 1, 65538, {{1, "a"}, {2, "b"}}, {}, {}, 0, {}}));
+    ASSERT_TRUE(
+        WriteDbFile(path, DbModel{5, 1, 1, 65538, {{1, "a"}, {2, "b"}}, {}, {}, 0, {}, {}}));
     const std::string before = ReadAll(path);
     for (int err : {ENOSPC, EIO, EDQUOT}) {
         static int failWith;

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
 #include <filesystem>
@@ -273,6 +275,73 @@ TEST_F(JournalTest, AFailedWriteIsRecordedWithItsError) {
     EXPECT_NE(bytes.find("\tload\t\t\t\tкарт(ключей): 2\t" + journal::Escape(r.error) + "\n"),
               std::string::npos)
         << bytes;
+}
+
+}  // namespace
+
+namespace {
+
+// A change that reaches the controller before the file leaves its intent before and its
+// outcome after, under one id. An intent left alone (the job was killed between the two)
+// is told by the next open, once, unless its job still runs: in this process, or in
+// another one that holds the file's lock.
+TEST_F(JournalTest, AnIntentLeftAloneIsToldOnceUnlessItsJobStillRuns) {
+    ASSERT_TRUE(NewDbFile(db_).ok);
+    journal::Entry entry{journal::kKeyAdd, "12ABCD", "Дверь", "", "", ""};
+    {
+        journal::Intent intent;
+        ASSERT_EQ(intent.Begin(db_, entry), "");
+        EXPECT_EQ(journaled::TellInterruptedChanges(db_), "");  // its job runs here
+        entry.outcome = journal::kOk;
+        EXPECT_EQ(intent.End(entry), "");
+    }
+    std::vector<journal::Line> lines;
+    ASSERT_EQ(journal::ReadJournal(db_, lines), "");
+    ASSERT_EQ(lines.size(), 2u);
+    const std::string id = journal::OutcomeId(lines[0].entry.outcome);
+    ASSERT_EQ(id.size(), 16u);
+    EXPECT_EQ(lines[0].entry.outcome, "начато #" + id);
+    EXPECT_EQ(lines[1].entry.outcome, "OK #" + id);
+    EXPECT_EQ(lines[1].entry.key, "12ABCD");
+    EXPECT_EQ(journaled::TellInterruptedChanges(db_), "");
+
+    // A job killed between the two lines: its intent alone.
+    journal::Record(db_, {journal::kKeyAdd, "000001", "Склад", "", "", "начато #00000000000000ab"});
+    {
+        // Its writer still holds the lock: not cut short, only not done yet.
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            DbLock lock;
+            if (lock.Acquire(db_) == 0)
+                (void)!::write(ready[1], "x", 1);
+            ::pause();
+            ::_exit(0);
+        }
+        char c;
+        ASSERT_EQ(::read(ready[0], &c, 1), 1);
+        EXPECT_EQ(journaled::TellInterruptedChanges(db_), "");
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        ::close(ready[0]);
+        ::close(ready[1]);
+    }
+    EXPECT_EQ(journaled::TellInterruptedChanges(db_),
+              "Изменение не было завершено:\r2026-12-08T07:54:11Z operator@desk-1: key-add 000001 "
+              "Склад\rКонтроллер и файл могут расходиться. Проверьте контроллер: «Проверка "
+              "карт(ключей)» или сверка с контроллером.");
+    EXPECT_EQ(journaled::TellInterruptedChanges(db_), "");  // told once
+    ASSERT_EQ(journal::ReadJournal(db_, lines), "");
+    EXPECT_EQ(lines.back().entry.outcome, "не завершено #00000000000000ab");
+
+    // No intent line, no change: a journal that cannot be written refuses the intent.
+    fs::permissions(journal::JournalPath(db_), fs::perms::owner_read);
+    if (::access(journal::JournalPath(db_).c_str(), W_OK) != 0) {
+        journal::Intent refused;
+        EXPECT_NE(refused.Begin(db_, entry), "");
+        EXPECT_FALSE(refused.Open());
+    }
 }
 
 }  // namespace

@@ -11,9 +11,10 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <algorithm>
 #include <stdexcept>
 
-#include "core/jobs/keys_guard.h"
+#include "core/jobs/export_job.h"
 #include "core/keys/cp1251.h"
 #include "core/keys/database.h"
 #include "core/link/command_set.h"
@@ -364,30 +365,34 @@ class TestJobsDialogs : public QObject {
         QCOMPARE(runner->sent.size(), size_t(5));
     }
 
-    // A bad entry name stops the key list: the window shows the keys before it, and an
-    // export from there would wipe the rest from the controller. It is refused, with the
-    // same box the command line prints, before any question and any request.
-    void exportOfAFileReadOnlyInPartIsRefused() {
+    // Entries with no valid key number are told when the file opens, with their text, and
+    // neither they nor a number made of them reach what the export sends (16777217 once
+    // went into the controller as 000001).
+    void entriesWithNoValidNumberAreToldAndNeverSent() {
         const QString path = dir.filePath(QStringLiteral("part.vx2"));
         {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(
                 "[ControllerSettings]\r\nTimeOpen=9\r\nRetryRead=2\r\nTypeFormat=0\r\n"
-                "Vardex=0\r\n[VardexDB2]\r\n1=first\r\nabc=x\r\n16777215=after\r\n");
+                "Vardex=0\r\n[VardexDB2]\r\n1=first\r\nabc=x\r\n16777217=cut\r\n"
+                "16777215=after\r\n");
         }
         DbModel model;
-        const DbResult read = LoadDbFile(path.toStdString(), model);
-        QVERIFY(read.ok && !read.error.empty());
+        QVERIFY(LoadDbFile(path.toStdString(), model).ok);
+        prompter->records.clear();
         Open(path);
         QVERIFY(w->FileOpen);
-        prompter->records.clear();
-        w->actSaveExecute();
-        QCOMPARE(prompter->records.size(), size_t(1));
-        QCOMPARE(prompter->records[0].caption, QStringLiteral("Ошибка"));
-        QCOMPARE(prompter->records[0].text, QString::fromStdString(RefusePartialRead(read)->text));
-        QVERIFY(runner->sent.empty());
-        QCOMPARE(link->opens, 0);
+        const QString told = QString::fromStdString(InvalidEntriesText(model));
+        QVERIFY(told.contains(QStringLiteral("«abc», «16777217»")));
+        QVERIFY(std::any_of(prompter->records.begin(), prompter->records.end(),
+                            [&](const auto& r) { return r.text == told; }));
+        QCOMPARE(w->Keys()->Count(), 2);
+        const std::optional<ExportSource> source = w->ExportSourceOfFile();
+        QVERIFY(source);
+        QCOMPARE(source->keys.size(), size_t(2));
+        QCOMPARE(source->keys[0].code, KeyCode(1));
+        QCOMPARE(source->keys[1].code, KeyCode(0xFFFFFF));
     }
 
     // The pause between two steps of "&Новый файл" runs the event loop. A click on the

@@ -153,14 +153,22 @@ void TLoopJobHost::SendRequest(const RequestFrame& request) {
 
 void TLoopJobHost::PostStep(int step) {
     loop_.Post([this, step] {
-        if (job_)
-            job_->OnStep(step);
+        if (TJobBase* job = Job())
+            job->OnStep(step);
     });
 }
 
 void TLoopJobHost::ContinueAfterPause(int step) {
     loop_.PostAfter(JobPauseMs, [this, step] {
-        if (job_)
-            job_->OnStep(step);
+        if (TJobBase* job = Job())
+            job->OnStep(step);
     });
+}
+
+// A stop goes in before a step only: the completion of a request under way is taken as
+// it came, so that what the job reports done was done.
+TJobBase* TLoopJobHost::Job() {
+    if (job_ && !job_->CancelRequested && stopRequested && stopRequested())
+        job_->RequestCancel();
+    return job_;
 }

@@ -259,10 +259,17 @@ class TLoopJobHost : public TJobHost, public TReaderPollHost {
     std::optional<JobBox> failed;
     std::optional<JobEnd> closed;  // the close the job asked for and the host honoured
     int outstanding = 0;           // requests loaded and not yet completed
+    // Asked before each step is delivered: true stops the job as its Cancel button would
+    // (the command line's Ctrl+C), between two requests. progressPosition then counts the
+    // requests done.
+    std::function<bool()> stopRequested;
 
     bool Ended() const { return finished || failed || closed; }
 
   protected:
+    // The job, with a stop asked for handed on as its Cancel; null once it has gone.
+    TJobBase* Job();
+
     TJobLoop& loop_;
     TRequester& worker_;
     TJobBase* job_ = nullptr;

@@ -33,6 +33,19 @@ std::vector<FileKey> SortedFileKeys(const DbModel& file) {
     return keys;
 }
 
+// The controller keys older programs made of the file's invalid entries, sorted, each with
+// the first entry that gives it.
+std::vector<std::pair<KeyCode, const DbInvalidEntry*>> TruncatedEntries(const DbModel& file) {
+    std::vector<std::pair<KeyCode, const DbInvalidEntry*>> codes;
+    for (const DbInvalidEntry& entry : file.invalid) {
+        if (entry.truncated)
+            codes.emplace_back(*entry.truncated, &entry);
+    }
+    std::stable_sort(codes.begin(), codes.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    return codes;
+}
+
 std::string VardexText(int typeFormat, KeyCode vardex) {
     return vardex == 0 ? std::string("Отсутствует") : Format(typeFormat, vardex);
 }
@@ -50,7 +63,7 @@ bool Differences::Agree() const {
 
 bool Differences::AnyAction() const {
     return std::any_of(items.begin(), items.end(),
-                       [](const DiffItem& i) { return i.kind != DiffKind::Duplicate; });
+                       [](const DiffItem& i) { return !ShownOnly(i.kind); });
 }
 
 Differences CompareWithFile(const ControllerImage& controller, const DbModel& file,
@@ -63,13 +76,14 @@ Differences CompareWithFile(const ControllerImage& controller, const DbModel& fi
     diff.fileVardex = file.Vardex & CodeMask;
 
     const std::vector<FileKey> fileKeys = SortedFileKeys(file);
+    const auto truncated = TruncatedEntries(file);
 
     std::vector<KeyCode> held(controller.slotCodes);
     for (KeyCode& code : held)
         code &= CodeMask;
     std::sort(held.begin(), held.end());
 
-    std::vector<DiffItem> writes, extras, duplicates;
+    std::vector<DiffItem> writes, extras, invalid, duplicates;
     size_t f = 0, h = 0;
     while (f < fileKeys.size() || h < held.size()) {
         if (h == held.size() || (f < fileKeys.size() && fileKeys[f].code < held[h])) {
@@ -92,15 +106,21 @@ Differences CompareWithFile(const ControllerImage& controller, const DbModel& fi
         if (f < fileKeys.size() && fileKeys[f].code == code) {
             ++diff.same;
             ++f;
+        } else if (auto it = std::lower_bound(truncated.begin(), truncated.end(), code,
+                                              [](const auto& t, KeyCode c) { return t.first < c; });
+                   it != truncated.end() && it->first == code) {
+            invalid.push_back(
+                {DiffKind::Invalid, code, text, Cp1251ToUtf8(it->second->name), 0, false});
         } else {
             extras.push_back({DiffKind::Extra, code, text, DefaultDescription(code), 0});
         }
     }
     SortByText(writes.begin(), writes.end());
     SortByText(extras.begin(), extras.end());
+    SortByText(invalid.begin(), invalid.end());
     SortByText(duplicates.begin(), duplicates.end());
 
-    diff.items.reserve(writes.size() + extras.size() + duplicates.size() + 2);
+    diff.items.reserve(writes.size() + extras.size() + invalid.size() + duplicates.size() + 2);
     for (auto& item : writes)
         diff.items.push_back(std::move(item));
     if (diff.fileTimeOpen != controller.TimeOpen || diff.fileRetryRead != controller.RetryRead) {
@@ -121,17 +141,28 @@ Differences CompareWithFile(const ControllerImage& controller, const DbModel& fi
     }
     for (auto& item : extras)
         diff.items.push_back(std::move(item));
+    for (auto& item : invalid)
+        diff.items.push_back(std::move(item));
     for (auto& item : duplicates)
         diff.items.push_back(std::move(item));
     return diff;
 }
 
+std::string InvalidEntryLine(const DiffItem& item) {
+    return "Карта(ключ) " + item.text + " в контроллере соответствует записи файла «" +
+           item.description + "» с недопустимым номером: не удаляется";
+}
+
 std::string SummaryLine(const Differences& diff) {
-    int write = 0, remove = 0, adopt = 0, skip = 0, duplicates = 0;
+    int write = 0, remove = 0, adopt = 0, skip = 0, duplicates = 0, invalid = 0;
     bool times = false, vardex = false;
     for (const DiffItem& item : diff.items) {
         if (item.kind == DiffKind::Duplicate) {
             ++duplicates;
+            continue;
+        }
+        if (item.kind == DiffKind::Invalid) {
+            ++invalid;
             continue;
         }
         if (!item.ticked) {
@@ -152,6 +183,7 @@ std::string SummaryLine(const Differences& diff) {
                 vardex = true;
                 break;
             case DiffKind::Duplicate:
+            case DiffKind::Invalid:
                 break;
         }
     }
@@ -164,6 +196,8 @@ std::string SummaryLine(const Differences& diff) {
         line += ", вардекс: записать";
     if (skip > 0)
         line += ", пропустить: " + std::to_string(skip);
+    if (invalid > 0)
+        line += ", по записям с недопустимым номером: " + std::to_string(invalid);
     if (duplicates > 0)
         line += ", в нескольких ячейках: " + std::to_string(duplicates);
     return line;

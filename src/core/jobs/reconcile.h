@@ -22,21 +22,31 @@ enum class DiffKind {
     Vardex,     // the vardex differs: the file's is written (or removed)
     Extra,      // in the controller, not in the file: removed, or adopted into the file
     Duplicate,  // a code in more than one slot: shown, nothing is done
+    // In the controller, not in the file, but equal to what an older program made of a file
+    // entry whose name is no valid key number (its low 24 bits): the entry is named, and
+    // the key is neither removed nor adopted, since the operator must decide what it is.
+    Invalid,
 };
+
+// The kinds that are only shown: nothing is ever done for them, ticked or not.
+inline bool ShownOnly(DiffKind kind) {
+    return kind == DiffKind::Duplicate || kind == DiffKind::Invalid;
+}
 
 struct DiffItem {
     DiffKind kind = DiffKind::Write;
     KeyCode code = 0;         // the key as the controller holds it (24 bits); Vardex: the file's
     std::string text;         // the key in the file's display format (Times, Vardex: a phrase)
-    std::string description;  // UTF-8: Write the file's; Extra what adopting gives it
+    std::string description;  // UTF-8: Write the file's; Extra what adopting gives it;
+                              // Invalid the file entry's name
     int slotCount = 0;        // Duplicate: how many slots hold the code
     bool ticked = true;       // to be applied (never for Duplicate)
     bool adopt = false;       // Extra: added to the file instead of removed
 };
 
 struct Differences {
-    // Writes sorted by text, then the times, the vardex, the extra keys sorted by text, and
-    // the duplicates sorted by text.
+    // Writes sorted by text, then the times, the vardex, the extra keys sorted by text, the
+    // keys of invalid entries and the duplicates, each sorted by text.
     std::vector<DiffItem> items;
     int same = 0;                // distinct codes in both
     int controllerSlots = 0;     // keys the controller reported
@@ -56,6 +66,10 @@ struct Differences {
 // Compares the controller with `file` (descriptions Windows-1251), keys shown in
 // `typeFormat`. A file key is compared by the 24 bits that reach the controller.
 Differences CompareWithFile(const ControllerImage& controller, const DbModel& file, int typeFormat);
+
+// The line that names an Invalid item's file entry: "Карта(ключ) 000001 в контроллере
+// соответствует записи файла «16777217» с недопустимым номером: не удаляется".
+std::string InvalidEntryLine(const DiffItem& item);
 
 // "Совпадает: 1998, записать: 2, удалить: 1, …" for the ticks as they stand.
 std::string SummaryLine(const Differences& diff);

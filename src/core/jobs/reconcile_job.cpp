@@ -103,6 +103,8 @@ void TReconcileJob::ReadFinished() {
         if (item.kind == DiffKind::Duplicate)
             host_.AddLine("Карта(ключ) " + item.text + " записана в контроллере " +
                           std::to_string(item.slotCount) + " раз(а)");
+        if (item.kind == DiffKind::Invalid)
+            host_.AddLine(InvalidEntryLine(item));
     }
 }
 
@@ -114,7 +116,7 @@ bool TReconcileJob::Apply() {
     std::vector<DbKey> adopt;
     for (size_t i = 0; i < diff_.items.size(); ++i) {
         const DiffItem& item = diff_.items[i];
-        if (!item.ticked || item.kind == DiffKind::Duplicate)
+        if (!item.ticked || ShownOnly(item.kind))
             continue;
         switch (item.kind) {
             case DiffKind::Write:
@@ -133,6 +135,7 @@ bool TReconcileJob::Apply() {
                     removals.push_back({ActionKind::Remove, i});
                 break;
             case DiffKind::Duplicate:
+            case DiffKind::Invalid:
                 break;
         }
     }
@@ -272,9 +275,9 @@ void TReconcileJob::Verify(int count) {
     CanClose = true;
     host_.AddLine("Кол-во карт(ключей) в контроллере: " + std::to_string(count));
     host_.ClosePort();
-    const bool allApplied = std::none_of(
-        diff_.items.begin(), diff_.items.end(),
-        [](const DiffItem& item) { return item.kind == DiffKind::Duplicate || !item.ticked; });
+    const bool allApplied =
+        std::none_of(diff_.items.begin(), diff_.items.end(),
+                     [](const DiffItem& item) { return ShownOnly(item.kind) || !item.ticked; });
     agree_ = count == expected_ && allApplied;
     Journal(options_.databasePath, DoneSummary(),
             count == expected_ ? std::string(journal::kOk)

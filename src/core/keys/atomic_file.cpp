@@ -645,14 +645,21 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
 }
 
 int FileLock::Acquire(const std::string& path) {
+    return AcquireWithin(path, LockWaitMs());
+}
+
+int FileLock::TryAcquire(const std::string& path) {
+    return AcquireWithin(path, 0);
+}
+
+int FileLock::AcquireWithin(const std::string& path, int waitMs) {
     if (held_)
         return 0;
     std::string target;
     if (int err = ResolveLinks(path, target))
         return err;
     const std::string lockPath = LockPathOf(target);
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(LockWaitMs());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     auto pause = std::chrono::milliseconds(1);
     for (;;) {
         int err = 0;

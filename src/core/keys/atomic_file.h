@@ -65,10 +65,14 @@ class FileLock {
     // Waits up to LockWaitMs() for other processes; returns 0 or the error
     // (LockTimedOut when they kept it).
     int Acquire(const std::string& path);
+    // The same without waiting: LockTimedOut at once when another process holds it.
+    int TryAcquire(const std::string& path);
     void Release();
     bool Held() const { return held_; }
 
   private:
+    int AcquireWithin(const std::string& path, int waitMs);
+
     bool held_ = false;
     dev_t dev_ = 0;
     ino_t ino_ = 0;

@@ -33,6 +33,13 @@ DbResult WriteFailed(const std::string& path, int err) {
     return Failed("Не удалось записать файл «" + path + "»: " + why);
 }
 
+// A database has at least one of its two sections (a file the program creates starts with
+// the settings). Anything else, an empty file included, would read as the defaults and no
+// keys, and a job would then act on that: clear a controller, or write into a stranger's file.
+bool IsDatabase(const ProfileFile& file) {
+    return file.HasSection(kSettings) || file.HasSection(kKeys);
+}
+
 DbResult Replace(const std::string& path, const ProfileFile& file) {
     if (int err = ReplaceFile(path, file.Bytes()))
         return WriteFailed(path, err);
@@ -75,7 +82,10 @@ DbResult Edit(const std::string& path, Change change) {
     int err = ReadWholeFile(path, bytes);
     if (err != 0 && err != ENOENT)
         return ReadFailed(path, err);
+    const bool existed = err == 0;
     ProfileFile file(std::move(bytes));
+    if (existed && !IsDatabase(file))
+        return Failed(NotDatabaseError(path));
     change(file);
     DbResult r = Replace(path, file);
     if (r)
@@ -248,6 +258,46 @@ std::string KeyNameError(std::string_view name) {
     return "«" + Cp1251ToUtf8(name) + "» не является допустимым целым числом";
 }
 
+std::string NotDatabaseError(const std::string& path) {
+    return (path.empty() ? std::string("Файл") : "Файл «" + path + "»") +
+           " не является файлом базы ключей: в нём нет ни раздела [ControllerSettings], ни "
+           "раздела [VardexDB2]";
+}
+
+std::optional<KeyCode> KeyCodeOfEntryName(std::string_view name) {
+    // The names the program writes: decimal, no sign, no leading zeros. Any other spelling
+    // of a number would be a second name for one key, which a removal by name misses.
+    if (name.empty() || name.size() > 8 || name[0] == '0')
+        return std::nullopt;
+    KeyCode code = 0;
+    for (char c : name) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        code = code * 10 + static_cast<KeyCode>(c - '0');
+    }
+    if (code > 0xFFFFFF)
+        return std::nullopt;
+    return code;
+}
+
+std::string InvalidEntriesText(const DbModel& model) {
+    if (model.invalid.empty())
+        return {};
+    constexpr size_t kNamed = 10;
+    std::string names;
+    for (size_t i = 0; i < model.invalid.size() && i < kNamed; ++i) {
+        if (i > 0)
+            names += ", ";
+        names += "«" + EscapeControlCharacters(Cp1251ToUtf8(model.invalid[i].name)) + "»";
+    }
+    if (model.invalid.size() > kNamed)
+        names += ", …";
+    return "В файле записей с недопустимым номером карты(ключа): " +
+           std::to_string(model.invalid.size()) + " (" + names +
+           "). Номер — десятичное число от 1 до 16777215; такие записи не передаются в "
+           "контроллер.";
+}
+
 DbResult LoadDbFile(const std::string& path, DbModel& model) {
     DbResult recovered = Recover(path);
     if (!recovered)
@@ -256,12 +306,16 @@ DbResult LoadDbFile(const std::string& path, DbModel& model) {
     if (int err = ReadWholeFile(path, bytes))
         return ReadFailed(path, err);
     DbResult r = LoadDbBytes(std::move(bytes), model);
+    if (!r)
+        r.error = NotDatabaseError(path);
     r.notice = std::move(recovered.notice);
     return r;
 }
 
 DbResult LoadDbBytes(std::string bytes, DbModel& model) {
     ProfileFile file(std::move(bytes));
+    if (!IsDatabase(file))
+        return Failed(NotDatabaseError({}));
     DbModel loaded;
     // A hand-edited time outside its range: the controller could not take it, and a
     // window could not show it. The nearest value in range stands for it everywhere; the
@@ -288,15 +342,18 @@ DbResult LoadDbBytes(std::string bytes, DbModel& model) {
     auto entries = file.ReadSectionEntries(kKeys);
     loaded.keys.reserve(entries.size());
     for (const auto& [name, value] : entries) {
-        auto code = ParseProfileInteger(name);
-        if (!code) {
-            // The rows before it stay; the load still counts as done.
-            result.error = KeyNameError(name);
-            break;
+        const std::string_view description = value.substr(0, MaxDescriptionLength);
+        if (const std::optional<KeyCode> code = KeyCodeOfEntryName(name)) {
+            loaded.keys.push_back({*code, std::string(description)});
+            continue;
         }
-        DbKey& k = loaded.keys.emplace_back();
-        k.code = static_cast<KeyCode>(*code);
-        k.description.assign(value.substr(0, MaxDescriptionLength));
+        // Kept apart with its text; what an older program made of it is remembered only
+        // so that a controller key it left there is recognised, never to send it.
+        DbInvalidEntry& bad = loaded.invalid.emplace_back();
+        bad.name.assign(name);
+        bad.description.assign(description);
+        if (const std::optional<std::int32_t> number = ParseProfileInteger(name))
+            bad.truncated = static_cast<KeyCode>(*number) & 0xFFFFFF;
     }
     model = std::move(loaded);
     return result;

@@ -21,6 +21,21 @@ struct DbKey {
 // decimal, whatever format the list shows.
 std::string DefaultDescription(KeyCode code);
 
+// An entry of the key section whose name is not a key number the controller can hold (a
+// decimal number from 1 to 16,777,215 without sign or leading zeros), as files written by
+// older programs may have: shown with its text, never sent to the controller, nor any
+// number made from it.
+struct DbInvalidEntry {
+    std::string name;         // as in the file (Windows-1251)
+    std::string description;  // likewise, cut to 128 characters
+    // The controller key the name would have come to by its low 24 bits (what older
+    // programs sent for it); nothing for a name that is not an integer at all.
+    std::optional<KeyCode> truncated;
+};
+
+// The key number an entry name stands for, or nothing when it is not a valid one.
+std::optional<KeyCode> KeyCodeOfEntryName(std::string_view name);
+
 // The times a controller takes: the lock-open time 1..255 seconds, the repeat-read time
 // 0..255. A value outside is taken as the nearest in range wherever it comes from (a
 // hand-edited file), so that what is shown, sent and written is always the same.
@@ -46,6 +61,7 @@ struct DbModel {
     // then AddressInFile holds it, every write keeps it, and nothing may be sent.
     int Address = 0;
     std::optional<int> AddressInFile;
+    std::vector<DbInvalidEntry> invalid;  // entries with no valid key number, file order
 };
 
 constexpr int MaxDbAddress = 254;
@@ -55,6 +71,10 @@ std::string AddressOutOfRangeText(const DbModel& model);
 // The operator's warning for the times a load took otherwise, one line each ("\n"
 // between them); empty when the file's times were in range.
 std::string TimesOutOfRangeText(const DbModel& model);
+
+// What the operator hears when a file with entries of no valid key number is opened: their
+// count and texts (UTF-8); empty when there are none.
+std::string InvalidEntriesText(const DbModel& model);
 
 // Outcome of a file operation. `error` is the text for a box captioned "Ошибка" (UTF-8);
 // `notice` something the operator must hear even though the operation succeeded.
@@ -111,15 +131,17 @@ DbResult RemoveKey(const std::string& path, KeyCode code);
 // Reads the file into `model` (descriptions cut to 128 characters, times outside their
 // range taken as the nearest in range and recorded, the file left as it is). A write that died
 // half-way is finished first (the result's notice says so). Files that are not regular
-// files, and files over 64 MB, are refused before anything is read. A bad entry name
-// stops the key list there: the result is still ok, with `error` set to the
-// conversion error for the box.
+// files, and files over 64 MB, are refused before anything is read; so is a file with
+// neither of the database's sections (an empty one included), which is not a database.
+// Entries whose name is not a valid key number go to `model.invalid`, apart from the keys.
 // A file that cannot be read is an error and leaves `model` alone.
 DbResult LoadDbFile(const std::string& path, DbModel& model);
 // The same over the file's bytes already read.
 DbResult LoadDbBytes(std::string bytes, DbModel& model);
 // The conversion error of an entry name that is not an integer (UTF-8).
 std::string KeyNameError(std::string_view name);
+// Why a file (`path`, or empty for bytes) is refused as a database: it has neither section.
+std::string NotDatabaseError(const std::string& path);
 
 // Writes a whole database as one replacement, with the same bytes the entry-by-entry
 // writes would give (settings, then keys in model order). For loads and batches.

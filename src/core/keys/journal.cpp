@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstdio>
 #include <mutex>
+#include <random>
+#include <set>
 
 #include "core/keys/atomic_file.h"
 #include "core/keys/hex.h"
@@ -344,6 +346,100 @@ std::string Record(const std::string& dbPath, const std::vector<Entry>& entries,
         reporter(path, error);
     }
     return error;
+}
+
+namespace {
+
+// The intents begun in this process and not ended: their jobs run here.
+std::mutex g_intentsMutex;
+std::set<std::string> g_openIntents;
+
+std::string NewIntentId() {
+    static std::mutex mutex;
+    static std::mt19937_64 random{std::random_device{}() ^
+                                  static_cast<std::uint64_t>(::getpid()) << 32 ^
+                                  static_cast<std::uint64_t>(std::time(nullptr))};
+    std::lock_guard lock(mutex);
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(random()));
+    return text;
+}
+
+}  // namespace
+
+Intent::~Intent() {
+    if (!id_.empty()) {
+        std::lock_guard lock(g_intentsMutex);
+        g_openIntents.erase(id_);
+    }
+}
+
+std::string Intent::Begin(const std::string& dbPath, Entry entry) {
+    dbPath_ = dbPath;
+    const std::string id = NewIntentId();
+    entry.outcome = std::string(kStarted) + " #" + id;
+    {
+        std::lock_guard lock(g_intentsMutex);
+        g_openIntents.insert(id);
+    }
+    std::string error = Record(dbPath, entry);
+    if (!error.empty()) {
+        std::lock_guard lock(g_intentsMutex);
+        g_openIntents.erase(id);
+        return error;
+    }
+    id_ = id;
+    ended_ = false;
+    return "";
+}
+
+std::string Intent::End(Entry entry, bool report) {
+    if (!Open())
+        return "";
+    ended_ = true;
+    entry.outcome += " #" + id_;
+    std::string error = Record(dbPath_, entry, report);
+    std::lock_guard lock(g_intentsMutex);
+    g_openIntents.erase(id_);
+    return error;
+}
+
+std::string OutcomeId(std::string_view outcome) {
+    const size_t hash = outcome.rfind(" #");
+    if (hash == std::string_view::npos && outcome.rfind('#', 0) != 0)
+        return "";
+    const size_t start = hash == std::string_view::npos ? 1 : hash + 2;
+    const std::string_view id = outcome.substr(start);
+    if (id.empty() || id.find_first_not_of("0123456789abcdef") != std::string_view::npos)
+        return "";
+    return std::string(id);
+}
+
+bool IsIntent(const Line& line) {
+    const std::string& outcome = line.entry.outcome;
+    const std::string started = std::string(kStarted) + " #";
+    return line.wellFormed && outcome.rfind(started, 0) == 0 &&
+           OutcomeId(outcome) == outcome.substr(started.size());
+}
+
+std::vector<Line> UnfinishedIntents(const std::vector<Line>& lines) {
+    std::set<std::string> ended;
+    for (const Line& line : lines) {
+        if (line.wellFormed && !IsIntent(line)) {
+            if (std::string id = OutcomeId(line.entry.outcome); !id.empty())
+                ended.insert(std::move(id));
+        }
+    }
+    std::vector<Line> open;
+    std::lock_guard lock(g_intentsMutex);
+    for (const Line& line : lines) {
+        if (!IsIntent(line))
+            continue;
+        const std::string id = OutcomeId(line.entry.outcome);
+        if (ended.count(id) == 0 && g_openIntents.count(id) == 0)
+            open.push_back(line);
+    }
+    return open;
 }
 
 std::vector<Line> ParseJournal(std::string_view bytes) {

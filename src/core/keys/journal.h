@@ -42,6 +42,8 @@ inline constexpr const char* kImport = "import";
 inline constexpr const char* kEnrol = "enrol";
 
 inline constexpr const char* kOk = "OK";
+// The outcome of an intent line: "начато #id".
+inline constexpr const char* kStarted = "начато";
 
 // What one line says; every text is UTF-8. A job that writes many keys writes one
 // line with a summary in `newValue` (e.g. "1200 keys"), not one line per key.
@@ -109,6 +111,45 @@ std::string FormatTime(std::time_t time);
 
 std::string Escape(std::string_view text);
 std::string Unescape(std::string_view text);
+
+// A change that reaches the controller before the file is journaled twice: its intent
+// before the first request that writes to the controller (the outcome "начато #id"), and
+// its outcome afterwards, whose outcome ends with the same " #id". A job killed between
+// the two leaves the intent alone, and the next open of the file reports it.
+//
+//     journal::Intent intent;
+//     if (std::string error = intent.Begin(path, entry); !error.empty())
+//         fail(error);              // no intent line: nothing is sent
+//     ... the controller, then the file ...
+//     entry.outcome = "OK";
+//     intent.End(entry);            // "OK #id"
+class Intent {
+  public:
+    Intent() = default;
+    ~Intent();  // an intent never ended stays open in the journal (the job was cut short)
+    Intent(const Intent&) = delete;
+    Intent& operator=(const Intent&) = delete;
+
+    // Writes the intent line: `entry` with the outcome "начато #id". Returns "" or the
+    // error (given to the reporter too); then nothing may be sent to the controller.
+    std::string Begin(const std::string& dbPath, Entry entry);
+    // Writes the outcome line: `entry` with " #id" after its outcome. Once; "" or the error.
+    std::string End(Entry entry, bool report = true);
+    bool Open() const { return !id_.empty() && !ended_; }
+    const std::string& Id() const { return id_; }
+
+  private:
+    std::string dbPath_;
+    std::string id_;
+    bool ended_ = false;
+};
+
+// The id at the end of an outcome ("начато #1a2b3c4d" gives "1a2b3c4d"); "" when none.
+std::string OutcomeId(std::string_view outcome);
+bool IsIntent(const Line& line);
+// Intent lines with no later line of the same id, oldest first, leaving out those whose
+// job runs in this process.
+std::vector<Line> UnfinishedIntents(const std::vector<Line>& lines);
 
 // Splits a journal's bytes into lines, oldest first.
 std::vector<Line> ParseJournal(std::string_view bytes);

@@ -96,6 +96,40 @@ std::string Refused(const std::string& path, journal::Entry entry, const std::st
     return journal::Record(path, entry, false);
 }
 
+std::string TellInterruptedChanges(const std::string& path) {
+    // Read at every open: a journal without any intent is passed over without parsing it.
+    std::string bytes;
+    if (ReadWholeFile(journal::JournalPath(path), bytes) != 0 ||
+        bytes.find(std::string("\t") + journal::kStarted + " #") == std::string::npos)
+        return "";
+    std::vector<journal::Line> open = journal::UnfinishedIntents(journal::ParseJournal(bytes));
+    if (open.empty())
+        return "";
+    {
+        // Its writer holds the lock while the job runs: not cut short, only not done yet.
+        DbLock probe;
+        if (probe.TryAcquire(path) != 0)
+            return "";
+    }
+    std::string text =
+        open.size() == 1 ? "Изменение не было завершено:" : "Изменения не были завершены:";
+    for (const journal::Line& line : open) {
+        const journal::Entry& e = line.entry;
+        text += "\r" + line.time + " " + line.login + "@" + line.host + ": " + e.operation;
+        for (const std::string* field : {&e.key, &e.description, &e.newValue}) {
+            if (!field->empty())
+                text += " " + *field;
+        }
+        journal::Entry closed = e;
+        closed.outcome = "не завершено #" + journal::OutcomeId(e.outcome);
+        journal::Record(path, closed, false);
+    }
+    text +=
+        "\rКонтроллер и файл могут расходиться. Проверьте контроллер: «Проверка "
+        "карт(ключей)» или сверка с контроллером.";
+    return text;
+}
+
 std::string KeyCount(size_t count) {
     return "карт(ключей): " + std::to_string(count);
 }

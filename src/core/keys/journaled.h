@@ -53,6 +53,14 @@ journal::Entry TimesSet(const DbModel& before, int timeOpen, int retryRead);
 //                      ResultText(result));
 std::string Refused(const std::string& path, journal::Entry entry, const std::string& error);
 
+// What an open of the file says about changes whose job was cut short between the
+// controller and the file: the intents left without an outcome (journal::Intent), except
+// those whose job still runs (in this process, or another writer holds the file's lock).
+// Each one told is closed with a line of its own ("не завершено #id"), so that it is told
+// once. "" when there is none; otherwise the text for a warning ("\r" between lines).
+std::string TellInterruptedChanges(const std::string& path);
+inline constexpr const char* kInterruptedCaption = "Прерванное изменение";
+
 // The summary of a job's keys: "карт(ключей): N".
 std::string KeyCount(size_t count);
 // The outcome field of a database result: "OK" or the error's text.

@@ -18,6 +18,9 @@
 
 enum class CsvEncoding { Utf8, Utf8Bom, Windows1251 };
 
+// No key list comes near this; an import reads the whole file or refuses it.
+constexpr std::size_t MaxCsvFileSize = 64u << 20;
+
 // What a line of the file comes to.
 enum class CsvFate {
     New,        // not in the file: to the controller, then the file

@@ -108,6 +108,9 @@ QString TFReconcile::ActionText(const DiffItem& item) {
                               : QStringLiteral("удалить из контроллера");
         case DiffKind::Duplicate:
             return QStringLiteral("в %1 ячейках, не исправляется").arg(item.slotCount);
+        case DiffKind::Invalid:
+            return QStringLiteral("запись файла «%1» с недопустимым номером, не удаляется")
+                .arg(QString::fromStdString(item.description));
     }
     return {};
 }
@@ -125,7 +128,7 @@ void TFReconcile::ShowDifferences(const Differences& diff) {
         item->setText(0, text);
         item->setText(1, ActionText(d));
         item->setData(0, ItemRole, static_cast<qulonglong>(i));
-        if (d.kind == DiffKind::Duplicate) {
+        if (ShownOnly(d.kind)) {
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
         } else {
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
@@ -146,7 +149,7 @@ void TFReconcile::ShowDifferences(const Differences& diff) {
 void TFReconcile::ItemChanged(QTreeWidgetItem* item) {
     auto& items = Reconcile().Diff().items;
     const auto i = item->data(0, ItemRole).toULongLong();
-    if (i >= items.size() || items[i].kind == DiffKind::Duplicate)
+    if (i >= items.size() || ShownOnly(items[i].kind))
         return;
     items[i].ticked = item->checkState(0) == Qt::Checked;
     UpdateControls();
@@ -171,7 +174,7 @@ void TFReconcile::UpdateControls() {
     const auto& items = Reconcile().Diff().items;
     bool any = false;
     for (const DiffItem& d : items)
-        any = any || (d.ticked && d.kind != DiffKind::Duplicate);
+        any = any || (d.ticked && !ShownOnly(d.kind));
     bbOK->setEnabled(review && any);
     bool extraSelected = false;
     for (QTreeWidgetItem* item : lvList->selectedItems()) {

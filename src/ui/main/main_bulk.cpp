@@ -38,20 +38,21 @@ void TFMain::ImportCsv() {
     if (csvPath.isEmpty())
         return;
     RememberFolderOf(csvPath);
-    QFile csv(csvPath);
-    if (!csv.open(QIODevice::ReadOnly)) {
+    // The list whole or not at all, and only from a regular file (a FIFO would hang, a
+    // device never end).
+    std::string bytes;
+    if (const int err =
+            ::ReadWholeFile(QFile::encodeName(csvPath).toStdString(), bytes, MaxCsvFileSize)) {
         Prompt().Error(this, caption,
                        QStringLiteral("Не удалось открыть ") + csvPath + QStringLiteral(":\r") +
-                           csv.errorString());
+                           Q(ErrorText(err)));
         return;
     }
-    const QByteArray bytes = csv.readAll();
     ReloadIfChanged();
     const std::optional<DbModel> model = ReadWholeFile();
     if (!model)
         return;
-    CsvImport preview = PreviewCsvImport(std::string_view(bytes.constData(), bytes.size()),
-                                         TypeFormat, model->keys);
+    CsvImport preview = PreviewCsvImport(bytes, TypeFormat, model->keys);
     if (!preview.error.empty()) {
         Prompt().Error(this, caption, csvPath + QStringLiteral(":\r") + Q(preview.error));
         return;

@@ -159,6 +159,16 @@ bool TFMain::LoadDbFile(const QString& path) {
         Prompt().Warning(this, QStringLiteral("Настройки контроллера"),
                          QString::fromStdString(bad));
     }
+    const QString invalid = QString::fromStdString(InvalidEntriesText(model));
+    if (!invalid.isEmpty() && !(reloading_ && invalid == invalidTold_)) {
+        Prompt().Warning(this, QStringLiteral("Файл базы ключей"), invalid);
+    }
+    invalidTold_ = invalid;
+    if (const std::string cut = journaled::TellInterruptedChanges(Local(PathOr(path)));
+        !cut.empty()) {
+        Prompt().Warning(this, QString::fromUtf8(journaled::kInterruptedCaption),
+                         QString::fromStdString(cut));
+    }
     if (!r.error.empty()) {
         Prompt().Error(this, QStringLiteral("Ошибка"), r.error);
     }

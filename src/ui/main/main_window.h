@@ -371,6 +371,7 @@ class TFMain : public QMainWindow, public TKeyEditSite {
     // when what the file holds differs from what was told.
     bool reloading_ = false;
     QString timesTold_;
+    QString invalidTold_;  // the entries with no valid key number told for this file
     QFileSystemWatcher* fileWatcher_ = nullptr;
     QFileSystemWatcher* portWatcher_ = nullptr;
     QTimer* portRefresh_ = nullptr;
