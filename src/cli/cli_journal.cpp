@@ -1,9 +1,11 @@
 // vardex2-cli journal: the journal of changes beside a database file.
+#include <atomic>
 #include <cstdio>
 #include <string>
 
 #include "cli/cli_command.h"
 #include "cli/cli_json.h"
+#include "cli/cli_support.h"
 #include "core/keys/journal.h"
 
 namespace {
@@ -81,10 +83,17 @@ VX_CLI_COMMAND(
 
 namespace {
 
-// A journal that cannot be written is told on standard error; the command's own result
-// stands, since the change has been made.
-const bool kReporterSet = [] {
+std::atomic<bool> g_journalFailed{false};
+
+}  // namespace
+
+// A journal that cannot be written is told on standard error, and the command then fails
+// (CliJournalFailed), although the change itself has been made: a script must hear that
+// the record of it is missing. Set from main: a reporter set while statics are still being
+// made could be wiped by the journal's own.
+void CliSetJournalReporter() {
     journal::SetReporter([](const std::string& journalPath, const std::string& error) {
+        g_journalFailed = true;
         std::string text = journal::FailureText(journalPath, error);
         for (char& c : text) {
             if (c == '\r')
@@ -92,7 +101,8 @@ const bool kReporterSet = [] {
         }
         std::fprintf(stderr, "%s\n", text.c_str());
     });
-    return true;
-}();
+}
 
-}  // namespace
+bool CliJournalFailed() {
+    return g_journalFailed.load();
+}

@@ -107,6 +107,11 @@ bool CliDumbTerminal();
 // error and fails the command (CliFailed unless it had failed already).
 int CliCloseStandardOutput(int status);
 
+// True once a line of the journal of changes could not be written (told on standard
+// error): the command then ends with CliFailed unless it failed already.
+bool CliJournalFailed();
+void CliSetJournalReporter();
+
 // Reads the whole of standard input (`-` for a file argument), at most `maxSize` bytes.
 // Returns 0 or the error (FileTooLarge beyond it); a read error is never taken for the end.
 int CliReadStandardInput(std::string& bytes, std::size_t maxSize);

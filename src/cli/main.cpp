@@ -239,6 +239,7 @@ CliDefine& CliDefine::Footer(const std::string& text) {
 }
 
 int main(int argc, char** argv) {
+    CliSetJournalReporter();
     CliArgs args;
     CLI::App app(
         "vardex2-cli: the controller jobs and file operations of Vardex 2 from a "
@@ -356,5 +357,8 @@ int main(int argc, char** argv) {
             args.traceFile = traceFile.get();
         }
     }
-    return CliCloseStandardOutput(s->second->run(args));
+    int status = s->second->run(args);
+    if (status == CliOk && CliJournalFailed())
+        status = CliFailed;
+    return CliCloseStandardOutput(status);
 }

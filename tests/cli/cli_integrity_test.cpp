@@ -217,6 +217,20 @@ TEST_F(CliIntegrity, AnOutputThatCouldNotBeWrittenFailsTheCommand) {
     }
 }
 
+// A journal that could not be written was told on standard error, and the command still
+// ended with 0: a script never heard that the record of its change was missing.
+TEST_F(CliIntegrity, AJournalThatCouldNotBeWrittenFailsTheCommand) {
+    ASSERT_TRUE(NewDbFile(path).ok);
+    ASSERT_TRUE(SaveKey(path, 1, "a").ok);
+    std::filesystem::create_directory(path + ".journal");  // no line can go there
+    ProcessResult r = Cli({"edit", path, "000001", "--description", "b"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_TRUE(Contains(r.err, "Не удалось записать журнал изменений")) << r.err;
+    DbModel model;
+    ASSERT_TRUE(LoadDbFile(path, model).ok);
+    EXPECT_EQ(model.keys.at(0).description, "b");  // the change itself is made
+}
+
 // The key list of an import is read whole or refused: a FIFO hung, a folder or a device
 // gave "0 new" and status 0, a file cut at 64 MiB offered a row cut short as a new key.
 TEST_F(CliIntegrity, AnImportReadsItsListWholeOrRefusesIt) {

@@ -45,7 +45,8 @@ TEST_F(CliJsonTest, ListGivesNumbersShownTextsAndDescriptionsSorted) {
     EXPECT_EQ(j, json::parse(R"({"format": "em", "keys": [
         {"number": 2, "shown": "000,00002", "description": "  \"Boss\"  "},
         {"number": 48, "shown": "000,00048", "description": "Склад"},
-        {"number": 1223629, "shown": "018,43981", "description": "Front door"}]})"));
+        {"number": 1223629, "shown": "018,43981", "description": "Front door"}],
+        "invalid": []})"));
     // The chosen format shows the keys its way and sorts by what it shows.
     j = Json({"--format", "ibutton", "list", "--json", path});
     EXPECT_EQ(j["format"], "ibutton");
@@ -61,7 +62,7 @@ TEST_F(CliJsonTest, ShowGivesTheSettingsAndTheVardex) {
     json j = Json({"show", path, "--json"});
     EXPECT_EQ(j, json::parse(R"({"open_seconds": 5, "retry_seconds": 1, "file_format": "em",
         "format": "em", "vardex": {"number": 65538, "shown": "001,00002"}, "address": 0,
-        "key_count": 3})"));
+        "key_count": 3, "invalid_entry_count": 0})"));
     std::ofstream(path, std::ios::binary) << "[ControllerSettings]\r\nTimeOpen=3\r\n";
     j = Json({"show", path, "--json"});
     EXPECT_TRUE(j["vardex"].is_null());

@@ -145,8 +145,10 @@ TEST_F(LoadJobTest, SavedFileHoldsEachCodeOnceWithItsDecimalText) {
         "[VardexDB2]\r\n1223629=1223629\r\n131073=131073\r\n0=0\r\n");
     EXPECT_EQ(loaded.TypeFormat, 0);
     EXPECT_EQ(loaded.Vardex, 0x010002u);
-    ASSERT_EQ(loaded.keys.size(), 3u);
-    EXPECT_EQ(loaded.keys[2].code, 0u);
+    // A code 0 is no key the controller can hold: read back, it is kept apart, never sent.
+    ASSERT_EQ(loaded.keys.size(), 2u);
+    ASSERT_EQ(loaded.invalid.size(), 1u);
+    EXPECT_EQ(loaded.invalid[0].name, "0");
 }
 
 TEST_F(LoadJobTest, FailureAtAKeyStopsTheReadAndNothingCanBeSaved) {

@@ -382,7 +382,7 @@ std::string Intent::Begin(const std::string& dbPath, Entry entry) {
         std::lock_guard lock(g_intentsMutex);
         g_openIntents.insert(id);
     }
-    std::string error = Record(dbPath, entry);
+    std::string error = Record(dbPath, entry, false);  // the job tells it: nothing was done
     if (!error.empty()) {
         std::lock_guard lock(g_intentsMutex);
         g_openIntents.erase(id);
@@ -402,6 +402,11 @@ std::string Intent::End(Entry entry, bool report) {
     std::lock_guard lock(g_intentsMutex);
     g_openIntents.erase(id_);
     return error;
+}
+
+std::string IntentFailureText(const std::string& journalPath, const std::string& error) {
+    return "Не удалось записать журнал изменений " + journalPath + ":\r" + error +
+           "\rИзменение не выполнено: контроллер и файл не изменены.";
 }
 
 std::string OutcomeId(std::string_view outcome) {

@@ -131,7 +131,7 @@ class Intent {
     Intent& operator=(const Intent&) = delete;
 
     // Writes the intent line: `entry` with the outcome "начато #id". Returns "" or the
-    // error (given to the reporter too); then nothing may be sent to the controller.
+    // error, which the job tells (IntentFailureText); then nothing may be sent.
     std::string Begin(const std::string& dbPath, Entry entry);
     // Writes the outcome line: `entry` with " #id" after its outcome. Once; "" or the error.
     std::string End(Entry entry, bool report = true);
@@ -143,6 +143,9 @@ class Intent {
     std::string id_;
     bool ended_ = false;
 };
+
+// The text for a change refused because its intent could not be journaled.
+std::string IntentFailureText(const std::string& journalPath, const std::string& error);
 
 // The id at the end of an outcome ("начато #1a2b3c4d" gives "1a2b3c4d"); "" when none.
 std::string OutcomeId(std::string_view outcome);
