@@ -254,7 +254,7 @@ TEST_F(CliIntegrity, AnImportReadsItsListWholeOrRefusesIt) {
     // "-": standard input, to its end.
     ProcessResult r = Cli({"import", path, "-", "--yes"}, "0A0B0C;Склад\r\n000001;\r\n");
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(Contains(r.out, "Новых: 2")) << r.out;
+    EXPECT_TRUE(Contains(r.out + r.err, "Новых: 2")) << r.out << r.err;
     DbModel model;
     ASSERT_TRUE(LoadDbFile(path, model).ok);
     EXPECT_EQ(model.keys.size(), 2u);

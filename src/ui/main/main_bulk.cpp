@@ -61,8 +61,7 @@ void TFMain::ImportCsv() {
     // number: asked once for the whole file, never guessed line by line.
     if (preview.shortDigits > 0 &&
         Prompt().AskYesNo(this, caption, Q(ShortDigitsQuestion(preview.shortDigits))))
-        preview = PreviewCsvImport(std::string_view(bytes.constData(), bytes.size()), TypeFormat,
-                                   model->keys, true);
+        preview = PreviewCsvImport(bytes, TypeFormat, model->keys, true);
     LinkHold link(*this);
     if (!link)
         return;
