@@ -746,7 +746,7 @@ int RunImport(CliArgs& args) {
     const int readError = csvPath == "-" ? CliReadStandardInput(bytes, MaxCsvFileSize)
                                          : ReadWholeFile(csvPath, bytes, MaxCsvFileSize);
     if (readError != 0) {
-        std::fprintf(stderr, "Ошибка: не удалось прочитать %s: %s\n",
+        std::fprintf(stderr, "Ошибка: не удалось открыть %s: %s\n",
                      csvPath == "-" ? "стандартный ввод" : csvPath.c_str(),
                      ErrorText(readError).c_str());
         return CliFailed;

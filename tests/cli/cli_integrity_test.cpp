@@ -247,7 +247,7 @@ TEST_F(CliIntegrity, AnImportReadsItsListWholeOrRefusesIt) {
         SCOPED_TRACE(csv);
         ProcessResult r = Cli({"import", path, csv, "--dry-run"});
         EXPECT_EQ(r.status, 1) << r.out;
-        EXPECT_TRUE(Contains(r.err, "не удалось прочитать " + csv)) << r.err;
+        EXPECT_TRUE(Contains(r.err, "не удалось открыть " + csv)) << r.err;
         EXPECT_FALSE(Contains(r.out, "Новых:")) << r.out;
         EXPECT_LT(r.seconds, 10);
     }
@@ -260,7 +260,7 @@ TEST_F(CliIntegrity, AnImportReadsItsListWholeOrRefusesIt) {
     EXPECT_EQ(model.keys.size(), 2u);
     r = Cli({"import", path, "-", "--dry-run"}, std::string((64 << 20) + 1, ';'));
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(Contains(r.err, "не удалось прочитать стандартный ввод")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "не удалось открыть стандартный ввод")) << r.err;
 }
 
 // Ctrl+C killed an export at once, the controller left with part of the file and the
