@@ -72,3 +72,19 @@ TEST(LineTrace, AFailedWriteSaysHowFarItGot) {
 }
 
 }  // namespace
+
+// The trace stands between the worker and the port: the port's stale-request guard must
+// see through it, or a request left by a closed dialog goes out on the next one's open.
+TEST(LineTrace, ForwardsTheLinesGenerationToItsGuard) {
+    struct GuardedLine : ScriptedLine {
+        std::uint64_t generation = 7;
+        std::vector<std::uint64_t> bound;
+        std::uint64_t Generation() const override { return generation; }
+        void Bind(std::uint64_t g) override { bound.push_back(g); }
+    } line;
+    line.QueueReply({ReplyFrame(0x02)});
+    const std::vector<std::string> lines = Trace(line, MakeCheckLink());
+    ASSERT_EQ(lines.size(), 1u);
+    // Bound to the generation the request was loaded in, and released afterwards.
+    EXPECT_EQ(line.bound, (std::vector<std::uint64_t>{7, 0}));
+}

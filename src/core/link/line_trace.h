@@ -37,6 +37,9 @@ class TLineTrace : public TLine, public TAttemptObserver {
     bool Purge(bool receive, bool transmit) override { return inner_.Purge(receive, transmit); }
     bool SetParity(bool mark) override;
     bool SetDtr(bool on) override { return inner_.SetDtr(on); }
+    // The stale-request guard is the inner line's: tracing must not switch it off.
+    std::uint64_t Generation() const override { return inner_.Generation(); }
+    void Bind(std::uint64_t generation) override { inner_.Bind(generation); }
 
     void AttemptStarted(int attempt, int attempts) override;
     void AttemptEnded(int result) override;
