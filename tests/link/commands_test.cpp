@@ -65,7 +65,7 @@ Results::Entry RunOne(ScriptedLine& line, const RequestFrame& request) {
 
 int Attempts(const ScriptedLine& line) {
     const auto names = line.OpNames();
-    return static_cast<int>(std::count(names.begin(), names.end(), "purge rx tx"));
+    return static_cast<int>(std::count(names.begin(), names.end(), "parity mark"));
 }
 
 TEST(TCommands, SecondAttemptSucceeds) {
@@ -91,7 +91,61 @@ TEST(TCommands, SilenceTimesOutAfterThreeAttempts) {
     ScriptedLine line;
     EXPECT_EQ(RunOne(line, MakeCheckLink()).result, TimedOut);
     EXPECT_EQ(Attempts(line), 3);
-    EXPECT_EQ(line.NowMs(), 3 * (18 + 116 + 1000));  // about 3.4 s of line time
+    // About 3.4 s of line time, then the wait for the line to fall quiet.
+    EXPECT_EQ(line.NowMs(), 3 * (18 + 116 + 1000) + TCommands::QuietMs());
+}
+
+// A controller that answers the first attempt of a key read only after the worker has
+// given up on it (and had the second attempt answered): that late reply arrives while
+// the next request is on its way, and must not be taken for that request's answer.
+TEST(TCommands, LateReplyIsNotTakenForTheNextRequest) {
+    // The worker's clock for a 0x61 request: its bytes and waits on the line (4 + 4 + 10
+    // + 5 ms), the reply wait, the time-out.
+    const int send = 23, wait = 116, timeout = 1000;
+    const int firstDone = send + wait + timeout;     // the first attempt timed out
+    const int secondRead = firstDone + send + wait;  // the second attempt's reply is read
+    for (const bool quiet : {true, false}) {
+        SCOPED_TRACE(quiet ? "quiet after a time-out" : "quiet wait turned off");
+        ScriptedLine line;
+        // Attempt 1: answered 52 ms after the second attempt was read, that is just after
+        // the next request was sent.
+        line.QueueReply({ReplyFrame(0x61, {0x11, 0x11, 0x11}), secondRead + 52 - send});
+        line.QueueReply({ReplyFrame(0x61, {0x11, 0x11, 0x11}), 2});    // attempt 2: at once
+        line.QueueReply({ReplyFrame(0x61, {0x22, 0x22, 0x22}), 100});  // the next request
+        Results results;
+        TCommands worker(line);
+        const RequestFrame first = MakeReadKey(1), next = MakeReadKey(2);
+        RequestOptions options;
+        options.quietAfterTimeOut = quiet;
+        worker.LoadWith(first.header, first.data, options,
+                        [&](int result, const FrameHeader& reply, const FrameData& data) {
+                            results.Add({result, reply, data});
+                            worker.Load(next.header, next.data, results.Sink());
+                        });
+        const auto got = results.WaitFor(2);
+        ASSERT_EQ(got.size(), 2u);
+        EXPECT_EQ(got[0].result, Ok);
+        EXPECT_EQ(DecodeKey(got[0].replyData), 0x111111u);
+        EXPECT_EQ(got[1].result, Ok);
+        // Taken for the next request's without the quiet wait: the fault it closes.
+        EXPECT_EQ(DecodeKey(got[1].replyData), quiet ? 0x222222u : 0x111111u);
+        if (quiet) {
+            // Two windows: the late reply in the first, silence in the second; then a
+            // purge, and only then the next request.
+            const auto names = line.OpNames();
+            const std::string window = "read 64 within " + std::to_string(TCommands::QuietMs());
+            EXPECT_EQ(std::count(names.begin(), names.end(), window), 2);
+        }
+    }
+}
+
+// A request without a timed-out attempt adds no wait.
+TEST(TCommands, NoQuietWaitWithoutATimeOut) {
+    ScriptedLine line;
+    line.QueueReply(BadHeaderCrc());
+    line.QueueReply({ReplyFrame(0x02)});
+    EXPECT_EQ(RunOne(line, MakeCheckLink()).result, Ok);
+    EXPECT_EQ(line.NowMs(), 2 * (18 + 116));
 }
 
 TEST(TCommands, UnexpectedFailuresBecomeTimeOut) {

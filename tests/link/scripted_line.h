@@ -196,11 +196,20 @@ class ScriptedLine : public TLine {
         request_.clear();
         ioError_ = reply.ioError;
         for (std::uint8_t b : reply.bytes) {
-            input_.push_back({b, nowMs_ + reply.delayMs});
+            Arrive({b, nowMs_ + reply.delayMs});
         }
         for (std::uint8_t b : reply.tail) {
-            input_.push_back({b, nowMs_ + std::max(reply.delayMs, reply.tailDelayMs)});
+            Arrive({b, nowMs_ + std::max(reply.delayMs, reply.tailDelayMs)});
         }
+    }
+
+    // Bytes reach the receive buffer in the order of their arrival: a late reply to an
+    // earlier request comes after a prompt reply to a later one.
+    void Arrive(Incoming byte) {
+        auto at = std::upper_bound(
+            input_.begin(), input_.end(), byte.atMs,
+            [](std::int64_t t, const Incoming& queued) { return t < queued.atMs; });
+        input_.insert(at, byte);
     }
 
     mutable std::mutex mutex_;

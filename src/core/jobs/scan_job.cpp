@@ -69,6 +69,7 @@ void TScanJob::Send(CommandCode command) {
     // only its schedule and the time-out.
     request.options.attempts = 1;
     request.options.replyTimeoutMs = settings_.timeoutMs;
+    request.options.quietAfterTimeOut = false;
     host_.SendRequest(request);
 }
 

@@ -11,6 +11,8 @@
 namespace {
 
 constexpr int Attempts = 3;
+// A line that never falls quiet (noise without end) is purged after this many windows.
+constexpr int MaxQuietWindows = 25;
 
 struct Loaded {
     FrameHeader request;
@@ -38,6 +40,7 @@ struct TCommands::Impl {
 
     // The request in flight: touched by the worker alone.
     TCommands::Completion Requester;
+    bool AttemptTimedOut = false;  // an attempt of it ended with TimedOut
     FrameHeader Request{};
     FrameData RequestData{};
     RequestOptions Options;
@@ -79,6 +82,11 @@ void TCommands::LoadWith(const FrameHeader& request, const FrameData& requestDat
     d->wake.notify_one();
 }
 
+int TCommands::QuietMs() {
+    // Three character times of 11 bits at 9600 baud, rounded up.
+    return WaitCharsMs(100) + (3 * 11 * 1000 + 9599) / 9600;
+}
+
 void TCommands::Execute() {
     for (;;) {
         {
@@ -115,6 +123,14 @@ void TCommands::Execute() {
         } catch (...) {
             result = NotRun;
         }
+        if (d->AttemptTimedOut && d->Options.quietAfterTimeOut) {
+            // The controller may still answer an attempt that timed out: let that reply
+            // arrive and go now, before the next request could take it for its own.
+            try {
+                WaitForQuiet();
+            } catch (...) {
+            }
+        }
         d->Link.Bind(0);
 
         // Finish with this request before anyone hears of it: the requester may load
@@ -137,7 +153,19 @@ void TCommands::Execute() {
     }
 }
 
+void TCommands::WaitForQuiet() {
+    std::uint8_t sink[64];
+    for (int window = 0; window < MaxQuietWindows && !d->Terminated(); ++window) {
+        int read = 0;
+        const int r = d->Link.ReadBytes(sink, static_cast<int>(sizeof sink), QuietMs(), read);
+        if (read == 0 || (r != Ok && r != TimedOut))
+            break;  // a whole window without a byte, or a line that cannot be read
+    }
+    d->Link.Purge(true, true);
+}
+
 int TCommands::RunAttempts() {
+    d->AttemptTimedOut = false;
     int result = NotRun;
     int made = 0;
     const int attempts = d->Options.attempts > 0 ? d->Options.attempts : Attempts;
@@ -146,6 +174,8 @@ int TCommands::RunAttempts() {
             d->Observer->AttemptStarted(made + 1, attempts);
         result = Transact(d->Link, d->Request, d->RequestData, d->ReplyData, d->Reply,
                           d->Options.replyTimeoutMs);
+        if (result == TimedOut)
+            d->AttemptTimedOut = true;
         if (d->Observer)
             d->Observer->AttemptEnded(result);
         ++made;

@@ -30,11 +30,16 @@ class TCommands : public TRequester {
     // attempt's code.
     int RunAttempts();
 
+    // How long the line must stay silent after a timed-out attempt before the next
+    // request: the reply wait (116 ms) plus three character times.
+    static int QuietMs();
+
     // No request waiting or in flight.
     bool Idle() const;
 
   private:
-    void Execute();  // the thread body
+    void Execute();       // the thread body
+    void WaitForQuiet();  // reads until the line is quiet for QuietMs, then purges
 
     struct Impl;
     std::unique_ptr<Impl> d;

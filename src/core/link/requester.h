@@ -13,6 +13,12 @@
 struct RequestOptions {
     int attempts = 3;
     int replyTimeoutMs = 0;  // 0: the command's own (5000 ms for the full clear, else 1000)
+    // After a request one of whose attempts timed out, the line is left to fall quiet (the
+    // reply wait plus three character times without a byte) and purged, so that a reply
+    // arriving late is never read for a later request. A scan of the line, whose empty
+    // addresses all time out, may turn it off and confirm what it finds with a request
+    // of its own instead.
+    bool quietAfterTimeOut = true;
 
     bool operator==(const RequestOptions&) const = default;
 };
