@@ -1,6 +1,6 @@
 // A break on the line, marked by the driver, fails the read; a doubled FF reads as one.
-// A pseudo-terminal cannot make a break, so the marked bytes come from a scripted line;
-// the doubling a pseudo-terminal does make is read through the real port.
+// A pseudo-terminal cannot make a break, so the marked bytes go through the decoder the
+// port uses; FF on a pseudo-terminal is read through the real port.
 #include <gtest/gtest.h>
 
 #include <pty.h>
@@ -8,74 +8,43 @@
 
 #include "core/link/break_marks.h"
 #include "core/link/serial_port.h"
-#include "core/link/transact.h"
 #include "scripted_line.h"
 
 namespace {
 
-// As the driver delivers it: every FF of `bytes` doubled.
-ByteVector Marked(const ByteVector& bytes) {
-    ByteVector out;
-    for (std::uint8_t b : bytes) {
-        out.push_back(b);
-        if (b == 0xFF)
-            out.push_back(0xFF);
-    }
+// The decoder is what TSerialPort feeds every byte through when the driver marks breaks
+// (a real adapter; a pseudo-terminal has no breaks and no marking).
+std::vector<std::uint8_t> Decoded(TBreakMarkDecoder& d, const std::vector<std::uint8_t>& raw,
+                                  bool& ok) {
+    std::vector<std::uint8_t> out(raw.size());
+    int produced = 0;
+    ok = d.Feed(raw.data(), static_cast<int>(raw.size()), out.data(), produced);
+    out.resize(static_cast<std::size_t>(produced));
     return out;
 }
 
-int RunOn(ScriptedLine& raw, ScriptedReply reply, FrameData& replyData) {
-    TBreakMarkedLine line(raw, [&raw] { return raw.NowMs(); });
-    raw.QueueReply(std::move(reply));
-    FrameHeader request = {0x00, 0x02, 0x00, 0x00, 0x00, 0x00};
-    FrameData requestData{};
-    FrameHeader header{};
-    replyData.fill(0);
-    return Transact(line, request, requestData, replyData, header);
-}
-
-TEST(BreakMarks, BreakIsAReadFailureAndDoubledFfIsOneByte) {
-    ScriptedLine raw;
-    FrameData data{};
-    // A reply whose payload and CRC hold FF, doubled by the driver, split in the middle
-    // of a doubled FF: read as the reply it is.
-    const ByteVector frame = ReplyFrame(0x02, {0xFF, 0x12, 0xFF});
-    const ByteVector marked = Marked(frame);
-    const auto split = static_cast<std::ptrdiff_t>(7);  // after the first FF of the payload
-    ASSERT_EQ(marked[6], 0xFF);
-    ScriptedReply reply;
-    reply.bytes.assign(marked.begin(), marked.begin() + split);
-    reply.delayMs = 5;
-    reply.tail.assign(marked.begin() + split, marked.end());
-    reply.tailDelayMs = 20;
-    EXPECT_EQ(RunOn(raw, reply, data), Ok);
-    EXPECT_EQ(data[0], 3);
-    EXPECT_EQ(ByteVector(data.begin() + 1, data.begin() + 4), (ByteVector{0xFF, 0x12, 0xFF}));
-
-    // A break and then zeros: six zero bytes pass the header CRC, but the break fails it.
-    EXPECT_EQ(RunOn(raw, {{0xFF, 0x00, 0x00, 0, 0, 0, 0, 0, 0}, 5}, data), ReadFailed);
-    // A break inside the payload too.
-    ByteVector broken = Marked(ReplyFrame(0x02, {1, 2, 3}));
-    broken.insert(broken.begin() + 7, {0xFF, 0x00, 0x00});
-    EXPECT_EQ(RunOn(raw, {broken, 5}, data), ReadFailed);
-    // A genuine reply without payload still reads as zeros.
-    EXPECT_EQ(RunOn(raw, {ReplyFrame(0x02), 5}, data), Ok);
-}
-
-TEST(BreakMarks, DecoderKeepsAMarkSplitBetweenReads) {
-    TBreakMarkDecoder d;
-    std::uint8_t out[8] = {};
-    int produced = 0;
-    const std::uint8_t a[] = {1, 0xFF};
-    const std::uint8_t b[] = {0xFF, 2, 0xFF};
-    const std::uint8_t c[] = {0x00};
-    const std::uint8_t e[] = {0x00};
-    EXPECT_TRUE(d.Feed(a, 2, out, produced));
-    EXPECT_TRUE(d.Pending());
-    EXPECT_TRUE(d.Feed(b, 3, out, produced));
-    EXPECT_EQ(ByteVector(out, out + produced), (ByteVector{1, 0xFF, 2}));
-    EXPECT_TRUE(d.Feed(c, 1, out, produced));
-    EXPECT_FALSE(d.Feed(e, 1, out, produced));
+TEST(BreakMarks, BreakFailsTheReadAndDoubledFfIsOneByte) {
+    bool ok = false;
+    {
+        // A reply whose payload and CRC hold FF, doubled by the driver.
+        TBreakMarkDecoder d;
+        EXPECT_EQ(Decoded(d, {0x00, 0x02, 0xFF, 0xFF, 0x12, 0xFF, 0xFF}, ok),
+                  (std::vector<std::uint8_t>{0x00, 0x02, 0xFF, 0x12, 0xFF}));
+        EXPECT_TRUE(ok);
+        EXPECT_FALSE(d.Pending());
+    }
+    {
+        // A break and then zeros: six zero bytes would pass a header CRC, the break not.
+        TBreakMarkDecoder d;
+        Decoded(d, {0xFF, 0x00, 0x00, 0, 0, 0, 0, 0, 0}, ok);
+        EXPECT_FALSE(ok);
+    }
+    {
+        // A break inside a payload.
+        TBreakMarkDecoder d;
+        Decoded(d, {0x00, 0x02, 0x00, 0x00, 0x03, 0x01, 0xFF, 0x00, 0x00, 0x02}, ok);
+        EXPECT_FALSE(ok);
+    }
 }
 
 // On a pseudo-terminal (no breaks there) FF reads as it comes; a request bound to an

@@ -19,9 +19,11 @@
 #include "core/keys/database.h"
 #include "core/link/command_set.h"
 #include "fakes.h"
+#include "support/scripted_controller.h"
 #include "ui/dialogs/reconcile.h"
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
+#include "ui_helpers.h"
 
 namespace {
 
@@ -31,71 +33,13 @@ std::string Cp(const char* utf8) {
     return out;
 }
 
-// A controller behind the fake runner that also takes the writes.
-struct FakeState {
-    std::vector<std::uint32_t> keys;
-    std::uint32_t vardex = 0;
-    int timeOpen = 9;
-    int retryRead = 2;
-
-    void Reply(const FrameHeader& request, const FrameData& data, FrameHeader& reply,
-               FrameData& replyData) {
-        auto put = [&](std::initializer_list<int> bytes) {
-            int i = 1;
-            for (int b : bytes)
-                replyData[i++] = static_cast<std::uint8_t>(b);
-            replyData[0] = reply[4] = static_cast<std::uint8_t>(bytes.size());
-        };
-        const std::uint32_t code = data[1] << 16 | data[2] << 8 | data[3];
-        switch (request[1]) {
-            case ReadKeyCount:
-                put({int(keys.size() & 0xFF), int(keys.size() >> 8)});
-                break;
-            case ReadSettings:
-                put({timeOpen, retryRead});
-                break;
-            case ReadKey: {
-                const int slot = data[1] | data[2] << 8;
-                const std::uint32_t c = slot == 0xFFFF ? vardex : keys[static_cast<size_t>(slot)];
-                put({int(c >> 16 & 0xFF), int(c >> 8 & 0xFF), int(c & 0xFF)});
-                break;
-            }
-            case WriteKey: {
-                auto it = std::find(keys.begin(), keys.end(), code);
-                if (request[3] == 0xFF)
-                    vardex = data[4] == 0 ? code : 0;
-                else if (data[4] == 0 && it == keys.end())
-                    keys.push_back(code);
-                else if (data[4] == 0xFF && it != keys.end())
-                    keys.erase(it);
-                break;
-            }
-            default:
-                break;
-        }
+// The controller behind the fake runner's replies.
+struct FakeState : ScriptedController {
+    FakeState() {
+        timeOpen = 9;
+        retryRead = 2;
     }
 };
-
-template <class D>
-D* Shown() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* d = qobject_cast<D*>(w); d && d->isVisible())
-            return d;
-    }
-    return nullptr;
-}
-
-void Poll(std::function<bool()> step) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, step] {
-        if (step()) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start();
-}
 
 QTreeWidgetItem* Row(QTreeWidget* list, const QString& startsWith) {
     for (int i = 0; i < list->topLevelItemCount(); ++i) {

@@ -1,4 +1,4 @@
-// The single-request wait dialogs: their requests byte for byte, their failure boxes,
+// The single-request wait dialogs: their requests, their failure boxes,
 // and that nothing closes them while the request is in flight.
 #include <QLabel>
 #include <QSignalSpy>
@@ -7,15 +7,9 @@
 
 #include "fakes.h"
 #include "ui/dialogs/clearbuffer.h"
-#include "ui/dialogs/contrsettings.h"
-#include "ui/dialogs/keysave.h"
-#include "ui/dialogs/readvardex.h"
 #include "ui/seams/prompter.h"
 
 namespace {
-std::vector<int> Bytes(const FrameData& d, int from, int count) {
-    return std::vector<int>(d.begin() + from, d.begin() + from + count);
-}
 std::vector<int> Header5(const FrameHeader& h) {
     return std::vector<int>(h.begin(), h.begin() + 5);
 }
@@ -77,8 +71,7 @@ class TestWait : public QObject {
 
     void cannotBeClosedWhileWaiting() {
         runner.hold = true;
-        TFKeySave dialog(nullptr, QStringLiteral("Добавление карты(ключа) 1"), 1, true, false,
-                         runner);
+        TFClearBuffer dialog(nullptr, TFClearBuffer::Mode::Clear, runner);
         QSignalSpy finished(&dialog, &QDialog::finished);
         dialog.open();
         QTRY_VERIFY(bool(runner.held));
@@ -104,8 +97,6 @@ class TestWait : public QObject {
         QCOMPARE(check.lInfo->text(), QStringLiteral("Проверка связи с контроллером"));
         TFClearBuffer clear(nullptr, TFClearBuffer::Mode::Clear, runner);
         QCOMPARE(clear.lInfo->text(), QStringLiteral("Полная очистка контроллера"));
-        TFReadVardex vardex(nullptr, runner);
-        QCOMPARE(vardex.lInfo->text(), QStringLiteral("Чтение вардекса"));
         QCOMPARE(check.size(), QSize(266, 99));
         QVERIFY(check.windowFlags() & Qt::FramelessWindowHint);
 
@@ -123,66 +114,12 @@ class TestWait : public QObject {
             TFClearBuffer d(nullptr, TFClearBuffer::Mode::Clear, runner);
             QVERIFY(d.Run());
         }
-        {
-            TFKeySave d(nullptr, QStringLiteral("x"), 0x0A1B2C, true, false, runner);
-            QVERIFY(d.Run());
-        }
-        {
-            TFKeySave d(nullptr, QStringLiteral("Сброс вардекса"), 0x123456, false, true, runner);
-            QVERIFY(d.Run());
-        }
-        {
-            TFContrSettings d(nullptr, QStringLiteral("x"), 5, 3, runner);
-            QVERIFY(d.Run());
-        }
-        {
-            TFReadVardex d(nullptr, runner);
-            QVERIFY(d.Run());
-        }
-        QCOMPARE(runner.sent.size(), size_t(6));
+        QCOMPARE(runner.sent.size(), size_t(2));
         const auto& s = runner.sent;
         QCOMPARE(Header5(s[0].header), (std::vector<int>{0x00, 0x02, 0x00, 0x00, 0x00}));
+        QCOMPARE(HeaderCrc(s[0].header), 0x07);
         QCOMPARE(int(s[0].data[0]), 0);
         QCOMPARE(Header5(s[1].header), (std::vector<int>{0x00, 0x01, 0x00, 0x00, 0x00}));
-
-        QCOMPARE(Header5(s[2].header), (std::vector<int>{0x00, 0x22, 0x00, 0x00, 0x0C}));
-        QCOMPARE(HeaderCrc(s[2].header), 0xD4);
-        QCOMPARE(int(s[2].data[0]), 12);
-        QCOMPARE(Bytes(s[2].data, 1, 12),
-                 (std::vector<int>{0x0A, 0x1B, 0x2C, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
-
-        QCOMPARE(Header5(s[3].header), (std::vector<int>{0x00, 0x22, 0x00, 0xFF, 0x0C}));
-        QCOMPARE(HeaderCrc(s[3].header), 0x55);
-        QCOMPARE(Bytes(s[3].data, 1, 12), std::vector<int>(12, 0xFF));
-
-        QCOMPARE(Header5(s[4].header), (std::vector<int>{0x00, 0x23, 0x00, 0x00, 0x05}));
-        QCOMPARE(Bytes(s[4].data, 0, 6), (std::vector<int>{5, 5, 3, 0, 0, 0}));
-
-        QCOMPARE(Header5(s[5].header), (std::vector<int>{0x00, 0x61, 0x00, 0x00, 0x02}));
-        QCOMPARE(Bytes(s[5].data, 0, 3), (std::vector<int>{2, 0xFF, 0xFF}));
-    }
-
-    void readVardexDecodesOnlyAnAnnouncedPayload() {
-        runner.makeReply = [](const FrameHeader&, FrameHeader& reply, FrameData& data) {
-            reply[1] = 0x61;
-            reply[4] = 3;
-            data[0] = 3;
-            data[1] = 0x12;
-            data[2] = 0xAB;
-            data[3] = 0xCD;
-        };
-        {
-            TFReadVardex d(nullptr, runner);
-            QVERIFY(d.Run());
-            QCOMPARE(d.Vardex, KeyCode(0x12ABCD));
-        }
-        runner.makeReply = [](const FrameHeader&, FrameHeader& reply, FrameData& data) {
-            reply[4] = 0;  // no payload: whatever the buffer holds is not a vardex
-            data[1] = 0x12;
-        };
-        TFReadVardex d(nullptr, runner);
-        QVERIFY(d.Run());
-        QCOMPARE(d.Vardex, KeyCode(0));
     }
 
     // The worker's completion arrives on its own thread: it must run on the

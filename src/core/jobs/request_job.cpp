@@ -9,7 +9,6 @@ void TRequestJob::Start() {
 
 void TRequestJob::OnCompletion(int result, const FrameHeader& reply, const FrameData& replyData) {
     Result = result;
-    done_ = true;
     CanClose = true;
     if (!IsSuccess(result)) {
         host_.Failed({"Ошибка связи с контроллером", ResultText(result), BoxIcon::Error});

@@ -16,8 +16,4 @@ class TRequestJob : public TJob {
     FrameHeader Reply{};
     FrameData ReplyData{};
     int Result = NotRun;  // -1 … until the answer; then the request's result
-    bool Succeeded() const { return done_ && IsSuccess(Result); }
-
-  private:
-    bool done_ = false;
 };

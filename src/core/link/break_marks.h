@@ -5,9 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
-
-#include "core/link/line.h"
 
 // Undoes the marking byte by byte; the state carries a mark split between two reads.
 class TBreakMarkDecoder {
@@ -23,30 +20,4 @@ class TBreakMarkDecoder {
   private:
     enum class State { Data, AfterFF, AfterFF00 };
     State state_ = State::Data;
-};
-
-// A line whose reads deliver the driver's marked bytes, read as data: a break fails the
-// read (2), FF FF reads as one FF. `nowMs` is the clock the read's time-out runs on.
-class TBreakMarkedLine : public TLine {
-  public:
-    TBreakMarkedLine(TLine& raw, std::function<std::int64_t()> nowMs)
-        : raw_(raw), nowMs_(std::move(nowMs)) {}
-
-    int WriteBytes(const std::uint8_t* bytes, int count, int& written) override {
-        return raw_.WriteBytes(bytes, count, written);
-    }
-    int ReadBytes(std::uint8_t* buffer, int count, int timeoutMs, int& read) override;
-    void WaitChars(int n) override { raw_.WaitChars(n); }
-    bool Purge(bool receive, bool transmit) override {
-        if (receive)
-            decoder_.Reset();
-        return raw_.Purge(receive, transmit);
-    }
-    bool SetParity(bool mark) override { return raw_.SetParity(mark); }
-    bool SetDtr(bool on) override { return raw_.SetDtr(on); }
-
-  private:
-    TLine& raw_;
-    std::function<std::int64_t()> nowMs_;
-    TBreakMarkDecoder decoder_;
 };

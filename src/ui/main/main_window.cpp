@@ -42,12 +42,9 @@
 #include "core/link/commands.h"
 #include "core/link/line_trace.h"
 #include "core/link/serial_port.h"
-#include "ui/dialogs/contrsettings.h"
 #include "ui/dialogs/findkey.h"
 #include "ui/dialogs/getvardex.h"
-#include "ui/dialogs/keysave.h"
 #include "ui/dialogs/readcontr.h"
-#include "ui/dialogs/readvardex.h"
 #include "ui/dialogs/reconcile.h"
 #include "ui/dialogs/synccontr.h"
 #include "ui/dialogs/writecontr.h"
@@ -61,8 +58,6 @@
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
 #include "ui/seams/worker_bridge.h"
-
-TFMain::ReadyFlags TFMain::Ready;
 
 namespace {
 
@@ -616,15 +611,15 @@ void TFMain::EnableEditing(bool on) {
          std::initializer_list<QWidget*>{udRetryRead, udTimeOpen, udAddress, cboxType, lvDB}) {
         w->setEnabled(on);
     }
-    bbVardex->setEnabled(on && Ready.vardex);
-    actSave->setEnabled(on && Ready.exportToContr);
-    actSync->setEnabled(on && Ready.syncContr);
-    actReconcile->setEnabled(on && Ready.reconcile);
-    actNewFromContr->setEnabled(Ready.loadFromContr);
+    bbVardex->setEnabled(on);
+    actSave->setEnabled(on);
+    actSync->setEnabled(on);
+    actReconcile->setEnabled(on);
+    actNewFromContr->setEnabled(true);
     tbDBKeys->setEnabled(on);
-    tbAdd->setEnabled(on && Ready.keyEditing);
-    miAdd->setEnabled(on && Ready.keyEditing);
-    tbFindKey->setEnabled(on && Ready.findKey);
+    tbAdd->setEnabled(on);
+    miAdd->setEnabled(on);
+    tbFindKey->setEnabled(on);
     actJournal->setEnabled(!CurrentFile.isEmpty());
     actSaveCsv->setEnabled(!CurrentFile.isEmpty());
     actImportCsv->setEnabled(on);
@@ -636,7 +631,7 @@ void TFMain::EnableEditing(bool on) {
 }
 
 void TFMain::UpdateKeyButtons() {
-    const bool row = editingEnabled_ && Ready.keyEditing && SelectedRow() >= 0;
+    const bool row = editingEnabled_ && SelectedRow() >= 0;
     tbEdit->setEnabled(row);
     tbDel->setEnabled(row);
     miEdit->setEnabled(row);

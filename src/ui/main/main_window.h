@@ -4,16 +4,14 @@
 // window's state), main_actions.cpp (the handlers), main_port.cpp (the port box and the
 // link), main_files.cpp (the file operations).
 //
-// Where the other windows hang on (each a small handler in main_actions.cpp, and a
-// flag in `Ready` that keeps its controls disabled until the dialog exists):
-//   actNewFromContrExecute  "&Загрузить из контроллера"  -> TFReadContr   (Ready::loadFromContr)
-//   actSaveExecute          "&Экспорт в контроллер"      -> TFWriteContr  (Ready::exportToContr)
-//   actSyncExecute          "&Проверка карт(ключей)"     -> TFSyncContr   (Ready::syncContr)
-//   actReconcileExecute     "Св&ерка с контроллером"     -> TFReconcile   (Ready::reconcile)
-//   bbVardexClick           the vardex button             -> TFGetVardex   (Ready::vardex)
-//   tbAddClick / tbEditClick / tbDelClick / lvDBDblClick  -> TFEditKey, TFKeySave
-//   (Ready::keyEditing) tbFindKeyClick          find a presented key          -> TFFindKey
-//   (Ready::findKey)
+// Where the other windows hang on (each a small handler in main_actions.cpp):
+//   actNewFromContrExecute  "&Загрузить из контроллера"  -> TFReadContr
+//   actSaveExecute          "&Экспорт в контроллер"      -> TFWriteContr
+//   actSyncExecute          "&Проверка карт(ключей)"     -> TFSyncContr
+//   actReconcileExecute     "Св&ерка с контроллером"     -> TFReconcile
+//   bbVardexClick           the vardex button             -> TFGetVardex
+//   tbAddClick / tbEditClick / tbDelClick / lvDBDblClick  -> TFEditKey
+//   tbFindKeyClick          find a presented key          -> TFFindKey
 // What they need from the window is in the "For the dialogs" section below: the open
 // database, the link (HoldLink), the worker (AppRunner() / Worker()), the file
 // operations that show their own errors, and the row operations on lvDB.
@@ -101,18 +99,6 @@ class TFMain : public QMainWindow, public TKeyEditSite {
   public:
     explicit TFMain(MainDeps deps = {}, QWidget* parent = nullptr);
     ~TFMain() override;
-
-    // Which of the later dialogs are wired in; their controls stay disabled until then.
-    struct ReadyFlags {
-        bool loadFromContr = true;
-        bool exportToContr = true;
-        bool syncContr = true;
-        bool reconcile = true;
-        bool vardex = true;
-        bool keyEditing = true;
-        bool findKey = true;
-    };
-    static ReadyFlags Ready;
 
     // ---- State of the open database ------------------------------------------------
     QString CurrentFile;
