@@ -52,6 +52,7 @@ enum CliStatus {
     CliPortNotOpened = 3,  // the port could not be opened
     // 10 + a link result code (11 write failed, 12 read failed, 13 bad link, 14 time-out)
     CliLinkBase = 10,
+    CliControllerRefused = 15,  // the controller answered with a non-zero status
     CliRefused = 5,  // refused before any traffic (duplicate, bad number, no terminal to ask)
 };
 

@@ -91,7 +91,7 @@ class ReaderSession {
             return Interrupt();
         if (read)
             return CliOk;
-        return failed ? CliLinkBase + result : CliFailed;
+        return failed ? CliLinkStatus(result) : CliFailed;
     }
 
     // Enrolment until Ctrl+C: each new key presented goes to the controller, then the
@@ -118,9 +118,7 @@ class ReaderSession {
                         "Карта(ключ) с номером %s уже зарегистрирована в базе "
                         "карт(ключей)\t%s\n",
                         key.c_str(), EscapeControlCharacters(e.description).c_str());
-                else
-                    std::fprintf(stderr, "Карта(ключ) %s записана в контроллер, но не в файл: %s\n",
-                                 key.c_str(), CliText(e.error).c_str());
+                // A key the file could not take ends the run; the failure says so.
                 std::fflush(stdout);
             };
             host.Attach(job);
@@ -134,7 +132,7 @@ class ReaderSession {
             failed = host.failed.has_value();
             // The failure's text is on standard error already (PollHost::Failed).
             if (failed && !CliLinkSucceeded(job.LastResult()))
-                status = CliLinkBase + job.LastResult();
+                status = CliLinkStatus(job.LastResult());
         }
         std::fflush(stdout);
         if (log_ != nullptr) {
@@ -394,7 +392,7 @@ int RunEditJob(const CliArgs& args, const DbModel& file, std::unique_ptr<J>& kee
     }  // a completion still in flight is drained here
     link.Port().Close();
     if (!CliLinkSucceeded(keep->Result))
-        return CliLinkBase + keep->Result;
+        return CliLinkStatus(keep->Result);
     return keep->FileFailed ? CliFailed : CliOk;
 }
 

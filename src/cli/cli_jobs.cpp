@@ -291,7 +291,8 @@ struct TCliJobLink {
             inner->Load(request, requestData,
                         [this, done = std::move(done)](int result, const FrameHeader& reply,
                                                        const FrameData& replyData) {
-                            last = result;  // read on the loop thread after the completion
+                            // Read on the loop thread after the completion.
+                            last = RequestOutcome(result, reply);
                             done(result, reply, replyData);
                         });
         }
@@ -323,9 +324,8 @@ struct TCliJobLink {
     }
     // The exit status of a job that did not succeed: the failing request's code.
     int FailureStatus() const {
-        if (worker.last >= WriteFailed && worker.last <= TimedOut)
-            return CliLinkBase + worker.last;
-        return CliFailed;
+        const int status = CliLinkStatus(worker.last);
+        return status == CliOk ? CliFailed : status;
     }
 
     std::optional<TCliHost> host;
@@ -367,7 +367,8 @@ int RunNew(CliArgs& args) {
         return link.FailureStatus();
     link.link.Port().Close();
 
-    DbResult r = WriteNewDbFile(file, job.VardexCode, link.link.Address());
+    DbResult r =
+        WriteNewDbFile(file, job.VardexCode, job.TimeOpen, job.RetryRead, link.link.Address());
     if (!r) {
         FileError(r);
         return CliFailed;
@@ -444,6 +445,7 @@ int RunExport(CliArgs& args) {
     ExportSource source = ExportSourceOf(model, typeFormat);
     source.databasePath = file;  // the job journals its end
     TExportJob job(*link.host, std::move(source));
+    job.RereadBeforeWriting(file, typeFormat);
     link.Run(job);
     if (link.Stopped())
         return link.Interrupted(ExportState(link.host->progressPosition, model.keys.size()));
@@ -459,7 +461,7 @@ int AddMissing(TCliHost& host, TCheckJob& job, bool add) {
         return RefuseWithoutTerminal();
     if (!host.closed) {
         // A key could not be written (reported already), or the answer was No.
-        if (host.addFailed)
+        if (host.addFailed || host.failed)
             return CliFailed;
         std::fprintf(stderr, "Отменено.\n");
         return CliRefused;
@@ -498,10 +500,12 @@ int RunCheck(CliArgs& args) {
     if (!CliFormatOption(args, model.TypeFormat, typeFormat))
         return Usage(CheckSynopsis);
     // Without a terminal, --add is refused only when there is something to ask about.
-    DbLock lock;
     if (add) {
-        if (int status = CliLockForChange(file, lock); status != CliOk)
-            return status;
+        // Known writable before any traffic; locked only once the question is answered.
+        if (DbResult writable = CheckDbWritable(file); !writable) {
+            FileError(writable);
+            return CliRefused;
+        }
     }
 
     std::vector<KeyCode> known;
@@ -515,6 +519,7 @@ int RunCheck(CliArgs& args) {
     TCliHost& host = *link.host;
     host.databasePath = file;
     TCheckJob job(host, host, typeFormat, known);
+    job.AddUnderLockOf(file);
     link.Run(job);
     if (link.Stopped())
         return link.Interrupted("Чтение не закончено; контроллер и файл не изменены.");

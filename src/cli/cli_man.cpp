@@ -162,7 +162,8 @@ std::string CliManPage(const CLI::App& app,
         "opened, 4 the port cannot be tested (port\\-test on a pseudo\\-terminal), 5 refused "
         "before "
         "any traffic, 11 write to the controller failed, 12 read "
-        "failed, 13 bad link, 14 no answer from the controller in time.\n"
+        "failed, 13 bad link, 14 no answer from the controller in time, 15 the controller "
+        "refused the request (a non-zero status in its reply).\n"
         ".SH SEE ALSO\n"
         ".BR vardex2 (1),\n"
         ".BR vardex2\\-sim (1)\n";

@@ -81,7 +81,7 @@ int CliLink::Run(const RequestFrame& request, FrameHeader* reply, FrameData* rep
     if (replyData) {
         *replyData = gotData;
     }
-    return result;
+    return RequestOutcome(result, gotReply);
 }
 
 int CliCloseStandardOutput(int status) {
@@ -217,12 +217,22 @@ bool CliLoadWholeDb(const std::string& path, DbModel& model) {
     return true;
 }
 
+int CliLinkStatus(int result) {
+    if (CliLinkSucceeded(result))
+        return CliOk;
+    if (IsRefusal(result))
+        return CliControllerRefused;
+    if (result >= WriteFailed && result <= TimedOut)
+        return CliLinkBase + result;
+    return CliFailed;
+}
+
 int CliLinkFailure(int result) {
     if (CliLinkSucceeded(result)) {
         return CliOk;
     }
     std::fprintf(stderr, "%s\n", CliText(ResultText(result)).c_str());
-    return CliLinkBase + result;
+    return CliLinkStatus(result);
 }
 
 namespace {

@@ -38,7 +38,8 @@ class CliLink {
     bool Open(const CliArgs& args, const DbModel* file = nullptr);
 
     // Loads one request into the worker and waits for its completion; the result of
-    // the last attempt. `reply` and `replyData` (optional) receive the reply.
+    // the last attempt, a refusal when the reply's status is not 0 (RequestOutcome).
+    // `reply` and `replyData` (optional) receive the reply.
     int Run(const RequestFrame& request, FrameHeader* reply = nullptr,
             FrameData* replyData = nullptr);
 
@@ -85,8 +86,12 @@ inline bool CliLinkSucceeded(int result) {
     return result == Ok || result == NotRun;
 }
 
+// The exit status of a request's result: CliOk for a success, CliLinkBase + result for a
+// failure of the link (11 to 14), CliControllerRefused for a refusal, else CliFailed.
+int CliLinkStatus(int result);
+
 // For a failed result: prints its text (ResultText, "\r" as a line break) to standard
-// error and returns CliLinkBase + result. For a success returns CliOk, printing nothing.
+// error and returns CliLinkStatus(result). For a success returns CliOk, printing nothing.
 int CliLinkFailure(int result);
 
 // Where the job log and every other line that tells the operator what happens go:

@@ -33,7 +33,9 @@ const char kControlHelp[] =
     "of standard input leaves it running (stop it with quit or a signal):\n"
     "  present [ADDR] CODE       the next 0x43 reports this key, once\n"
     "  fault [ADDR] NAME [ARG]   silence | answer-from-attempt K | bad-header-crc |\n"
-    "                            bad-payload-crc | truncated | status-nonzero-no-payload |\n"
+    "                            bad-payload-crc | truncated |\n"
+    "                            status-nonzero-no-payload [CMD [K]] (refuse every\n"
+    "                            request, or command CMD, e.g. 0x22, from its K-th on) |\n"
     "                            noise [N] | late [MS] | silent-from-slot K |\n"
     "                            silent-from-write K\n"
     "  fault [ADDR] off          answer normally again\n"
@@ -259,15 +261,28 @@ class Sim {
             if (named.empty()) {
                 return error;
             }
-            if (w.size() < 2 || w.size() > 3) {
+            if (w.size() < 2 || w.size() > 4) {
                 return "error: unknown command: " + text;
             }
             SimFault fault;
             int arg = 0;
+            int arg2 = 0;
             if (!ParseSimFault(w[1], fault)) {
                 return "error: unknown fault " + w[1];
             }
-            if (w.size() == 3 && !ParseInt(w[2], arg, 0, 1000000)) {
+            if (w.size() == 4 && fault != SimFault::StatusNonzeroNoPayload) {
+                return "error: fault " + w[1] + " takes one argument";
+            }
+            if (fault == SimFault::StatusNonzeroNoPayload && w.size() >= 3) {
+                std::uint32_t command = 0;
+                if (!ParseCode(w[2], command) || command > 0xFF) {
+                    return "error: bad command " + w[2];
+                }
+                arg = static_cast<int>(command);
+                if (w.size() == 4 && !ParseInt(w[3], arg2, 1, 1000000)) {
+                    return "error: bad fault argument " + w[3];
+                }
+            } else if (w.size() == 3 && !ParseInt(w[2], arg, 0, 1000000)) {
                 return "error: bad fault argument " + w[2];
             }
             if (w.size() == 2 && fault == SimFault::AnswerFromAttempt) {
@@ -277,7 +292,7 @@ class Sim {
                 arg = 1;
             }
             for (SimController* c : named) {
-                c->SetFault(fault, arg);
+                c->SetFault(fault, arg, arg2);
             }
         } else if (w[0] == "reply-delay" && (w.size() == 2 || w.size() == 3)) {
             auto named = Named(w, 1, w.size() == 3, error);

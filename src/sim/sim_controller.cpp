@@ -105,9 +105,11 @@ void SimController::Present(std::uint32_t code) {
     presented_ = code & 0xFFFFFF;
 }
 
-void SimController::SetFault(SimFault fault, int arg) {
+void SimController::SetFault(SimFault fault, int arg, int arg2) {
     fault_ = fault;
     faultArg_ = arg;
+    faultArg2_ = arg2;
+    refusalSeen_ = 0;
     pendingCopy_.clear();
     copies_ = 0;
     writesSeen_ = 0;
@@ -287,10 +289,19 @@ void SimController::Execute(SimExchange& ex) {
             break;
     }
 
+    // The refusal: every request, or the chosen command's from its K-th request on.
+    bool refuse = false;
+    if (fault_ == SimFault::StatusNonzeroNoPayload) {
+        if (faultArg_ == 0)
+            refuse = true;
+        else if (command == faultArg_)
+            refuse = ++refusalSeen_ >= std::max(faultArg2_, 1);
+    }
+
     std::uint8_t status = 0;
     std::vector<std::uint8_t> payload;
     std::string what;
-    if (fault_ == SimFault::StatusNonzeroNoPayload) {
+    if (refuse) {
         status = 1;
         what = "refused (fault status-nonzero-no-payload)";
     } else {
@@ -405,7 +416,7 @@ void SimController::Execute(SimExchange& ex) {
         payload = {0x00};  // so that the fault always reaches the client
     }
     std::uint8_t announced = static_cast<std::uint8_t>(payload.size());
-    if (fault_ == SimFault::StatusNonzeroNoPayload) {
+    if (refuse) {
         announced = 3;
         payload.clear();
     }

@@ -23,7 +23,8 @@ enum class SimFault {
     BadHeaderCrc,            // the reply header carries a wrong CRC
     BadPayloadCrc,           // the reply payload carries a wrong CRC (replies without one get one)
     Truncated,               // only the first half of the reply is sent
-    StatusNonzeroNoPayload,  // status 1 and an announced payload that never comes
+    StatusNonzeroNoPayload,  // status 1 and an announced payload that never comes: args
+                             // CMD (0 every command) and K (from CMD's K-th request on)
     Noise,                   // arg N: N garbage bytes before the reply
     Late,                    // the reply comes later than the client's time-out
     SilentFromSlot,          // arg K: 0x61 for key slots >= K is not answered
@@ -76,7 +77,8 @@ class SimController {
     std::uint8_t Address() const { return address_; }
 
     void Present(std::uint32_t code);  // the next 0x43 reports it, once
-    void SetFault(SimFault fault, int arg = 0);
+    // `arg2` is the second argument of a fault that takes two (status-nonzero-no-payload).
+    void SetFault(SimFault fault, int arg = 0, int arg2 = 0);
     SimFault Fault() const { return fault_; }
     void SetReplyDelay(int ms) { replyDelayMs_ = ms < 0 ? 0 : ms; }
     int ReplyDelay() const { return replyDelayMs_; }
@@ -107,6 +109,8 @@ class SimController {
     std::vector<std::uint8_t> pendingCopy_;
     int copies_ = 0;
     int writesSeen_ = 0;  // silent-from-write
+    int faultArg2_ = 0;
+    int refusalSeen_ = 0;  // status-nonzero-no-payload: requests of its command so far
 
     void StartFrame(std::vector<SimExchange>& out, const SimChunk& chunk, double atMs);
     void AddByte(std::vector<SimExchange>& out, const SimChunk& chunk, std::uint8_t byte);

@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "core/jobs/check_job.h"
+
+#include <filesystem>
+
+#include "core/keys/database.h"
 #include "fake_controller.h"
 #include "support/recording_job_host.h"
 
@@ -150,6 +154,32 @@ TEST_F(CheckJobTest, CancelInFlightAddsNothing) {
     EXPECT_EQ(host.requests.size(), 3u);
     EXPECT_EQ(host.offered.size(), 1u);  // the reply in flight was ignored
     EXPECT_TRUE(host.added.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The add reads the file again once the question is answered: a key another writer put
+// there meanwhile is not written again (its description stays the one it was given).
+TEST_F(CheckJobTest, AddSkipsAKeyTheFileGainedMeanwhile) {
+    char folder[] = "/tmp/vx_check_add.XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/db.vx2";
+    ASSERT_TRUE(NewDbFile(path).ok);
+    ASSERT_TRUE(SaveKey(path, 1, "").ok);
+    controller.keys = {1, 0x777, 0x888};
+    Make(0, {1});
+    job->AddUnderLockOf(path);
+    ASSERT_TRUE(host.RunJob());
+    ASSERT_EQ(job->Missing().size(), 2u);
+    ASSERT_TRUE(SaveKey(path, 0x777, "Склад").ok);  // while the question is on screen
+    host.answers = {true};
+    EXPECT_EQ(job->Add(), 1);
+    ASSERT_EQ(host.added.size(), 1u);
+    EXPECT_EQ(host.added[0].first, 0x888u);
+    EXPECT_FALSE(job->AnyToAdd());
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -154,6 +154,29 @@ TEST_F(EnrolJobTest, AStoreInFlightAtStopStillReachesTheFile) {
     EXPECT_EQ(TEnrolJob::Expand("", 3), "");
 }
 
+// A file that cannot take a key stops the run at that key: no further key goes into the
+// controller alone, and the count is of the keys in both.
+TEST_F(EnrolJobTest, AFailedFileWriteEndsTheRun) {
+    worker.presented = {0x000001, 0x000002, 0x000003};
+    worker.afterEach = [this] {
+        if (worker.stored.size() == 2 && std::filesystem::is_regular_file(path)) {
+            // The second key's store: the file goes away, a folder takes its place.
+            std::filesystem::remove(path);
+            std::filesystem::create_directory(path);
+        }
+    };
+    job->Start();
+    loop.Run([this] { return job->Stopped() && host.outstanding == 0; });
+    EXPECT_EQ(worker.stored, (std::vector<KeyCode>{0x000001, 0x000002}));
+    EXPECT_EQ(job->AddedCount, 1);
+    ASSERT_TRUE(host.failed);
+    EXPECT_NE(host.failed->text.find("записана в контроллер, но не в файл"), std::string::npos)
+        << host.failed->text;
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1].kind, EnrolEvent::FileFailed);
+    EXPECT_EQ(events[1].code, 0x000002u);
+}
+
 TEST_F(EnrolJobTest, TheLinkCheckOpensTheRunOnlyOnce) {
     job->CheckLinkFirst = true;
     worker.presented = {0x000001, 0, 0x000002, 0};

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 
 #include "core/jobs/export_job.h"
 #include "core/keys/journal.h"
@@ -76,6 +77,7 @@ TEST_F(ExportJobTest, WritesClearSettingsVardexAndKeysAndLogsEachStep) {
         {0x00, 0x22, 0x00, 0x00, 0x0C, 0x00, 0x00, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0},
         {0x00, 0x22, 0x00, 0x00, 0x0C, 0x00, 0x00, 0x05, 0, 0, 0, 0, 0, 0, 0, 0, 0},
         {0x00, 0x22, 0x00, 0x00, 0x0C, 0x12, 0xAB, 0xCD, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+        {0x00, 0x42, 0x00, 0x00, 0x00},
     };
     ASSERT_EQ(host.requests.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
@@ -96,11 +98,14 @@ TEST_F(ExportJobTest, WritesClearSettingsVardexAndKeysAndLogsEachStep) {
         "Карта(ключ) " + Format(0, 0x01000005) + " - high bits ... OK!",
         "Карта(ключ) " + Format(0, 0x12ABCD) + " - Дверь ... OK!",
         "",
+        "Проверка кол-ва карт(ключей) в контроллере ... OK!",
+        "Кол-во карт(ключей) в контроллере: 3",
+        "",
         "Экспорт в контроллер выполнен успешно!",
     };
     EXPECT_EQ(host.log, log);
-    EXPECT_EQ(host.progressMax, 6);
-    EXPECT_EQ(host.progressPosition, 6);
+    EXPECT_EQ(host.progressMax, 7);
+    EXPECT_EQ(host.progressPosition, 7);
     ASSERT_TRUE(host.finished);
     EXPECT_EQ(host.finished->text, "Экспорт в контроллер выполнен успешно!");
     EXPECT_EQ(host.finished->caption, "");
@@ -118,18 +123,53 @@ TEST_F(ExportJobTest, EmptyListWithoutVardexFinishesAfterTheVardex) {
     controller.keys = {7};
     controller.vardex = 0x1234;
     Run(ExportSourceOf(DbModel{}, 0));
-    ASSERT_EQ(host.requests.size(), 3u);
+    ASSERT_EQ(host.requests.size(), 4u);
     EXPECT_EQ(Bytes(host.requests[2].frame),
               (std::vector<std::uint8_t>{0x00, 0x22, 0x00, 0xFF, 0x0C, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                                          0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
-    EXPECT_EQ(host.log, (std::vector<std::string>{"Полная очистка контроллера ... OK!", "",
-                                                  "Запись настроек контроллера ... OK!", "",
-                                                  "Установка вардекса Отсутствует ... OK!", "",
-                                                  "Экспорт в контроллер выполнен успешно!"}));
-    EXPECT_EQ(host.progressMax, 3);
-    EXPECT_EQ(host.progressPosition, 3);
+    EXPECT_EQ(
+        host.log,
+        (std::vector<std::string>{
+            "Полная очистка контроллера ... OK!", "", "Запись настроек контроллера ... OK!", "",
+            "Установка вардекса Отсутствует ... OK!", "",
+            "Проверка кол-ва карт(ключей) в контроллере ... OK!",
+            "Кол-во карт(ключей) в контроллере: 0", "", "Экспорт в контроллер выполнен успешно!"}));
+    EXPECT_EQ(host.progressMax, 4);
+    EXPECT_EQ(host.progressPosition, 4);
     EXPECT_TRUE(controller.keys.empty());
     EXPECT_EQ(controller.vardex, 0u);
+}
+
+// The export ends with the key count: a controller that holds other than the keys written
+// (one it did not keep, for all its answers) fails the export, never "успешно".
+TEST_F(ExportJobTest, ACountOtherThanTheKeysWrittenFailsTheExport) {
+    controller.reportedCount = 2;
+    Run(ExportSourceOf(ThreeKeys(), 0));
+    EXPECT_FALSE(host.finished);
+    ASSERT_TRUE(host.failed);
+    EXPECT_EQ(host.failed->caption, "Ошибка при экспорте");
+    EXPECT_EQ(host.failed->text, "Кол-во карт(ключей) в контроллере 2 не совпадает с ожидаемым 3!");
+    EXPECT_EQ(job->ExpectedCount(), 3);
+}
+
+// Asked about the file as it was, the export writes the file as it is once the questions
+// have been answered, holding it to the end.
+TEST_F(ExportJobTest, RereadsTheFileBeforeTheFirstWrite) {
+    char folder[] = "/tmp/vx_export_reread.XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/db.vx2";
+    ASSERT_TRUE(NewDbFile(path).ok);
+    ASSERT_TRUE(SaveKey(path, 2, "").ok);
+    ExportSource asked = ExportSourceOf(DbModel{}, 0);  // what the questions were about
+    ASSERT_TRUE(SaveKey(path, 3, "").ok);               // a key added meanwhile
+    job = std::make_unique<TExportJob>(host, asked);
+    job->RereadBeforeWriting(path, 0);
+    host.Attach(*job);
+    ASSERT_TRUE(host.RunJob());
+    ASSERT_TRUE(host.finished);
+    EXPECT_EQ(controller.keys, (std::vector<std::uint32_t>{2, 3}));
+    EXPECT_EQ(job->Source().keys.size(), 2u);
+    std::filesystem::remove_all(folder);
 }
 
 TEST_F(ExportJobTest, FailureAtTheKthKeyKeepsWhatWasWritten) {
@@ -167,7 +207,7 @@ TEST_F(ExportJobTest, NotRunCountsAsSuccess) {
     controller.resultOverride = NotRun;
     Run(ExportSourceOf(ThreeKeys(), 0));
     EXPECT_TRUE(host.finished);
-    EXPECT_EQ(host.requests.size(), 6u);
+    EXPECT_EQ(host.requests.size(), 7u);
 }
 
 TEST_F(ExportJobTest, CancelInFlightStopsAfterThatRequest) {
@@ -195,7 +235,7 @@ namespace {
 TEST(ExportJobSilence, EveryStepFailsCleanly) {
     DbModel model;
     model.keys = {{1, "a"}, {2, "b"}};
-    for (int at = 0; at < 5; ++at) {
+    for (int at = 0; at < 6; ++at) {  // the clear, times, vardex, two keys, the count
         TVirtualJobClock clock;
         TJobLoop loop(clock);
         FakeController controller;

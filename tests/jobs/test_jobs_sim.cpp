@@ -97,15 +97,17 @@ TEST_F(JobsSimTest, LoadPrintsTheDialogsLogAndWritesTheFile) {
         "[ControllerSettings]\r\nTimeOpen=7\r\nRetryRead=4\r\nTypeFormat=0\r\nVardex=662316\r\n"
         "[VardexDB2]\r\n1223629=1223629\r\n5=5\r\n1911=1911\r\n");
 
-    // 0x42, 0x63, 0x61 FFFF, 0x61 for slots 0..2, each at least 100 ms after the one before.
+    // 0x42, 0x63, 0x61 FFFF, 0x61 for slots 0..2, 0x42 again, each at least 100 ms after
+    // the one before.
     auto requests = Requests(sim->Log());
-    ASSERT_EQ(requests.size(), 12u);  // the dialog's run and the command line's
+    ASSERT_EQ(requests.size(), 14u);  // the dialog's run and the command line's
     std::vector<std::string> expected = {"00 42 00 00 00",          "00 63 00 00 00",
                                          "00 61 00 00 02 A3 FF FF", "00 61 00 00 02 A3 00 00",
-                                         "00 61 00 00 02 A3 01 00", "00 61 00 00 02 A3 02 00"};
-    for (size_t i = 6; i < 12; ++i) {
-        EXPECT_EQ(requests[i].bytes.substr(0, expected[i - 6].size()), expected[i - 6]);
-        if (i > 6) {
+                                         "00 61 00 00 02 A3 01 00", "00 61 00 00 02 A3 02 00",
+                                         "00 42 00 00 00"};
+    for (size_t i = 7; i < 14; ++i) {
+        EXPECT_EQ(requests[i].bytes.substr(0, expected[i - 7].size()), expected[i - 7]);
+        if (i > 7) {
             EXPECT_GE(requests[i].at - requests[i - 1].at, 100.0);
         }
     }
@@ -113,7 +115,7 @@ TEST_F(JobsSimTest, LoadPrintsTheDialogsLogAndWritesTheFile) {
     // The same name again: no terminal to ask about replacing it.
     r = RunProgram({CliPath(), "--port", sim->Port(), "load", Path("a.vx2")});
     EXPECT_EQ(r.status, 5);
-    EXPECT_EQ(Requests(sim->Log()).size(), 12u);
+    EXPECT_EQ(Requests(sim->Log()).size(), 14u);
 }
 
 TEST_F(JobsSimTest, LoadFailingAtAKeyWritesNoFile) {
@@ -149,6 +151,8 @@ TEST_F(JobsSimTest, ExportMakesTheControllerEqualTheFile) {
               "Установка вардекса 001,00002 ... OK!\n\n"
               "Запись базы карт(ключей) в контроллер ... \n"
               "Карта(ключ) 000,00007 -  ... OK!\nКарта(ключ) 018,43981 - Дверь ... OK!\n\n"
+              "Проверка кол-ва карт(ключей) в контроллере ... OK!\n"
+              "Кол-во карт(ключей) в контроллере: 2\n\n"
               "Экспорт в контроллер выполнен успешно!\n");
     SimState state = sim->State();
     EXPECT_EQ(state.keys, (std::vector<std::uint32_t>{7, 0x12ABCD}));
@@ -156,7 +160,7 @@ TEST_F(JobsSimTest, ExportMakesTheControllerEqualTheFile) {
     EXPECT_EQ(state.timeOpen, 9);
     EXPECT_EQ(state.retryRead, 2);
     auto requests = Requests(sim->Log());
-    ASSERT_EQ(requests.size(), 5u);
+    ASSERT_EQ(requests.size(), 6u);
     // Header with its CRC, then the record: code, 00 00 00, six filler 00 (then its CRC).
     EXPECT_EQ(requests[4].bytes.substr(0, 53),
               "00 22 00 00 0C D4 12 AB CD 00 00 00 00 00 00 00 00 00");
@@ -203,9 +207,11 @@ TEST_F(JobsSimTest, CheckListsAndAddsTheMissingKeysOnce) {
     EXPECT_EQ(r.err, "В контроллере не обнаружены карты(ключи), отсутствующие в базе данных!\n");
 }
 
-TEST_F(JobsSimTest, NewClearsTheControllerAndWritesItsVardex) {
+// The new file holds what the controller holds after its clear: its vardex and its times
+// (a file with other times would have the next reconcile shorten the lock's).
+TEST_F(JobsSimTest, NewClearsTheControllerAndWritesItsVardexAndTimes) {
     sim = std::make_unique<SimProcess>(
-        std::vector<std::string>{"--keys", "1,2", "--vardex", "0x0A1B2C"});
+        std::vector<std::string>{"--keys", "1,2", "--vardex", "0x0A1B2C", "--times", "5,2"});
     ProcessResult r = RunProgram({CliPath(), "--port", sim->Port(), "new", Path("n.vx2")});
     EXPECT_EQ(r.status, 5);
     EXPECT_TRUE(Requests(sim->Log()).empty());
@@ -213,12 +219,27 @@ TEST_F(JobsSimTest, NewClearsTheControllerAndWritesItsVardex) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err,
               "Проверка связи с контроллером ... OK!\nПолная очистка контроллера ... OK!\n"
-              "Чтение вардекса ... OK!\n");
+              "Чтение вардекса ... OK!\nЧтение настроек контроллера ... OK!\n");
     EXPECT_TRUE(sim->State().keys.empty());
     DbModel model;
     ASSERT_TRUE(LoadDbFile(Path("n.vx2"), model));
     EXPECT_EQ(model.Vardex, sim->State().vardex);
+    EXPECT_EQ(model.TimeOpen, 5);
+    EXPECT_EQ(model.RetryRead, 2);
     EXPECT_TRUE(model.keys.empty());
+
+    // Times that cannot be read: the defaults, and the log says so.
+    ASSERT_EQ(sim->Control("fault status-nonzero-no-payload 0x63"), "ok");
+    r = RunProgram({CliPath(), "--port", sim->Port(), "--yes", "new", Path("m.vx2")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Чтение настроек контроллера ... \nНастройки контроллера не прочитаны: "
+                         "Контроллер отказал (состояние 0x01). В файл записаны времена по "
+                         "умолчанию: 1 и 1 сек.\n"),
+              std::string::npos)
+        << r.out;
+    ASSERT_TRUE(LoadDbFile(Path("m.vx2"), model));
+    EXPECT_EQ(model.TimeOpen, 1);
+    EXPECT_EQ(model.RetryRead, 1);
 }
 
 }  // namespace

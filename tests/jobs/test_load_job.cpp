@@ -52,8 +52,9 @@ TEST_F(LoadJobTest, ReadsEverythingInOrderWithPausesAndLogsEachStep) {
     controller.keys = {0x000001, 0xFFFFFF, 0x00BEEF};
     ASSERT_TRUE(host.RunJob());
 
-    // 0x42, 0x63, 0x61 slot FFFF, then slots 0..2, each 100 ms after the previous reply.
-    ASSERT_EQ(host.requests.size(), 6u);
+    // 0x42, 0x63, 0x61 slot FFFF, then slots 0..2, then 0x42 again to check the count,
+    // each 100 ms after the previous reply.
+    ASSERT_EQ(host.requests.size(), 7u);
     const std::vector<std::vector<std::uint8_t>> expected = {
         {0x00, 0x42, 0x00, 0x00, 0x00},
         {0x00, 0x63, 0x00, 0x00, 0x00},
@@ -61,6 +62,7 @@ TEST_F(LoadJobTest, ReadsEverythingInOrderWithPausesAndLogsEachStep) {
         {0x00, 0x61, 0x00, 0x00, 0x02, 0x00, 0x00},
         {0x00, 0x61, 0x00, 0x00, 0x02, 0x01, 0x00},
         {0x00, 0x61, 0x00, 0x00, 0x02, 0x02, 0x00},
+        {0x00, 0x42, 0x00, 0x00, 0x00},
     };
     for (size_t i = 0; i < expected.size(); ++i) {
         const auto& r = host.requests[i].frame;
@@ -90,6 +92,9 @@ TEST_F(LoadJobTest, ReadsEverythingInOrderWithPausesAndLogsEachStep) {
         "Карта(ключ) №2: " + Format(0, 0xFFFFFF),
         "Карта(ключ) №3: " + Format(0, 0x00BEEF),
         "",
+        "Проверка кол-ва карт(ключей) в контроллере ... OK!",
+        "Кол-во карт(ключей) в контроллере: 3",
+        "",
         "Чтение из контроллера завершено успешно!",
     };
     EXPECT_EQ(host.log, log);
@@ -109,11 +114,13 @@ TEST_F(LoadJobTest, ReadsEverythingInOrderWithPausesAndLogsEachStep) {
 TEST_F(LoadJobTest, EmptyControllerSavesSettingsAndVardexOnly) {
     controller.vardex = 0;
     ASSERT_TRUE(host.RunJob());
-    EXPECT_EQ(host.requests.size(), 3u);
+    EXPECT_EQ(host.requests.size(), 4u);
     ASSERT_GE(host.log.size(), 4u);
     EXPECT_EQ(host.log[8], "Вардекс: отсутствует");
-    EXPECT_EQ(std::vector<std::string>(host.log.end() - 4, host.log.end()),
+    EXPECT_EQ(std::vector<std::string>(host.log.end() - 7, host.log.end()),
               (std::vector<std::string>{"", "Чтение базы карт(ключей) контроллера:", "",
+                                        "Проверка кол-ва карт(ключей) в контроллере ... OK!",
+                                        "Кол-во карт(ключей) в контроллере: 0", "",
                                         "Чтение из контроллера завершено успешно!"}));
     EXPECT_EQ(host.progressMax, 2);
     EXPECT_EQ(host.progressPosition, 2);
@@ -132,7 +139,7 @@ TEST_F(LoadJobTest, SavedFileHoldsEachCodeOnceWithItsDecimalText) {
     controller.keys = {0x12ABCD, 0x020001, 0x12ABCD, 0x777777};
     controller.emptySlots = {3};
     ASSERT_TRUE(host.RunJob());
-    EXPECT_EQ(host.log[host.log.size() - 3], "Карта(ключ) №4: " + Format(0, 0));
+    EXPECT_EQ(host.log[host.log.size() - 6], "Карта(ключ) №4: " + Format(0, 0));
     EXPECT_EQ(job.KeyList, (std::vector<std::string>{"1223629", "131073", "1223629", "0"}));
 
     fs::path file = dir / "new_contr.vx2";
@@ -173,6 +180,24 @@ TEST_F(LoadJobTest, FailureAtAKeyStopsTheReadAndNothingCanBeSaved) {
     fs::path file = dir / "never.vx2";
     EXPECT_FALSE(job.SaveTo(file.string(), loaded));
     EXPECT_FALSE(fs::exists(file));
+}
+
+// Keys changed while the slots were read (the count at the end is not the count at the
+// start): the read is no copy of the controller, and nothing can be saved.
+TEST_F(LoadJobTest, ACountChangedDuringTheReadFailsIt) {
+    controller.keys = {1, 2, 3};
+    controller.afterEach = [&] {
+        if (host.requests.size() == 6)  // the last slot has been read
+            controller.keys.push_back(4);
+    };
+    ASSERT_TRUE(host.RunJob());
+    EXPECT_EQ(host.requests.size(), 7u);
+    ASSERT_TRUE(host.failed);
+    EXPECT_EQ(host.failed->caption, "Ошибка при импорте из контроллера");
+    EXPECT_EQ(host.failed->text, "Кол-во карт(ключей) в контроллере 4 не совпадает с ожидаемым 3!");
+    EXPECT_FALSE(job.ReadComplete());
+    DbModel loaded;
+    EXPECT_FALSE(job.SaveTo((dir / "never.vx2").string(), loaded));
 }
 
 TEST_F(LoadJobTest, SilentControllerAtTheFirstStepFailsWithTheTimeOutText) {
@@ -250,7 +275,7 @@ namespace {
 // A silent controller at each step: the read stops there, with nothing sent after; the
 // link check does not move the progress bar.
 TEST(LoadJobSilence, EveryStepFailsCleanly) {
-    for (int at = 0; at < 6; ++at) {
+    for (int at = 0; at < 7; ++at) {  // the count, times, vardex, three slots, the count
         TVirtualJobClock clock;
         TJobLoop loop(clock);
         FakeController controller;

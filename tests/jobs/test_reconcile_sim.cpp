@@ -2,6 +2,8 @@
 // but sends no write and leaves the file byte-identical; the apply writes only the
 // differences in their order; --adopt-extra; a failed write and the rerun that finishes.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -181,6 +183,53 @@ TEST_F(ReconcileSimTest, AFailedWriteStopsWithItsStatusAndTheRerunFinishes) {
     r = Cli({"--yes"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(sim->State().keys, (std::vector<std::uint32_t>{7, 0x12ABCD}));
+}
+
+}  // namespace
+
+namespace {
+
+// Another writer holds the file while the reconcile reads the controller, and adds the
+// key the controller holds beyond the file (an `add`: the controller first, then the
+// file) before it lets go. The reconcile waits for the file, reads it again, and leaves
+// that key in the controller: what it writes follows the file as it is then.
+TEST_F(ReconcileSimTest, AKeyAddedMeanwhileUnderTheLockIsNotRemoved) {
+    Start({"--keys", "0x12ABCD,7,0x30", "--times", "9,2", "--vardex", "65538"});
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const std::string log = sim->LogPath();
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        DbLock lock;
+        if (!LockDbForWrite(db, lock))
+            ::_exit(1);
+        char ok = 1;
+        (void)!::write(ready[1], &ok, 1);
+        // Until the reconcile has read the last slot of the controller, then a moment more
+        // for it to compare and come to the file.
+        for (int i = 0;
+             i < 200 && ReadFile(log).find("request 00 61 00 00 02 A3 02 00") == std::string::npos;
+             ++i)
+            ::usleep(50 * 1000);
+        ::usleep(500 * 1000);
+        ::_exit(SaveKey(db, 0x30, "") ? 0 : 2);
+    }
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    ProcessResult r = Cli({"--yes"});
+    int status = 0;
+    ::waitpid(writer, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Файл базы изменён после чтения"), std::string::npos) << r.out;
+    // No removal was sent; the controller and the file both hold the key.
+    const auto commands = Commands(sim->Log());
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "22"), 0);
+    EXPECT_EQ(sim->State().keys, (std::vector<std::uint32_t>{0x12ABCD, 7, 0x30}));
+    DbModel model;
+    ASSERT_TRUE(LoadDbFile(db, model));
+    EXPECT_EQ(model.keys.size(), 3u);
 }
 
 }  // namespace

@@ -118,16 +118,18 @@ TEST_F(SettingChangeJobTest, ANewFileHoldsTheVardexTheClearedControllerReports) 
     host->Attach(newFile);
     EXPECT_TRUE(host->RunJob());
     ASSERT_TRUE(newFile.Complete());
-    ASSERT_EQ(host->requests.size(), 3u);
+    ASSERT_EQ(host->requests.size(), 4u);
     EXPECT_EQ(host->requests[1].frame.header, MakeClearAll().header);
+    EXPECT_EQ(host->requests[3].frame.header, MakeReadSettings().header);
     const std::string made = (dir / "new.vx2").string();
-    ASSERT_TRUE(WriteNewDbFile(made, newFile.VardexCode).ok);
+    ASSERT_TRUE(WriteNewDbFile(made, newFile.VardexCode, newFile.TimeOpen, newFile.RetryRead).ok);
     DbModel model;
     ASSERT_TRUE(LoadDbFile(made, model).ok);
     EXPECT_EQ(model.Vardex, newFile.VardexCode);
     EXPECT_TRUE(controller.keys.empty());
     EXPECT_TRUE(model.keys.empty());
-    EXPECT_EQ(model.TimeOpen, 1);
+    EXPECT_EQ(model.TimeOpen, controller.timeOpen);
+    EXPECT_EQ(model.RetryRead, controller.retryRead);
 }
 
 }  // namespace

@@ -19,12 +19,14 @@
 #include "core/keys/database.h"
 #include "core/link/command_set.h"
 #include "fakes.h"
+#include "support/scripted_controller.h"
 #include "ui/dialogs/getvardex.h"
 #include "ui/dialogs/readcontr.h"
 #include "ui/dialogs/synccontr.h"
 #include "ui/dialogs/writecontr.h"
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
+#include "ui_helpers.h"
 
 namespace {
 
@@ -34,64 +36,13 @@ std::string Cp(const char* utf8) {
     return out;
 }
 
-// A controller behind the fake runner's replies.
-struct FakeState {
-    std::vector<std::uint32_t> keys;
-    std::uint32_t vardex = 0;
-    int timeOpen = 7;
-    int retryRead = 4;
-
-    void Reply(const FrameHeader& request, const FrameData& data, FrameHeader& reply,
-               FrameData& replyData) {
-        auto put = [&](std::initializer_list<int> bytes) {
-            int i = 1;
-            for (int b : bytes)
-                replyData[i++] = static_cast<std::uint8_t>(b);
-            replyData[0] = reply[4] = static_cast<std::uint8_t>(bytes.size());
-        };
-        auto code = [&](std::uint32_t c) {
-            put({int(c >> 16 & 0xFF), int(c >> 8 & 0xFF), int(c & 0xFF)});
-        };
-        switch (request[1]) {
-            case ReadKeyCount:
-                put({int(keys.size() & 0xFF), int(keys.size() >> 8)});
-                break;
-            case ReadSettings:
-                put({timeOpen, retryRead});
-                break;
-            case ReadKey: {
-                const int slot = data[1] | data[2] << 8;
-                code(slot == 0xFFFF ? vardex : keys[static_cast<size_t>(slot)]);
-                break;
-            }
-            default:
-                break;
-        }
+// The controller behind the fake runner's replies.
+struct FakeState : ScriptedController {
+    FakeState() {
+        timeOpen = 7;
+        retryRead = 4;
     }
 };
-
-template <class D>
-D* Shown() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* d = qobject_cast<D*>(w); d && d->isVisible())
-            return d;
-    }
-    return nullptr;
-}
-
-// Runs `step` every 10 ms on the event loop (also inside a modal dialog) until it
-// returns true.
-void Poll(std::function<bool()> step) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, step] {
-        if (step()) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start();
-}
 
 QStringList LogOf(QPlainTextEdit* m) {
     return m->toPlainText().split(QLatin1Char('\n'));
@@ -182,6 +133,8 @@ class TestJobsDialogs : public QObject {
                                       "Карта(ключ) №1: XX XX XXXXXX 12ABCD",
                                       "Карта(ключ) №2: XX XX XXXXXX 000005",
                                       "Карта(ключ) №3: XX XX XXXXXX 12ABCD", "",
+                                      "Проверка кол-ва карт(ключей) в контроллере ... OK!",
+                                      "Кол-во карт(ключей) в контроллере: 3", "",
                                       "Чтение из контроллера завершено успешно!"}));
                 QCOMPARE(d->ProgressBar->maximum(), 5);
                 QCOMPARE(d->ProgressBar->value(), 5);
@@ -216,7 +169,7 @@ class TestJobsDialogs : public QObject {
                                            "1223629=1223629\r\n5=5\r\n"));
         QVERIFY(!QFile::exists(bad));
         QVERIFY(!link->open);
-        QCOMPARE(runner->sent.size(), size_t(6));
+        QCOMPARE(runner->sent.size(), size_t(7));
         for (size_t i = 1; i < runner->sent.size(); ++i)
             QVERIFY(runner->sent[i].atMs - runner->sent[i - 1].atMs >= 99);
     }
@@ -310,9 +263,11 @@ class TestJobsDialogs : public QObject {
                                       "Карта(ключ) XX XX XXXXXX 000001 -  ... OK!",
                                       "Карта(ключ) XX XX XXXXXX 0A1B2C - Склад ... OK!",
                                       "Карта(ключ) XX XX XXXXXX 12ABCD - Иванов ... OK!", "",
+                                      "Проверка кол-ва карт(ключей) в контроллере ... OK!",
+                                      "Кол-во карт(ключей) в контроллере: 3", "",
                                       "Экспорт в контроллер выполнен успешно!"}));
-                QCOMPARE(d->ProgressBar->maximum(), 6);
-                QCOMPARE(d->ProgressBar->value(), 6);
+                QCOMPARE(d->ProgressBar->maximum(), 7);
+                QCOMPARE(d->ProgressBar->value(), 7);
                 QCOMPARE(prompter->records.back().text,
                          QStringLiteral("Экспорт в контроллер выполнен успешно!"));
                 checked = true;
@@ -323,7 +278,7 @@ class TestJobsDialogs : public QObject {
         w->actSaveExecute();
         QVERIFY(checked);
         QVERIFY(!Shown<TFWriteContr>());
-        QCOMPARE(runner->sent.size(), size_t(6));
+        QCOMPARE(runner->sent.size(), size_t(7));
         QCOMPARE(int(runner->sent[0].header[1]), 0x01);
         QCOMPARE(int(runner->sent[1].data[1]), 9);
         QCOMPARE(int(runner->sent[2].header[3]), 0xFF);
@@ -425,7 +380,7 @@ class TestJobsDialogs : public QObject {
         w->actNewExecute();
         QVERIFY(clicked);
         QCOMPARE(link->opens, opens + 1);
-        QCOMPARE(runner->sent.size(), size_t(3));
+        QCOMPARE(runner->sent.size(), size_t(4));
         QCOMPARE(int(runner->sent[1].header[1]), 0x01);
         QCOMPARE(w->CurrentFile, dir.filePath(QStringLiteral("new.vx2")));
     }

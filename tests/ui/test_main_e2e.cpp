@@ -91,10 +91,11 @@ class TestMainE2E : public QObject {
         QCOMPARE(prompter.records[2].kind, ScriptedPrompter::Record::Save);
 
         const auto requests = Requests(sim);
-        QCOMPARE(requests.size(), size_t(3));
+        QCOMPARE(requests.size(), size_t(4));
         QVERIFY2(requests[0].bytes.startsWith(QStringLiteral("00 02 00 00 00")), sim.Log().c_str());
         QVERIFY(requests[1].bytes.startsWith(QStringLiteral("00 01 00 00 00")));
         QVERIFY(requests[2].bytes.startsWith(QStringLiteral("00 61 00 00 02")));
+        QVERIFY(requests[3].bytes.startsWith(QStringLiteral("00 63 00 00 00")));
         QVERIFY(sim.Log().find("FF FF") != std::string::npos);
         // Each request follows the previous reply after the 100 ms pause.
         QVERIFY(requests[1].atMs - requests[0].atMs >= 100);
@@ -104,10 +105,12 @@ class TestMainE2E : public QObject {
         QVERIFY(state.keys.empty());
         QCOMPARE(w->windowTitle(), QStringLiteral("Vardex 2 - ") + path);
         QCOMPARE(w->Vardex, KeyCode(state.vardex));
+        // The file holds the controller's own times, as the next reconcile will find them.
         QCOMPARE(ReadAll(path),
-                 QByteArray("[ControllerSettings]\r\nTimeOpen=1\r\nRetryRead=1\r\nTypeFormat=0\r\n"
-                            "Vardex=") +
-                     QByteArray::number(state.vardex) + "\r\n");
+                 QByteArray("[ControllerSettings]\r\nTimeOpen=") +
+                     QByteArray::number(state.timeOpen) +
+                     "\r\nRetryRead=" + QByteArray::number(state.retryRead) +
+                     "\r\nTypeFormat=0\r\nVardex=" + QByteArray::number(state.vardex) + "\r\n");
         QVERIFY(w->FileOpen);
         QVERIFY(w->lvDB->isEnabled());
         QVERIFY(w->Port() && !w->Port()->IsOpen());

@@ -709,10 +709,11 @@ class TestMainWindow : public QObject {
         QCOMPARE(dialogOptions.fileName, QStringLiteral("new_db2.vx2"));
         QVERIFY(dialogOptions.overwritePrompt);
 
-        QCOMPARE(runner->sent.size(), size_t(3));
+        QCOMPARE(runner->sent.size(), size_t(4));
         QCOMPARE(Command(runner->sent[0]), 0x02);
         QCOMPARE(Command(runner->sent[1]), 0x01);
         QCOMPARE(Command(runner->sent[2]), 0x61);
+        QCOMPARE(Command(runner->sent[3]), 0x63);  // the times the file is to hold
         QVERIFY(runner->sent[1].atMs - runner->sent[0].atMs >= 100);
         QVERIFY(runner->sent[2].atMs - runner->sent[1].atMs >= 100);
         QCOMPARE(link->opens, 1);

@@ -96,18 +96,39 @@ int TCheckJob::Add() {
     std::iota(order.begin(), order.end(), size_t{0});
     std::stable_sort(order.begin(), order.end(),
                      [this](size_t a, size_t b) { return missing_[a].text < missing_[b].text; });
+    // The file as it is once the question is answered, held until the keys are in it.
+    DbLock lock;
+    std::unordered_set<KeyCode> inFileNow;
+    if (!path_.empty()) {
+        DbModel now;
+        DbResult r = LockDbForWrite(path_, lock);
+        if (r)
+            r = LoadDbFile(path_, now);
+        if (!r) {
+            host_.Failed({"Ошибка", r.error, BoxIcon::Error});
+            return 0;
+        }
+        for (const DbKey& key : now.keys)
+            inFileNow.insert(key.code);
+    }
     TCheckKeys::Keys batch;
-    std::vector<size_t> taken;
+    std::vector<size_t> taken, there;
     for (size_t i : order) {
         const MissingKey& key = missing_[i];
         if (!key.ticked || key.added)
             continue;
+        if (inFileNow.count(key.code)) {
+            there.push_back(i);  // added meanwhile by another writer
+            continue;
+        }
         batch.emplace_back(key.code, DefaultDescription(key.code));
         taken.push_back(i);
     }
     if (!batch.empty() && !keys_.AddMissingKeys(batch))
         return 0;
     for (size_t i : taken)
+        missing_[i].added = true;
+    for (size_t i : there)
         missing_[i].added = true;
     host_.CloseJob(JobEnd::Ok);
     return static_cast<int>(batch.size());

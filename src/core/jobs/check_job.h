@@ -46,6 +46,11 @@ class TCheckJob : public TJob {
     // one write, and asks the host to close with OK. Adds none when that write fails.
     // Returns the number of keys added.
     int Add();
+    // Set before Add: after the answer, the database at `path` is read again under its
+    // lock (held until the keys are written), and a key it holds by then is not added
+    // again (its description stays the one it got meanwhile). False from Add's write
+    // when the lock or the read fails; the host is told through Failed.
+    void AddUnderLockOf(const std::string& path) { path_ = path; }
 
     int Step = 0;  // 0 counting, 1 scanning
     int KeyIndex = 0;
@@ -57,6 +62,7 @@ class TCheckJob : public TJob {
 
     TCheckKeys& keys_;
     int typeFormat_;
+    std::string path_;
     std::unordered_set<KeyCode> known_;  // in the database, or listed already
     std::vector<MissingKey> missing_;
 };

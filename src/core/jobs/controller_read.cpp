@@ -1,35 +1,42 @@
 #include "core/jobs/controller_read.h"
 
+const char* const CountCheckText = "Проверка кол-ва карт(ключей) в контроллере ... ";
+
+std::string CountMismatchText(int count, int expected) {
+    return "Кол-во карт(ключей) в контроллере " + std::to_string(count) +
+           " не совпадает с ожидаемым " + std::to_string(expected) + "!";
+}
+
 TControllerRead::TControllerRead(TJobHost& host) : TJob(host) {}
 
 void TControllerRead::Start() {
-    host_.PostStep(-1);
+    host_.PostStep(CountStep);
 }
 
 void TControllerRead::OnStep(int step) {
     if (TakeCancel())
         return;
     switch (step) {
-        case -1:
-            Step = -1;
+        case CountStep:
+            Step = CountStep;
             host_.AddLine("Проверка связи с контроллером ... ");
             host_.SendRequest(MakeReadKeyCount());
             break;
-        case 0:
-            Step = 0;
+        case SettingsStep:
+            Step = SettingsStep;
             host_.AddLine("");
             host_.AddLine("Чтение настроек контроллера ... ");
             host_.SendRequest(MakeReadSettings());
             break;
-        case 1:
-            Step = 1;
+        case VardexStep:
+            Step = VardexStep;
             host_.AddLine("");
             host_.AddLine("Чтение вардекса:");
             host_.SendRequest(MakeReadKey(VardexSlot));
             break;
-        case 2:
-            if (Step < 2) {
-                Step = 2;
+        case KeysStep:
+            if (Step < KeysStep) {
+                Step = KeysStep;
                 host_.AddLine("");
                 host_.AddLine("Чтение базы карт(ключей) контроллера:");
             }
@@ -41,7 +48,7 @@ void TControllerRead::OnStep(int step) {
             ++KeyIndex;
             break;
         default:
-            if (step > 2)
+            if (step >= AfterRead)
                 LaterStep(step);
             break;
     }
@@ -53,7 +60,7 @@ void TControllerRead::Advance() {
 
 void TControllerRead::OnCompletion(int result, const FrameHeader& reply,
                                    const FrameData& replyData) {
-    if (Step > 2) {
+    if (Step >= AfterRead) {
         LaterCompletion(result, reply, replyData);
         return;
     }
@@ -64,40 +71,40 @@ void TControllerRead::OnCompletion(int result, const FrameHeader& reply,
         return;
     }
     switch (Step) {
-        case -1:
+        case CountStep:
             KeyCount = DecodeKeyCount(replyData);
             KeyList.reserve(static_cast<size_t>(KeyCount));
             SlotCodes.reserve(static_cast<size_t>(KeyCount));
             host_.SetProgressMax(KeyCount + 2);
             host_.AppendToLastLine("OK!");
             host_.AddLine("Кол-во карт(ключей) в контроллере: " + std::to_string(KeyCount));
-            host_.ContinueAfterPause(0);
+            host_.ContinueAfterPause(SettingsStep);
             break;
-        case 0:
+        case SettingsStep:
             DecodeSettings(replyData, TimeOpen, RetryRead);
             Advance();
             host_.AppendToLastLine("OK!");
             host_.AddLine("Время открывания замка " + std::to_string(TimeOpen) + " сек.");
             host_.AddLine("Повторное считывание карты(ключа) " + std::to_string(RetryRead) +
                           " сек.");
-            host_.ContinueAfterPause(1);
+            host_.ContinueAfterPause(VardexStep);
             break;
-        case 1:
+        case VardexStep:
             VardexCode = DecodeKey(replyData);
             Advance();
             host_.AppendToLastLine("OK!");
             host_.AddLine(VardexCode == 0 ? std::string("Вардекс: отсутствует")
                                           : "Вардекс: " + Format(TypeFormatIButton, VardexCode));
-            host_.ContinueAfterPause(2);
+            host_.ContinueAfterPause(KeysStep);
             break;
-        case 2: {
+        case KeysStep: {
             KeyCode code = DecodeKey(replyData);
             KeyList.push_back(std::to_string(code));
             SlotCodes.push_back(code);
             Advance();
             host_.AddLine("Карта(ключ) №" + std::to_string(KeyIndex) + ": " +
                           Format(TypeFormatIButton, code));
-            host_.ContinueAfterPause(2);
+            host_.ContinueAfterPause(KeysStep);
             break;
         }
         default:

@@ -8,6 +8,12 @@
 
 #include "core/jobs/job_host.h"
 
+// The count check that ends every job which reads or rewrites the whole controller (the
+// load, the export, the reconcile): the log line of its request, and the text when the
+// count is not the one expected.
+extern const char* const CountCheckText;  // "Проверка кол-ва карт(ключей) в контроллере ... "
+std::string CountMismatchText(int count, int expected);
+
 class TControllerRead : public TJob {
   public:
     explicit TControllerRead(TJobHost& host);
@@ -16,8 +22,11 @@ class TControllerRead : public TJob {
     void OnStep(int step) override;
     void OnCompletion(int result, const FrameHeader& reply, const FrameData& replyData) override;
 
+    // The steps of the read; a derived job numbers its own from AfterRead on.
+    enum ReadStep { CountStep = -1, SettingsStep = 0, VardexStep = 1, KeysStep = 2, AfterRead = 3 };
+
     // The state of the read.
-    int Step = 0;  // -1 link check, 0 settings, 1 vardex, 2 keys; later steps are the job's
+    int Step = 0;  // a ReadStep while reading; the derived job's own step afterwards
     int KeyIndex = 0;
     int KeyCount = 0;
     int TimeOpen = 0;
@@ -27,11 +36,11 @@ class TControllerRead : public TJob {
     std::vector<KeyCode> SlotCodes;    // the same codes as numbers
 
   protected:
-    // Every slot has been read (step 2 with KeyIndex >= KeyCount).
+    // Every slot has been read (KeysStep with KeyIndex >= KeyCount).
     virtual void ReadFinished() = 0;
     // A request of the read failed with `result`.
     virtual void ReadFailed(int result) = 0;
-    // Steps and completions after the read (Step > 2) belong to the derived job.
+    // Steps and completions after the read (AfterRead and on) belong to the derived job.
     virtual void LaterStep(int step) { (void)step; }
     virtual void LaterCompletion(int result, const FrameHeader& reply, const FrameData& replyData) {
         (void)result;

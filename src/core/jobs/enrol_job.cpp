@@ -102,16 +102,26 @@ void TEnrolJob::OnCompletion(int result, const FrameHeader& reply, const FrameDa
         return;
     }
     // The controller holds the key: the file gets it too, even after Stop.
-    const int n = ++AddedCount;
     DbResult r = SaveKey(path_, storeCode_, storeDescription_);
     journal::Record(path_, {journal::kEnrol, journal::KeyField(typeFormat_, storeCode_),
                             Cp1251ToUtf8(storeDescription_), "", "", journaled::Outcome(r)});
     if (!r) {
-        Report({EnrolEvent::FileFailed, storeCode_, Cp1251ToUtf8(storeDescription_), n, r.error});
-    } else {
-        known_[storeCode_] = storeDescription_;
-        Report({EnrolEvent::Added, storeCode_, Cp1251ToUtf8(storeDescription_), n, ""});
+        // Every further key would go the same way, into the controller alone: the run
+        // ends here, and only the keys in both count as added.
+        Report({EnrolEvent::FileFailed, storeCode_, Cp1251ToUtf8(storeDescription_), AddedCount + 1,
+                r.error});
+        const bool wasStopped = stopped_;
+        Stop();
+        const std::string text = "Карта(ключ) " + Format(typeFormat_, storeCode_) +
+                                 " записана в контроллер, но не в файл: " + r.error;
+        host_.Failed({"Ошибка", text, BoxIcon::Error});
+        if (!wasStopped)
+            host_.CloseJob(JobEnd::Cancel);
+        return;
     }
+    const int n = ++AddedCount;
+    known_[storeCode_] = storeDescription_;
+    Report({EnrolEvent::Added, storeCode_, Cp1251ToUtf8(storeDescription_), n, ""});
     if (!stopped_)
         host_.ContinueAfterPause(kPollStep);
 }

@@ -4,7 +4,8 @@
 // added in this run from 1) or one asked for each key. A key already in the list is
 // reported with its description and not written; the same key read twice in a row (held
 // at the reader) counts once. Stop ends the poll; a store already sent still reaches the
-// file when the controller accepts it, so the two never disagree.
+// file when the controller accepts it, so the two never disagree. A file that cannot take
+// a key ends the run (the key is then in the controller only, and said so).
 #pragma once
 
 #include <functional>
@@ -53,7 +54,7 @@ class TEnrolJob : public TJob {
     // The result of the last failing request (the poll's or the store's).
     int LastResult() const { return lastResult_; }
 
-    int AddedCount = 0;
+    int AddedCount = 0;  // keys stored in the controller and in the file
 
     // The template with {n} filled in.
     static std::string Expand(const std::string& templ, int n);

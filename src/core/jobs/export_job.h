@@ -1,5 +1,6 @@
 // Exporting the open database into the controller: a full clear, the two times, the
-// vardex, then every key in the list's displayed order.
+// vardex, then every key in the list's displayed order; the key count read at the end
+// must be the number of keys written, or the export has not succeeded.
 #pragma once
 
 #include <string>
@@ -34,7 +35,7 @@ std::string VardexCaption(int typeFormat, KeyCode vardex);
 
 class TExportJob : public TJob {
   public:
-    // Sets the progress maximum to the number of keys + 3.
+    // Sets the progress maximum to the number of keys + 4.
     TExportJob(TJobHost& host, ExportSource source);
 
     void Start() override;  // posts step 0
@@ -43,8 +44,17 @@ class TExportJob : public TJob {
 
     const ExportSource& Source() const { return source_; }
 
-    int Step = 0;  // 0 clear, 1 settings, 2 vardex, 3 keys
+    // Before its first request the job takes the lock of the database at `path`, reads it
+    // again and writes what it holds then (in `typeFormat`'s order), keeping the lock to
+    // its end: the questions before the export are asked without the lock, and a change
+    // made meanwhile is neither lost nor undone. Without it the job writes its source.
+    void RereadBeforeWriting(const std::string& path, int typeFormat);
+
+    enum ExportStep { ClearStep, SettingsStep, VardexStep, KeysStep, CountCheckStep };
+    int Step = ClearStep;
     int KeyIndex = 0;
+    // The count the check at the end expects: the distinct codes that reach the controller.
+    int ExpectedCount() const;
 
   private:
     void Finish();
@@ -53,8 +63,14 @@ class TExportJob : public TJob {
     // The controller has been cleared at least: whatever the end, the journal says what
     // was done to it, stamped when it was done.
     void Journal(const std::string& outcome);
+    void FailWith(const std::string& description);
+
+    bool Reread();  // false when the job has failed
 
     ExportSource source_;
     bool journaled_ = false;
     int position_ = 0;
+    std::string path_;
+    int typeFormat_ = 0;
+    DbLock lock_;
 };

@@ -146,7 +146,7 @@ void TLoopJobHost::SendRequest(const RequestFrame& request) {
                          loop_.Fulfil([this, result, reply, replyData] {
                              --outstanding;
                              if (job_)
-                                 job_->OnCompletion(result, reply, replyData);
+                                 job_->Deliver(result, reply, replyData);
                          });
                      });
 }

@@ -110,6 +110,13 @@ class TJobBase {
     virtual void OnStep(int step) = 0;
     virtual void OnCompletion(int result, const FrameHeader& reply, const FrameData& replyData) = 0;
 
+    // What every host calls with a request's completion: the reply's status is examined
+    // here, once for every job, so that a refusal reaches OnCompletion as the failure it
+    // is (RequestOutcome) and never as a success with an empty reply.
+    void Deliver(int result, const FrameHeader& reply, const FrameData& replyData) {
+        OnCompletion(RequestOutcome(result, reply), reply, replyData);
+    }
+
     // The Cancel button: remembered, acted on at the next step or completion (a request in
     // flight always runs to its end). Once the job is over, Cancel closes at once.
     void RequestCancel() { CancelRequested = true; }
@@ -212,9 +219,6 @@ class TJobLoop {
     std::uint64_t timerOrder_ = 0;
     int expected_ = 0;
 };
-
-// The older name of the request interface, kept while code written against it lands.
-using TJobWorker = TRequester;
 
 // A host on a TJobLoop: it runs the job's messages and keeps how the job ended. The
 // command line derives from it to print as it goes; the tests' recording host (under

@@ -13,6 +13,32 @@ const char* const SuccessText = "Чтение из контроллера зав
 TLoadJob::TLoadJob(TJobHost& host) : TControllerRead(host) {}
 
 void TLoadJob::ReadFinished() {
+    LaterStep(CountCheckStep);  // the pause after the last slot is behind us
+}
+
+void TLoadJob::LaterStep(int step) {
+    if (TakeCancel() || step != CountCheckStep)
+        return;
+    Step = CountCheckStep;
+    host_.AddLine("");
+    host_.AddLine(CountCheckText);
+    host_.SendRequest(MakeReadKeyCount());
+}
+
+void TLoadJob::LaterCompletion(int result, const FrameHeader&, const FrameData& replyData) {
+    if (TakeCancel())
+        return;
+    if (!IsSuccess(result)) {
+        ReadFailed(result);
+        return;
+    }
+    const int count = DecodeKeyCount(replyData);
+    host_.AppendToLastLine("OK!");
+    host_.AddLine("Кол-во карт(ключей) в контроллере: " + std::to_string(count));
+    if (count != KeyCount) {
+        Fail(CountMismatchText(count, KeyCount));
+        return;
+    }
     CanClose = true;
     complete_ = true;
     host_.ClosePort();
@@ -23,8 +49,11 @@ void TLoadJob::ReadFinished() {
 }
 
 void TLoadJob::ReadFailed(int result) {
+    Fail("Описание ошибки: " + ResultText(result));
+}
+
+void TLoadJob::Fail(const std::string& description) {
     CanClose = true;
-    const std::string description = "Описание ошибки: " + ResultText(result);
     host_.AddLine("Ошибка при импорте из контроллера!");
     host_.AddLine(description);
     host_.Failed({"Ошибка при импорте из контроллера", description, BoxIcon::Error});

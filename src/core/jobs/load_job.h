@@ -30,9 +30,16 @@ class TLoadJob : public TControllerRead {
     DbResult SaveTo(const std::string& path, DbModel& loaded) const;
 
   protected:
+    // Every slot read: the key count is read again, and only the same count as at the
+    // start makes the read complete (keys changed meanwhile make it no copy of anything).
     void ReadFinished() override;
     void ReadFailed(int result) override;
+    void LaterStep(int step) override;
+    void LaterCompletion(int result, const FrameHeader& reply, const FrameData& replyData) override;
 
   private:
+    static constexpr int CountCheckStep = AfterRead;
+    void Fail(const std::string& description);
+
     bool complete_ = false;
 };

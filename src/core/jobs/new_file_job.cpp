@@ -5,56 +5,73 @@
 
 namespace {
 
-// The texts of the wait dialogs of the three requests.
+// The texts of the wait dialogs of the four requests.
 const char* const StepText[] = {"Проверка связи с контроллером", "Полная очистка контроллера",
-                                "Чтение вардекса"};
+                                "Чтение вардекса", "Чтение настроек контроллера"};
+constexpr int Steps = 4;
 
 }  // namespace
 
 TNewFileJob::TNewFileJob(TJobHost& host) : TJob(host) {
-    host_.SetProgressMax(3);
+    host_.SetProgressMax(Steps);
     host_.SetProgressPosition(0);
 }
 
 void TNewFileJob::Start() {
-    host_.PostStep(0);
+    host_.PostStep(CheckStep);
 }
 
 void TNewFileJob::OnStep(int step) {
     if (TakeCancel())
         return;
-    if (step < 0 || step > 2)
+    if (step < CheckStep || step > SettingsStep)
         return;
     Step = step;
     host_.AddLine(std::string(StepText[step]) + " ... ");
-    host_.SendRequest(step == 0   ? MakeCheckLink()
-                      : step == 1 ? MakeClearAll()
-                                  : MakeReadKey(VardexSlot));
+    host_.SendRequest(step == CheckStep    ? MakeCheckLink()
+                      : step == ClearStep  ? MakeClearAll()
+                      : step == VardexStep ? MakeReadKey(VardexSlot)
+                                           : MakeReadSettings());
 }
 
 void TNewFileJob::OnCompletion(int result, const FrameHeader& reply, const FrameData& replyData) {
     if (TakeCancel())
         return;
-    if (!IsSuccess(result)) {
+    if (!IsSuccess(result) && Step == SettingsStep) {
+        // The controller is cleared and its vardex known: the file is made all the same,
+        // with the times a new file has, and the log says so.
+        host_.AddLine("Настройки контроллера не прочитаны: " + ResultText(result) +
+                      ". В файл записаны времена по умолчанию: " + std::to_string(TimeOpen) +
+                      " и " + std::to_string(RetryRead) + " сек.");
+    } else if (!IsSuccess(result)) {
         CanClose = true;
         host_.Failed({"Ошибка связи с контроллером", ResultText(result), BoxIcon::Error});
         return;
+    } else {
+        host_.AppendToLastLine("OK!");
     }
-    host_.AppendToLastLine("OK!");
     host_.SetProgressPosition(Step + 1);
-    if (Step < 2) {
+    if (Step == VardexStep)
+        VardexCode = reply[4] != 0 ? DecodeKey(replyData) : 0;
+    if (Step == SettingsStep && IsSuccess(result) && reply[4] >= 2) {
+        DecodeSettings(replyData, TimeOpen, RetryRead);
+        SettingsRead = true;
+    }
+    if (Step < SettingsStep) {
         host_.ContinueAfterPause(Step + 1);
         return;
     }
-    VardexCode = reply[4] != 0 ? DecodeKey(replyData) : 0;
     CanClose = true;
     complete_ = true;
     host_.Finished({"", "", BoxIcon::Information});
 }
 
-DbResult WriteNewDbFile(const std::string& path, KeyCode vardex, int address) {
+DbResult WriteNewDbFile(const std::string& path, KeyCode vardex, int timeOpen, int retryRead,
+                        int address) {
     DbModel model;
     model.Vardex = vardex;
+    model.TimeOpen = TimeOpenInRange(timeOpen);
+    model.RetryRead = RetryReadInRange(retryRead);
     model.Address = address;
     return journaled::WriteDbFile(path, model, journal::kNewFile);
 }

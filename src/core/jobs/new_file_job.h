@@ -1,7 +1,8 @@
 // Creating a new, empty database: check the link, clear the controller completely, read
-// its vardex (what stays after a clear), each after the pause; then the file, with that
-// vardex and nothing else. The window's "&Новый файл" hosts it in its wait dialog, the
-// command line's `new` with a log of its own.
+// its vardex (what stays after a clear) and its two times, each after the pause; then the
+// file, with that vardex and those times and nothing else, so that the file agrees with
+// its controller from the start. The window's "&Новый файл" hosts it in its wait dialog,
+// the command line's `new` with a log of its own.
 #pragma once
 
 #include <string>
@@ -9,9 +10,10 @@
 #include "core/jobs/job_host.h"
 #include "core/keys/database.h"
 
-// The file of a controller just cleared: its vardex, the default times, its address on
-// the line, no keys (journaled as one new-file line).
-DbResult WriteNewDbFile(const std::string& path, KeyCode vardex, int address = 0);
+// The file of a controller just cleared: its vardex and times, its address on the line,
+// no keys (journaled as one new-file line).
+DbResult WriteNewDbFile(const std::string& path, KeyCode vardex, int timeOpen, int retryRead,
+                        int address = 0);
 
 class TNewFileJob : public TJob {
   public:
@@ -23,8 +25,13 @@ class TNewFileJob : public TJob {
 
     bool Complete() const { return complete_; }
 
-    int Step = 0;            // 0 link check, 1 full clear, 2 vardex
+    enum NewFileStep { CheckStep, ClearStep, VardexStep, SettingsStep };
+    int Step = CheckStep;
     KeyCode VardexCode = 0;  // 0 also when the reply carried no payload
+    // The controller's times; the defaults of a new file when they could not be read.
+    int TimeOpen = DbModel{}.TimeOpen;
+    int RetryRead = DbModel{}.RetryRead;
+    bool SettingsRead = false;
 
   private:
     bool complete_ = false;

@@ -58,12 +58,10 @@ int Differences::Count(DiffKind kind) const {
 }
 
 bool Differences::Agree() const {
-    return items.empty();
-}
-
-bool Differences::AnyAction() const {
-    return std::any_of(items.begin(), items.end(),
-                       [](const DiffItem& i) { return !ShownOnly(i.kind); });
+    // A code held twice is told, not repaired; an entry no controller can hold stays a
+    // difference the operator must mend in the file.
+    return std::all_of(items.begin(), items.end(),
+                       [](const DiffItem& i) { return i.kind == DiffKind::Duplicate; });
 }
 
 Differences CompareWithFile(const ControllerImage& controller, const DbModel& file,
@@ -112,7 +110,7 @@ Differences CompareWithFile(const ControllerImage& controller, const DbModel& fi
             invalid.push_back(
                 {DiffKind::Invalid, code, text, Cp1251ToUtf8(it->second->name), 0, false});
         } else {
-            extras.push_back({DiffKind::Extra, code, text, DefaultDescription(code), 0});
+            extras.push_back({DiffKind::Extra, code, text, DefaultDescription(code), slotCount});
         }
     }
     SortByText(writes.begin(), writes.end());

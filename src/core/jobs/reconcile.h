@@ -39,7 +39,7 @@ struct DiffItem {
     std::string text;         // the key in the file's display format (Times, Vardex: a phrase)
     std::string description;  // UTF-8: Write the file's; Extra what adopting gives it;
                               // Invalid the file entry's name
-    int slotCount = 0;        // Duplicate: how many slots hold the code
+    int slotCount = 0;        // Extra, Duplicate: how many slots hold the code
     bool ticked = true;       // to be applied (never for Duplicate)
     bool adopt = false;       // Extra: added to the file instead of removed
 };
@@ -57,10 +57,9 @@ struct Differences {
     ControllerImage controller;
 
     int Count(DiffKind kind) const;
-    // Nothing to write anywhere and no code held twice.
+    // Nothing to write anywhere: the controller holds the file's keys, times and vardex
+    // (a code held in more than one slot is told, but it is no difference to apply).
     bool Agree() const;
-    // Something to apply (a write, the times, the vardex, an extra key).
-    bool AnyAction() const;
 };
 
 // Compares the controller with `file` (descriptions Windows-1251), keys shown in

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/jobs/keys_guard.h"
 #include "core/keys/backup.h"
 #include "core/keys/journal.h"
 #include "core/keys/journaled.h"
@@ -92,13 +93,8 @@ void TReconcileJob::ReadFinished() {
     host_.AddLine("Копия данных контроллера сохранена в файл " + backupPath_);
     host_.AddLine("");
     host_.AddLine(SummaryLine(diff_));
-    if (diff_.Agree()) {
-        agree_ = true;
-        host_.AddLine(AgreeText);
-        host_.ClosePort();
-        host_.Finished({"", AgreeText, BoxIcon::Information});
-        return;
-    }
+    // Told once, here: the apply leaves such a code alone (removing it to repair the
+    // slots would take it from the door meanwhile), and the verify expects it as it is.
     for (const DiffItem& item : diff_.items) {
         if (item.kind == DiffKind::Duplicate)
             host_.AddLine("Карта(ключ) " + item.text + " записана в контроллере " +
@@ -106,14 +102,16 @@ void TReconcileJob::ReadFinished() {
         if (item.kind == DiffKind::Invalid)
             host_.AddLine(InvalidEntryLine(item));
     }
+    if (diff_.Agree()) {
+        agree_ = true;
+        host_.AddLine(AgreeText);
+        host_.ClosePort();
+        host_.Finished({"", AgreeText, BoxIcon::Information});
+    }
 }
 
-bool TReconcileJob::Apply() {
-    if (phase_ != ReconcilePhase::Review)
-        return false;
-    plan_.clear();
-    std::vector<Action> stores, settings, removals;
-    std::vector<DbKey> adopt;
+void TReconcileJob::Collect(std::vector<Action>& stores, std::vector<Action>& settings,
+                            std::vector<Action>& removals, std::vector<DbKey>& adopt) const {
     for (size_t i = 0; i < diff_.items.size(); ++i) {
         const DiffItem& item = diff_.items[i];
         if (!item.ticked || ShownOnly(item.kind))
@@ -129,35 +127,98 @@ bool TReconcileJob::Apply() {
                 settings.push_back({ActionKind::Vardex, i});
                 break;
             case DiffKind::Extra:
-                if (item.adopt)
+                if (item.adopt) {
                     adopt.push_back({item.code, item.description});
-                else
-                    removals.push_back({ActionKind::Remove, i});
+                } else {
+                    // One removal per slot that holds it: a controller that clears one
+                    // slot per request and one that clears them all end the same.
+                    for (int slot = 0; slot < std::max(item.slotCount, 1); ++slot)
+                        removals.push_back({ActionKind::Remove, i});
+                }
                 break;
             case DiffKind::Duplicate:
             case DiffKind::Invalid:
                 break;
         }
     }
+}
+
+bool TReconcileJob::FailBeforeWrites(const std::string& text) {
+    phase_ = ReconcilePhase::Failed;
+    CanClose = true;
+    lock_.Release();
+    host_.ClosePort();
+    host_.AddLine("");
+    host_.AddLine(text);
+    host_.Failed({"Ошибка при сверке с контроллером", text, BoxIcon::Error});
+    return false;
+}
+
+bool TReconcileJob::RereadUnderLock() {
+    if (DbResult locked = LockDbForWrite(options_.databasePath, lock_); !locked)
+        return FailBeforeWrites(locked.error);
+    DbModel now;
+    const DbResult read = LoadDbFile(options_.databasePath, now);
+    if (const std::optional<JobBox> refusal = RefusePartialRead(read))
+        return FailBeforeWrites(refusal->text);
+    // The answer was given on the list shown; what is written follows the file as it is
+    // now. A difference kept keeps the operator's choice; one that is new is a key the
+    // file gained (written) or lost (its removal was never asked for: left alone).
+    Differences fresh = CompareWithFile(diff_.controller, now, options_.typeFormat);
+    bool changed = fresh.items.size() != diff_.items.size();
+    for (size_t i = 0; i < fresh.items.size(); ++i) {
+        DiffItem& item = fresh.items[i];
+        auto old = std::find_if(diff_.items.begin(), diff_.items.end(), [&](const DiffItem& d) {
+            return d.kind == item.kind && (d.code == item.code || item.kind == DiffKind::Times) &&
+                   d.text == item.text;
+        });
+        if (old != diff_.items.end()) {
+            item.ticked = old->ticked;
+            item.adopt = old->adopt;
+        } else {
+            changed = true;
+            item.ticked = item.kind != DiffKind::Extra && item.kind != DiffKind::Duplicate;
+        }
+    }
+    options_.file = std::move(now);
+    diff_ = std::move(fresh);
+    if (changed) {
+        host_.AddLine("");
+        host_.AddLine("Файл базы изменён после чтения, различия пересчитаны: " +
+                      SummaryLine(diff_));
+    }
+    return true;
+}
+
+bool TReconcileJob::Apply() {
+    if (phase_ != ReconcilePhase::Review)
+        return false;
+    plan_.clear();
+    std::vector<Action> stores, settings, removals;
+    std::vector<DbKey> adopt;
+    Collect(stores, settings, removals, adopt);
     if (stores.empty() && settings.empty() && removals.empty() && adopt.empty())
         return false;
     const std::string question = "Записать различия в контроллер?\r" + SummaryLine(diff_);
     if (!host_.AskYesNo({Caption, question, BoxIcon::Question}))
         return false;
 
+    // From here to the end of the apply the file is held: another writer cannot change
+    // it between what is worked out here and the controller's writes.
+    if (!RereadUnderLock())
+        return false;
+    stores.clear();
+    settings.clear();
+    removals.clear();
+    adopt.clear();
+    Collect(stores, settings, removals, adopt);
+
     if (!adopt.empty()) {
         // Keys taken from the controller into the file go in one write; their
         // descriptions are their numbers in decimal, as a load gives them.
         DbResult written = journaled::SaveKeys(options_.databasePath, adopt, journal::kReconcile);
-        if (!written) {
-            phase_ = ReconcilePhase::Failed;
-            host_.ClosePort();
-            const std::string text = "Карты(ключи) не добавлены в файл: " + written.error;
-            host_.AddLine("");
-            host_.AddLine(text);
-            host_.Failed({"Ошибка при сверке с контроллером", text, BoxIcon::Error});
-            return false;
-        }
+        if (!written)
+            return FailBeforeWrites("Карты(ключи) не добавлены в файл: " + written.error);
         adopted_ = adopt;
         host_.AddLine("");
         host_.AddLine("Добавлено в файл карт(ключей): " + std::to_string(adopt.size()));
@@ -172,8 +233,10 @@ bool TReconcileJob::Apply() {
     plan_.insert(plan_.end(), settings.begin(), settings.end());
     if (!removalsFirst_)
         plan_.insert(plan_.end(), removals.begin(), removals.end());
-    expected_ = diff_.controllerDistinct + static_cast<int>(stores.size()) -
-                static_cast<int>(removals.size());
+    // What the controller will really hold: every slot it reported (a code held twice
+    // stays so), the stored keys, less every slot of the removed ones.
+    expected_ =
+        diff_.controllerSlots + static_cast<int>(stores.size()) - static_cast<int>(removals.size());
 
     phase_ = ReconcilePhase::Applying;
     CanClose = false;
@@ -241,7 +304,7 @@ void TReconcileJob::LaterStep(int step) {
     } else if (step == VerifyStep) {
         Step = VerifyStep;
         host_.AddLine("");
-        host_.AddLine("Проверка кол-ва карт(ключей) в контроллере ... ");
+        host_.AddLine(CountCheckText);
         host_.SendRequest(MakeReadKeyCount());
     }
 }
@@ -270,22 +333,24 @@ void TReconcileJob::LaterCompletion(int result, const FrameHeader&, const FrameD
 }
 
 void TReconcileJob::Verify(int count) {
+    lock_.Release();
     verified_ = count;
     phase_ = ReconcilePhase::Done;
     CanClose = true;
     host_.AddLine("Кол-во карт(ключей) в контроллере: " + std::to_string(count));
     host_.ClosePort();
     const bool allApplied =
-        std::none_of(diff_.items.begin(), diff_.items.end(),
-                     [](const DiffItem& item) { return ShownOnly(item.kind) || !item.ticked; });
+        std::none_of(diff_.items.begin(), diff_.items.end(), [](const DiffItem& item) {
+            return item.kind == DiffKind::Invalid ||
+                   (item.kind != DiffKind::Duplicate && !item.ticked);
+        });
     agree_ = count == expected_ && allApplied;
     Journal(options_.databasePath, DoneSummary(),
             count == expected_ ? std::string(journal::kOk)
                                : "Кол-во карт(ключей) в контроллере " + std::to_string(count) +
                                      ", ожидалось " + std::to_string(expected_));
     if (count != expected_) {
-        const std::string text = "Кол-во карт(ключей) в контроллере " + std::to_string(count) +
-                                 " не совпадает с ожидаемым " + std::to_string(expected_) + "!";
+        const std::string text = CountMismatchText(count, expected_);
         host_.AddLine(text);
         host_.AddLine("");
         host_.AddLine("Сверка с контроллером завершена с расхождением.");
@@ -300,13 +365,19 @@ void TReconcileJob::Verify(int count) {
 std::string TReconcileJob::DoneSummary() const {
     int stores = 0, storesDone = 0, removals = 0, removalsDone = 0;
     std::string settings, vardex;
-    for (const Action& action : plan_) {
+    for (size_t i = 0; i < plan_.size(); ++i) {
+        const Action& action = plan_[i];
         switch (action.kind) {
             case ActionKind::Store:
                 ++stores;
                 storesDone += action.done;
                 break;
             case ActionKind::Remove:
+                // A key held in several slots has one removal each, side by side: it
+                // counts once, as removed when its last removal is done.
+                if (i + 1 < plan_.size() && plan_[i + 1].kind == ActionKind::Remove &&
+                    plan_[i + 1].item == action.item)
+                    break;
                 ++removals;
                 removalsDone += action.done;
                 break;
@@ -331,6 +402,7 @@ std::string TReconcileJob::DoneSummary() const {
 }
 
 void TReconcileJob::FailApply(const std::string& description) {
+    lock_.Release();
     phase_ = ReconcilePhase::Failed;
     CanClose = true;
     host_.ClosePort();
@@ -345,6 +417,7 @@ void TReconcileJob::FailApply(const std::string& description) {
 }
 
 void TReconcileJob::StopApply() {
+    lock_.Release();
     phase_ = ReconcilePhase::Cancelled;
     CanClose = true;
     host_.AddLine("");

@@ -1,7 +1,8 @@
 // Bringing the controller in line with the open database without clearing it: read the
 // controller as the load does, keep a copy of what it held, compare, and after one
 // question write only the differences (missing keys first, extra keys last), then read
-// the key count again to verify.
+// the key count again to verify. The file is read again under its lock after the answer
+// and held until the apply ends, so a change made meanwhile is neither undone nor lost.
 #pragma once
 
 #include <ctime>
@@ -18,7 +19,7 @@ constexpr int MaxControllerKeys = 65535;
 
 struct ReconcileOptions {
     std::string databasePath;  // the open file: names the copy, receives adopted keys
-    DbModel file;              // the open file, read whole
+    DbModel file;              // the open file, read whole (read again before any write)
     int typeFormat = TypeFormatIButton;
     std::string backupFolder;          // where the copy goes (BackupFolder() by default)
     std::function<std::time_t()> now;  // the wall clock for the copy's name
@@ -78,15 +79,24 @@ class TReconcileJob : public TControllerRead {
         size_t item;  // in diff_.items: the key, the times or the vardex
         bool done = false;
     };
-    static constexpr int ApplyStep = 3;
-    static constexpr int VerifyStep = 4;
+    static constexpr int ApplyStep = AfterRead;
+    static constexpr int VerifyStep = AfterRead + 1;
 
+    // The ticked differences as requests and the keys to adopt.
+    void Collect(std::vector<Action>& stores, std::vector<Action>& settings,
+                 std::vector<Action>& removals, std::vector<DbKey>& adopt) const;
+    // After the answer: takes the file's lock (held to the end of the apply), reads the
+    // file again and works the differences out from what it holds now. False when the
+    // job has failed.
+    bool RereadUnderLock();
+    bool FailBeforeWrites(const std::string& text);  // always false
     void SendAction(Action& action);
     void Verify(int count);
     void StopApply();  // cancel while applying
     void FailApply(const std::string& description);
 
     ReconcileOptions options_;
+    DbLock lock_;  // the file's, from the reread after the answer to the end of the apply
     ReconcilePhase phase_ = ReconcilePhase::Reading;
     Differences diff_;
     std::string backupPath_;

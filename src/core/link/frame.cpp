@@ -1,5 +1,7 @@
 #include "core/link/frame.h"
 
+#include <cstdio>
+
 #include "core/link/line.h"
 
 // 1-Wire CRC-8: polynomial x^8 + x^5 + x^4 + 1, least significant bit first.
@@ -49,8 +51,21 @@ std::string ResultText(int code) {
             return "Истекло время ожидания ответа от контроллера.\rВозможно контроллер не "
                    "подключен";
         default:
-            return "";
+            break;
     }
+    if (IsRefusal(code)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "Контроллер отказал (состояние 0x%02X)",
+                      code - RefusedBase);
+        return text;
+    }
+    return "";
+}
+
+int RequestOutcome(int result, const FrameHeader& reply) {
+    if ((result == Ok || result == NotRun) && reply[2] != 0)
+        return RefusedResult(reply[2]);
+    return result;
 }
 
 int WaitCharsMs(int n) {

@@ -150,7 +150,7 @@ void TFReaderPoll::SendRequest(const RequestFrame& request) {
     // exists the job drops it once the dialog stopped waiting.
     LoadOnUi(runner_, request.header, request.data, this,
              [this](int result, const FrameHeader& reply, const FrameData& replyData) {
-                 job_.OnCompletion(result, reply, replyData);
+                 job_.Deliver(result, reply, replyData);
              });
 }
 

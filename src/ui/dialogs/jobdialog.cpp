@@ -120,7 +120,7 @@ void TJobDialog::SendRequest(const RequestFrame& request) {
     LoadOnUi(runner_, request, this,
              [this](int result, const FrameHeader& reply, const FrameData& replyData) {
                  if (job_)
-                     job_->OnCompletion(result, reply, replyData);
+                     job_->Deliver(result, reply, replyData);
              });
 }
 

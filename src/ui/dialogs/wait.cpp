@@ -75,7 +75,7 @@ void TFWait::FormShow() {
 void TFWait::SendRequest(const RequestFrame& request) {
     LoadOnUi(runner_, request.header, request.data, this,
              [this](int result, const FrameHeader& reply, const FrameData& replyData) {
-                 job_->OnCompletion(result, reply, replyData);
+                 job_->Deliver(result, reply, replyData);
              });
 }
 

@@ -19,7 +19,6 @@
 #include "core/link/commands.h"
 #include "ui/dialogs/findkey.h"
 #include "ui/dialogs/getvardex.h"
-#include "ui/dialogs/keysave.h"
 #include "ui/dialogs/readcontr.h"
 #include "ui/dialogs/reconcile.h"
 #include "ui/dialogs/scanline.h"
@@ -97,7 +96,8 @@ void TFMain::actNewExecute() {
         if (!job.Complete()) {
             return;
         }
-        if (!Written(WriteNewDbFile(Local(path), job.VardexCode, addressed_->Address())) ||
+        if (!Written(WriteNewDbFile(Local(path), job.VardexCode, job.TimeOpen, job.RetryRead,
+                                    addressed_->Address())) ||
             !LoadDbFile(path)) {
             return;
         }
@@ -117,9 +117,6 @@ void TFMain::actNewFromContrExecute() {
         if (SelectedPortPath().isEmpty()) {
             Prompt().Error(this, QStringLiteral("Ошибка"),
                            QStringLiteral("Не выбран порт подключения!"));
-            return;
-        }
-        if (!Ready.loadFromContr) {
             return;
         }
         LinkHold link(*this);
@@ -228,9 +225,6 @@ void TFMain::actOpenExecute() {
 
 void TFMain::actSaveExecute() {
     RunAction([&] {
-        if (!Ready.exportToContr) {
-            return;
-        }
         ReloadIfChanged();  // the window shows what the export will write: the file as it is now
         // What the export writes is the open file as the command line would send it; a file
         // read only in part is refused before anything is asked.
@@ -253,6 +247,8 @@ void TFMain::actSaveExecute() {
         source->databasePath = Local(CurrentFile);  // the job journals its end
         TFWriteContr dialog(
             this, Runner(), [this] { CloseLink(); }, std::move(*source));
+        // What goes to the controller is the file as it is once the questions are answered.
+        dialog.Export().RereadBeforeWriting(Local(CurrentFile), TypeFormat);
         dialog.Run();
     });
 }
@@ -302,9 +298,6 @@ void TFMain::actJournalExecute() {
 
 void TFMain::actSyncExecute() {
     RunAction([&] {
-        if (!Ready.syncContr) {
-            return;
-        }
         ReloadIfChanged();
         LinkHold link(*this);
         if (!link) {
@@ -329,13 +322,14 @@ void TFMain::actSyncExecute() {
             }
             return true;
         });
+        dialog.Check().AddUnderLockOf(Local(CurrentFile));
         dialog.Run();
     });
 }
 
 void TFMain::actReconcileExecute() {
     RunAction([&] {
-        if (!Ready.reconcile || !FileOpen) {
+        if (!FileOpen) {
             return;
         }
         // The file as it is on disk, read whole: a list that stops at a bad entry would
@@ -369,7 +363,7 @@ void TFMain::actReconcileExecute() {
 
 void TFMain::bbVardexClick() {
     RunAction([&] {
-        if (!FileOpen || !Ready.vardex) {
+        if (!FileOpen) {
             return;
         }
         DbLock lock;
