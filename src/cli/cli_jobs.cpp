@@ -904,7 +904,8 @@ VX_CLI_COMMAND(
                 "The copy goes to $XDG_DATA_HOME/Vardex2/backups (by default "
                 "~/.local/share/Vardex2/backups); the newest 20 per database are kept.\n"
                 "Exit status 0 when file and controller agree at the end (with --dry-run: "
-                "when the read succeeded), 1 when they do not or a write failed.\n");
+                "when the read succeeded), 1 when they do not or a write failed, 11 to 15 "
+                "when a request failed or the controller refused it.\n");
     },
     RunReconcile);
 VX_CLI_COMMAND(

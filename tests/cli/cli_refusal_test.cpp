@@ -133,7 +133,7 @@ TEST(CliRefusal, EveryCommandFailsAndTheFileKeepsWhatTheControllerRefused) {
             EXPECT_EQ(ReadAll(file), before);
         }
         if (c.check) {
-            c.check(sim, file, r.out);
+            c.check(sim, file, r.out + r.err);  // the log goes to standard error
         }
     }
 }

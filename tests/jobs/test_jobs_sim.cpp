@@ -232,11 +232,11 @@ TEST_F(JobsSimTest, NewClearsTheControllerAndWritesItsVardexAndTimes) {
     ASSERT_EQ(sim->Control("fault status-nonzero-no-payload 0x63"), "ok");
     r = RunProgram({CliPath(), "--port", sim->Port(), "--yes", "new", Path("m.vx2")});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("Чтение настроек контроллера ... \nНастройки контроллера не прочитаны: "
+    EXPECT_NE(r.err.find("Чтение настроек контроллера ... \nНастройки контроллера не прочитаны: "
                          "Контроллер отказал (состояние 0x01). В файл записаны времена по "
                          "умолчанию: 1 и 1 сек.\n"),
               std::string::npos)
-        << r.out;
+        << r.err;
     ASSERT_TRUE(LoadDbFile(Path("m.vx2"), model));
     EXPECT_EQ(model.TimeOpen, 1);
     EXPECT_EQ(model.RetryRead, 1);

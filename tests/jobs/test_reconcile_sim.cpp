@@ -222,7 +222,7 @@ TEST_F(ReconcileSimTest, AKeyAddedMeanwhileUnderTheLockIsNotRemoved) {
     ::waitpid(writer, &status, 0);
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("Файл базы изменён после чтения"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Файл базы изменён после чтения"), std::string::npos) << r.err;
     // No removal was sent; the controller and the file both hold the key.
     const auto commands = Commands(sim->Log());
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "22"), 0);
