@@ -97,7 +97,7 @@ TEST(TAddressedRequester, OneShortAttemptWhenTheRequestSaysSo) {
     TCommands worker(line);
     TAddressedRequester door(worker, 9);
     RequestFrame check = MakeCheckLink();
-    check.options = {1, 50};
+    check.options = {1, 50, false};  // no quiet wait: the scan's way
     EXPECT_EQ(RunAll(door, {check}), std::vector<int>{TimedOut});
     const auto names = line.OpNames();
     EXPECT_EQ(std::count(names.begin(), names.end(), "purge rx tx"), 1);
