@@ -194,7 +194,6 @@ class ReaderSession {
 const char* const DuplicateText =
     "Карта(ключ) с номером %s уже зарегистрирована в базе карт(ключей)";
 const char* const MissingText = "Карта(ключ) с номером %s отсутсвует в базе данных!";
-const char* const BadNumberText = "Проверьте правильность ввода номера карты(ключа)";
 
 std::string Printf1(const char* pattern, const std::string& value) {
     std::string text(pattern);
@@ -206,40 +205,6 @@ std::string Printf1(const char* pattern, const std::string& value) {
 
 void Fail(const std::string& text) {
     std::fprintf(stderr, "%s\n", text.c_str());
-}
-
-// KEY in any form the database's format reads ("12ABCD", "XX XX XXXXXX 12ABCD",
-// "000000FBC52B"; "066,04103", "0004329479", "0A004D7603"); a refusal says why and
-// names the forms.
-bool ParseKeyArgument(int typeFormat, const std::string& text, KeyCode& code) {
-    KeyNumber number = ParseKeyNumber(typeFormat, text);
-    if (!number) {
-        Fail(std::string(BadNumberText) + ": \"" + text + "\"\n" +
-             CliText(KeyNumberRefusal(typeFormat, number)));
-        return false;
-    }
-    code = number.code;
-    return true;
-}
-
-// The description as the file holds it: Windows-1251, at most 128 characters.
-bool DescriptionArgument(const std::string& utf8, std::string& cp1251) {
-    std::string bad;
-    if (!Utf8ToCp1251(utf8, cp1251, &bad)) {
-        Fail("Символ \"" + bad +
-             "\" нельзя сохранить в описании карты(ключа): файл базы хранит текст в кодировке "
-             "Windows-1251");
-        return false;
-    }
-    if (HasControlCharacters(cp1251)) {
-        Fail(DescriptionControlError);
-        return false;
-    }
-    if (static_cast<int>(cp1251.size()) > MaxDescriptionLength) {
-        Fail("Описание карты(ключа) длиннее " + std::to_string(MaxDescriptionLength) + " символов");
-        return false;
-    }
-    return true;
 }
 
 int FindKey(const DbModel& model, KeyCode code) {

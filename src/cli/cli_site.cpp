@@ -2,8 +2,6 @@
 // doors (a key revoked everywhere, granted at several doors, its description changed).
 #include <sys/stat.h>
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -82,48 +80,14 @@ void ReadDoors(const std::string& sitePath, const Site& site, DoorFiles& files) 
     }
 }
 
-bool KeyArgument(int typeFormat, const std::string& text, KeyCode& code) {
-    KeyNumber number = ParseKeyNumber(typeFormat, text);
-    if (!number) {
-        Fail("Проверьте правильность ввода номера карты(ключа): \"" + text + "\"\n" +
-             CliText(KeyNumberRefusal(typeFormat, number)));
-        return false;
-    }
-    code = number.code;
-    return true;
-}
-
-bool DescriptionArgument(const std::string& utf8, std::string& cp1251) {
-    std::string bad;
-    if (!Utf8ToCp1251(utf8, cp1251, &bad)) {
-        Fail("Символ \"" + bad +
-             "\" нельзя сохранить в описании карты(ключа): файл базы хранит текст в кодировке "
-             "Windows-1251");
-        return false;
-    }
-    if (HasControlCharacters(cp1251)) {
-        Fail(DescriptionControlError);
-        return false;
-    }
-    if (static_cast<int>(cp1251.size()) > MaxDescriptionLength) {
-        Fail("Описание карты(ключа) длиннее " + std::to_string(MaxDescriptionLength) + " символов");
-        return false;
-    }
-    return true;
-}
-
-std::atomic<bool> stopRequested{false};
-extern "C" void OnStopSignal(int) {
-    stopRequested = true;
-}
-
 int RunChange(CliArgs& args, const std::string& sitePath, const Site& site,
               const SiteChange& change) {
+    CliInterrupts interrupts;  // before the lines' workers, which must not take the signals
     TSerialSiteLines lines;
     SiteRun run;
     run.sitePath = sitePath;
     run.site = &site;
-    run.stop = &stopRequested;
+    run.stop = [&interrupts] { return interrupts.Requested(); };
     // Each door as it ends goes to the log; the result, door by door in site order, is
     // the command's output.
     SiteProgress progress = [&](const SiteDoorOutcome& o) {
@@ -132,16 +96,7 @@ int RunChange(CliArgs& args, const std::string& sitePath, const Site& site,
         std::fprintf(stderr, "%s: %s\n", site.doors[o.door].name.c_str(),
                      SiteOutcomeText(change, o).c_str());
     };
-    struct sigaction stop {};
-    stop.sa_handler = OnStopSignal;
-    sigemptyset(&stop.sa_mask);
-    struct sigaction oldInt {
-    }, oldTerm{};
-    sigaction(SIGINT, &stop, &oldInt);
-    sigaction(SIGTERM, &stop, &oldTerm);
     std::vector<SiteDoorOutcome> outcomes = RunSiteChange(run, change, lines, progress);
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
     const bool complete = SiteChangeComplete(outcomes);
     if (!args.json) {
         for (const SiteDoorOutcome& o : outcomes)
@@ -164,7 +119,7 @@ int RunChange(CliArgs& args, const std::string& sitePath, const Site& site,
     }
     if (!complete) {
         Fail("Изменение выполнено не на всех дверях; повторите команду, чтобы завершить его.");
-        return stopRequested ? 130 : CliFailed;
+        return interrupts.Requested() ? interrupts.ExitStatus() : CliFailed;
     }
     return CliOk;
 }
@@ -369,11 +324,12 @@ int Reconcile(CliArgs& args) {
     if (!Load(sitePath, site))
         return CliFailed;
     const bool dryRun = args.TakeFlag("--dry-run");
+    CliInterrupts interrupts;  // before the lines' workers, which must not take the signals
     TSerialSiteLines lines;
     SiteRun run;
     run.sitePath = sitePath;
     run.site = &site;
-    run.stop = &stopRequested;
+    run.stop = [&interrupts] { return interrupts.Requested(); };
     TSiteReconcile reconcile(run, lines);
     std::fprintf(stderr, "Чтение контроллеров ...\n");
     reconcile.Plan();
@@ -419,21 +375,12 @@ int Reconcile(CliArgs& args) {
         json(false);
         return status;
     }
-    struct sigaction stop {};
-    stop.sa_handler = OnStopSignal;
-    sigemptyset(&stop.sa_mask);
-    struct sigaction oldInt {
-    }, oldTerm{};
-    sigaction(SIGINT, &stop, &oldInt);
-    sigaction(SIGTERM, &stop, &oldTerm);
     const bool agree = reconcile.Apply();
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
     print("Итог сверки:");
     json(true);
     if (!agree) {
         Fail("Не все двери совпадают с файлами; повторите сверку, чтобы завершить её.");
-        return stopRequested ? 130 : CliFailed;
+        return interrupts.Requested() ? interrupts.ExitStatus() : CliFailed;
     }
     return CliOk;
 }
@@ -447,7 +394,7 @@ int Revoke(CliArgs& args) {
         return CliFailed;
     SiteChange change;
     change.kind = SiteChange::Kind::Revoke;
-    if (!KeyArgument(site.typeFormat, args.words[1], change.code))
+    if (!ParseKeyArgument(site.typeFormat, args.words[1], change.code))
         return CliUsage;
     if (int status = CliConfirm(args, "Удаление карты(ключа)",
                                 {"Вы действительно хотите удалить карту(ключ) " +
@@ -466,7 +413,7 @@ int Grant(CliArgs& args) {
         return CliFailed;
     SiteChange change;
     change.kind = SiteChange::Kind::Grant;
-    if (!KeyArgument(site.typeFormat, args.words[1], change.code))
+    if (!ParseKeyArgument(site.typeFormat, args.words[1], change.code))
         return CliUsage;
     if (!DescriptionArgument(args.words[2], change.description))
         return CliUsage;
@@ -493,7 +440,7 @@ int Describe(CliArgs& args) {
         return CliFailed;
     SiteChange change;
     change.kind = SiteChange::Kind::Describe;
-    if (!KeyArgument(site.typeFormat, args.words[1], change.code))
+    if (!ParseKeyArgument(site.typeFormat, args.words[1], change.code))
         return CliUsage;
     if (!DescriptionArgument(args.words[2], change.description))
         return CliUsage;

@@ -1,4 +1,6 @@
 #include "cli/cli_support.h"
+#include "core/keys/cp1251.h"
+#include "core/keys/key_number.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -336,4 +338,40 @@ int CliLockForChange(const std::string& path, DbLock& lock) {
         return CliOk;
     std::fprintf(stderr, "%s\n", CliText(r.error).c_str());
     return CliRefused;
+}
+
+namespace {
+void Say(const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+}  // namespace
+
+bool ParseKeyArgument(int typeFormat, const std::string& text, KeyCode& code) {
+    KeyNumber number = ParseKeyNumber(typeFormat, text);
+    if (!number) {
+        Say("Проверьте правильность ввода номера карты(ключа): \"" + text + "\"\n" +
+            CliText(KeyNumberRefusal(typeFormat, number)));
+        return false;
+    }
+    code = number.code;
+    return true;
+}
+
+bool DescriptionArgument(const std::string& utf8, std::string& cp1251) {
+    std::string bad;
+    if (!Utf8ToCp1251(utf8, cp1251, &bad)) {
+        Say("Символ \"" + bad +
+            "\" нельзя сохранить в описании карты(ключа): файл базы хранит текст в кодировке "
+            "Windows-1251");
+        return false;
+    }
+    if (HasControlCharacters(cp1251)) {
+        Say(DescriptionControlError);
+        return false;
+    }
+    if (static_cast<int>(cp1251.size()) > MaxDescriptionLength) {
+        Say("Описание карты(ключа) длиннее " + std::to_string(MaxDescriptionLength) + " символов");
+        return false;
+    }
+    return true;
 }

@@ -121,6 +121,13 @@ void CliSetJournalReporter();
 // Returns 0 or the error (FileTooLarge beyond it); a read error is never taken for the end.
 int CliReadStandardInput(std::string& bytes, std::size_t maxSize);
 
+// KEY in any printed form the one key-number reader takes; a refusal says why and names
+// the forms on standard error.
+bool ParseKeyArgument(int typeFormat, const std::string& text, KeyCode& code);
+// The description as the file holds it (Windows-1251, at most 128 characters, no control
+// characters); a refusal says why on standard error.
+bool DescriptionArgument(const std::string& utf8, std::string& cp1251);
+
 // Turns the carriage returns that break the lines of the program's texts into newlines.
 std::string CliText(const std::string& text);
 

@@ -133,7 +133,7 @@ std::vector<SiteDoorOutcome> RunSiteChange(const SiteRun& run, const SiteChange&
     TSiteLines* used = change.kind == SiteChange::Kind::Describe ? nullptr : &lines;
     RunByLine(run, doors, used, [&](const SiteTarget& t) {
         SiteDoorOutcome o{t.door, State::NotRun, "Прервано"};
-        if (!run.stop || !run.stop->load())
+        if (!run.stop || !run.stop())
             o = WorkDoor(t, change, site.typeFormat);
         std::lock_guard<std::mutex> hold(told);
         outcomes[slot[t.door]] = o;

@@ -57,7 +57,7 @@ void TSiteReconcile::Plan() {
             out.text = t.lineError;
             return;
         }
-        if (run_.stop && run_.stop->load())
+        if (run_.stop && run_.stop())
             return;
         ReconcileOptions options;
         options.databasePath = t.path;
@@ -121,7 +121,7 @@ bool TSiteReconcile::Apply() {
     RunByLine(run_, pending, nullptr, [&](const SiteTarget& t) {
         Door& d = *work_[t.door];
         SiteReconcileDoor& out = doors_[t.door];
-        if (run_.stop && run_.stop->load()) {
+        if (run_.stop && run_.stop()) {
             out.state = SiteReconcileDoor::State::NotRun;
             out.text = "Прервано";
             return;

@@ -5,7 +5,6 @@
 // a rerun finishes what is left.
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>

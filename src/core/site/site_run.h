@@ -3,7 +3,6 @@
 // one thread per line.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -28,8 +27,8 @@ struct SiteRun {
     const Site* site = nullptr;
     LineOverrides overrides;   // this computer's lines
     std::string backupFolder;  // where a reconcile keeps its copies ("": the user's own)
-    // Set by the host to stop between two doors (and between two requests of a door).
-    const std::atomic<bool>* stop = nullptr;
+    // True once the host asks to stop: asked between two doors.
+    std::function<bool()> stop;
 };
 
 // One door as the work on it sees it.

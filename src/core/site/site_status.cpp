@@ -52,7 +52,7 @@ std::vector<SiteDoorStatus> ReadSiteStatus(const SiteRun& run, TSiteLines& lines
         }
         if (!t.requester) {
             s.linkError = t.lineError;
-        } else if (run.stop && run.stop->load()) {
+        } else if (run.stop && run.stop()) {
             s.linkError = "Прервано";
         } else {
             int result = Ask(*t.requester, MakeCheckLink());

@@ -9,9 +9,9 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "core/site/serial_lines.h"
 #include "ui/help/help.h"
 #include "ui/seams/prompter.h"
-#include "core/site/serial_lines.h"
 
 namespace {
 QString Text(const std::string& utf8) {
@@ -26,7 +26,7 @@ TFSiteReconcile::TFSiteReconcile(QWidget* parent, const std::string& sitePath, c
     help::SetContext(this, help::TopicSite);
     run_.sitePath = sitePath;
     run_.site = &site_;
-    run_.stop = &stop_;
+    run_.stop = [this] { return stop_.load(); };
     run_.overrides = overrides;
     auto* layout = new QVBoxLayout(this);
     status_ = new QLabel(this);

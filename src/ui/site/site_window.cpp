@@ -30,12 +30,12 @@
 #include "core/link/commands.h"
 #include "core/link/requester.h"
 #include "core/link/serial_port.h"
+#include "core/site/serial_lines.h"
 #include "core/site/site_status.h"
 #include "ui/help/help.h"
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
 #include "ui/site/people_model.h"
-#include "core/site/serial_lines.h"
 #include "ui/site/site_print.h"
 #include "ui/site/site_reconcile_dialog.h"
 
@@ -591,7 +591,7 @@ void TFSite::StartChange(const SiteChange& change) {
         SiteRun run;
         run.sitePath = sitePath;
         run.site = &site;
-        run.stop = &stop_;
+        run.stop = [this] { return stop_.load(); };
         run.overrides = overrides;
         std::vector<SiteDoorOutcome> outcomes =
             RunSiteChange(run, change, lines, [self, site](const SiteDoorOutcome& o) {
