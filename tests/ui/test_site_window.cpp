@@ -302,6 +302,8 @@ class TestSiteWindow : public QObject {
         const QModelIndex cell = m.index(0, PeopleModel::FirstDoorColumn + 1);
         QCOMPARE(cell.data().toString(), QStringLiteral("?"));
         QVERIFY(!(m.flags(cell) & Qt::ItemIsUserCheckable));
+        // The first row is the chosen one at once: the key's actions need no Space first.
+        QVERIFY(w.actRevokeAll->isEnabled());
     }
 };
 

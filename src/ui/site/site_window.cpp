@@ -280,11 +280,12 @@ bool TFSite::Reload() {
     model_->Load(path_, site_);
     model_->Filter(edSearch_->text());
     table_->resizeColumnsToContents();
-    if (had) {
-        const int row = model_->ShownRowOf(selected);
-        if (row >= 0)
-            table_->selectRow(row);
-    }
+    const int row = had ? model_->ShownRowOf(selected) : -1;
+    // The keyboard's row is always the chosen one, so the actions on a key work at once.
+    if (row >= 0)
+        table_->selectRow(row);
+    else if (model_->rowCount() > 0)
+        table_->setCurrentIndex(model_->index(0, PeopleModel::NumberColumn));
     setWindowTitle(
         QStringLiteral("%1 — %2 — Vardex 2").arg(Text(site_.name), QFileInfo(path_).fileName()));
     const PeopleView& v = model_->View();
