@@ -357,6 +357,7 @@ int RunNew(CliArgs& args) {
     if (!link.Open(args))
         return CliPortNotOpened;
     TNewFileJob job(*link.host);
+    job.JournalBeside(file);
     link.Run(job);
     if (!job.Complete() && link.Stopped())
         return link.Interrupted(link.host->progressPosition >= 2
@@ -367,8 +368,7 @@ int RunNew(CliArgs& args) {
         return link.FailureStatus();
     link.link.Port().Close();
 
-    DbResult r =
-        WriteNewDbFile(file, job.VardexCode, job.TimeOpen, job.RetryRead, link.link.Address());
+    DbResult r = job.WriteFile(file, link.link.Address());
     if (!r) {
         FileError(r);
         return CliFailed;

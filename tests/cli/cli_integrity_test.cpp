@@ -305,3 +305,69 @@ TEST_F(CliIntegrity, ASignalStopsAJobBetweenTwoRequestsAndSaysWhereItStands) {
 }
 
 }  // namespace
+
+namespace {
+
+// A job killed between the controller and the file (563 kills once left keys in the
+// controller alone with no trace). Every change writes its intent before its first
+// request: a kill while the controller has the request leaves the intent alone in the
+// journal, and the next open of the file says so, once, and what to check. While the job
+// still runs (it holds the file's lock) nothing is said.
+TEST_F(CliIntegrity, AJobKilledMidRequestLeavesItsIntentAndTheNextOpenSaysSo) {
+    const std::string csv = dir + "/new.csv";
+    Write(csv, "0A0B0D;Склад\r\n");
+    const struct {
+        std::vector<std::string> words;
+        std::string fault;  // holds the first write unanswered
+        std::string operation;
+    } cases[] = {
+        {{"add", path, "XX XX XXXXXX 0A1B2C", "Склад"}, "silent-from-write", "key-add"},
+        {{"remove", path, "XX XX XXXXXX 000002", "--yes"}, "silent-from-write", "key-remove"},
+        {{"set-vardex", path, "XX XX XXXXXX 010203"}, "silent-from-write", "vardex"},
+        {{"set-times", path, "--open", "7", "--retry", "2"}, "silence", "times"},
+        {{"export", path, "--yes"}, "silence", "export"},
+        {{"import", path, csv, "--yes"}, "silent-from-write", "import"},
+        {{"reconcile", path, "--yes"}, "silent-from-write", "reconcile"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.words[0]);
+        std::filesystem::remove(path + ".journal");
+        ASSERT_TRUE(NewDbFile(path).ok);
+        // The controller lacks 0A0B0C: a difference for the reconcile to write.
+        ASSERT_TRUE(SaveKeys(path, {{1, ""}, {2, ""}, {3, ""}, {0x0A0B0C, ""}}).ok);
+        StartSim("1,2,3");
+        if (c.fault == "silence")
+            sim->Fault(c.fault);
+        else
+            sim->Fault(c.fault, 1);
+        const pid_t pid = Start(c.words);
+        bool held = false;
+        for (int i = 0; i < 2000 && !held; ++i) {
+            held = Contains(sim->Log(), "not answered");
+            if (!held)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ASSERT_TRUE(held) << ReadAll(dir + "/err");
+        // Its job runs: not cut short, only not done yet.
+        ProcessResult running = Cli({"show", path});
+        EXPECT_FALSE(Contains(running.err, journaled::kInterruptedCaption)) << running.err;
+        ::kill(pid, SIGKILL);
+        EXPECT_EQ(Finish(pid), 128 + SIGKILL);
+        const std::string journal = ReadAll(path + ".journal");
+        EXPECT_TRUE(Contains(journal, "\t" + c.operation + "\t")) << journal;
+        EXPECT_TRUE(Contains(journal.substr(journal.rfind('\t')), "\tначато #")) << journal;
+
+        ProcessResult next = Cli({"show", path});
+        EXPECT_EQ(next.status, 0) << next.err;
+        EXPECT_TRUE(Contains(next.err, std::string(journaled::kInterruptedCaption) +
+                                           ": Изменение не было завершено:"))
+            << next.err;
+        EXPECT_TRUE(Contains(next.err, ": " + c.operation)) << next.err;
+        EXPECT_TRUE(Contains(next.err, "«Проверка карт(ключей)» или сверка")) << next.err;
+        // Told once: the report closes the intent.
+        next = Cli({"show", path});
+        EXPECT_FALSE(Contains(next.err, journaled::kInterruptedCaption)) << next.err;
+    }
+}
+
+}  // namespace

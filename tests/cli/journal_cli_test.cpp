@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -27,6 +28,22 @@ std::vector<std::string> Lines(const std::string& text) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         lines.push_back(line);
+    }
+    return lines;
+}
+
+// The journal's ids, numbered in the order they first appear ("#1", "#2", ...): an intent
+// and its outcome show the same number.
+std::vector<std::string> NumberedIds(std::vector<std::string> lines) {
+    static const std::regex id(" #([0-9a-f]+)$");
+    std::map<std::string, int> numbers;
+    for (std::string& line : lines) {
+        std::smatch m;
+        if (std::regex_search(line, m, id)) {
+            const int n =
+                numbers.emplace(m[1].str(), static_cast<int>(numbers.size()) + 1).first->second;
+            line = m.prefix().str() + " #" + std::to_string(n);
+        }
     }
     return lines;
 }
@@ -83,19 +100,29 @@ TEST_F(CliJournal, EveryChangeLeavesItsLine) {
     Cli({"load", loaded, "--yes"});
     const std::time_t to = std::time(nullptr);
 
-    const std::vector<std::string> lines = Lines(ReadAll(path + ".journal"));
+    const std::vector<std::string> lines = NumberedIds(Lines(ReadAll(path + ".journal")));
     const std::vector<std::string> expected = {
-        // The check adds its missing keys in one write, with one summary line.
+        // The check adds its missing keys in one write, with one summary line; it writes
+        // nothing to the controller, so it has no intent.
         "check\t\t\t\tкарт(ключей): 1\tOK",
-        "key-add\tXX XX XXXXXX 0A1B2C [0A1B2C]\tСклад\t\t\tOK",
+        // Every change the controller gets is written as begun before its first request,
+        // and its outcome after, under the same id.
+        "key-add\tXX XX XXXXXX 0A1B2C [0A1B2C]\tСклад\t\t\tначато #1",
+        "key-add\tXX XX XXXXXX 0A1B2C [0A1B2C]\tСклад\t\t\tOK #1",
         "key-description\tXX XX XXXXXX 0A1B2C [0A1B2C]\tСклад №2\tСклад\tСклад №2\tOK",
         // A number change is one line, old -> new.
         "key-renumber\tXX XX XXXXXX 0A1B2C [0A1B2C]\tСклад №2\tXX XX XXXXXX 0A1B2C\tXX XX XXXXXX "
-        "0A1B2D\tOK",
-        "times\t\t\tTimeOpen=1, RetryRead=1\tTimeOpen=7, RetryRead=2\tOK",
-        "vardex\tXX XX XXXXXX 010203 [010203]\t\t\tXX XX XXXXXX 010203\tOK",
-        "key-remove\tXX XX XXXXXX 12ABCD [12ABCD]\tДверь\t\t\tOK",
-        "export\t\t\t\tкарт(ключей): 2\tOK",
+        "0A1B2D\tначато #2",
+        "key-renumber\tXX XX XXXXXX 0A1B2C [0A1B2C]\tСклад №2\tXX XX XXXXXX 0A1B2C\tXX XX XXXXXX "
+        "0A1B2D\tOK #2",
+        "times\t\t\tTimeOpen=1, RetryRead=1\tTimeOpen=7, RetryRead=2\tначато #3",
+        "times\t\t\tTimeOpen=1, RetryRead=1\tTimeOpen=7, RetryRead=2\tOK #3",
+        "vardex\tXX XX XXXXXX 010203 [010203]\t\t\tXX XX XXXXXX 010203\tначато #4",
+        "vardex\tXX XX XXXXXX 010203 [010203]\t\t\tXX XX XXXXXX 010203\tOK #4",
+        "key-remove\tXX XX XXXXXX 12ABCD [12ABCD]\tДверь\t\t\tначато #5",
+        "key-remove\tXX XX XXXXXX 12ABCD [12ABCD]\tДверь\t\t\tOK #5",
+        "export\t\t\t\tкарт(ключей): 2\tначато #6",
+        "export\t\t\t\tкарт(ключей): 2\tOK #6",
     };
     ASSERT_EQ(lines.size(), expected.size()) << ReadAll(path + ".journal");
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -129,11 +156,11 @@ TEST_F(CliJournal, AChangeTheControllerDidNotTakeLeavesItsLineToo) {
     ProcessResult r = RunProgram(
         {CliPath(), "--port", sim->Port(), "add", path, "XX XX XXXXXX 0A1B2C", "Склад"}, "", 20000);
     EXPECT_NE(r.status, 0);
-    const std::vector<std::string> lines = Lines(ReadAll(path + ".journal"));
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(Checked(lines[0], from, std::time(nullptr)),
+    const std::vector<std::string> lines = NumberedIds(Lines(ReadAll(path + ".journal")));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(Checked(lines[1], from, std::time(nullptr)),
               "key-add\tXX XX XXXXXX 0A1B2C [0A1B2C]\tСклад\t\t\t" +
-                  journal::Escape(ResultText(TimedOut)));
+                  journal::Escape(ResultText(TimedOut)) + " #1");
 }
 
 TEST_F(CliJournal, AFileWithoutJournalPrintsNothing) {

@@ -10,6 +10,7 @@
 #include "core/jobs/export_job.h"
 #include "core/keys/journal.h"
 #include "fake_controller.h"
+#include "support/journal_final.h"
 #include "support/recording_job_host.h"
 
 namespace {
@@ -255,8 +256,9 @@ TEST(ExportJobSilence, EveryStepFailsCleanly) {
     }
 }
 
-// The export's line is written when the export ends, done, failed or cancelled, not when
-// its window closes later.
+// The export's intent is in the journal before the clear, and its outcome is written
+// when the export ends, done, failed or cancelled after the clear, not when its window
+// closes later. Cancelled before its first request, it has nothing to say.
 TEST_F(ExportJobTest, TheJournalLineIsWrittenWhenTheExportEnds) {
     char dir[] = "/tmp/vx-export-XXXXXX";
     ASSERT_NE(::mkdtemp(dir), nullptr);
@@ -269,6 +271,7 @@ TEST_F(ExportJobTest, TheJournalLineIsWrittenWhenTheExportEnds) {
         {-1, false, "OK"},
         {3 + 1, false, "Описание ошибки: " + ResultText(TimedOut)},
         {-1, true, "Прервано"},
+        {-1, true, ""},  // cancelled before the clear
     };
     for (const auto& c : cases) {
         std::remove((db + ".journal").c_str());
@@ -281,13 +284,22 @@ TEST_F(ExportJobTest, TheJournalLineIsWrittenWhenTheExportEnds) {
         host.finished.reset();
         host.failed.reset();
         host.closed.reset();
-        if (c.cancel)
+        const bool beforeClear = c.cancel && c.outcome.empty();
+        controller.afterEach = [&] {
+            if (c.cancel && controller.requests.size() == 1)
+                job->RequestCancel();
+        };
+        if (beforeClear)
             job->RequestCancel();
         job->Start();
         host.RunUntil([&] { return host.Ended(); });
         // The job has ended; nothing has closed any window.
-        std::vector<journal::Line> lines;
-        ASSERT_EQ(journal::ReadJournal(db, lines), "");
+        const std::vector<journal::Line> lines = journal_final::FinalLines(db);
+        if (beforeClear) {
+            EXPECT_TRUE(lines.empty());
+            EXPECT_TRUE(controller.requests.empty());
+            continue;
+        }
         ASSERT_EQ(lines.size(), 1u) << c.outcome;
         EXPECT_EQ(lines[0].entry.operation, journal::kExport);
         EXPECT_EQ(lines[0].entry.newValue, "карт(ключей): 3");

@@ -12,6 +12,7 @@
 #include "core/keys/database.h"
 #include "core/keys/journal.h"
 #include "fake_controller.h"
+#include "support/journal_final.h"
 #include "support/recording_job_host.h"
 
 namespace {
@@ -37,17 +38,27 @@ class KeyEditJobTest : public ::testing::Test {
         std::filesystem::remove_all(dir);
     }
 
-    // The journal's lines, each without its time, login and host (checked here: the
-    // clock's seconds in order from the first line).
+    // The journal's final lines, each without its time, login and host (checked here: the
+    // clock's seconds in order from the first line) and without the intent written before
+    // the first request (its pairing checked by FinalLines).
     std::vector<std::string> Journal() {
         std::ifstream in(path + ".journal", std::ios::binary);
         std::vector<std::string> lines;
+        std::vector<journal::Line> parsed;
         std::time_t t = 1796716449;
         for (std::string line; std::getline(in, line); ++t) {
             const std::string head = journal::FormatTime(t) + "\toperator\tdesk-1\t";
             EXPECT_EQ(line.substr(0, head.size()), head);
-            lines.push_back(line.substr(std::min(head.size(), line.size())));
+            const journal::Line read = journal::ParseJournal(line + "\n").at(0);
+            parsed.push_back(read);
+            if (journal::IsIntent(read))
+                continue;
+            const std::string outcome = line.substr(line.rfind('\t') + 1);
+            line.resize(line.size() - outcome.size());
+            lines.push_back(line.substr(std::min(head.size(), line.size())) +
+                            journal_final::WithoutId(outcome));
         }
+        journal_final::FinalLines(parsed);
         return lines;
     }
     // Where the file was, a folder: the next write of the file fails.
@@ -190,21 +201,21 @@ TEST_F(KeyEditJobTest, AnAddOrRemoveTheControllerRefusedLeavesItsLine) {
                   "key-remove\t" + OldKey + "\told\t\t\tОшибка записи в контроллер"}));
 }
 
-TEST_F(KeyEditJobTest, AFileThatCannotBeWrittenStopsAfterTheController) {
+TEST_F(KeyEditJobTest, AnUnwritableFileStopsBeforeTheControllerAndALaterFailureSaysWhereItStands) {
+    // A file that cannot be written (its folder is gone): no lock, no intent, no request.
     TKeyEditJob& j =
         Run({KeyEdit::Kind::Add, (dir / "no" / "such.vx2").string(), 0, 0, 0x000005, ""});
-    EXPECT_TRUE(j.NewInController);
-    EXPECT_FALSE(j.NewInFile);
+    EXPECT_FALSE(j.NewInController);
     EXPECT_TRUE(j.FileFailed);
     ASSERT_TRUE(host.failed);
     EXPECT_EQ(host.failed->caption, "Ошибка");
-    EXPECT_EQ(host.requests.size(), 1u);
+    EXPECT_TRUE(host.requests.empty());
 
-    // A file that refuses a key the controller took: the line says the door has it.
+    // A file that fails once the controller took the key: the line says the door has it.
     controller.requests.clear();
     host.requests.clear();
-    BreakTheFile();
-    now = 1796716449;  // the line the missing folder could not take had a time too
+    controller.afterEach = [this] { BreakTheFile(); };
+    now = 1796716449;  // the journal's clock from its first line
     Run({KeyEdit::Kind::Add, "", 0, 0, 0x000005, ""});
     EXPECT_EQ(Journal(), (std::vector<std::string>{
                              "key-add\tXX XX XXXXXX 000005 [000005]\t\t\t\tКарта(ключ) записана в "

@@ -17,6 +17,7 @@
 #include "core/keys/backup.h"
 #include "core/keys/journal.h"
 #include "fake_controller.h"
+#include "support/journal_final.h"
 #include "support/recording_job_host.h"
 
 namespace {
@@ -395,8 +396,7 @@ TEST_F(ReconcileJobTest, FailureAtAWriteStopsWithASummaryAndARerunFinishes) {
     EXPECT_EQ(host->portClosings, 1);
     EXPECT_EQ(controller.keys, (std::vector<std::uint32_t>{1, 2, 3}));
 
-    std::vector<journal::Line> lines;
-    ASSERT_EQ(journal::ReadJournal(dbPath, lines), "");
+    std::vector<journal::Line> lines = journal_final::FinalLines(dbPath);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].entry.operation, "reconcile");
     EXPECT_EQ(lines[0].entry.newValue, "Записано карт(ключей): 1 из 3, удалено: 0 из 1");
@@ -411,7 +411,7 @@ TEST_F(ReconcileJobTest, FailureAtAWriteStopsWithASummaryAndARerunFinishes) {
     EXPECT_TRUE(job->Agree());
     EXPECT_EQ(controller.keys, (std::vector<std::uint32_t>{2, 3, 4, 5}));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "backups"), fs::directory_iterator()), 2);
-    ASSERT_EQ(journal::ReadJournal(dbPath, lines), "");
+    lines = journal_final::FinalLines(dbPath);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1].entry.newValue, "Записано карт(ключей): 2 из 2, удалено: 1 из 1");
     EXPECT_EQ(lines[1].entry.outcome, "OK");

@@ -11,6 +11,7 @@
 #include "core/keys/database.h"
 #include "core/keys/journal.h"
 #include "fake_controller.h"
+#include "support/journal_final.h"
 #include "support/recording_job_host.h"
 
 namespace {
@@ -94,19 +95,31 @@ TEST_F(SettingChangeJobTest, ARefusedRequestLeavesTheFileAndAnUnwritableFileIsTo
     EXPECT_EQ(host->failed->caption, "Ошибка связи с контроллером");
     EXPECT_EQ(File().Vardex, 0x0A0B0Cu);
     // The refusal has its journal line, with the controller's answer as its outcome.
-    std::ifstream journalFile(path + ".journal", std::ios::binary);
-    std::string line, last;
-    while (std::getline(journalFile, line))
-        last = line;
-    EXPECT_NE(last.find("\t" + std::string(journal::kVardex) + "\t"), std::string::npos) << last;
-    EXPECT_TRUE(last.ends_with("\t" + journal::Escape(ResultText(TimedOut)))) << last;
+    const std::vector<journal::Line> lines = journal_final::FinalLines(path);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().entry.operation, journal::kVardex);
+    EXPECT_EQ(lines.back().entry.outcome, ResultText(TimedOut));
 
     controller.failAt = -1;
+    // A file that cannot be written (its folder is gone): no lock, no intent, no request.
     TSettingChangeJob& noFile =
         Run({SettingChange::Kind::SetVardex, (dir / "no" / "such.vx2").string(), 0x12ABCD});
-    EXPECT_TRUE(noFile.InController);
+    EXPECT_FALSE(noFile.InController);
     EXPECT_FALSE(noFile.InFile);
     EXPECT_TRUE(noFile.FileFailed);
+    EXPECT_TRUE(host->requests.empty());
+    ASSERT_TRUE(host->failed);
+    EXPECT_EQ(host->failed->caption, "Ошибка");
+
+    // A file that fails once the controller has taken the change: the controller has it.
+    controller.afterEach = [this] {
+        std::filesystem::remove(path);
+        std::filesystem::create_directory(path);
+    };
+    TSettingChangeJob& unwritable = Run({SettingChange::Kind::SetVardex, "", 0x12ABCD});
+    EXPECT_TRUE(unwritable.InController);
+    EXPECT_FALSE(unwritable.InFile);
+    EXPECT_TRUE(unwritable.FileFailed);
     ASSERT_TRUE(host->failed);
     EXPECT_EQ(host->failed->caption, "Ошибка");
 }

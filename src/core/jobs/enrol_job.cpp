@@ -71,6 +71,13 @@ void TEnrolJob::OnStep(int step) {
     if (stopped_)
         return;
     if (step == kStoreStep) {
+        // No intent in the journal, no request: a key cut short must leave its trace.
+        if (const std::string error = intent_.Begin(path_, StoreEntry("")); !error.empty()) {
+            stopped_ = true;
+            host_.Failed({"Ошибка", error, BoxIcon::Error});
+            host_.CloseJob(JobEnd::Cancel);
+            return;
+        }
         storing_ = true;
         host_.SendRequest(MakeWriteKey(storeCode_, true, false, KeyFiller::KeyDialog));
         return;
@@ -94,6 +101,7 @@ void TEnrolJob::OnCompletion(int result, const FrameHeader& reply, const FrameDa
     }
     storing_ = false;
     if (!IsSuccess(result)) {
+        intent_.End(StoreEntry(ResultText(result)), false);
         if (stopped_)
             return;
         stopped_ = true;
@@ -103,8 +111,7 @@ void TEnrolJob::OnCompletion(int result, const FrameHeader& reply, const FrameDa
     }
     // The controller holds the key: the file gets it too, even after Stop.
     DbResult r = SaveKey(path_, storeCode_, storeDescription_);
-    journal::Record(path_, {journal::kEnrol, journal::KeyField(typeFormat_, storeCode_),
-                            Cp1251ToUtf8(storeDescription_), "", "", journaled::Outcome(r)});
+    intent_.End(StoreEntry(journaled::Outcome(r)), r.ok);
     if (!r) {
         // Every further key would go the same way, into the controller alone: the run
         // ends here, and only the keys in both count as added.
@@ -164,6 +171,15 @@ void TEnrolJob::OnKey(KeyCode code) {
     storeCode_ = code;
     storeDescription_ = *description;
     host_.ContinueAfterPause(kStoreStep);
+}
+
+journal::Entry TEnrolJob::StoreEntry(const std::string& outcome) const {
+    return {journal::kEnrol,
+            journal::KeyField(typeFormat_, storeCode_),
+            Cp1251ToUtf8(storeDescription_),
+            "",
+            "",
+            outcome};
 }
 
 void TEnrolJob::Report(const EnrolEvent& event) {

@@ -17,6 +17,8 @@
 #include "core/jobs/job_host.h"
 #include "core/jobs/reader_poll_job.h"
 #include "core/keys/database.h"
+#include "core/keys/journal.h"
+#include "core/keys/journaled.h"
 
 struct EnrolEvent {
     enum Kind { Added, Known, FileFailed } kind = Added;
@@ -60,6 +62,8 @@ class TEnrolJob : public TJob {
     static std::string Expand(const std::string& templ, int n);
 
   private:
+    // The journal's line of the key being stored, with `outcome`.
+    journal::Entry StoreEntry(const std::string& outcome) const;
     // The reader poll runs through this adapter, so its steps and completions come back
     // here and are told apart from the store's.
     class PollHost;
@@ -80,4 +84,5 @@ class TEnrolJob : public TJob {
     KeyCode skipped_ = 0;  // declined, and the reader has not been empty since
     KeyCode storeCode_ = 0;
     std::string storeDescription_;
+    journaled::Change intent_;  // the key being stored: before its request, to its outcome
 };

@@ -81,7 +81,7 @@ void TExportJob::OnStep(int step) {
         lock_.Release();
         return;
     }
-    if (step == ClearStep && !Reread())
+    if (step == ClearStep && (!Reread() || !BeginIntent()))
         return;
     const int count = static_cast<int>(source_.keys.size());
     switch (step) {
@@ -166,14 +166,25 @@ bool TExportJob::TakeCancelAndJournal() {
     return true;
 }
 
+bool TExportJob::BeginIntent() {
+    if (source_.databasePath.empty())
+        return true;
+    // No intent in the journal, no clear: an export cut short must leave its trace.
+    const std::string error =
+        intent_.Begin(source_.databasePath,
+                      {journal::kExport, "", "", "", journaled::KeyCount(source_.keys.size()), ""});
+    if (error.empty())
+        return true;
+    FailWith(error);
+    return false;
+}
+
 void TExportJob::Journal(const std::string& outcome) {
-    if (journaled_ || source_.databasePath.empty())
+    // Only an export that has begun (its intent written) has anything to say.
+    if (!intent_.Open())
         return;
-    journaled_ = true;
-    journal::Record(
-        source_.databasePath,
-        {journal::kExport, "", "", "", journaled::KeyCount(source_.keys.size()), outcome},
-        outcome == journal::kOk);
+    intent_.End({journal::kExport, "", "", "", journaled::KeyCount(source_.keys.size()), outcome},
+                outcome == journal::kOk);
 }
 
 void TExportJob::Finish() {

@@ -8,6 +8,8 @@
 
 #include "core/jobs/job_host.h"
 #include "core/keys/database.h"
+#include "core/keys/journal.h"
+#include "core/keys/journaled.h"
 
 // What the export writes, as the main window shows it.
 struct ExportKey {
@@ -64,11 +66,12 @@ class TExportJob : public TJob {
     // was done to it, stamped when it was done.
     void Journal(const std::string& outcome);
     void FailWith(const std::string& description);
+    bool BeginIntent();  // false when the job has failed
 
     bool Reread();  // false when the job has failed
 
     ExportSource source_;
-    bool journaled_ = false;
+    journaled::Change intent_;  // from before the clear to the export's outcome
     int position_ = 0;
     std::string path_;
     int typeFormat_ = 0;

@@ -1,5 +1,6 @@
 #include "core/jobs/import_job.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "core/keys/cp1251.h"
@@ -14,6 +15,8 @@ constexpr int kKeyStep = 1;
 // pause per key, every accepted key is in the file within about a second.
 constexpr auto kBatchAge = std::chrono::milliseconds(500);
 const char* const FailCaption = "Ошибка при импорте";
+// Keys under one intent in the journal: a job killed half-way names at most these.
+constexpr int kBatchKeys = 50;
 
 }  // namespace
 
@@ -64,8 +67,10 @@ void TImportJob::OnStep(int step) {
         return;
     }
     if (step == kPrepareStep) {
-        // A file that cannot take the keys stops the job before the controller hears of it.
-        if (DbResult r = CheckDbWritable(plan_.path); !r) {
+        // A file that cannot take the keys stops the job before the controller hears of it;
+        // its lock is held to the job's end, so another open does not take the import's
+        // batch under way for one cut short, and no other writer comes between.
+        if (DbResult r = LockDbForWrite(plan_.path, lock_); !r) {
             Stop(r.error);
             return;
         }
@@ -100,6 +105,21 @@ void TImportJob::OnStep(int step) {
         return;
     }
     const DbKey& key = plan_.newKeys[next_];
+    if (!batch_.Open()) {
+        // No intent in the journal, no request: a batch cut short must leave its trace.
+        const size_t count = std::min(plan_.newKeys.size() - next_, size_t{kBatchKeys});
+        batchEntry_ = {journal::kImport,
+                       journal::KeyField(plan_.typeFormat, key.code),
+                       "",
+                       "",
+                       journaled::KeyCount(count),
+                       ""};
+        batchStored_ = 0;
+        if (const std::string error = batch_.Begin(plan_.path, batchEntry_); !error.empty()) {
+            Stop(error);
+            return;
+        }
+    }
     host_.AddLine("Добавление карты(ключа) " + Format(plan_.typeFormat, key.code) + " ... ");
     host_.SendRequest(MakeWriteKey(key.code, true, false, KeyFiller::KeyDialog));
 }
@@ -120,7 +140,17 @@ void TImportJob::OnCompletion(int result, const FrameHeader&, const FrameData&) 
         pendingSince_ = clock_();
     pending_.push_back(plan_.newKeys[next_++]);
     ++Stored;
+    ++batchStored_;
     host_.SetProgressPosition(Stored);
+    if (batchStored_ >= kBatchKeys) {
+        // The batch is whole: its keys into the file, then its outcome.
+        std::string fileError;
+        if (!Flush(fileError)) {
+            Stop(fileError);
+            return;
+        }
+        EndBatch();
+    }
     // The pause runs while the file is written, so the write costs the import no time
     // unless it takes longer than the pause.
     host_.ContinueAfterPause(kKeyStep);
@@ -165,16 +195,37 @@ void TImportJob::JournalUpdates(const DbModel& before) {
     journal::Record(plan_.path, lines);
 }
 
+void TImportJob::EndBatch() {
+    journal::Entry entry = batchEntry_;
+    entry.newValue = journaled::KeyCount(static_cast<size_t>(batchStored_));
+    entry.outcome = journal::kOk;
+    batch_.End(entry);
+}
+
 void TImportJob::End() {
     std::string outcome = Error.empty() ? std::string(journal::kOk) : Error;
     if (Cancelled && Error.empty())
         outcome = "прервано";
-    journal::Record(plan_.path, {journal::kImport, "", "", "",
-                                 journaled::KeyCount(static_cast<std::size_t>(Added)) +
-                                     ", описаний: " + std::to_string(Updated),
-                                 outcome});
+    if (!pending_.empty())
+        outcome = "Записано в контроллер, но не в файл: " + outcome;
+    // The import's summary is the outcome of its last batch, or a line of its own when no
+    // batch is open (none begun, or the last one whole).
+    journal::Entry summary{journal::kImport,
+                           "",
+                           "",
+                           "",
+                           journaled::KeyCount(static_cast<std::size_t>(Added)) +
+                               ", описаний: " + std::to_string(Updated),
+                           outcome};
+    if (batch_.Open()) {
+        summary.key = batchEntry_.key;
+        batch_.End(summary, outcome == journal::kOk);
+    } else {
+        journal::Record(plan_.path, summary);
+    }
     host_.AddLine("");
     host_.AddLine(Summary());
+    lock_.Release();
 }
 
 void TImportJob::Stop(const std::string& text) {

@@ -4,7 +4,9 @@
 // pause between) and, once accepted, to the file. Accepted keys are written in batches
 // as one replacement of the file each, at least every half second, so that a key the
 // controller holds reaches the file within about a second, and a failure, a cancel or a
-// crash never leaves the file half-written.
+// crash never leaves the file half-written. The journal has an intent for every 50 keys
+// before the first of them is sent and its outcome once they are in the file: a job cut
+// short names the batch to check; the last batch's outcome is the import's summary.
 #pragma once
 
 #include <chrono>
@@ -14,6 +16,8 @@
 
 #include "core/jobs/job_host.h"
 #include "core/keys/database.h"
+#include "core/keys/journal.h"
+#include "core/keys/journaled.h"
 
 struct ImportPlan {
     std::string path;            // the database file
@@ -54,6 +58,7 @@ class TImportJob : public TJob {
     void End();  // the journal line, the summary in the log
     // A line per description changed, with the one it replaced (read from `before`).
     void JournalUpdates(const DbModel& before);
+    void EndBatch();  // a whole batch in both: its intent's outcome
     void Stop(const std::string& text);
 
     ImportPlan plan_;
@@ -62,4 +67,10 @@ class TImportJob : public TJob {
     std::chrono::steady_clock::time_point pendingSince_{};
     std::size_t next_ = 0;
     bool stopped_ = false;
+    // The journal's intent for the batch of keys under way (at most kBatchKeys): written
+    // before its first key goes to the controller, ended once its keys are in the file.
+    journaled::Change batch_;
+    DbLock lock_;  // from the first write of the file to the job's end
+    journal::Entry batchEntry_;
+    int batchStored_ = 0;
 };

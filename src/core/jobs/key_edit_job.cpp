@@ -58,13 +58,21 @@ void TKeyEditJob::Start() {
                 journaled::KeyRenumbered(before, edit_.oldCode, edit_.newCode, edit_.description);
             break;
     }
+    // No intent in the journal, no request: a change cut short must leave its trace.
+    if (const std::string error = intent_.Begin(edit_.path, asked_); !error.empty()) {
+        FileFailed = true;
+        CanClose = true;
+        host_.Failed({"Ошибка", error, BoxIcon::Error});
+        return;
+    }
     host_.PostStep(edit_.kind == KeyEdit::Kind::Add ? StoreNew : RemoveOld);
 }
 
 void TKeyEditJob::OnStep(int step) {
     if (TakeCancel()) {
-        if (OldGoneFromController)
-            Journal(Interrupted);  // between the two halves of a number change
+        // Before the first request, or between the two halves of a number change: the
+        // intent gets its outcome.
+        Journal(Interrupted);
         return;
     }
     step_ = step;
@@ -125,7 +133,7 @@ void TKeyEditJob::OnCompletion(int result, const FrameHeader&, const FrameData&)
 
 void TKeyEditJob::Journal(const std::string& error) {
     if (Complete()) {
-        journal::Record(edit_.path, asked_);
+        intent_.End(asked_);
         // A number change may bring a new description too; that is a change of its own.
         if (edit_.kind == KeyEdit::Kind::Change && asked_.description != oldDescription_)
             journal::Record(
@@ -146,7 +154,9 @@ void TKeyEditJob::Journal(const std::string& error) {
         outcome = InControllerOnly(error);
     else if (!change && OldGoneFromController)
         outcome = GoneFromControllerOnly(error);
-    journaled::Refused(edit_.path, asked_, outcome);
+    journal::Entry refused = asked_;
+    refused.outcome = outcome;
+    intent_.End(refused, false);  // the failure is being told
 }
 
 void TKeyEditJob::End() {

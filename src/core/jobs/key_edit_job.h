@@ -14,6 +14,7 @@
 
 #include "core/jobs/job_host.h"
 #include "core/keys/journal.h"
+#include "core/keys/journaled.h"
 
 struct KeyEdit {
     enum class Kind { Add, Change, Remove };
@@ -61,6 +62,7 @@ class TKeyEditJob : public TJob {
     KeyEdit edit_;
     int step_ = RemoveOld;
     // The lines, worked out from the file before the first request.
+    journaled::Change intent_;  // from before the first request to the outcome
     journal::Entry asked_;
     journal::Entry removed_;      // Change: its first half
     std::string oldDescription_;  // Change: the description the old number had (UTF-8)

@@ -9,6 +9,8 @@
 
 #include "core/jobs/job_host.h"
 #include "core/keys/database.h"
+#include "core/keys/journal.h"
+#include "core/keys/journaled.h"
 
 // The file of a controller just cleared: its vardex and times, its address on the line,
 // no keys (journaled as one new-file line).
@@ -25,6 +27,13 @@ class TNewFileJob : public TJob {
 
     bool Complete() const { return complete_; }
 
+    // The file the job makes: its journal gets the intent before the clear (no intent, no
+    // clear), and the outcome once WriteFile has written it or the job has failed.
+    // Without it nothing is journaled (tests of the sequence).
+    void JournalBeside(const std::string& path) { path_ = path; }
+    // The file of the controller just cleared (WriteNewDbFile), with the intent's outcome.
+    DbResult WriteFile(const std::string& path, int address = 0);
+
     enum NewFileStep { CheckStep, ClearStep, VardexStep, SettingsStep };
     int Step = CheckStep;
     KeyCode VardexCode = 0;  // 0 also when the reply carried no payload
@@ -34,5 +43,9 @@ class TNewFileJob : public TJob {
     bool SettingsRead = false;
 
   private:
+    void EndIntent(const std::string& outcome);
+
     bool complete_ = false;
+    std::string path_;
+    journaled::Change intent_;
 };

@@ -13,14 +13,18 @@ const char* const Caption = "Сверка с контроллером";
 const char* const AgreeText = "Файл и контроллер совпадают";
 const char* const SuccessText = "Сверка с контроллером завершена успешно!";
 
-// One journal line per apply, whatever its end: what was done, and the outcome.
-void Journal(const std::string& databasePath, const std::string& summary,
+// One journal line per apply, whatever its end: what was done, and the outcome, under the
+// id of the intent written before the first change.
+void Journal(journaled::Change& intent, const std::string& databasePath, const std::string& summary,
              const std::string& outcome) {
     journal::Entry entry;
     entry.operation = journal::kReconcile;
     entry.newValue = summary;
     entry.outcome = outcome;
-    journal::Record(databasePath, entry);
+    if (intent.Open())
+        intent.End(entry);
+    else
+        journal::Record(databasePath, entry);
 }
 
 std::string VardexCaptionOf(int typeFormat, KeyCode vardex) {
@@ -148,6 +152,8 @@ bool TReconcileJob::FailBeforeWrites(const std::string& text) {
     CanClose = true;
     lock_.Release();
     host_.ClosePort();
+    if (intent_.Open())
+        Journal(intent_, options_.databasePath, SummaryLine(diff_), text);
     host_.AddLine("");
     host_.AddLine(text);
     host_.Failed({"Ошибка при сверке с контроллером", text, BoxIcon::Error});
@@ -202,7 +208,6 @@ bool TReconcileJob::Apply() {
     const std::string question = "Записать различия в контроллер?\r" + SummaryLine(diff_);
     if (!host_.AskYesNo({Caption, question, BoxIcon::Question}))
         return false;
-
     // From here to the end of the apply the file is held: another writer cannot change
     // it between what is worked out here and the controller's writes.
     if (!RereadUnderLock())
@@ -212,6 +217,11 @@ bool TReconcileJob::Apply() {
     removals.clear();
     adopt.clear();
     Collect(stores, settings, removals, adopt);
+    // No intent in the journal, no change: an apply cut short must leave its trace.
+    if (const std::string error = intent_.Begin(
+            options_.databasePath, {journal::kReconcile, "", "", "", SummaryLine(diff_), ""});
+        !error.empty())
+        return FailBeforeWrites(error);
 
     if (!adopt.empty()) {
         // Keys taken from the controller into the file go in one write; their
@@ -345,7 +355,7 @@ void TReconcileJob::Verify(int count) {
                    (item.kind != DiffKind::Duplicate && !item.ticked);
         });
     agree_ = count == expected_ && allApplied;
-    Journal(options_.databasePath, DoneSummary(),
+    Journal(intent_, options_.databasePath, DoneSummary(),
             count == expected_ ? std::string(journal::kOk)
                                : "Кол-во карт(ключей) в контроллере " + std::to_string(count) +
                                      ", ожидалось " + std::to_string(expected_));
@@ -407,7 +417,7 @@ void TReconcileJob::FailApply(const std::string& description) {
     CanClose = true;
     host_.ClosePort();
     const std::string summary = DoneSummary();
-    Journal(options_.databasePath, summary, description);
+    Journal(intent_, options_.databasePath, summary, description);
     host_.AddLine("Ошибка при записи в контроллер!");
     host_.AddLine(description);
     host_.AddLine(summary);
@@ -423,6 +433,6 @@ void TReconcileJob::StopApply() {
     host_.AddLine("");
     host_.AddLine("Сверка прервана.");
     host_.AddLine(DoneSummary());
-    Journal(options_.databasePath, DoneSummary(), "Сверка прервана");
+    Journal(intent_, options_.databasePath, DoneSummary(), "Сверка прервана");
     host_.CloseJob(JobEnd::Cancel);
 }

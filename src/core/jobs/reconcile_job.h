@@ -13,6 +13,8 @@
 #include "core/jobs/controller_read.h"
 #include "core/jobs/reconcile.h"
 #include "core/keys/database.h"
+#include "core/keys/journal.h"
+#include "core/keys/journaled.h"
 
 // The most keys a controller holds (its key count is 16 bits).
 constexpr int MaxControllerKeys = 65535;
@@ -100,6 +102,7 @@ class TReconcileJob : public TControllerRead {
     ReconcilePhase phase_ = ReconcilePhase::Reading;
     Differences diff_;
     std::string backupPath_;
+    journaled::Change intent_;  // the apply's, from before its first change to its outcome
     std::vector<Action> plan_;
     size_t applyIndex_ = 0;
     std::vector<DbKey> adopted_;

@@ -40,6 +40,14 @@ void TSettingChangeJob::Start() {
 void TSettingChangeJob::OnStep(int) {
     if (TakeCancel())
         return;
+    // No intent in the journal, no request: a change cut short must leave its trace.
+    asked_ = Entry(journaled::Before(change_.path));
+    if (const std::string error = intent_.Begin(change_.path, asked_); !error.empty()) {
+        CanClose = true;
+        FileFailed = true;
+        host_.Failed({"Ошибка", error, BoxIcon::Error});
+        return;
+    }
     host_.AddLine(SettingChangeText(change_) + " ... ");
     switch (change_.kind) {
         case SettingChange::Kind::SetVardex:
@@ -59,8 +67,9 @@ void TSettingChangeJob::OnCompletion(int result, const FrameHeader&, const Frame
     if (!IsSuccess(result)) {
         Result = result;
         // Nothing changed, but the journal says what was asked and why it did not happen.
-        journaled::Refused(change_.path, Entry(journaled::Before(change_.path)),
-                           ResultText(result));
+        journal::Entry refused = asked_;
+        refused.outcome = ResultText(result);
+        intent_.End(refused, false);
         host_.Failed({"Ошибка связи с контроллером", ResultText(result), BoxIcon::Error});
         return;
     }
@@ -69,11 +78,12 @@ void TSettingChangeJob::OnCompletion(int result, const FrameHeader&, const Frame
     InController = true;
     const DbResult r =
         change_.kind == SettingChange::Kind::Times
-            ? journaled::SaveSettings(change_.path, change_.timeOpen, change_.retryRead,
-                                      change_.typeFormat)
-            : journaled::SaveVardex(change_.path, change_.kind == SettingChange::Kind::SetVardex
-                                                      ? change_.vardex
-                                                      : 0);
+            ? ::SaveSettings(change_.path, change_.timeOpen, change_.retryRead, change_.typeFormat)
+            : ::SaveVardex(change_.path,
+                           change_.kind == SettingChange::Kind::SetVardex ? change_.vardex : 0);
+    journal::Entry outcome = asked_;
+    outcome.outcome = journaled::Outcome(r);
+    intent_.End(outcome, r.ok);
     if (!r) {
         FileFailed = true;
         host_.Failed({"Ошибка", r.error, BoxIcon::Error});

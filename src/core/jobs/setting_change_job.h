@@ -9,6 +9,7 @@
 #include "core/jobs/job_host.h"
 #include "core/keys/database.h"
 #include "core/keys/journal.h"
+#include "core/keys/journaled.h"
 
 struct SettingChange {
     enum class Kind { SetVardex, ResetVardex, Times };
@@ -49,4 +50,6 @@ class TSettingChangeJob : public TJob {
     journal::Entry Entry(const DbModel& before) const;
 
     SettingChange change_;
+    journal::Entry asked_;
+    journaled::Change intent_;  // from before the request to the outcome
 };

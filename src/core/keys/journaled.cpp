@@ -130,6 +130,22 @@ std::string TellInterruptedChanges(const std::string& path) {
     return text;
 }
 
+std::string Change::Begin(const std::string& dbPath, journal::Entry entry) {
+    if (DbResult locked = LockDbForWrite(dbPath, lock_); !locked)
+        return locked.error;
+    std::string error = intent_.Begin(dbPath, std::move(entry));
+    if (error.empty())
+        return "";
+    lock_.Release();
+    return journal::IntentFailureText(journal::JournalPath(dbPath), error);
+}
+
+std::string Change::End(journal::Entry entry, bool report) {
+    std::string error = intent_.End(std::move(entry), report);
+    lock_.Release();
+    return error;
+}
+
 std::string KeyCount(size_t count) {
     return "карт(ключей): " + std::to_string(count);
 }

@@ -61,6 +61,24 @@ std::string Refused(const std::string& path, journal::Entry entry, const std::st
 std::string TellInterruptedChanges(const std::string& path);
 inline constexpr const char* kInterruptedCaption = "Прерванное изменение";
 
+// A change the controller gets, from before its first request to its outcome: the file's
+// lock (another writer waits, and an open elsewhere does not take the change for one cut
+// short) and the journal's intent (journal::Intent). No lock or no intent line: nothing
+// may be sent.
+class Change {
+  public:
+    // Takes the lock, then writes the intent. "" or the text to tell: the lock's error, or
+    // journal::IntentFailureText.
+    std::string Begin(const std::string& dbPath, journal::Entry entry);
+    // The outcome line, then the lock is let go. Once; "" or the journal's error.
+    std::string End(journal::Entry entry, bool report = true);
+    bool Open() const { return intent_.Open(); }
+
+  private:
+    DbLock lock_;
+    journal::Intent intent_;
+};
+
 // The summary of a job's keys: "карт(ключей): N".
 std::string KeyCount(size_t count);
 // The outcome field of a database result: "OK" or the error's text.

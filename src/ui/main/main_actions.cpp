@@ -91,14 +91,13 @@ void TFMain::actNewExecute() {
         std::unique_ptr<TFWait> wait =
             TFWait::ForJob(this, Runner(), QStringLiteral("Проверка связи с контроллером"));
         help::SetContext(wait.get(), help::TopicNewFile);
-        const TNewFileJob& job = wait->Host<TNewFileJob>();
+        TNewFileJob& job = wait->Host<TNewFileJob>();
+        job.JournalBeside(Local(path));
         wait->Run();
         if (!job.Complete()) {
             return;
         }
-        if (!Written(WriteNewDbFile(Local(path), job.VardexCode, job.TimeOpen, job.RetryRead,
-                                    addressed_->Address())) ||
-            !LoadDbFile(path)) {
+        if (!Written(job.WriteFile(Local(path), addressed_->Address())) || !LoadDbFile(path)) {
             return;
         }
         FileOpen = true;
