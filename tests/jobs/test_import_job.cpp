@@ -94,6 +94,32 @@ TEST_F(ImportJobTest, AcceptedKeysReachTheFileWithinASecondInFewWrites) {
     EXPECT_EQ(lines[0].entry.outcome, journal::kOk);
 }
 
+// A long import is journaled in batches of at most 50 keys, each begun before its first
+// request and ended once its keys are in the file: a job killed half-way names only the
+// batch under way. A failure ends the open batch with what the file missed.
+TEST_F(ImportJobTest, EveryFiftyKeysHaveTheirIntentAndTheirOutcome) {
+    controller.failAt = 110;
+    Run(Plan(120));
+    ASSERT_TRUE(host.failed);
+    std::vector<journal::Line> all;
+    ASSERT_EQ(journal::ReadJournal(path, all), "");
+    std::vector<std::string> begun;
+    for (const journal::Line& line : all)
+        if (journal::IsIntent(line))
+            begun.push_back(line.entry.key + " " + line.entry.newValue);
+    EXPECT_EQ(begun, (std::vector<std::string>{"XX XX XXXXXX 000101 [000101] карт(ключей): 50",
+                                               "XX XX XXXXXX 000133 [000133] карт(ключей): 50",
+                                               "XX XX XXXXXX 000165 [000165] карт(ключей): 20"}));
+    const std::vector<journal::Line> lines = journal_final::FinalLines(all);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].entry.newValue, "карт(ключей): 50");
+    EXPECT_EQ(lines[0].entry.outcome, journal::kOk);
+    EXPECT_EQ(lines[1].entry.outcome, journal::kOk);
+    EXPECT_EQ(lines[2].entry.newValue, "карт(ключей): 110, описаний: 0");
+    EXPECT_TRUE(lines[2].entry.outcome.starts_with("Описание ошибки: ")) << lines[2].entry.outcome;
+    EXPECT_EQ(File().keys.size(), 1u + 110);
+}
+
 TEST_F(ImportJobTest, AFailureOrACancelKeepsExactlyTheAcceptedKeys) {
     controller.failAt = 3;
     Run(Plan(6));
