@@ -13,6 +13,7 @@
 #include "core/site/site_change.h"
 #include "core/site/site_file.h"
 #include "core/site/site_reconcile.h"
+#include "core/site/site_scan.h"
 #include "core/site/site_status.h"
 #include "jobs/fake_controller.h"
 
@@ -131,6 +132,32 @@ TEST_F(SiteFile, DoorsThatCannotShareASiteAreRefusedOnSave) {
     EXPECT_EQ(DoorAddress(dir + "/a.vx2"), 3);
     EXPECT_EQ(DoorAddress(dir + "/c.vx2"), 0);
     EXPECT_EQ(DoorAddress(dir + "/missing.vx2"), std::nullopt);
+}
+
+// What a scan adds: each controller found that is no door on that line yet, in a file of
+// its own that never overwrites one on the disk; doubtful answers and other lines' doors
+// do not count.
+TEST_F(SiteFile, AScanAddsEachNewControllerInAFreshFile) {
+    Write("a.vx2", Db(3));
+    Write("door-5.vx2", Db(0));  // a file of that name is there already
+    Site s;
+    s.name = "Офис";
+    s.doors = {{"Вход", "a.vx2", "/dev/ttyA"}, {"Дверь 5", "b.vx2", "/dev/ttyB"}};
+    std::vector<ScanEntry> found(4);
+    found[0].address = 3;  // the door "Вход" on this line
+    found[1].address = 5;
+    found[2].address = 6;
+    found[2].doubtful = true;
+    found[3].address = 7;
+    const std::vector<ScannedDoor> plan = PlanScannedDoors(site, s, "/dev/ttyA", found);
+    ASSERT_EQ(plan.size(), 2u);
+    EXPECT_EQ(plan[0].address, 5);
+    EXPECT_EQ(plan[0].name, "Дверь 5 (2)");  // the name is another door's
+    EXPECT_EQ(plan[0].file, dir + "/door-5-2.vx2");
+    EXPECT_EQ(plan[1].name, "Дверь 7");
+    EXPECT_EQ(plan[1].file, dir + "/door-7.vx2");
+    // The same controllers on another line are all new there.
+    EXPECT_EQ(PlanScannedDoors(site, s, "/dev/ttyB", found).size(), 3u);
 }
 
 TEST(PeopleView, OneRowPerKeyAcrossDoors) {

@@ -2,6 +2,9 @@
 // search, a tick granted and taken back at one door, and a key removed from every door
 // with one door silent, finished by the rerun.
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -15,7 +18,10 @@
 #include <QTest>
 
 #include "core/site/site_file.h"
+#include "fakes.h"
 #include "support/sim_process.h"
+#include "ui/dialogs/getkey.h"
+#include "ui/dialogs/scanline.h"
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
 #include "ui/site/people_model.h"
@@ -284,6 +290,77 @@ class TestSiteWindow : public QObject {
         QVERIFY(LoadSite(sitePath.toStdString(), again));
         QCOMPARE(again.doors[1].line,
                  std::string("/dev/vx2-no-such-line"));  // the file keeps its own
+    }
+
+    // A site made from a scan of its line: each controller found becomes a door loaded
+    // into a file of its own; a second scan adds none twice. Then a new key presented at
+    // the reader of one door, granted to both.
+    void doorsFromAScanAndAKeyPresentedAtADoor() {
+        SimProcess line({"--bus", "3,9", "--keys", "1,2"});
+        const QString sitePath = dir.filePath(QStringLiteral("scan.vx2site"));
+        Site empty;
+        empty.name = "Склад";
+        QVERIFY(SaveSite(sitePath.toStdString(), empty));
+        TFSite w(sitePath);
+        QVERIFY(w.Reload());
+        w.scanSettings.to = 12;
+        w.show();
+
+        const auto closeScanWhenOver = [] {
+            OnModal<TFScanLine>([](TFScanLine* scan) {
+                QTRY_VERIFY_WITH_TIMEOUT(scan->Scan().Complete(), 20000);
+                QCOMPARE(scan->bbLoad->isVisible(), false);  // every controller is taken
+                scan->bbCancel->click();
+            });
+        };
+        prompter.AnswerText(QString::fromStdString(line.Port()));
+        prompter.AnswerBox(PromptAnswer::Yes);
+        closeScanWhenOver();
+        w.actScanDoors->trigger();
+        WaitForChange(w);
+        QCOMPARE(prompter.records.back().icon, PromptIcon::Information);
+        QVERIFY2(prompter.records.back().text.contains(
+                     QStringLiteral("Дверь 9 (адрес 9): загружена, карт(ключей): 2, файл "
+                                    "door-9.vx2")),
+                 qPrintable(prompter.records.back().text));
+        Site site;
+        QVERIFY(LoadSite(sitePath.toStdString(), site));
+        QCOMPARE(site.doors.size(), std::size_t(2));
+        QCOMPARE(site.doors[0].name, std::string("Дверь 3"));
+        QCOMPARE(site.doors[0].file, std::string("door-3.vx2"));
+        QCOMPARE(site.doors[1].line, line.Port());
+        QCOMPARE(DoorAddress(DoorFilePath(sitePath.toStdString(), site.doors[1])),
+                 std::optional<int>(9));
+        QCOMPARE(w.Model()->rowCount(), 2);
+
+        // The same line again: nothing new on it.
+        prompter.AnswerText(QString::fromStdString(line.Port()));
+        closeScanWhenOver();
+        w.actScanDoors->trigger();
+        QVERIFY(prompter.records.back().text.contains(QStringLiteral("не найдено")));
+
+        // A new key, presented at the reader of the second door, for both doors.
+        OnModal<QDialog>([&](QDialog* grant) {
+            auto* reader = grant->findChild<QComboBox*>(QStringLiteral("cbReader"));
+            QVERIFY(reader);
+            reader->setCurrentIndex(1);
+            OnModal<TFGetKey>([&](TFGetKey* getKey) {
+                line.Control("present 9 0x0A0B0C");
+                QTRY_VERIFY_WITH_TIMEOUT(getKey->bbOK->isEnabled(), 10000);
+                getKey->bbOK->click();
+            });
+            grant->findChild<QPushButton*>(QStringLiteral("bbRead"))->click();
+            QCOMPARE(grant->findChild<QLineEdit*>(QStringLiteral("edNumber"))->text(),
+                     QStringLiteral("XX XX XXXXXX 0A0B0C"));
+            for (QCheckBox* door : grant->findChildren<QCheckBox*>())
+                door->setChecked(true);
+            grant->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+        w.actGrant->trigger();
+        WaitForChange(w);
+        for (const char* door : {"state 3", "state 9"})
+            QVERIFY2(line.Control(door).find("658188") != std::string::npos,
+                     line.Control(door).c_str());
     }
 
     void aDoorWhoseFileCannotBeReadIsShownAsSuch() {

@@ -21,7 +21,7 @@ TSerialSiteLines::~TSerialSiteLines() {
     }
 }
 
-TRequester* TSerialSiteLines::Door(const std::string& line, int address, std::string& error) {
+TCommands* TSerialSiteLines::Open(const std::string& line, std::string& error) {
     auto it = lines_.find(line);
     if (it == lines_.end()) {
         auto l = std::make_unique<Line>();
@@ -36,7 +36,18 @@ TRequester* TSerialSiteLines::Door(const std::string& line, int address, std::st
         error = "Ошибка подключения к порту " + line + ": " + it->second->error;
         return nullptr;
     }
-    doors_.push_back(std::make_unique<TAddressedRequester>(*it->second->worker,
-                                                           static_cast<std::uint8_t>(address)));
+    return it->second->worker.get();
+}
+
+TRequester* TSerialSiteLines::Worker(const std::string& line, std::string& error) {
+    return Open(line, error);
+}
+
+TRequester* TSerialSiteLines::Door(const std::string& line, int address, std::string& error) {
+    TCommands* worker = Open(line, error);
+    if (!worker)
+        return nullptr;
+    doors_.push_back(
+        std::make_unique<TAddressedRequester>(*worker, static_cast<std::uint8_t>(address)));
     return doors_.back().get();
 }

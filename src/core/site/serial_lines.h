@@ -19,9 +19,13 @@ class TSerialSiteLines : public TSiteLines {
     TSerialSiteLines();
     ~TSerialSiteLines() override;
     TRequester* Door(const std::string& line, int address, std::string& error) override;
+    // The line's worker itself, for work that addresses each request on its own (the
+    // scan); nullptr with the reason when the line cannot be opened.
+    TRequester* Worker(const std::string& line, std::string& error);
 
   private:
     struct Line;
+    TCommands* Open(const std::string& line, std::string& error);
     std::map<std::string, std::unique_ptr<Line>> lines_;
     std::vector<std::unique_ptr<TAddressedRequester>> doors_;
 };

@@ -67,6 +67,11 @@ TFScanLine::TFScanLine(QWidget* owner, TRequester& line, std::function<void()> c
     UpdateButtons();
 }
 
+void TFScanLine::ListOnly() {
+    bbLoad->hide();
+    bbTake->hide();
+}
+
 void TFScanLine::ScanAnswered(const ScanEntry& entry) {
     auto* item = new QTreeWidgetItem(lvFound);
     item->setText(0, QString::number(entry.address));

@@ -21,6 +21,9 @@ class TFScanLine : public TJobDialog, public TScanSink {
                const ScanSettings& settings = {});
 
     TScanJob& Scan() const { return static_cast<TScanJob&>(Job()); }
+    // The list alone, without loading one controller or taking its address: for a host
+    // that takes every controller found (a site's doors from a scan).
+    void ListOnly();
 
     QTreeWidget* lvFound = nullptr;
     QLabel* lInfo = nullptr;

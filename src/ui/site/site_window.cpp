@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +23,7 @@
 #include <QTableWidget>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -31,7 +34,10 @@
 #include "core/link/requester.h"
 #include "core/link/serial_port.h"
 #include "core/site/serial_lines.h"
+#include "core/site/site_scan.h"
 #include "core/site/site_status.h"
+#include "ui/dialogs/getkey.h"
+#include "ui/dialogs/scanline.h"
 #include "ui/help/help.h"
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
@@ -53,9 +59,12 @@ QString Text(const std::string& utf8) {
 // fixed), its description, and a tick per door.
 class TFSiteGrant : public QDialog {
   public:
+    // Reads the key presented at a door's reader (for that door's index); false when none.
+    using ReadAtDoor = std::function<bool(QWidget* owner, std::size_t door, KeyCode& code)>;
+
     TFSiteGrant(QWidget* parent, const Site& site, int typeFormat, const QString& number,
                 const QString& description, const std::vector<bool>& holds,
-                const std::vector<bool>& readable)
+                const std::vector<bool>& readable, ReadAtDoor readAtDoor = {})
         : QDialog(parent), typeFormat_(typeFormat) {
         setWindowTitle(number.isEmpty() ? QStringLiteral("Новая карта(ключ) на двери")
                                         : QStringLiteral("Копировать карту(ключ) на двери"));
@@ -66,6 +75,30 @@ class TFSiteGrant : public QDialog {
         edNumber->setAccessibleName(QStringLiteral("Номер карты(ключа)"));
         edNumber->setReadOnly(!number.isEmpty());
         lNumber->setBuddy(edNumber);
+        // A new key may also be presented at the reader of one door.
+        auto* reader = new QHBoxLayout;
+        auto* lReader = new QLabel(QStringLiteral("Считыватель &двери:"), this);
+        cbReader = new QComboBox(this);
+        cbReader->setObjectName(QStringLiteral("cbReader"));
+        cbReader->setAccessibleName(QStringLiteral("Считыватель двери"));
+        for (const SiteDoor& door : site.doors)
+            cbReader->addItem(Text(door.name));
+        lReader->setBuddy(cbReader);
+        bbRead = new QPushButton(QStringLiteral("&Считать"), this);
+        bbRead->setObjectName(QStringLiteral("bbRead"));
+        bbRead->setAccessibleName(QStringLiteral("Считать карту(ключ) со считывателя двери"));
+        reader->addWidget(lReader);
+        reader->addWidget(cbReader, 1);
+        reader->addWidget(bbRead);
+        const bool canRead = number.isEmpty() && readAtDoor && !site.doors.empty();
+        cbReader->setEnabled(canRead);
+        bbRead->setEnabled(canRead);
+        connect(bbRead, &QPushButton::clicked, this, [this, readAtDoor] {
+            KeyCode code = 0;
+            if (cbReader->currentIndex() >= 0 &&
+                readAtDoor(this, static_cast<std::size_t>(cbReader->currentIndex()), code))
+                edNumber->setText(Text(Format(typeFormat_, code)));  // re-evaluates OK
+        });
         lProblem = new QLabel(this);
         lProblem->setTextFormat(Qt::PlainText);
         lProblem->setWordWrap(true);
@@ -77,6 +110,7 @@ class TFSiteGrant : public QDialog {
         lDescription->setBuddy(edDescription);
         layout->addWidget(lNumber);
         layout->addWidget(edNumber);
+        layout->addLayout(reader);
         layout->addWidget(lProblem);
         layout->addWidget(lDescription);
         layout->addWidget(edDescription);
@@ -113,6 +147,8 @@ class TFSiteGrant : public QDialog {
     }
 
     QLineEdit* edNumber;
+    QComboBox* cbReader;
+    QPushButton* bbRead;
     QLineEdit* edDescription;
     QLabel* lProblem;
     std::vector<QCheckBox*> doors;
@@ -202,6 +238,7 @@ TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), 
     actRevokeAll = make(QStringLiteral("&Удалить со всех дверей"), Qt::Key_Delete);
     actDescribe = make(QStringLiteral("&Изменить описание на всех дверях..."), Qt::Key_F2);
     actAddDoor = make(QStringLiteral("&Добавить дверь..."));
+    actScanDoors = make(QStringLiteral("Двери из &поиска на линии..."));
     actStatus = make(QStringLiteral("&Состояние дверей"));
     actReconcile = make(QStringLiteral("С&верка всех дверей..."));
     actDoorLine = make(QStringLiteral("&Линия двери на этом компьютере..."));
@@ -213,7 +250,7 @@ TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), 
     for (QAction* a : {actGrant, actCopy, actRevokeAll, actDescribe})
         menu->addAction(a);
     menu->addSeparator();
-    for (QAction* a : {actAddDoor, actDoorLine, actStatus, actReconcile, actReload})
+    for (QAction* a : {actAddDoor, actScanDoors, actDoorLine, actStatus, actReconcile, actReload})
         menu->addAction(a);
     menu->addSeparator();
     for (QAction* a : {actPrint, actPrintDoor, actSavePdf})
@@ -231,6 +268,7 @@ TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), 
     connect(actRevokeAll, &QAction::triggered, this, &TFSite::RevokeEverywhere);
     connect(actDescribe, &QAction::triggered, this, &TFSite::DescribeEverywhere);
     connect(actAddDoor, &QAction::triggered, this, &TFSite::AddDoor);
+    connect(actScanDoors, &QAction::triggered, this, &TFSite::AddDoorsFromScan);
     connect(actStatus, &QAction::triggered, this, &TFSite::ShowStatus);
     connect(actReload, &QAction::triggered, this, &TFSite::Reload);
     connect(actPrint, &QAction::triggered, this,
@@ -320,6 +358,7 @@ void TFSite::UpdateActions() {
     actRevokeAll->setEnabled(idle && selected);
     actDescribe->setEnabled(idle && selected);
     actAddDoor->setEnabled(idle);
+    actScanDoors->setEnabled(idle);
     actStatus->setEnabled(idle && !site_.doors.empty());
     actReload->setEnabled(idle);
     actReconcile->setEnabled(idle && !site_.doors.empty());
@@ -389,12 +428,42 @@ void TFSite::GrantNew(bool copySelected) {
         readable[d] = model_->DoorReadable(static_cast<int>(d));
         holds[d] = copySelected && model_->View().Holds(viewRow, d);
     }
-    TFSiteGrant dialog(this, site_, site_.typeFormat, number, description, holds, readable);
+    TFSiteGrant dialog(this, site_, site_.typeFormat, number, description, holds, readable,
+                       [this](QWidget* owner, std::size_t door, KeyCode& code) {
+                           return ReadAtDoor(owner, door, code);
+                       });
     if (dialog.exec() != QDialog::Accepted)
         return;
     SiteChange change = dialog.Change();
     // A key already held by a door keeps that door's description: the change is a grant.
     StartChange(change);
+}
+
+bool TFSite::ReadAtDoor(QWidget* owner, std::size_t door, KeyCode& code) {
+    if (door >= site_.doors.size())
+        return false;
+    const std::string sitePath = Local(path_);
+    const SiteDoor& d = site_.doors[door];
+    const std::optional<int> address = DoorAddress(DoorFilePath(sitePath, d));
+    if (!address) {
+        Prompt().Error(owner, QStringLiteral("Ошибка"),
+                       QStringLiteral("Файл двери «%1» не читается: адрес её контроллера "
+                                      "неизвестен.")
+                           .arg(Text(d.name)));
+        return false;
+    }
+    TSerialSiteLines lines;  // the door's line, open while the key is read
+    std::string error;
+    TRequester* requester = lines.Door(DoorLine(sitePath, d, Overrides()), *address, error);
+    if (!requester) {
+        Prompt().Error(owner, QStringLiteral("Ошибка"), Text(error));
+        return false;
+    }
+    TFGetKey getKey(owner, site_.typeFormat, 0, *requester);
+    if (!getKey.Run())
+        return false;
+    code = getKey.ReadCode;
+    return true;
 }
 
 void TFSite::DescribeEverywhere() {
@@ -458,6 +527,115 @@ void TFSite::AddDoor() {
         return;
     }
     Reload();
+}
+
+void TFSite::AddDoorsFromScan() {
+    if (Running())
+        return;
+    const QString caption = QStringLiteral("Двери из поиска на линии");
+    QString line = site_.doors.empty()
+                       ? QString()
+                       : Text(DoorLine(Local(path_), site_.doors.back(), Overrides()));
+    if (!Prompt().AskText(this, caption,
+                          QStringLiteral("Линия (порт), на которой искать контроллеры:"), line) ||
+        line.trimmed().isEmpty())
+        return;
+    const std::string device = line.trimmed().toStdString();
+    // The line stays open from the scan to the last load.
+    auto lines = std::make_shared<TSerialSiteLines>();
+    std::string error;
+    TRequester* worker = lines->Worker(device, error);
+    if (!worker) {
+        Prompt().Error(this, QStringLiteral("Ошибка"), Text(error));
+        return;
+    }
+    std::vector<ScanEntry> found;
+    {
+        TFScanLine scan(
+            this, *worker, [] {}, false, scanSettings);
+        scan.ListOnly();
+        scan.Run();
+        found = scan.Scan().Entries();
+    }
+    std::vector<ScannedDoor> plan =
+        PlanScannedDoors(Local(path_), site_, device, found, Overrides());
+    if (plan.empty()) {
+        Prompt().Info(this, caption,
+                      QStringLiteral("На линии %1 не найдено контроллеров, которых ещё нет "
+                                     "среди дверей объекта.")
+                          .arg(Text(device)));
+        return;
+    }
+    QString list;
+    for (const ScannedDoor& door : plan)
+        list += QStringLiteral("\r%1 (адрес %2): %3")
+                    .arg(Text(door.name))
+                    .arg(door.address)
+                    .arg(QFileInfo(Text(door.file)).fileName());
+    if (!Prompt().AskYesNo(this, caption,
+                           QStringLiteral("Добавить в объект дверей: %1?").arg(plan.size()) + list +
+                               QStringLiteral("\rКаждый контроллер будет загружен в новый файл "
+                                              "рядом с файлом объекта.")))
+        return;
+
+    stop_ = false;
+    status_->setText(QStringLiteral("Загрузка дверей из контроллеров..."));
+    QPointer<TFSite> self(this);
+    const std::string sitePath = Local(path_);
+    Site site = site_;
+    worker_ = std::thread([self, lines, worker, site, sitePath, device, plan, this]() mutable {
+        const SiteResult saved = AddScannedDoors(
+            sitePath, site, device, *worker, plan, [this] { return stop_.load(); },
+            [self](const ScannedDoor& door) {
+                const QString text =
+                    Text(door.name) + QStringLiteral(": ") +
+                    (door.error.empty() ? QStringLiteral("загружена") : QStringLiteral("ошибка"));
+                QMetaObject::invokeMethod(
+                    qApp,
+                    [self, text] {
+                        if (self)
+                            self->status_->setText(text);
+                    },
+                    Qt::QueuedConnection);
+            });
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, plan, saved] {
+                if (self)
+                    self->DoorsAdded(plan, saved);
+            },
+            Qt::QueuedConnection);
+    });
+    UpdateActions();
+}
+
+void TFSite::DoorsAdded(const std::vector<ScannedDoor>& doors, const SiteResult& saved) {
+    if (worker_.joinable())
+        worker_.join();
+    Reload();
+    QString text;
+    bool all = saved.ok;
+    for (const ScannedDoor& door : doors) {
+        if (!text.isEmpty())
+            text += QLatin1Char('\r');
+        text += QStringLiteral("%1 (адрес %2): ").arg(Text(door.name)).arg(door.address);
+        if (!door.done)
+            text += QStringLiteral("прервано");
+        else if (door.error.empty())
+            text += QStringLiteral("загружена, карт(ключей): %1, файл %2")
+                        .arg(door.keys)
+                        .arg(QFileInfo(Text(door.file)).fileName());
+        else
+            text += QStringLiteral("не добавлена: ") + Text(door.error);
+        all = all && door.done && door.error.empty();
+    }
+    if (!saved)
+        text += QStringLiteral("\r\rФайл объекта не сохранён: ") + Text(saved.error);
+    if (all)
+        Prompt().Info(this, QStringLiteral("Двери из поиска на линии"), text);
+    else
+        Prompt().Warning(this, QStringLiteral("Двери из поиска на линии"), text);
+    emit changeEnded();
 }
 
 void TFSite::ShowStatus() {

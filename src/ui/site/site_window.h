@@ -12,8 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include "core/jobs/scan_job.h"
 #include "core/site/site_change.h"
 #include "core/site/site_file.h"
+#include "core/site/site_scan.h"
 #include "core/site/site_status.h"
 
 class QAction;
@@ -45,6 +47,9 @@ class TFSite : public QMainWindow {
     QTableView* Table() const { return table_; }
     QLineEdit* SearchField() const { return edSearch_; }
     QAction *actGrant, *actCopy, *actRevokeAll, *actDescribe, *actAddDoor, *actStatus, *actReload;
+    QAction* actScanDoors;  // "Двери из поиска на линии..."
+    // The addresses the scan of actScanDoors goes through (all by default).
+    ScanSettings scanSettings;
     QAction *actPrint, *actPrintDoor, *actSavePdf, *actReconcile, *actDoorLine;
 
     QTableWidget* StatusTable() const { return statusTable_; }
@@ -62,6 +67,12 @@ class TFSite : public QMainWindow {
     void GrantNew(bool copySelected);
     void DescribeEverywhere();
     void AddDoor();
+    // Scans a line and makes a door of each controller found there that is not one yet,
+    // loaded into a new file of its own (on the change thread, the window live).
+    void AddDoorsFromScan();
+    // Reads a key presented at the reader of `door` for the key dialog; false when none.
+    bool ReadAtDoor(QWidget* owner, std::size_t door, KeyCode& code);
+    void DoorsAdded(const std::vector<ScannedDoor>& doors, const SiteResult& saved);
     void ShowStatus();
     void StatusRead(const std::vector<SiteDoorStatus>& status);
     void PrintDoor();
