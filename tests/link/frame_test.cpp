@@ -62,7 +62,8 @@ TEST(ResultText, EveryCode) {
     EXPECT_EQ(ResultText(BadLink), "Ошибка чтения из контроллера (плохая связь)");
     EXPECT_EQ(ResultText(TimedOut),
               "Истекло время ожидания ответа от контроллера.\rВозможно контроллер не подключен");
-    EXPECT_EQ(ResultText(5), "");
+    EXPECT_EQ(ResultText(StrayBytes), "На линии были байты, которых никто не ждал");
+    EXPECT_EQ(ResultText(6), "");
     EXPECT_EQ(ResultText(-2), "");
 }
 

@@ -167,12 +167,27 @@ TEST(Transact, ReadAndWriteFailures) {
     }
 }
 
-TEST(Transact, PurgeDropsStaleBytes) {
-    ScriptedLine line;
-    line.InjectInput({0xAA, 0x55, 0x00});
-    line.QueueReply({ReplyFrame(0x02)});
-    Exchange x{MakeCheckLink()};
-    EXPECT_EQ(x.Run(line), Ok);
+// Bytes on the line before a request are purged unseen, or, when asked for, end the
+// request unsent with those bytes (a scan lists them).
+TEST(Transact, StaleBytesArePurgedOrReported) {
+    for (const bool report : {false, true}) {
+        SCOPED_TRACE(report);
+        ScriptedLine line;
+        line.InjectInput({0xAA, 0x55, 0x00});
+        line.QueueReply({ReplyFrame(0x02)});
+        Exchange x{MakeCheckLink()};
+        const int result =
+            Transact(line, x.request.header, x.request.data, x.replyData, x.reply, 0, report);
+        if (!report) {
+            EXPECT_EQ(result, Ok);
+            continue;
+        }
+        EXPECT_EQ(result, StrayBytes);
+        EXPECT_EQ(x.reply, (FrameHeader{0xAA, 0x55, 0x00, 0, 0, 0}));
+        EXPECT_TRUE(line.Written().empty());
+        // They are gone: the request goes out the next time.
+        EXPECT_EQ(x.Run(line), Ok);
+    }
 }
 
 }  // namespace

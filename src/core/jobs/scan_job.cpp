@@ -70,6 +70,7 @@ void TScanJob::Send(CommandCode command) {
     request.options.attempts = 1;
     request.options.replyTimeoutMs = settings_.timeoutMs;
     request.options.quietAfterTimeOut = false;
+    request.options.reportStrayBytes = true;
     host_.SendRequest(request);
 }
 
@@ -86,6 +87,28 @@ void TScanJob::OnCompletion(int result, const FrameHeader& reply, const FrameDat
     ScanEntry entry;
     entry.address = address_;
     entry.doubtful = true;
+    if (result == StrayBytes) {
+        entry.seen = "байты на линии, когда ответа не ждали: " + Hex(reply.data(), 6);
+        if (strayAgain_) {
+            // Bytes again before the same request: noise, and this address cannot be judged.
+            entry.cause = "помеха на линии";
+            Judge(entry);
+            return;
+        }
+        // Bytes came when no address was due, and this request goes again. After an
+        // address listed as doubtful they are the rest of its garbled answer, already told;
+        // otherwise most likely a late reply of the address before, listed against it.
+        strayAgain_ = true;
+        if (!previousDoubtful_) {
+            entry.address = previous_ >= 0 ? previous_ : address_;
+            entry.cause =
+                "запоздалый ответ контроллера (увеличьте время ожидания) или помеха "
+                "на линии";
+            Record(entry);
+        }
+        Send(confirming_ ? ReadKeyCount : CheckLink);
+        return;
+    }
     const bool answered = result == Ok || result == NotRun;
     if (!confirming_) {
         if (result == TimedOut) {
@@ -125,7 +148,7 @@ void TScanJob::OnCompletion(int result, const FrameHeader& reply, const FrameDat
     Judge(entry);
 }
 
-void TScanJob::Judge(const ScanEntry& entry) {
+void TScanJob::Record(const ScanEntry& entry) {
     entries_.push_back(entry);
     // A sink shows the answers itself (the window's list, the command line's output);
     // without one they go into the log.
@@ -133,11 +156,18 @@ void TScanJob::Judge(const ScanEntry& entry) {
         sink_->ScanAnswered(entry);
     else
         host_.AddLine(entry.Text());
-    Next();
 }
 
-void TScanJob::Next() {
+void TScanJob::Judge(const ScanEntry& entry) {
+    Record(entry);
+    Next(entry.doubtful);
+}
+
+void TScanJob::Next(bool doubtful) {
+    previous_ = address_;
+    previousDoubtful_ = doubtful;
     confirming_ = false;
+    strayAgain_ = false;
     ++done_;
     host_.SetProgressPosition(done_);
     if (address_ >= settings_.to) {

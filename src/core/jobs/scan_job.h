@@ -3,7 +3,9 @@
 // time-out and no pause after it; an address that answers is confirmed by its key count,
 // and only a confirmed answer lists a controller (a late reply of the address before is
 // thus never taken for one). Replies that are there but wrong are listed as doubtful,
-// with what came back and the likely cause. Nothing is written to any controller.
+// with what came back and the likely cause, and so are bytes that come when no address
+// was due (listed against the address before, whose late reply they most likely are,
+// unless it was listed as doubtful already). Nothing is written to any controller.
 #pragma once
 
 #include <string>
@@ -63,8 +65,9 @@ class TScanJob : public TJob {
 
   private:
     void Send(CommandCode command);
-    void Judge(const ScanEntry& entry);
-    void Next();
+    void Record(const ScanEntry& entry);  // listed; the scan goes on at the same address
+    void Judge(const ScanEntry& entry);   // listed; the next address
+    void Next(bool doubtful = false);     // `doubtful`: this address was listed as such
     void End();
 
     TScanSink* sink_;
@@ -72,6 +75,9 @@ class TScanJob : public TJob {
     std::vector<ScanEntry> entries_;
     int address_ = 0;
     bool confirming_ = false;
+    int previous_ = -1;              // the address judged last
+    bool previousDoubtful_ = false;  // ...and listed as doubtful
+    bool strayAgain_ = false;        // this address's request has met stray bytes once already
     int done_ = 0;
     bool stopped_ = false;
     bool complete_ = false;

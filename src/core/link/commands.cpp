@@ -173,14 +173,14 @@ int TCommands::RunAttempts() {
         if (d->Observer)
             d->Observer->AttemptStarted(made + 1, attempts);
         result = Transact(d->Link, d->Request, d->RequestData, d->ReplyData, d->Reply,
-                          d->Options.replyTimeoutMs);
+                          d->Options.replyTimeoutMs, d->Options.reportStrayBytes);
         if (result == TimedOut)
             d->AttemptTimedOut = true;
         if (d->Observer)
             d->Observer->AttemptEnded(result);
         ++made;
-        if (result == Ok) {
-            return Ok;
+        if (result == Ok || result == StrayBytes) {
+            return result;  // stray bytes are told, not tried again
         }
     }
     if (made == attempts && result == NotRun) {

@@ -50,6 +50,8 @@ std::string ResultText(int code) {
         case TimedOut:
             return "Истекло время ожидания ответа от контроллера.\rВозможно контроллер не "
                    "подключен";
+        case StrayBytes:
+            return "На линии были байты, которых никто не ждал";
         default:
             break;
     }

@@ -14,6 +14,11 @@ enum TErrorPort : std::int32_t {
     ReadFailed = 2,
     BadLink = 3,
     TimedOut = 4,
+    // Bytes were on the line before the request went out: a reply nobody waited for (one
+    // that came after its time-out) or noise. Only a request that asks for it
+    // (RequestOptions::reportStrayBytes) ends so, unsent, with those bytes as its reply;
+    // every other request purges them unseen.
+    StrayBytes = 5,
 };
 
 // The controller answered and refused the request: the reply's status (byte 2) was not 0.

@@ -19,6 +19,10 @@ struct RequestOptions {
     // addresses all time out, may turn it off and confirm what it finds with a request
     // of its own instead.
     bool quietAfterTimeOut = true;
+    // Bytes already on the line when the request is about to go out end it unsent with
+    // StrayBytes (those bytes in the reply's header), instead of being purged unseen: the
+    // scan lists them, since a late reply there means a controller it may have missed.
+    bool reportStrayBytes = false;
 
     bool operator==(const RequestOptions&) const = default;
 };

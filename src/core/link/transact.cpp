@@ -10,11 +10,22 @@ constexpr int ClearAllTimeoutMs = 5000;
 constexpr int ReplyTimeoutMs = 1000;
 
 int Run(TLine& link, FrameHeader& Request, FrameData& RequestData, FrameData& ReplyData,
-        FrameHeader& Reply, int replyTimeoutMs) {
+        FrameHeader& Reply, int replyTimeoutMs, bool reportStray) {
     Crc8(Request.data(), 5, Request[5]);
     const int n = Request[4];
     RequestData[0] = static_cast<std::uint8_t>(n);
 
+    if (reportStray) {
+        // What is already there, without waiting for more.
+        FrameHeader stray{};
+        int read = 0;
+        link.ReadBytes(stray.data(), static_cast<int>(stray.size()), 0, read);
+        if (read > 0) {
+            Reply = stray;
+            link.Purge(true, true);
+            return StrayBytes;
+        }
+    }
     link.Purge(true, true);
     link.SetDtr(false);
     link.WaitChars(2);
@@ -78,9 +89,9 @@ int Run(TLine& link, FrameHeader& Request, FrameData& RequestData, FrameData& Re
 }  // namespace
 
 int Transact(TLine& link, FrameHeader& Request, FrameData& RequestData, FrameData& ReplyData,
-             FrameHeader& Reply, int replyTimeoutMs) {
+             FrameHeader& Reply, int replyTimeoutMs, bool reportStray) {
     try {
-        return Run(link, Request, RequestData, ReplyData, Reply, replyTimeoutMs);
+        return Run(link, Request, RequestData, ReplyData, Reply, replyTimeoutMs, reportStray);
     } catch (const std::exception&) {
         return NotRun;
     } catch (...) {
