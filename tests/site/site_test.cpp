@@ -2,6 +2,8 @@
 // to many doors with the status of each, on controllers in memory.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <stdlib.h>
 #include <filesystem>
 #include <fstream>
@@ -285,6 +287,51 @@ TEST_F(SiteFile, ChangesRunPerDoorAndTheSiteJournalSaysWhere) {
 }  // namespace
 
 namespace {
+
+// A stop asked while a door's differences are being written ends that door between two
+// requests, its journal saying so; the rerun finishes it.
+TEST_F(SiteFile, ReconcileStoppedInsideADoorEndsItThereAndARerunFinishes) {
+    Write("a.vx2", Db(0) + "1=A\r\n");
+    Write("b.vx2", Db(0) + "1=A\r\n3=C\r\n4=D\r\n5=E\r\n");  // its controller lacks 3, 4, 5
+    Site s;
+    s.doors = {{"A", "a.vx2", "/dev/l1"}, {"B", "b.vx2", "/dev/l2"}};
+    FakeLines lines;
+    for (const char* line : {"/dev/l1", "/dev/l2"}) {
+        lines.controllers[line].keys = {1};
+        lines.controllers[line].timeOpen = 5;
+        lines.controllers[line].retryRead = 1;
+    }
+    std::atomic<bool> stop{false};
+    FakeController& b = lines.controllers["/dev/l2"];
+    b.afterEach = [&] {
+        if (b.requests.back().header[1] == WriteKey)
+            stop = true;  // the operator's Stop, once the first key is written
+    };
+    SiteRun run;
+    run.sitePath = site;
+    run.site = &s;
+    run.backupFolder = dir + "/backups";
+    run.stop = [&] { return stop.load(); };
+    using State = SiteReconcileDoor::State;
+    {
+        TSiteReconcile r(run, lines);
+        r.Plan();
+        ASSERT_EQ(r.Doors()[1].state, State::Differs);
+        EXPECT_FALSE(r.Apply());
+        EXPECT_EQ(r.Doors()[0].state, State::Agrees);
+        EXPECT_EQ(r.Doors()[1].state, State::Failed);
+        EXPECT_EQ(SiteReconcilePlanText(r.Doors()[1]), "ошибка: прервано, повторите сверку");
+    }
+    EXPECT_EQ(b.keys.size(), 2u);  // one of the three written, then the stop
+    EXPECT_NE(Read(dir + "/b.vx2.journal").find("Сверка прервана"), std::string::npos);
+    stop = false;
+    b.afterEach = nullptr;
+    TSiteReconcile again(run, lines);
+    again.Plan();
+    EXPECT_TRUE(again.AnythingToApply());
+    EXPECT_TRUE(again.Apply());
+    EXPECT_EQ(b.keys.size(), 4u);
+}
 
 TEST_F(SiteFile, ReconcileEveryDoorOnePlanOneApplyAndARerunFinishes) {
     Write("a.vx2", Db(0) + "1=A\r\n2=B\r\n");  // agrees with its controller

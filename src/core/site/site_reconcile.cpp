@@ -29,6 +29,11 @@ struct TSiteReconcile::Door {
 
 TSiteReconcile::TSiteReconcile(const SiteRun& run, TSiteLines& lines) : run_(run), lines_(lines) {}
 
+void TSiteReconcile::CancelOnStop(Door& d) const {
+    if (!d.job->CancelRequested && run_.stop && run_.stop())
+        d.job->RequestCancel();
+}
+
 TSiteReconcile::~TSiteReconcile() {
     for (auto& d : work_) {
         if (d && d->job)
@@ -76,6 +81,7 @@ void TSiteReconcile::Plan() {
         d.host->Attach(*d.job);
         d.job->Start();
         d.host->RunUntil([&] {
+            CancelOnStop(d);  // the read ends between two requests; the door is "Прервано"
             const ReconcilePhase p = d.job->Phase();
             return p != ReconcilePhase::Reading && d.host->outstanding == 0;
         });
@@ -136,6 +142,9 @@ bool TSiteReconcile::Apply() {
             return;
         }
         d.host->RunUntil([&] {
+            // A stop asked during this door's apply ends it between two requests (its
+            // journal says so); the doors after it are not begun.
+            CancelOnStop(d);
             const ReconcilePhase p = d.job->Phase();
             return (p == ReconcilePhase::Done || p == ReconcilePhase::Failed ||
                     p == ReconcilePhase::Cancelled) &&
@@ -143,6 +152,9 @@ bool TSiteReconcile::Apply() {
         });
         if (d.job->Agree()) {
             out.state = SiteReconcileDoor::State::Done;
+        } else if (d.job->Phase() == ReconcilePhase::Cancelled) {
+            out.state = SiteReconcileDoor::State::Failed;
+            out.text = "прервано, повторите сверку";
         } else {
             out.state = SiteReconcileDoor::State::Failed;
             out.text = d.host->failed ? d.host->failed->text

@@ -47,6 +47,8 @@ class TSiteReconcile {
 
   private:
     struct Door;
+    // The host's stop, asked: the door's job is cancelled (it ends between two requests).
+    void CancelOnStop(Door& d) const;
     SiteRun run_;
     TSiteLines& lines_;
     std::vector<std::size_t> order_;
