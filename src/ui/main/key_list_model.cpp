@@ -2,7 +2,10 @@
 
 #include <QTextDocument>
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "core/keys/display_list.h"
@@ -11,6 +14,25 @@ namespace {
 // The list's order is the core's (KeyListBefore); captions are plain ASCII.
 bool Before(const KeyRow& a, const KeyRow& b) {
     return KeyListBefore(a.caption.toLatin1().toStdString(), b.caption.toLatin1().toStdString());
+}
+
+// A caption as the sort compares it: its bytes, zero after them. Every printed form is
+// ASCII and far shorter, so one memcmp gives the byte order of KeyListBefore.
+using SortKey = std::array<char, 32>;
+
+SortKey KeyOf(std::string_view text) {
+    SortKey key{};
+    std::memcpy(key.data(), text.data(), std::min(text.size(), key.size()));
+    return key;
+}
+
+// `caption` holds `text` (ASCII) afterwards, in its own buffer where it has one: a format
+// switch rewrites 65,535 captions without allocating each anew.
+void SetCaption(QString& caption, std::string_view text) {
+    caption.resize(static_cast<qsizetype>(text.size()));
+    QChar* out = caption.data();
+    for (char c : text)
+        *out++ = QLatin1Char(c);
 }
 }  // namespace
 
@@ -50,19 +72,26 @@ QVariant KeyListModel::headerData(int section, Qt::Orientation orientation, int 
 
 std::vector<int> KeyListModel::Sort() {
     // Each caption's bytes once, not once per comparison (65,535 rows).
-    std::vector<std::pair<std::string, size_t>> order(rows_.size());
+    std::vector<SortKey> keys(rows_.size());
     for (size_t i = 0; i < rows_.size(); ++i)
-        order[i] = {rows_[i].caption.toLatin1().toStdString(), i};
-    std::stable_sort(order.begin(), order.end(),
-                     [](const auto& a, const auto& b) { return KeyListBefore(a.first, b.first); });
+        keys[i] = KeyOf(rows_[i].caption.toLatin1().toStdString());
+    return SortBy(keys);
+}
+
+std::vector<int> KeyListModel::SortBy(const std::vector<SortKey>& keys) {
+    std::vector<int> from(rows_.size());
+    for (size_t i = 0; i < from.size(); ++i)
+        from[i] = static_cast<int>(i);
+    // Rows of equal text keep their order.
+    std::sort(from.begin(), from.end(), [&keys](int a, int b) {
+        const int c = std::memcmp(keys[static_cast<size_t>(a)].data(),
+                                  keys[static_cast<size_t>(b)].data(), sizeof(SortKey));
+        return c < 0 || (c == 0 && a < b);
+    });
     std::vector<KeyRow> sorted;
     sorted.reserve(rows_.size());
-    std::vector<int> from;
-    from.reserve(rows_.size());
-    for (const auto& o : order) {
-        sorted.push_back(std::move(rows_[o.second]));
-        from.push_back(static_cast<int>(o.second));
-    }
+    for (int i : from)
+        sorted.push_back(std::move(rows_[static_cast<size_t>(i)]));
     rows_ = std::move(sorted);
     return from;
 }
@@ -109,12 +138,14 @@ void KeyListModel::Remove(int row) {
 void KeyListModel::Reformat(int typeFormat) {
     beginResetModel();
     std::string text;
-    for (KeyRow& r : rows_) {
+    std::vector<SortKey> keys(rows_.size());
+    for (size_t i = 0; i < rows_.size(); ++i) {
         text.clear();
-        AppendFormatted(text, typeFormat, r.code);
-        r.caption = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+        AppendFormatted(text, typeFormat, rows_[i].code);
+        SetCaption(rows_[i].caption, text);
+        keys[i] = KeyOf(text);
     }
-    emit Reordered(Sort());
+    emit Reordered(SortBy(keys));
     endResetModel();
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <array>
 #include <vector>
 
 #include "core/keys/key_code.h"
@@ -51,6 +52,9 @@ class KeyListModel : public QAbstractTableModel {
   private:
     // Sorts the rows; returns where each row came from.
     std::vector<int> Sort();
+    // The same by the rows' sort keys, worked out by the caller (a format switch has them
+    // from the captions it writes).
+    std::vector<int> SortBy(const std::vector<std::array<char, 32>>& keys);
     int SortedPlace(const QString& caption) const;
 
     std::vector<KeyRow> rows_;
