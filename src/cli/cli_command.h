@@ -85,12 +85,19 @@ class CliDefine {
     // [DESCRIPTION]"), and whether the command needs a port.
     std::string Synopsis(const std::string& name) const;
     bool TalksToController() const { return link_; }
+    // Its controllers' lines are named elsewhere (a site's doors), but --trace applies.
+    CliDefine& TracesLines() {
+        traced_ = true;
+        return *this;
+    }
+    bool Traced() const { return link_ || traced_; }
 
   private:
     CLI::App& app_;
     CliArgs& args_;
     std::string synopsis_;  // after the command's name
     bool link_ = false;
+    bool traced_ = false;
 };
 
 struct CliCommand {

@@ -2,6 +2,7 @@
 // doors (a key revoked everywhere, granted at several doors, its description changed).
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "core/site/serial_lines.h"
 #include "core/site/site_change.h"
 #include "core/site/site_file.h"
+#include "core/site/site_lines.h"
 #include "core/site/site_reconcile.h"
 #include "core/site/site_status.h"
 
@@ -35,7 +37,8 @@ const char* const SiteUsage =
     "  vardex2-cli site matrix SITE --csv\n"
     "  vardex2-cli site revoke SITE KEY [--yes] [--json]\n"
     "  vardex2-cli site grant SITE KEY DESCRIPTION DOOR... [--json]\n"
-    "  vardex2-cli site describe SITE KEY DESCRIPTION [--json]";
+    "  vardex2-cli site describe SITE KEY DESCRIPTION [--json]\n"
+    "  vardex2-cli site line SITE DOOR-NAME [DEVICE|--clear]";
 
 int Usage() {
     std::fprintf(stderr, "%s\n", SiteUsage);
@@ -80,13 +83,25 @@ void ReadDoors(const std::string& sitePath, const Site& site, DoorFiles& files) 
     }
 }
 
+// --trace: every line's bytes, each trace line led by its device.
+TSerialSiteLines::TraceWriter SiteTrace(const CliArgs& args) {
+    if (args.traceFile == nullptr)
+        return {};
+    std::FILE* out = args.traceFile;
+    return [out](const std::string& line) {
+        std::fputs(line.c_str(), out);  // one call a line: whole among the lines' threads
+        std::fflush(out);
+    };
+}
+
 int RunChange(CliArgs& args, const std::string& sitePath, const Site& site,
               const SiteChange& change) {
     CliInterrupts interrupts;  // before the lines' workers, which must not take the signals
-    TSerialSiteLines lines;
+    TSerialSiteLines lines(SiteTrace(args));
     SiteRun run;
     run.sitePath = sitePath;
     run.site = &site;
+    run.overrides = ReadSiteLineOverrides(sitePath, site);  // this user's lines
     run.stop = [&interrupts] { return interrupts.Requested(); };
     // Each door as it ends goes to the log; the result, door by door in site order, is
     // the command's output.
@@ -273,10 +288,11 @@ int Status(CliArgs& args) {
     Site site;
     if (!Load(sitePath, site))
         return CliFailed;
-    TSerialSiteLines lines;
+    TSerialSiteLines lines(SiteTrace(args));
     SiteRun run;
     run.sitePath = sitePath;
     run.site = &site;
+    run.overrides = ReadSiteLineOverrides(sitePath, site);  // this user's lines
     std::vector<SiteDoorStatus> status = ReadSiteStatus(run, lines);
     bool all = true;
     CliJson doors = CliJson::array();
@@ -325,10 +341,11 @@ int Reconcile(CliArgs& args) {
         return CliFailed;
     const bool dryRun = args.TakeFlag("--dry-run");
     CliInterrupts interrupts;  // before the lines' workers, which must not take the signals
-    TSerialSiteLines lines;
+    TSerialSiteLines lines(SiteTrace(args));
     SiteRun run;
     run.sitePath = sitePath;
     run.site = &site;
+    run.overrides = ReadSiteLineOverrides(sitePath, site);  // this user's lines
     run.stop = [&interrupts] { return interrupts.Requested(); };
     TSiteReconcile reconcile(run, lines);
     std::fprintf(stderr, "Чтение контроллеров ...\n");
@@ -447,6 +464,35 @@ int Describe(CliArgs& args) {
     return RunChange(args, sitePath, site, change);
 }
 
+// The door's line on this computer: shown, given (DEVICE) or taken back (--clear), for
+// this user alone; the site file keeps its own.
+int Line(CliArgs& args) {
+    const bool clear = args.TakeFlag("--clear");
+    if (args.words.size() < 2 || args.words.size() > 3 || (clear && args.words.size() == 3))
+        return Usage();
+    const std::string& sitePath = args.words[0];
+    Site site;
+    if (!Load(sitePath, site))
+        return CliFailed;
+    const auto door = std::find_if(site.doors.begin(), site.doors.end(),
+                                   [&](const SiteDoor& d) { return d.name == args.words[1]; });
+    if (door == site.doors.end()) {
+        Fail("В объекте нет двери \"" + args.words[1] + "\"");
+        return CliUsage;
+    }
+    if (clear || args.words.size() == 3) {
+        const std::string line = clear || args.words[2] == door->line ? "" : args.words[2];
+        if (SiteResult r = WriteSiteLineOverride(sitePath, door->name, line); !r) {
+            Fail(r.error);
+            return CliFailed;
+        }
+    }
+    const std::string mine = ReadSiteLineOverride(sitePath, door->name);
+    std::printf("%s\t%s\n", mine.empty() ? door->line.c_str() : mine.c_str(),
+                mine.empty() ? "из файла объекта" : "на этом компьютере");
+    return CliOk;
+}
+
 int RunSite(CliArgs& args) {
     if (args.words.empty())
         return Usage();
@@ -455,7 +501,8 @@ int RunSite(CliArgs& args) {
     static const std::map<std::string, int (*)(CliArgs&)> actions = {
         {"new", New},       {"add-door", AddDoor}, {"show", Show},
         {"status", Status}, {"matrix", Matrix},    {"reconcile", Reconcile},
-        {"revoke", Revoke}, {"grant", Grant},      {"describe", Describe}};
+        {"revoke", Revoke}, {"grant", Grant},      {"describe", Describe},
+        {"line", Line}};
     auto it = actions.find(action);
     if (it == actions.end()) {
         Fail("Неизвестное действие с объектом: \"" + action + "\"");
@@ -470,14 +517,17 @@ VX_CLI_COMMAND(
     "site", "a site: the doors of a building, and one change to many doors",
     [](CliDefine& d) {
         d.Arg("ACTION",
-              "new | add-door | show | status | reconcile | matrix | revoke | grant | describe");
+              "new | add-door | show | status | reconcile | matrix | revoke | grant | describe | "
+              "line");
         d.Rest("ARGS", "the action's arguments (see below)");
         d.Flag("--load", "add-door: FILE is a new file loaded from the door's controller")
+            .Flag("--clear", "line: the door's line is the site file's again on this computer")
             .Flag("--csv", "matrix: who opens what as CSV (a row per key, a column per door)")
             .Flag("--dry-run", "reconcile: show every door's plan and change nothing")
             .Format()
             .Json()
             .Yes()
+            .TracesLines()
             .Footer(std::string(SiteUsage) +
                     "\n\nThe site file (.vx2site, UTF-8 JSON) names the doors: each a database "
                     "file (relative to the site file) and the line (port) of its controller; "

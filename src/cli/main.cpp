@@ -273,7 +273,7 @@ int main(int argc, char** argv) {
         return std::strcmp(a.name, b.name) < 0;
     });
     std::vector<std::pair<CLI::App*, const CliCommand*>> subs;
-    std::set<const CLI::App*> needPort;
+    std::set<const CLI::App*> needPort, traced;
     for (const auto& c : commands) {
         CLI::App* sub = app.add_subcommand(c.name, c.summary);
         sub->fallthrough();  // the global options after the command go to the parent
@@ -285,6 +285,8 @@ int main(int argc, char** argv) {
         formatter->synopses[sub] = define.Synopsis(c.name);
         if (define.TalksToController())
             needPort.insert(sub);
+        if (define.Traced())
+            traced.insert(sub);
         subs.emplace_back(sub, &c);
     }
 
@@ -344,7 +346,7 @@ int main(int argc, char** argv) {
     if (args.port.empty() && needPort.count(s->first) != 0)
         args.port = DefaultPort().value_or(std::string());
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> traceFile(nullptr, std::fclose);
-    if (!args.trace.empty() && needPort.count(s->first) != 0) {
+    if (!args.trace.empty() && traced.count(s->first) != 0) {
         if (args.trace == "-") {
             args.traceFile = stderr;
         } else {

@@ -44,6 +44,8 @@ class CliSite : public ::testing::Test {
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         dir = tmpl;
         site = dir + "/office.vx2site";
+        // This user's lines of doors go to a folder of the test's own.
+        ::setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
     }
     void TearDown() override { fs::remove_all(dir); }
     std::string Db(const std::string& name, const std::string& keys) {
@@ -90,6 +92,12 @@ TEST_F(CliSite, GrantAndRevokeAcrossDoorsWithASilentDoorFinishedByARerun) {
     EXPECT_TRUE(Holds(main.State(), 4));
     EXPECT_TRUE(Holds(store.State(), 4));
     EXPECT_NE(ReadAll(b).find(Cp("4=Новиков")), std::string::npos);
+    // --trace: each line's exchanges, led by its device.
+    const std::string trace = dir + "/trace.txt";
+    r = Cli({"--trace", trace, "site", "grant", site, "5", "Орлов", "Главный вход", "Склад"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const std::string& port : {main.Port(), store.Port()})
+        EXPECT_NE(ReadAll(trace).find("[" + port + "] +"), std::string::npos) << ReadAll(trace);
 
     store.Fault("silence");
     r = Cli({"site", "revoke", site, "000001", "--yes"});
@@ -113,11 +121,12 @@ TEST_F(CliSite, GrantAndRevokeAcrossDoorsWithASilentDoorFinishedByARerun) {
     std::vector<std::string> got;
     for (std::string line; std::getline(lines, line);)
         got.push_back(line);
-    ASSERT_EQ(got.size(), 3u) << journal;
+    ASSERT_EQ(got.size(), 4u) << journal;
     EXPECT_NE(got[0].find("\tsite-grant\t"), std::string::npos);
     EXPECT_NE(got[0].find("\tГлавный вход; Склад\tOK"), std::string::npos) << got[0];
-    EXPECT_NE(got[1].find("\tГлавный вход\tне выполнено: Склад ("), std::string::npos) << got[1];
-    EXPECT_NE(got[2].find("\tСклад\tOK"), std::string::npos) << got[2];
+    EXPECT_NE(got[1].find("\tОрлов\t\tГлавный вход; Склад\tOK"), std::string::npos) << got[1];
+    EXPECT_NE(got[2].find("\tГлавный вход\tне выполнено: Склад ("), std::string::npos) << got[2];
+    EXPECT_NE(got[3].find("\tСклад\tOK"), std::string::npos) << got[3];
 
     r = Cli({"site", "matrix", site, "--csv"});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -126,7 +135,28 @@ TEST_F(CliSite, GrantAndRevokeAcrossDoorsWithASilentDoorFinishedByARerun) {
               "Карта(ключ);Описание;Главный вход;Склад\r\n"
               "XX XX XXXXXX 000002;Петров;+;\r\n"
               "XX XX XXXXXX 000003;Сидоров;;+\r\n"
-              "XX XX XXXXXX 000004;Новиков;+;+\r\n");
+              "XX XX XXXXXX 000004;Новиков;+;+\r\n"
+              "XX XX XXXXXX 000005;Орлов;+;+\r\n");
+}
+
+// A door's line differs on this computer: given once for this user (`site line`), every
+// command uses it, however the site file is named; --clear goes back to the site file's.
+TEST_F(CliSite, ThisComputersLineOfADoor) {
+    SimProcess sim({"--keys", "1"});
+    const std::string a = Db("main.vx2", "1=Иванов\r\n");
+    ASSERT_EQ(Cli({"site", "new", site, "Офис"}).status, 0);
+    ASSERT_EQ(Cli({"site", "add-door", site, "Вход", a, "--port", "/dev/vx-absent"}).status, 0);
+    EXPECT_EQ(Cli({"site", "status", site}).status, 1);
+    ProcessResult r = Cli({"site", "line", site, "Вход", sim.Port()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, sim.Port() + "\tна этом компьютере\n");
+    r = Cli({"site", "status", dir + "/./office.vx2site"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(ReadAll(site).find("/dev/vx-absent"), std::string::npos);  // the file keeps its own
+    r = Cli({"site", "line", site, "Вход", "--clear"});
+    EXPECT_EQ(r.out, "/dev/vx-absent\tиз файла объекта\n");
+    EXPECT_EQ(Cli({"site", "status", site}).status, 1);
+    EXPECT_EQ(Cli({"site", "line", site, "Нет такой"}).status, 2);
 }
 
 TEST_F(CliSite, ADoorWhoseFileCannotBeReadIsShownAsSuch) {

@@ -1,16 +1,18 @@
 #include "core/site/serial_lines.h"
 
 #include "core/link/commands.h"
+#include "core/link/line_trace.h"
 #include "core/link/requester.h"
 #include "core/link/serial_port.h"
 
 struct TSerialSiteLines::Line {
     std::unique_ptr<TSerialPort> port;
+    std::unique_ptr<TLineTrace> trace;
     std::unique_ptr<TCommands> worker;
     std::string error;
 };
 
-TSerialSiteLines::TSerialSiteLines() = default;
+TSerialSiteLines::TSerialSiteLines(TraceWriter trace) : trace_(std::move(trace)) {}
 
 TSerialSiteLines::~TSerialSiteLines() {
     doors_.clear();
@@ -26,10 +28,17 @@ TCommands* TSerialSiteLines::Open(const std::string& line, std::string& error) {
     if (it == lines_.end()) {
         auto l = std::make_unique<Line>();
         l->port = std::make_unique<TSerialPort>();
-        if (!l->port->Open(line, l->error))
+        if (!l->port->Open(line, l->error)) {
             l->port.reset();
-        else
+        } else if (trace_) {
+            l->trace = std::make_unique<TLineTrace>(
+                *l->port, [this, prefix = "[" + line + "] "](const std::string& text) {
+                    trace_(prefix + text);
+                });
+            l->worker = std::make_unique<TCommands>(*l->trace, l->trace.get());
+        } else {
             l->worker = std::make_unique<TCommands>(*l->port);
+        }
         it = lines_.emplace(line, std::move(l)).first;
     }
     if (!it->second->worker) {

@@ -3,6 +3,7 @@
 // on its requests. The window, the command line and the benchmarks use it alike.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,11 +13,18 @@
 
 class TAddressedRequester;
 class TCommands;
+class TLineTrace;
 class TSerialPort;
 
 class TSerialSiteLines : public TSiteLines {
   public:
-    TSerialSiteLines();
+    // Gets each traced line ("...\n", see TLineTrace), from the lines' threads at once:
+    // it must write a whole line in one call.
+    using TraceWriter = std::function<void(const std::string& line)>;
+
+    // With `trace`, every byte on every line is traced, each line of the trace starting
+    // with its line's device path in brackets.
+    explicit TSerialSiteLines(TraceWriter trace = {});
     ~TSerialSiteLines() override;
     TRequester* Door(const std::string& line, int address, std::string& error) override;
     // The line's worker itself, for work that addresses each request on its own (the
@@ -26,6 +34,7 @@ class TSerialSiteLines : public TSiteLines {
   private:
     struct Line;
     TCommands* Open(const std::string& line, std::string& error);
+    TraceWriter trace_;
     std::map<std::string, std::unique_ptr<Line>> lines_;
     std::vector<std::unique_ptr<TAddressedRequester>> doors_;
 };

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
@@ -9,6 +10,8 @@
 #include <QSettings>
 #include <QWidget>
 #include <algorithm>
+
+#include "core/site/site_lines.h"
 
 std::optional<QString> QtSettingsStore::ReadComPort() {
     const QSettings s(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Vardex2"),
@@ -121,22 +124,22 @@ void QtSettingsStore::WriteRecentFiles(const QStringList& files) {
     UserSettings().setValue(QStringLiteral("RecentFiles"), files);
 }
 
-// A door's line on this computer, kept under "SiteLines" by a key that a settings file
-// can hold (the site's path and the door's name, percent-encoded).
-static QString SiteLineKey(const QString& siteDoor) {
-    return QStringLiteral("SiteLines/") +
-           QString::fromLatin1(siteDoor.toUtf8().toPercentEncoding());
-}
-
+// A door's line on this computer, in the store the command line reads too
+// (core/site/site_lines.h); `siteDoor` is the site's path and the door's name, a newline
+// between.
 QString QtSettingsStore::ReadSiteLine(const QString& siteDoor) {
-    return UserSettings().value(SiteLineKey(siteDoor)).toString();
+    const qsizetype cut = siteDoor.indexOf(QLatin1Char('\n'));
+    if (cut < 0)
+        return {};
+    return QString::fromStdString(ReadSiteLineOverride(
+        QFile::encodeName(siteDoor.left(cut)).toStdString(), siteDoor.mid(cut + 1).toStdString()));
 }
 
 void QtSettingsStore::WriteSiteLine(const QString& siteDoor, const QString& line) {
-    if (line.isEmpty())
-        UserSettings().remove(SiteLineKey(siteDoor));
-    else
-        UserSettings().setValue(SiteLineKey(siteDoor), line);
+    const qsizetype cut = siteDoor.indexOf(QLatin1Char('\n'));
+    if (cut >= 0)
+        WriteSiteLineOverride(QFile::encodeName(siteDoor.left(cut)).toStdString(),
+                              siteDoor.mid(cut + 1).toStdString(), line.toStdString());
 }
 
 QList<PortEntry> PortDirectory::Entries() {
