@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -305,6 +306,12 @@ class TestSiteWindow : public QObject {
         QVERIFY(w.Reload());
         w.scanSettings.to = 12;
         w.show();
+        // F10 opens the menu from any keyboard layout.
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_F10);
+        QTRY_VERIFY(w.menuBar()->activeAction() != nullptr);
+        QTest::keyClick(w.menuBar(), Qt::Key_Escape);
 
         const auto closeScanWhenOver = [] {
             OnModal<TFScanLine>([](TFScanLine* scan) {

@@ -238,7 +238,7 @@ TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), 
     actRevokeAll = make(QStringLiteral("&Удалить со всех дверей"), Qt::Key_Delete);
     actDescribe = make(QStringLiteral("&Изменить описание на всех дверях..."), Qt::Key_F2);
     actAddDoor = make(QStringLiteral("&Добавить дверь..."));
-    actScanDoors = make(QStringLiteral("Двери из &поиска на линии..."));
+    actScanDoors = make(QStringLiteral("Двери и&з поиска на линии..."));
     actStatus = make(QStringLiteral("&Состояние дверей"));
     actReconcile = make(QStringLiteral("С&верка всех дверей..."));
     actDoorLine = make(QStringLiteral("&Линия двери на этом компьютере..."));
@@ -247,6 +247,13 @@ TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), 
     actPrintDoor = make(QStringLiteral("Печать списка &двери..."));
     actSavePdf = make(QStringLiteral("Сохранить в P&DF..."));
     QMenu* menu = menuBar()->addMenu(QStringLiteral("&Объект"));
+    // The menu's letters are Cyrillic; F10 opens it from any layout, as in the main window.
+    auto* f10 = new QAction(this);
+    f10->setObjectName(QStringLiteral("actMenuKey"));
+    f10->setShortcut(QKeySequence(Qt::Key_F10));
+    addAction(f10);
+    connect(f10, &QAction::triggered, this,
+            [this, menu] { menuBar()->setActiveAction(menu->menuAction()); });
     for (QAction* a : {actGrant, actCopy, actRevokeAll, actDescribe})
         menu->addAction(a);
     menu->addSeparator();
@@ -533,9 +540,13 @@ void TFSite::AddDoorsFromScan() {
     if (Running())
         return;
     const QString caption = QStringLiteral("Двери из поиска на линии");
+    // The last door's line, or for a site without doors the main window's port.
     QString line = site_.doors.empty()
                        ? QString()
                        : Text(DoorLine(Local(path_), site_.doors.back(), Overrides()));
+    if (line.isEmpty())
+        if (SettingsStore* settings = AppSettings())
+            line = settings->ReadComPort().value_or(QString());
     if (!Prompt().AskText(this, caption,
                           QStringLiteral("Линия (порт), на которой искать контроллеры:"), line) ||
         line.trimmed().isEmpty())
