@@ -28,16 +28,6 @@ const char* Operation(SiteChange::Kind kind) {
     return journal::kSiteDescription;
 }
 
-// The host of one door's key job: it keeps the failure's text.
-class DoorHost : public TLoopJobHost {
-  public:
-    using TLoopJobHost::TLoopJobHost;
-    void Failed(const JobBox& box) override {
-        TLoopJobHost::Failed(box);
-        CloseJob(JobEnd::Cancel);
-    }
-};
-
 SiteDoorOutcome Failed(std::size_t door, std::string text) {
     return {door, State::Failed, std::move(text)};
 }
@@ -87,7 +77,7 @@ SiteDoorOutcome WorkDoor(const SiteTarget& t, const SiteChange& change, int type
     std::optional<TKeyEditJob> job;
     std::string failure;
     {
-        DoorHost host(loop, *t.requester);
+        TSiteDoorHost host(loop, *t.requester);
         job.emplace(host, edit);
         host.Attach(*job);
         host.RunJob();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/jobs/job_host.h"
 #include "core/site/site_file.h"
 
 class TRequester;
@@ -46,6 +47,17 @@ struct SiteTarget {
 // parallel. `work` runs on those threads; the caller's own data needs its own guard.
 void RunByLine(const SiteRun& run, const std::vector<std::size_t>& doors, TSiteLines* lines,
                const std::function<void(const SiteTarget&)>& work);
+
+// The host of one door's job, run to its end on a loop of its own: a failure is kept (its
+// text for the door's outcome) and ends the job there.
+class TSiteDoorHost : public TLoopJobHost {
+  public:
+    using TLoopJobHost::TLoopJobHost;
+    void Failed(const JobBox& box) override {
+        TLoopJobHost::Failed(box);
+        CloseJob(JobEnd::Cancel);
+    }
+};
 
 // Every door of the site when `doors` is empty.
 std::vector<std::size_t> SiteDoorsOrAll(const Site& site, const std::vector<std::size_t>& doors);

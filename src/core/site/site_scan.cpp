@@ -7,18 +7,9 @@
 #include "core/jobs/job_host.h"
 #include "core/jobs/load_job.h"
 #include "core/link/requester.h"
+#include "core/site/site_run.h"
 
 namespace {
-
-// The host of one door's load: it keeps the failure's text.
-class LoadHost : public TLoopJobHost {
-  public:
-    using TLoopJobHost::TLoopJobHost;
-    void Failed(const JobBox& box) override {
-        TLoopJobHost::Failed(box);
-        CloseJob(JobEnd::Cancel);
-    }
-};
 
 // "door-7.vx2" in the site's folder, or the first of "door-7-2.vx2", ... that is free
 // (on the disk and among the names already chosen).
@@ -93,7 +84,7 @@ SiteResult AddScannedDoors(const std::string& sitePath, Site& site, const std::s
         TJobLoop loop;
         std::optional<TLoadJob> job;
         {
-            LoadHost host(loop, addressed);
+            TSiteDoorHost host(loop, addressed);
             job.emplace(host);
             job->Address = door.address;
             host.Attach(*job);

@@ -24,7 +24,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
@@ -78,19 +77,6 @@ class SerialLink : public LinkControl {
 QString Title() {
     return QString::fromUtf8(kTitle);
 }
-
-// Alt pressed and released alone selects the menu bar, as on the desktop the operator
-// knows; the arrows and Enter then work the menus whatever the keyboard layout.
-class MenuBarStyle : public QProxyStyle {
-  public:
-    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-                  QStyleHintReturn* returnData) const override {
-        if (hint == SH_MenuBar_AltKeyNavigation) {
-            return 1;
-        }
-        return QProxyStyle::styleHint(hint, option, widget, returnData);
-    }
-};
 
 }  // namespace
 
@@ -295,16 +281,7 @@ void TFMain::CreateActions() {
     helpMenu->addSeparator();
     helpMenu->addAction(actAbout);
 
-    // The menus' letters are Cyrillic; F10 opens the first menu from any layout.
-    auto* menuStyle = new MenuBarStyle;
-    menuStyle->setParent(menuBar());
-    menuBar()->setStyle(menuStyle);
-    auto* f10 = new QAction(this);
-    f10->setObjectName(QStringLiteral("actMenuKey"));
-    f10->setShortcut(QKeySequence(Qt::Key_F10));
-    addAction(f10);
-    connect(f10, &QAction::triggered, this,
-            [this, file] { menuBar()->setActiveAction(file->menuAction()); });
+    KeyboardMenus(this, file);
 }
 
 namespace {

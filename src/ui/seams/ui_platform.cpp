@@ -1,10 +1,14 @@
 #include "ui/seams/ui_platform.h"
 
+#include <QAction>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QSerialPortInfo>
 #include <QSettings>
@@ -196,4 +200,33 @@ QStringList SystemPortDirectory::Ports() {
         ports << e.path;
     }
     return ports;
+}
+
+namespace {
+
+// Alt pressed and released alone selects the menu bar, as on the desktop the operator
+// knows; the arrows and Enter then work the menus whatever the keyboard layout.
+class MenuBarStyle : public QProxyStyle {
+  public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_MenuBar_AltKeyNavigation)
+            return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+}  // namespace
+
+void KeyboardMenus(QMainWindow* window, QMenu* first) {
+    QMenuBar* bar = window->menuBar();
+    auto* style = new MenuBarStyle;
+    style->setParent(bar);
+    bar->setStyle(style);
+    auto* f10 = new QAction(window);
+    f10->setObjectName(QStringLiteral("actMenuKey"));
+    f10->setShortcut(QKeySequence(Qt::Key_F10));
+    window->addAction(f10);
+    QObject::connect(f10, &QAction::triggered, window,
+                     [bar, first] { bar->setActiveAction(first->menuAction()); });
 }

@@ -86,6 +86,13 @@ SettingsStore* AppSettings();
 void SetAppSettings(SettingsStore* settings);
 
 class QWidget;
+class QMainWindow;
+class QMenu;
+// The desktop's keyboard ways into a window's menus, whatever the keyboard layout (the
+// menus' letters are Cyrillic): Alt pressed and released alone selects the menu bar, and
+// F10 opens `first`.
+void KeyboardMenus(QMainWindow* window, QMenu* first);
+
 // A window's first size as a share of the screen it opens on (never below its minimum),
 // or the size the operator last left it at: restored now, remembered each time it closes.
 void SizeWindow(QWidget* window, double widthShare, double heightShare);

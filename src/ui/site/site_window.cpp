@@ -55,6 +55,18 @@ QString Text(const std::string& utf8) {
     return QString::fromStdString(utf8);
 }
 
+// The change thread's way of telling the window: `call` runs on the window's thread,
+// later, if the window is still there.
+void Later(const QPointer<TFSite>& self, std::function<void(TFSite&)> call) {
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, call = std::move(call)] {
+            if (self)
+                call(*self);
+        },
+        Qt::QueuedConnection);
+}
+
 // The key for several doors: its number in any printed form (or the selected key's,
 // fixed), its description, and a tick per door.
 class TFSiteGrant : public QDialog {
@@ -247,13 +259,7 @@ TFSite::TFSite(const QString& sitePath, QWidget* parent) : QMainWindow(parent), 
     actPrintDoor = make(QStringLiteral("Печать списка &двери..."));
     actSavePdf = make(QStringLiteral("Сохранить в P&DF..."));
     QMenu* menu = menuBar()->addMenu(QStringLiteral("&Объект"));
-    // The menu's letters are Cyrillic; F10 opens it from any layout, as in the main window.
-    auto* f10 = new QAction(this);
-    f10->setObjectName(QStringLiteral("actMenuKey"));
-    f10->setShortcut(QKeySequence(Qt::Key_F10));
-    addAction(f10);
-    connect(f10, &QAction::triggered, this,
-            [this, menu] { menuBar()->setActiveAction(menu->menuAction()); });
+    KeyboardMenus(this, menu);
     for (QAction* a : {actGrant, actCopy, actRevokeAll, actDescribe})
         menu->addAction(a);
     menu->addSeparator();
@@ -601,21 +607,9 @@ void TFSite::AddDoorsFromScan() {
                 const QString text =
                     Text(door.name) + QStringLiteral(": ") +
                     (door.error.empty() ? QStringLiteral("загружена") : QStringLiteral("ошибка"));
-                QMetaObject::invokeMethod(
-                    qApp,
-                    [self, text] {
-                        if (self)
-                            self->status_->setText(text);
-                    },
-                    Qt::QueuedConnection);
+                Later(self, [text](TFSite& w) { w.status_->setText(text); });
             });
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, plan, saved] {
-                if (self)
-                    self->DoorsAdded(plan, saved);
-            },
-            Qt::QueuedConnection);
+        Later(self, [plan, saved](TFSite& w) { w.DoorsAdded(plan, saved); });
     });
     UpdateActions();
 }
@@ -672,13 +666,7 @@ void TFSite::ShowStatus() {
         run.site = &site;
         run.overrides = overrides;
         std::vector<SiteDoorStatus> status = ReadSiteStatus(run, lines);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, status] {
-                if (self)
-                    self->StatusRead(status);
-            },
-            Qt::QueuedConnection);
+        Later(self, [status](TFSite& w) { w.StatusRead(status); });
     }).detach();
 }
 
@@ -789,21 +777,9 @@ void TFSite::StartChange(const SiteChange& change) {
                     Text(site.doors[o.door].name) + QStringLiteral(": ") +
                     (o.state == SiteDoorOutcome::State::Failed ? QStringLiteral("ошибка")
                                                                : QStringLiteral("готово"));
-                QMetaObject::invokeMethod(
-                    qApp,
-                    [self, line] {
-                        if (self)
-                            self->status_->setText(line);
-                    },
-                    Qt::QueuedConnection);
+                Later(self, [line](TFSite& w) { w.status_->setText(line); });
             });
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, change, outcomes] {
-                if (self)
-                    self->ChangeEnded(change, outcomes);
-            },
-            Qt::QueuedConnection);
+        Later(self, [change, outcomes](TFSite& w) { w.ChangeEnded(change, outcomes); });
     });
     UpdateActions();
 }
