@@ -12,23 +12,13 @@
 #include "core/keys/database.h"
 #include "core/link/commands.h"
 #include "core/link/serial_port.h"
+#include "support/file_bytes.h"
 #include "support/recording_job_host.h"
 #include "support/sim_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 std::string Joined(const std::vector<std::string>& lines) {
     std::string out;

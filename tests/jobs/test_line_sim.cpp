@@ -16,6 +16,7 @@
 #include "core/link/commands.h"
 #include "core/link/serial_port.h"
 #include "sim/sim_state.h"
+#include "support/file_bytes.h"
 #include "support/recording_job_host.h"
 #include "support/sim_process.h"
 
@@ -23,17 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // A folder of state files, one per address, for --state-dir.
 std::string StateDir(const std::vector<std::pair<int, SimState>>& states) {

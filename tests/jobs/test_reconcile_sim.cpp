@@ -14,22 +14,12 @@
 
 #include "core/keys/backup.h"
 #include "core/keys/database.h"
+#include "support/file_bytes.h"
 #include "support/sim_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // The bytes of each request in the sim's log (header and payload, without the CRCs'
 // positions mattering here: the first 5 header bytes and the command).

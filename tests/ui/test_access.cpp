@@ -36,6 +36,7 @@
 #include "ui/main/updown.h"
 #include "ui/seams/prompter.h"
 #include "ui/seams/ui_platform.h"
+#include "ui_helpers.h"
 
 namespace {
 
@@ -43,27 +44,6 @@ std::string Cp(const char* utf8) {
     std::string out;
     Utf8ToCp1251(utf8, out);
     return out;
-}
-
-template <class D>
-D* Shown() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* d = qobject_cast<D*>(w); d && d->isVisible())
-            return d;
-    }
-    return nullptr;
-}
-
-void Poll(std::function<bool()> step) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, step] {
-        if (step()) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start();
 }
 
 // The controls of `window` that take the focus and have no Russian name to be said by.
